@@ -1,0 +1,120 @@
+#pragma once
+
+#include "base/Colour.h"
+
+#include <QRect>
+#include <QString>
+#include <cstdint>
+#include <string>
+
+// The operations through which the recording controller reaches the window's components.
+// The window connects them to the real components; tests connect them to fakes.
+
+class SerialPortOps {
+public:
+    virtual ~SerialPortOps() = default;
+    // Queues the whole text for sending and returns without waiting; raises on failure.
+    virtual void SendText(const std::string &text) = 0;
+};
+
+class MediaPlayerOps {
+public:
+    virtual ~MediaPlayerOps() = default;
+    virtual QString FileName() const = 0;
+    virtual void setFileName(const QString &name) = 0;
+    // Closes any open device, then opens FileName; raises EMCIDeviceError on failure.
+    virtual void OpenDevice() = 0;
+    virtual void setStepFrames(std::int32_t frames) = 0;
+    virtual void StepForward() = 0;
+    virtual bool NotifyRequest() const = 0;
+    virtual void setNotifyRequest(bool request) = 0;
+    // left, top, and as right and bottom the width and height, as the video device reads them.
+    virtual void setDisplayArea(const QRect &area) = 0;
+    virtual void setTimeFormatCode(int code) = 0;
+    virtual std::int32_t MediaLength() = 0;
+    virtual void SeekTo(std::int32_t position) = 0;
+    virtual void StartPlayback() = 0;
+    virtual void StopPlayback() = 0;
+    virtual std::int32_t CurrentPosition() = 0;
+};
+
+class GaugeOps {
+public:
+    virtual ~GaugeOps() = default;
+    virtual void setProgress(int progress) = 0;
+};
+
+class PositionDisplayOps {
+public:
+    virtual ~PositionDisplayOps() = default;
+    virtual void setIndicatorstring(const QString &text) = 0;
+};
+
+class LabelOps {
+public:
+    virtual ~LabelOps() = default;
+    virtual void setFontColor(TColor colour) = 0;
+    virtual void setCaption(const QString &caption) = 0;
+};
+
+class PanelOps {
+public:
+    virtual ~PanelOps() = default;
+    virtual int Width() const = 0;
+    virtual int Height() const = 0;
+};
+
+class PictureOps {
+public:
+    virtual ~PictureOps() = default;
+    virtual void setTransparent(bool transparent) = 0;
+};
+
+class TimerOps {
+public:
+    virtual ~TimerOps() = default;
+    virtual void setEnabled(bool enabled) = 0;
+};
+
+class OpenDialogOps {
+public:
+    virtual ~OpenDialogOps() = default;
+    // Runs the dialog modally; true when the operator chose a file.
+    virtual bool Execute() = 0;
+    // The full path of the chosen file.
+    virtual QString FileName() const = 0;
+};
+
+class WindowOps {
+public:
+    virtual ~WindowOps() = default;
+    virtual void Close() = 0;
+};
+
+class PlatformOps {
+public:
+    virtual ~PlatformOps() = default;
+    virtual unsigned waveOutGetNumDevs() = 0;
+    virtual void Sleep(unsigned milliseconds) = 0;
+    // A modal message box with an OK button.
+    virtual void ShowMessage(const QString &text) = 0;
+};
+
+// Everything the controller drives, by the names the window gives them.
+struct FormParts {
+    SerialPortOps &ComPort1;
+    MediaPlayerOps &MediaPlayer1;
+    OpenDialogOps &OpenDialog1;
+    TimerOps &Timer1;
+    GaugeOps &Gauge1;
+    GaugeOps &Gauge2;
+    PositionDisplayOps &LCDPosition;
+    LabelOps &RecGSM1;
+    LabelOps &RecGSM2;
+    LabelOps &Fname;
+    LabelOps &LabelLength;
+    PanelOps &Panel1;
+    PictureOps &Image1;
+    WindowOps &Window;
+    PlatformOps &Platform;
+};

@@ -1,0 +1,38 @@
+#include "app/TApplication.h"
+
+#include "base/Exception.h"
+
+#include <QMessageBox>
+#include <new>
+
+QString ErrorBoxText(const std::string &message)
+{
+    QString text = QString::fromStdString(message);
+    if (!message.empty() && static_cast<unsigned char>(message.back()) > '.')
+        text += QLatin1Char('.');
+    return text;
+}
+
+TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv)
+{
+    setApplicationName(QString::fromLatin1(Title));
+}
+
+bool TApplication::notify(QObject *receiver, QEvent *event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::bad_alloc &) {
+        HandleException(EOutOfMemory());
+    } catch (const std::exception &error) {
+        HandleException(error);
+    }
+    return false;
+}
+
+void TApplication::HandleException(const std::exception &error)
+{
+    QMessageBox box(QMessageBox::Critical, QString::fromLatin1(Title), ErrorBoxText(error.what()),
+                    QMessageBox::Ok, activeWindow());
+    box.exec();
+}

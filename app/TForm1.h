@@ -1,0 +1,49 @@
+#pragma once
+
+#include "app/FormParts.h"
+
+#include <QString>
+#include <cstdint>
+#include <string>
+
+// Which channel the tick follows. Program-wide, not per window: a record button sets one and
+// clears the other; nothing else writes them.
+extern bool ActiveGSM1;
+extern bool ActiveGSM2;
+
+// The recording controller: the main window's event handlers. It turns clicks into device
+// commands, player calls and display updates, and timer ticks into the live position display
+// and the automatic end of a recording.
+class TForm1 {
+public:
+    static constexpr TColor RecordingColour = 255;
+    static constexpr TColor NormalColour = clGradientActiveCaption;
+    static constexpr std::int32_t RecordLimitMs = 10000;
+    static constexpr unsigned EraseStepPauseMs = 30;
+
+    explicit TForm1(const FormParts &parts) : parts_(parts) {}
+
+    void kwFlatBtn1Click();  // record to GSM1
+    void kwFlatBtn3Click();  // record to GSM2
+    void kwFlatBtn2Click();  // stop
+    void kwFlatBtn6Click();  // erase all records
+    void kwFlatBtn4Click();  // list sound files to load
+    void FnameClick();       // load through the file-name label
+    void kwFlatBtn5Click();  // exit
+    void Timer1Timer();
+    void FormCreate();
+    void FormClose();
+
+    // "7.350 sec." for 7350 ms: seconds, ".", the remaining milliseconds without padding, " sec.".
+    static QString LengthText(std::int32_t lengthMs);
+    // position / 100, rounded half to even.
+    static int GaugeValue(std::int32_t positionMs);
+
+private:
+    void loadSoundFile(bool stopRecordingFirst);
+    void record(const std::string &command, bool gsm1);
+    void resetLabelColours();
+    QString lengthText();
+
+    FormParts parts_;
+};
