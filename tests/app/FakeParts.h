@@ -1,0 +1,233 @@
+#pragma once
+
+#include "app/FormParts.h"
+#include "base/Exception.h"
+
+#include <deque>
+#include <string>
+#include <vector>
+
+// Fakes of the window's components. Every call that changes something is written to one shared
+// log, so a test sees the order of what a handler did across components.
+struct CallLog {
+    std::vector<std::string> calls;
+    void add(std::string call) { calls.push_back(std::move(call)); }
+    std::vector<std::string> sends() const
+    {
+        std::vector<std::string> out;
+        for (const std::string &call : calls) {
+            if (call.rfind("send ", 0) == 0)
+                out.push_back(call.substr(5));
+        }
+        return out;
+    }
+};
+
+struct FakeSerial : SerialPortOps {
+    explicit FakeSerial(CallLog &log) : log(log) {}
+    void SendText(const std::string &text) override
+    {
+        if (failWith)
+            throw Exception(*failWith);
+        log.add("send " + text);
+    }
+    CallLog &log;
+    const std::string *failWith = nullptr;
+};
+
+// A player whose position is scripted: each query takes the next value, the last one repeats.
+struct FakePlayer : MediaPlayerOps {
+    explicit FakePlayer(CallLog &log) : log(log) {}
+    QString FileName() const override { return fileName; }
+    void setFileName(const QString &name) override
+    {
+        fileName = name;
+        log.add("FileName " + name.toStdString());
+    }
+    void OpenDevice() override
+    {
+        log.add("OpenDevice");
+        open = false;
+        if (openFails)
+            throw Exception("The file is not a sound file this system knows");
+        open = true;
+    }
+    void setStepFrames(std::int32_t frames) override { log.add("StepFrames " + std::to_string(frames)); }
+    void StepForward() override { log.add("StepForward"); }
+    bool NotifyRequest() const override { return notifyRequest; }
+    void setNotifyRequest(bool request) override
+    {
+        notifyRequest = request;
+        log.add(std::string("NotifyRequest ") + (request ? "true" : "false"));
+    }
+    void setDisplayArea(const QRect &area) override
+    {
+        log.add("DisplayArea " + std::to_string(area.left()) + "," + std::to_string(area.top()) + ","
+                + std::to_string(area.width()) + "," + std::to_string(area.height()));
+    }
+    void setTimeFormatCode(int code) override { log.add("TimeFormat " + std::to_string(code)); }
+    std::int32_t MediaLength() override
+    {
+        requireOpen();
+        ++lengthQueries;
+        return length;
+    }
+    void SeekTo(std::int32_t position) override
+    {
+        requireOpen();
+        log.add("SeekTo " + std::to_string(position));
+    }
+    void StartPlayback() override
+    {
+        requireOpen();
+        log.add("StartPlayback");
+    }
+    void StopPlayback() override
+    {
+        requireOpen();
+        log.add("StopPlayback");
+    }
+    std::int32_t CurrentPosition() override
+    {
+        ++positionQueries;
+        if (positions.empty())
+            return 0;
+        const std::int32_t value = positions.front();
+        if (positions.size() > 1)
+            positions.pop_front();
+        return value;
+    }
+    void requireOpen() const
+    {
+        if (!open)
+            throw Exception("No MCI device open");
+    }
+
+    CallLog &log;
+    QString fileName;
+    bool notifyRequest = false;
+    bool open = false;
+    bool openFails = false;
+    std::int32_t length = 0;
+    std::deque<std::int32_t> positions;
+    int positionQueries = 0;
+    int lengthQueries = 0;
+};
+
+struct FakeDialog : OpenDialogOps {
+    explicit FakeDialog(CallLog &log) : log(log) {}
+    bool Execute() override
+    {
+        log.add("dialog");
+        return !chosen.isEmpty();
+    }
+    QString FileName() const override { return chosen; }
+    CallLog &log;
+    QString chosen;
+};
+
+struct FakeTimer : TimerOps {
+    explicit FakeTimer(CallLog &log) : log(log) {}
+    void setEnabled(bool on) override
+    {
+        enabled = on;
+        log.add(std::string("Timer ") + (on ? "on" : "off"));
+    }
+    CallLog &log;
+    bool enabled = false;
+};
+
+struct FakeGauge : GaugeOps {
+    FakeGauge(CallLog &log, std::string name) : log(log), name(std::move(name)) {}
+    void setProgress(int value) override
+    {
+        progress = value;
+        log.add(name + " " + std::to_string(value));
+    }
+    CallLog &log;
+    std::string name;
+    int progress = 0;
+};
+
+struct FakeDisplay : PositionDisplayOps {
+    explicit FakeDisplay(CallLog &log) : log(log) {}
+    void setIndicatorstring(const QString &value) override
+    {
+        text = value;
+        log.add("LCD " + value.toStdString());
+    }
+    CallLog &log;
+    QString text = QStringLiteral("000000");
+};
+
+struct FakeLabel : LabelOps {
+    FakeLabel(CallLog &log, std::string name, QString caption)
+        : log(log), name(std::move(name)), caption(std::move(caption))
+    {
+    }
+    void setFontColor(TColor value) override
+    {
+        colour = value;
+        log.add(name + " colour " + std::to_string(value));
+    }
+    void setCaption(const QString &value) override
+    {
+        caption = value;
+        log.add(name + " caption " + value.toStdString());
+    }
+    CallLog &log;
+    std::string name;
+    QString caption;
+    TColor colour = clGradientActiveCaption;
+};
+
+struct FakePanel : PanelOps {
+    int Width() const override { return 17; }
+    int Height() const override { return 17; }
+};
+
+struct FakePicture : PictureOps {
+    void setTransparent(bool value) override { transparent = value; }
+    bool transparent = false;
+};
+
+struct FakeWindow : WindowOps {
+    explicit FakeWindow(CallLog &log) : log(log) {}
+    void Close() override { log.add("Close"); }
+    CallLog &log;
+};
+
+struct FakePlatform : PlatformOps {
+    explicit FakePlatform(CallLog &log) : log(log) {}
+    unsigned waveOutGetNumDevs() override { return soundCards; }
+    void Sleep(unsigned ms) override { log.add("Sleep " + std::to_string(ms)); }
+    void ShowMessage(const QString &text) override { log.add("message " + text.toStdString()); }
+    CallLog &log;
+    unsigned soundCards = 1;
+};
+
+// One set of fakes, wired the way the window wires its components.
+struct FakeForm {
+    CallLog log;
+    FakeSerial serial{log};
+    FakePlayer player{log};
+    FakeDialog dialog{log};
+    FakeTimer timer{log};
+    FakeGauge gauge1{log, "Gauge1"};
+    FakeGauge gauge2{log, "Gauge2"};
+    FakeDisplay display{log};
+    FakeLabel recGsm1{log, "RecGSM1", QStringLiteral("GSM1")};
+    FakeLabel recGsm2{log, "RecGSM2", QStringLiteral("GSM2")};
+    FakeLabel fname{log, "Fname", QStringLiteral("---------")};
+    FakeLabel labelLength{log, "LabelLength", QStringLiteral("00.00 sec.")};
+    FakePanel panel;
+    FakePicture picture;
+    FakeWindow window{log};
+    FakePlatform platform{log};
+
+    FormParts parts()
+    {
+        return FormParts{serial,  player,  dialog,  timer, gauge1,      gauge2,  display, recGsm1,
+                         recGsm2, fname,   labelLength, panel, picture, window, platform};
+    }
+};
