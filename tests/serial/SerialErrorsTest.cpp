@@ -9,7 +9,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
+#include <memory>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -185,15 +185,17 @@ TEST(RaiseOnError, PassesSuccessAndInformationalCodesThrough)
 
 TEST(RaiseOnError, PassesEveryCodeThroughWhileThePortIsLoading)
 {
-    std::optional<FormLoadingScope> scope(std::in_place);
-    FakePort port;
-    scope.reset();
-    ASSERT_TRUE(port.IsLoading());
+    std::unique_ptr<FakePort> port;
+    {
+        FormLoadingScope loading;
+        port = std::make_unique<FakePort>();
+    }
+    ASSERT_TRUE(port->IsLoading());
     for (const int code : {-2001, -8, -87, -1001, -1, INT_MIN})
-        EXPECT_EQ(RaiseOnError(port, code), code);
+        EXPECT_EQ(RaiseOnError(*port, code), code);
 
-    port.FinishLoading();
-    EXPECT_THROW(RaiseOnError(port, -2001), EBadId);
+    port->FinishLoading();
+    EXPECT_THROW(RaiseOnError(*port, -2001), EBadId);
 }
 
 // Runs RaiseOnError and hands back what it raised, which must be exactly of the class Expected.
