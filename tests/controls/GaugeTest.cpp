@@ -1,0 +1,214 @@
+#include "base/Exception.h"
+#include "controls/Gauges.h"
+
+#include <QTest>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+const QRgb kBack = ToQColor(clWindowFrame).rgb();
+const QRgb kFore = ToQColor(clGradientActiveCaption).rgb();
+
+// Counts the paints a widget receives.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+// The main window's gauge on a shown window.
+class GaugeTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        window = std::make_unique<QWidget>();
+        window->resize(60, 60);
+        gauge = new TGauge(window.get());
+        gauge->setGeometry(0, 0, 25, 41);
+        gauge->setKind(TGauge::gkVerticalBar);
+        gauge->setBorderStyle(TGauge::bsNone);
+        gauge->setBackColor(clWindowFrame);
+        gauge->setForeColor(clGradientActiveCaption);
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    }
+
+    QImage Shot() { return gauge->grab().toImage().convertToFormat(QImage::Format_RGB32); }
+
+    // Which rows are all ForeColor; every other row must be all BackColor.
+    std::vector<int> FilledRows(const QImage &image)
+    {
+        std::vector<int> rows;
+        for (int y = 0; y < image.height(); ++y) {
+            const QRgb first = image.pixel(0, y);
+            for (int x = 0; x < image.width(); ++x)
+                EXPECT_EQ(image.pixel(x, y), first) << "row " << y << " is not uniform";
+            if (first == kFore)
+                rows.push_back(y);
+            else
+                EXPECT_EQ(first, kBack) << "row " << y;
+        }
+        return rows;
+    }
+
+    std::unique_ptr<QWidget> window;
+    TGauge *gauge = nullptr;
+};
+
+std::vector<int> Range(int from, int to)
+{
+    std::vector<int> rows;
+    for (int y = from; y <= to; ++y)
+        rows.push_back(y);
+    return rows;
+}
+
+} // namespace
+
+TEST_F(GaugeTest, VerticalBarFillsRowsFromTheBottom)
+{
+    gauge->setShowText(false);
+    const struct {
+        int progress;
+        std::vector<int> rows;
+    } cases[] = {{100, Range(1, 40)}, {50, Range(21, 40)}, {3, {}}, {2, {}}};
+    for (const auto &c : cases) {
+        gauge->setProgress(c.progress);
+        EXPECT_EQ(FilledRows(Shot()), c.rows) << "Progress " << c.progress;
+    }
+}
+
+TEST_F(GaugeTest, SingleBorderAtFullFillsTheWholeInside)
+{
+    gauge->setShowText(false);
+    gauge->setBorderStyle(TGauge::bsSingle);
+    gauge->setProgress(100);
+    const QImage image = Shot();
+    for (int y = 0; y < 41; ++y) {
+        for (int x = 0; x < 25; ++x) {
+            const bool inside = x >= 1 && x <= 23 && y >= 1 && y <= 39;
+            ASSERT_EQ(image.pixel(x, y), inside ? kFore : qRgb(0, 0, 0)) << x << "," << y;
+        }
+    }
+}
+
+TEST_F(GaugeTest, PercentTextIsInvertedOnBothSidesOfTheBarEdge)
+{
+    gauge->setShowText(false);
+    gauge->setProgress(50);
+    const QImage plain = Shot();
+    gauge->setShowText(true);
+    const QImage withText = Shot();
+
+    int invertedBack = 0, invertedFore = 0;
+    for (int y = 0; y < 41; ++y) {
+        for (int x = 0; x < 25; ++x) {
+            const QRgb under = plain.pixel(x, y);
+            const QRgb shown = withText.pixel(x, y);
+            if (shown == under)
+                continue;
+            ASSERT_EQ(shown & 0xFFFFFFu, (under ^ 0xFFFFFFu) & 0xFFFFFFu) << x << "," << y;
+            (y < 21 ? invertedBack : invertedFore)++;
+        }
+    }
+    // "50%" straddles the bar's top edge at row 21: light on the back, dark on the bar.
+    EXPECT_GT(invertedBack, 5);
+    EXPECT_GT(invertedFore, 5);
+
+    // The text is drawn at 0 % as well, inverted against the background.
+    gauge->setProgress(0);
+    const QImage zero = Shot();
+    int inverted = 0;
+    for (int y = 0; y < 41; ++y)
+        for (int x = 0; x < 25; ++x)
+            inverted += (zero.pixel(x, y) & 0xFFFFFFu) == ((kBack ^ 0xFFFFFFu) & 0xFFFFFFu);
+    EXPECT_GT(inverted, 5);
+}
+
+TEST_F(GaugeTest, RepaintsAtOnceOnlyWhenPercentChanges)
+{
+    PaintCounter counter;
+    gauge->installEventFilter(&counter);
+
+    gauge->setProgress(50);
+    EXPECT_EQ(counter.paints, 1) << "painted before returning, without the event loop";
+    gauge->setProgress(50);
+    gauge->setProgress(-20); // clamps to 0: a change
+    EXPECT_EQ(counter.paints, 2);
+    gauge->setProgress(500);
+    gauge->setProgress(1000); // both clamp to 100
+    EXPECT_EQ(counter.paints, 3);
+    EXPECT_EQ(gauge->Progress(), 100);
+
+    gauge->setMaxValue(1000); // a range change repaints
+    EXPECT_EQ(counter.paints, 4);
+    gauge->setProgress(500);
+    EXPECT_EQ(counter.paints, 5);
+    gauge->setProgress(505); // still 50 %
+    EXPECT_EQ(counter.paints, 5);
+    EXPECT_EQ(gauge->Progress(), 505);
+    gauge->setProgress(510);
+    EXPECT_EQ(counter.paints, 6);
+    gauge->removeEventFilter(&counter);
+}
+
+TEST_F(GaugeTest, RangeErrorsNameTheAllowedValues)
+{
+    gauge->setProgress(40);
+    try {
+        gauge->setMinValue(101);
+        FAIL() << "no exception";
+    } catch (const EInvalidOperation &error) {
+        EXPECT_EQ(error.Message(), "Value must be between -2147483647 and 99");
+    }
+    try {
+        gauge->setMaxValue(-1);
+        FAIL() << "no exception";
+    } catch (const EInvalidOperation &error) {
+        EXPECT_EQ(error.Message(), "Value must be between 1 and 2147483647");
+    }
+    EXPECT_EQ(gauge->MinValue(), 0);
+    EXPECT_EQ(gauge->MaxValue(), 100);
+    EXPECT_EQ(gauge->Progress(), 40);
+
+    gauge->setMinValue(100); // equal ends are allowed; Progress follows, Percent is 0
+    EXPECT_EQ(gauge->Progress(), 100);
+    EXPECT_EQ(gauge->Percent(), 0);
+
+    // While the window builds itself, the stored order of the ends does not matter.
+    FormLoadingScope loading;
+    TGauge loaded;
+    loaded.setMinValue(500);
+    loaded.setMaxValue(900);
+    EXPECT_EQ(loaded.MinValue(), 500);
+    EXPECT_EQ(loaded.Progress(), 500);
+}
+
+TEST_F(GaugeTest, PieAndNeedleFollowTheirRadials)
+{
+    gauge->setShowText(false);
+    gauge->setBorderStyle(TGauge::bsSingle);
+    gauge->setGeometry(0, 0, 41, 41);
+    gauge->setKind(TGauge::gkPie);
+    gauge->setProgress(25);
+    QImage image = Shot();
+    EXPECT_EQ(image.pixel(28, 12), kFore) << "upper right quarter filled";
+    EXPECT_EQ(image.pixel(12, 12), kBack);
+    EXPECT_EQ(image.pixel(28, 28), kBack);
+    gauge->setProgress(100);
+    image = Shot();
+    EXPECT_EQ(image.pixel(12, 12), kFore);
+    EXPECT_EQ(image.pixel(12, 28), kFore);
+
+    gauge->setKind(TGauge::gkNeedle);
+    gauge->setProgress(50);
+    image = Shot();
+    EXPECT_EQ(image.pixel(20, 10), kFore) << "points straight up at 50";
+    EXPECT_EQ(image.pixel(10, 30), kBack);
+}
