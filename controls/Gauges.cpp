@@ -49,12 +49,14 @@ void DrawPie(QPainter &painter, const QRect &box, QPointF from, QPointF to)
     const auto angle = [&](QPointF p) {
         return std::atan2(-(p.y() - cy) / b, (p.x() - cx) / a) * 180.0 / std::numbers::pi;
     };
+    if (from == to) {
+        painter.drawEllipse(box);
+        return;
+    }
     const double start = angle(from);
     double span = angle(to) - start;
     while (span <= 0)
         span += 360.0;
-    if (from == to)
-        span = 360.0;
     painter.drawPie(box, RoundEven(start * 16), RoundEven(span * 16));
 }
 
