@@ -208,6 +208,28 @@ TEST_F(FlatBtnTest, DraggingOutAndReleasingDoesNotClick)
     EXPECT_EQ(clicks, 1);
 }
 
+TEST_F(FlatBtnTest, DisabledWhileHoveredComesBackRaised)
+{
+    Enter();
+    button->setEnabled(false);
+    EXPECT_EQ(Shot().pixel(5, 0), kHost);
+    QTest::mouseMove(Window(), At(50, 30)); // leaving is ignored while disabled
+    EXPECT_TRUE(button->MouseInside());
+    button->setEnabled(true);
+    EXPECT_EQ(Shot().pixel(5, 0), kLight);
+}
+
+TEST_F(FlatBtnTest, DoubleClickClicksOnce)
+{
+    int doubles = 0;
+    QObject::connect(button, &TkwFlatBtn::OnDblClick, [&doubles] { ++doubles; });
+    Enter();
+    QTest::mouseDClick(Window(), Qt::LeftButton, {}, At(15, 12));
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(doubles, 1);
+    EXPECT_FALSE(button->HeldDown());
+}
+
 TEST_F(FlatBtnTest, DisabledButtonIgnoresTheMouseAndEngravesItsCaption)
 {
     button->setGlyph(QPixmap());
