@@ -1,0 +1,78 @@
+#pragma once
+
+#include "media/AudioOutput.h"
+#include "media/Decoder.h"
+#include "media/MciDefs.h"
+#include "media/SoundFile.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+class QObject;
+
+// One open sound: its decoder, its output and its play state. The output thread renders while
+// the commands come from the caller's thread; they meet under the output's lock, and the
+// position and mode are atomics that any thread reads without waiting.
+class MediaDevice final : public AudioSource {
+public:
+    // Opens the sound file; when kind is given, the file must be of that kind.
+    static MCIERROR Open(MCIDEVICEID id, const std::string &path, std::optional<SoundKind> kind,
+                         std::unique_ptr<MediaDevice> &device);
+    ~MediaDevice() override;
+
+    MCIDEVICEID Id() const { return id_; }
+
+    MCIERROR Play(std::uint32_t flags, const MCI_PLAY_PARMS &parms);
+    MCIERROR Stop();
+    MCIERROR Pause();
+    MCIERROR Resume(std::uint32_t flags, const MCI_GENERIC_PARMS &parms);
+    MCIERROR Seek(std::uint32_t flags, const MCI_SEEK_PARMS &parms);
+    MCIERROR Status(std::uint32_t flags, MCI_STATUS_PARMS &parms) const;
+    MCIERROR Set(std::uint32_t flags, const MCI_SET_PARMS &parms);
+    MCIERROR GetDevCaps(std::uint32_t flags, MCI_GETDEVCAPS_PARMS &parms) const;
+    // Ends playback and aborts a pending notice; the device is about to close.
+    void Shutdown();
+
+    // The moment the first frame with sound after the latest play was handed to the output.
+    std::optional<std::chrono::steady_clock::time_point> FirstSoundTime() const;
+
+    void Render(float *out, int frames) override;
+
+private:
+    MediaDevice() = default;
+
+    // Conversions between the device's time format and frames; positions in milliseconds round
+    // up to a frame so that reading the position back gives the same milliseconds.
+    bool ToFrames(std::uint32_t value, std::int64_t &frames) const;
+    std::uint32_t FromFrames(std::int64_t frames) const;
+    // Under the output lock: stops playing and aborts the pending notice, if any.
+    void EndPlayLocked(unsigned noticeFlags);
+    void WakeWaiters();
+
+    MCIDEVICEID id_ = 0;
+    SoundKind kind_ = SoundKind::Wave;
+    std::unique_ptr<Decoder> decoder_;
+    int rate_ = 0;
+    int channels_ = 0;
+    std::int64_t frames_ = 0;
+
+    std::atomic<std::uint32_t> mode_{MCI_MODE_STOP};
+    std::atomic<std::int64_t> handed_{0};      // frames handed to the output since the start of the sound
+    std::atomic<std::uint32_t> timeFormat_{MCI_FORMAT_MILLISECONDS};
+    std::atomic<bool> awaitingSound_{false};
+    std::atomic<std::int64_t> firstSound_{0};  // steady_clock ticks; 0 = not yet
+    // Changed only under the output lock.
+    std::int64_t end_ = 0;
+    QObject *pending_ = nullptr;               // receiver of the running play's notice
+
+    std::mutex waitMutex_;
+    std::condition_variable playEnded_;
+
+    // Last, so that it goes first: the output thread has ended before anything it uses is freed.
+    std::unique_ptr<AudioOutput> output_;
+};

@@ -1,0 +1,800 @@
+#include "media/MediaPlayer.h"
+
+#include "base/ExceptionSink.h"
+#include "media/MciNotify.h"
+#include "media/MediaErrors.h"
+#include "media/MediaPlayerGlyphs.h"
+#include "media/MediaSystem.h"
+
+#include <QFile>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <qdrawutil.h>
+
+#include <algorithm>
+
+namespace {
+
+// The device type name each TMPDeviceTypes value opens with; none for automatic selection.
+const char *const deviceTypeNames[] = {
+    nullptr, "AVIVideo", "CDAudio", "DAT", "DigitalVideo", "MMMovie", "Other",
+    "Overlay", "Scanner", "Sequencer", "VCR", "Videodisc", "WaveAudio",
+};
+
+const char *const glyphNames[TMediaPlayer::buttonCount] = {
+    "MPPLAY", "MPPAUSE", "MPSTOP", "MPNEXT", "MPPREV", "MPSTEP", "MPBACK", "MPRECORD", "MPEJECT",
+};
+
+// DeviceMode values.
+constexpr std::uint8_t modeStopped = 1;
+constexpr std::uint8_t modePlaying = 2;
+constexpr std::uint8_t modePaused = 5;
+
+// A button keeps this much room around its glyph.
+constexpr int glyphMarginX = 8;
+constexpr int glyphMarginY = 4;
+
+QSize GlyphSize()
+{
+    QSize size;
+    for (const char *name : glyphNames)
+        size = size.expandedTo(MediaPlayerGlyph(QStringLiteral("EN_") + name).size());
+    return size;
+}
+
+// Track-format positions: the track in the lowest byte, then minutes, seconds and frames.
+std::uint32_t TmsfTrack(std::uint32_t position) { return position & 0xFF; }
+std::uint32_t TmsfMinutesSeconds(std::uint32_t position) { return (position >> 8) & 0xFFFF; }
+
+template <typename Action>
+void AtBoundary(Action action)
+{
+    try {
+        action();
+    } catch (const std::exception &error) {
+        HandleApplicationException(error);
+    }
+}
+
+} // namespace
+
+TMediaPlayer::TMediaPlayer(QWidget *parent) : QWidget(parent)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    resize(240, 30);
+    setTabStop(true);
+    LayOutButtons();
+}
+
+TMediaPlayer::~TMediaPlayer()
+{
+    if (deviceNumber_ != 0) {
+        MCI_GENERIC_PARMS parms;
+        mciSendCommand(deviceNumber_, MCI_CLOSE, MCI_WAIT, &parms);
+    }
+}
+
+// ---- Flags and state -------------------------------------------------------------------------
+
+// Wait-style commands wait, and send a notice only when one was asked for this one command.
+std::uint32_t TMediaPlayer::WaitStyleFlags()
+{
+    std::uint32_t flags = MCI_WAIT;
+    if (notifyArmed_ && notifyRequest_)
+        flags |= MCI_NOTIFY;
+    notifyArmed_ = false;
+    return flags;
+}
+
+// Play-style commands never wait, and send a notice unless it was refused for this one command.
+std::uint32_t TMediaPlayer::PlayStyleFlags()
+{
+    std::uint32_t flags = 0;
+    if (!(notifyArmed_ && !notifyRequest_))
+        flags |= MCI_NOTIFY;
+    notifyArmed_ = false;
+    return flags;
+}
+
+void TMediaPlayer::setNotifyRequest(bool request)
+{
+    notifyRequest_ = request;
+    notifyArmed_ = true;
+}
+
+QString TMediaPlayer::LastMciResultText() const
+{
+    char text[4096];
+    if (!mciGetErrorString(lastMciResult_, text, sizeof text))
+        return QStringLiteral("Unknown error code");
+    return QString::fromLocal8Bit(text);
+}
+
+void TMediaPlayer::RequireOpen() const
+{
+    if (!isOpen_)
+        throw EMCIDeviceError("No MCI device open");
+}
+
+// ---- Opening and closing ---------------------------------------------------------------------
+
+void TMediaPlayer::OpenDevice()
+{
+    if (isOpen_)
+        CloseDevice();
+
+    const QByteArray element = QFile::encodeName(fileName_);
+    MCI_OPEN_PARMS parms;
+    parms.lpstrDeviceType = deviceTypeNames[deviceType_];
+    parms.lpstrElementName = element.constData();
+    std::uint32_t flags = WaitStyleFlags();
+    flags |= deviceType_ != dtAutoSelect ? MCI_OPEN_TYPE : MCI_OPEN_ELEMENT;
+    if (shareable_)
+        flags |= MCI_OPEN_SHAREABLE;
+    parms.dwCallback = this;
+    lastMciResult_ = mciSendCommand(0, MCI_OPEN, flags, &parms);
+    if (lastMciResult_ != 0)
+        throw EMCIDeviceError(LastMciResultText().toStdString());
+
+    isOpen_ = true;
+    deviceNumber_ = parms.wDeviceID;
+    stepFrames_ = MediaLength() / 10;
+    QueryCapabilities();
+    if (videoCapable_) {
+        setDisplay(display_);
+        MCI_ANIM_RECT_PARMS where;
+        lastMciResult_ = mciSendCommand(deviceNumber_, MCI_WHERE, MCI_ANIM_WHERE_DESTINATION, &where);
+        nativeWidth_ = where.rc.right - where.rc.left;
+        nativeHeight_ = where.rc.bottom - where.rc.top;
+    }
+    // CD and videodisc devices count in tracks. The media system has neither, so such an open
+    // has already failed above and this never applies to a sound file.
+    if (deviceType_ == dtCDAudio || deviceType_ == dtVideodisc)
+        setTimeFormatCode(MCI_FORMAT_TMSF);
+
+    autoEnabledButtons_ = Bit(btNext) | Bit(btPrev);
+    if (stepCapable_)
+        autoEnabledButtons_ |= Bit(btStep) | Bit(btBack);
+    if (playCapable_)
+        autoEnabledButtons_ |= Bit(btPlay);
+    if (recordCapable_)
+        autoEnabledButtons_ |= Bit(btRecord);
+    if (ejectCapable_)
+        autoEnabledButtons_ |= Bit(btEject);
+    if (DeviceMode() == modePlaying)
+        AdjustAfterClick(btPlay);
+    CopyAutoEnabled();
+    update();
+}
+
+void TMediaPlayer::QueryCapabilities()
+{
+    // The items' own results are not recorded.
+    const auto capability = [this](std::uint32_t item) {
+        MCI_GETDEVCAPS_PARMS parms;
+        parms.dwItem = item;
+        mciSendCommand(deviceNumber_, MCI_GETDEVCAPS, MCI_GETDEVCAPS_ITEM | MCI_WAIT, &parms);
+        return parms.dwReturn;
+    };
+    playCapable_ = (capability(MCI_GETDEVCAPS_CAN_PLAY) & 0xFF) != 0;
+    recordCapable_ = (capability(MCI_GETDEVCAPS_CAN_RECORD) & 0xFF) != 0;
+    ejectCapable_ = (capability(MCI_GETDEVCAPS_CAN_EJECT) & 0xFF) != 0;
+    videoCapable_ = (capability(MCI_GETDEVCAPS_HAS_VIDEO) & 0xFF) != 0;
+    const std::uint32_t type = capability(MCI_GETDEVCAPS_DEVICE_TYPE);
+    stepCapable_ = type == MCI_DEVTYPE_ANIMATION || type == MCI_DEVTYPE_DIGITAL_VIDEO ||
+                   type == MCI_DEVTYPE_OVERLAY || type == MCI_DEVTYPE_VCR;
+
+    MCI_ANIM_RECT_PARMS where;
+    lastMciResult_ = mciSendCommand(deviceNumber_, MCI_WHERE, MCI_ANIM_WHERE_SOURCE, &where);
+    nativeWidth_ = where.rc.right - where.rc.left;
+    nativeHeight_ = where.rc.bottom - where.rc.top;
+}
+
+void TMediaPlayer::CloseDevice()
+{
+    if (deviceNumber_ == 0)
+        return;
+    MCI_GENERIC_PARMS parms;
+    parms.dwCallback = this;
+    lastMciResult_ = mciSendCommand(deviceNumber_, MCI_CLOSE, WaitStyleFlags(), &parms);
+    if (lastMciResult_ != 0)
+        return; // the device stays open and is recorded as such
+    isOpen_ = false;
+    deviceNumber_ = 0;
+    autoEnabledButtons_ = 0;
+    CopyAutoEnabled();
+    update();
+}
+
+void TMediaPlayer::Loaded()
+{
+    if (autoOpen_)
+        OpenDevice();
+}
+
+// ---- Video: nothing of it applies to sound files ---------------------------------------------
+
+void TMediaPlayer::setDisplay(QWidget *display)
+{
+    if (display != nullptr && isOpen_ && videoCapable_) {
+        MCI_ANIM_WINDOW_PARMS parms;
+        parms.hWnd = display;
+        lastMciResult_ = mciSendCommand(deviceNumber_, MCI_WINDOW, MCI_ANIM_WINDOW_HWND | MCI_WAIT, &parms);
+        if (lastMciResult_ != 0) {
+            display_ = nullptr;
+            return;
+        }
+        display_ = display;
+        connect(display, &QObject::destroyed, this, [this, display] {
+            if (display_ != display && display_ != nullptr)
+                return;
+            if (isOpen_ && videoCapable_) {
+                MCI_ANIM_WINDOW_PARMS restore;
+                mciSendCommand(deviceNumber_, MCI_WINDOW, MCI_ANIM_WINDOW_HWND | MCI_WAIT, &restore);
+            }
+            display_ = nullptr;
+        }, Qt::UniqueConnection);
+        return;
+    }
+    // Held weakly: a display that is destroyed without telling us leaves no dangling pointer.
+    display_ = display;
+}
+
+QRect TMediaPlayer::DisplayArea()
+{
+    if (!(isOpen_ && videoCapable_))
+        return QRect();
+    MCI_ANIM_RECT_PARMS parms;
+    lastMciResult_ = mciSendCommand(deviceNumber_, MCI_WHERE, MCI_ANIM_WHERE_DESTINATION, &parms);
+    return QRect(parms.rc.left, parms.rc.top, parms.rc.right, parms.rc.bottom);
+}
+
+void TMediaPlayer::setDisplayArea(const QRect &area)
+{
+    if (!(isOpen_ && videoCapable_))
+        return;
+    MCI_ANIM_RECT_PARMS parms;
+    parms.rc = MciRect{area.left(), area.top(), area.width(), area.height()};
+    if (area.width() == 0 && area.height() == 0) {
+        parms.rc.right = nativeWidth_;
+        parms.rc.bottom = nativeHeight_;
+    }
+    lastMciResult_ = mciSendCommand(deviceNumber_, MCI_PUT, MCI_ANIM_RECT | MCI_ANIM_PUT_DESTINATION, &parms);
+}
+
+void TMediaPlayer::setTimeFormatCode(int code)
+{
+    MCI_SET_PARMS parms;
+    parms.dwCallback = this;
+    parms.dwTimeFormat = std::uint8_t(code);
+    lastMciResult_ = mciSendCommand(deviceNumber_, MCI_SET, MCI_SET_TIME_FORMAT | MCI_NOTIFY, &parms);
+}
+
+// ---- Playback and status ---------------------------------------------------------------------
+
+std::uint32_t TMediaPlayer::StatusItem(std::uint32_t item, std::uint32_t flags, std::uint32_t track)
+{
+    MCI_STATUS_PARMS parms;
+    parms.dwItem = item;
+    parms.dwTrack = track;
+    lastMciResult_ = mciSendCommand(deviceNumber_, MCI_STATUS, MCI_STATUS_ITEM | MCI_WAIT | flags, &parms);
+    return parms.dwReturn;
+}
+
+// With no device open the request fails and the position reads 0.
+std::int32_t TMediaPlayer::CurrentPosition()
+{
+    return std::int32_t(StatusItem(MCI_STATUS_POSITION));
+}
+
+std::int32_t TMediaPlayer::MediaLength()
+{
+    RequireOpen();
+    return std::int32_t(StatusItem(MCI_STATUS_LENGTH));
+}
+
+std::uint8_t TMediaPlayer::DeviceMode()
+{
+    return std::uint8_t((StatusItem(MCI_STATUS_MODE) & 0xFF) - 12);
+}
+
+bool TMediaPlayer::AtEnd()
+{
+    return CurrentPosition() == MediaLength();
+}
+
+void TMediaPlayer::StartPlayback()
+{
+    RequireOpen();
+    if (autoRewind_ && !startArmed_ && AtEnd())
+        SeekToStart();
+    MCI_PLAY_PARMS parms;
+    parms.dwCallback = this;
+    std::uint32_t flags = PlayStyleFlags();
+    if (startArmed_) {
+        flags |= MCI_FROM;
+        parms.dwFrom = std::uint32_t(startPosition_);
+        startArmed_ = false;
+    }
+    lastMciResult_ = mciSendCommand(deviceNumber_, MCI_PLAY, flags, &parms);
+}
+
+void TMediaPlayer::StopPlayback()
+{
+    RequireOpen();
+    MCI_GENERIC_PARMS parms;
+    parms.dwCallback = this;
+    lastMciResult_ = mciSendCommand(deviceNumber_, MCI_STOP, WaitStyleFlags(), &parms);
+}
+
+void TMediaPlayer::SeekTo(std::int32_t position)
+{
+    RequireOpen();
+    MCI_SEEK_PARMS parms;
+    parms.dwCallback = this;
+    parms.dwTo = std::uint32_t(position);
+    lastMciResult_ = mciSendCommand(deviceNumber_, MCI_SEEK, WaitStyleFlags() | MCI_TO, &parms);
+}
+
+void TMediaPlayer::SeekToStart()
+{
+    RequireOpen();
+    MCI_SEEK_PARMS parms;
+    mciSendCommand(deviceNumber_, MCI_SEEK, MCI_SEEK_TO_START | MCI_WAIT, &parms);
+}
+
+// Stepping moves a video by frames; a sound has none, so nothing is sent for it.
+void TMediaPlayer::StepForward()
+{
+    RequireOpen();
+    if (!videoCapable_)
+        return;
+    if (autoRewind_ && AtEnd())
+        SeekToStart();
+    MCI_ANIM_STEP_PARMS parms;
+    parms.dwCallback = this;
+    parms.dwFrames = std::uint32_t(stepFrames_);
+    lastMciResult_ = mciSendCommand(deviceNumber_, MCI_STEP, WaitStyleFlags() | MCI_ANIM_STEP_FRAMES, &parms);
+}
+
+void TMediaPlayer::StepBack()
+{
+    RequireOpen();
+    if (!videoCapable_)
+        return;
+    MCI_ANIM_STEP_PARMS parms;
+    parms.dwCallback = this;
+    parms.dwFrames = std::uint32_t(stepFrames_);
+    lastMciResult_ = mciSendCommand(deviceNumber_, MCI_STEP,
+                                    WaitStyleFlags() | MCI_ANIM_STEP_FRAMES | MCI_ANIM_STEP_REVERSE, &parms);
+}
+
+void TMediaPlayer::PauseOrResume()
+{
+    RequireOpen();
+    const std::uint8_t mode = DeviceMode();
+    MCI_GENERIC_PARMS parms;
+    parms.dwCallback = this;
+    if (mode == modePlaying) {
+        lastMciResult_ = mciSendCommand(deviceNumber_, MCI_PAUSE, WaitStyleFlags(), &parms);
+    } else if (mode == modePaused) {
+        lastMciResult_ = mciSendCommand(deviceNumber_, MCI_RESUME, PlayStyleFlags(), &parms);
+        if (lastMciResult_ != 0)
+            StartPlayback();
+    }
+}
+
+// The skip buttons go to the start or the end of the sound. In the track format, which only CD
+// and videodisc devices use (the media system has none), they go from track to track instead.
+// While the device plays, playback goes on from the new place.
+void TMediaPlayer::SkipNext()
+{
+    RequireOpen();
+    const bool playing = DeviceMode() == modePlaying;
+    if (StatusItem(MCI_STATUS_TIME_FORMAT) == MCI_FORMAT_TMSF) {
+        const std::uint32_t tracks = StatusItem(MCI_STATUS_NUMBER_OF_TRACKS);
+        const std::uint32_t track = std::min(TmsfTrack(StatusItem(MCI_STATUS_POSITION)) + 1, tracks);
+        const std::uint32_t start = StatusItem(MCI_STATUS_POSITION, MCI_TRACK, track);
+        if (playing) {
+            startArmed_ = true;
+            startPosition_ = std::int32_t(start);
+            StartPlayback();
+            return;
+        }
+        MCI_SEEK_PARMS parms;
+        parms.dwCallback = this;
+        parms.dwTo = start;
+        lastMciResult_ = mciSendCommand(deviceNumber_, MCI_SEEK, WaitStyleFlags() | MCI_TO, &parms);
+        return;
+    }
+    if (playing) {
+        startArmed_ = true;
+        startPosition_ = MediaLength();
+        StartPlayback();
+        return;
+    }
+    MCI_SEEK_PARMS parms;
+    parms.dwCallback = this;
+    lastMciResult_ = mciSendCommand(deviceNumber_, MCI_SEEK, WaitStyleFlags() | MCI_SEEK_TO_END, &parms);
+}
+
+void TMediaPlayer::SkipPrevious()
+{
+    RequireOpen();
+    const bool playing = DeviceMode() == modePlaying;
+    if (StatusItem(MCI_STATUS_TIME_FORMAT) == MCI_FORMAT_TMSF) {
+        const std::uint32_t position = StatusItem(MCI_STATUS_POSITION);
+        std::uint32_t track = TmsfTrack(position);
+        std::uint32_t start = StatusItem(MCI_STATUS_POSITION, MCI_TRACK, track);
+        // Within the first second of a track the button goes to the track before.
+        if (track != 1 && TmsfMinutesSeconds(position) == TmsfMinutesSeconds(start)) {
+            --track;
+            start = StatusItem(MCI_STATUS_POSITION, MCI_TRACK, track);
+        }
+        if (playing) {
+            startArmed_ = true;
+            startPosition_ = std::int32_t(start);
+            StartPlayback();
+            return;
+        }
+        MCI_SEEK_PARMS parms;
+        parms.dwCallback = this;
+        parms.dwTo = start;
+        lastMciResult_ = mciSendCommand(deviceNumber_, MCI_SEEK, WaitStyleFlags() | MCI_TO, &parms);
+        return;
+    }
+    if (playing) {
+        startArmed_ = true;
+        startPosition_ = 0;
+        StartPlayback();
+        return;
+    }
+    MCI_SEEK_PARMS parms;
+    parms.dwCallback = this;
+    lastMciResult_ = mciSendCommand(deviceNumber_, MCI_SEEK, WaitStyleFlags() | MCI_SEEK_TO_START, &parms);
+}
+
+void TMediaPlayer::StartRecording()
+{
+    RequireOpen();
+    MCI_PLAY_PARMS parms;
+    parms.dwCallback = this;
+    std::uint32_t flags = PlayStyleFlags();
+    if (startArmed_) {
+        flags |= MCI_FROM;
+        parms.dwFrom = std::uint32_t(startPosition_);
+        startArmed_ = false;
+    }
+    lastMciResult_ = mciSendCommand(deviceNumber_, MCI_RECORD, flags, &parms);
+}
+
+void TMediaPlayer::Eject()
+{
+    RequireOpen();
+    if (!ejectCapable_)
+        return;
+    MCI_SET_PARMS parms;
+    parms.dwCallback = this;
+    lastMciResult_ = mciSendCommand(deviceNumber_, MCI_SET, WaitStyleFlags() | MCI_SET_DOOR_OPEN, &parms);
+}
+
+// ---- Completion notices ----------------------------------------------------------------------
+
+bool TMediaPlayer::event(QEvent *event)
+{
+    if (event->type() == MciNotifyEvent::EventType()) {
+        HandleNotify();
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+void TMediaPlayer::HandleNotify()
+{
+    if (autoEnable_ && isOpen_ && DeviceMode() == modeStopped) {
+        AddPlayableButtons();
+        autoEnabledButtons_ &= TButtonSet(~(Bit(btPause) | Bit(btStop)));
+        CopyAutoEnabled();
+        update();
+    }
+    if (OnNotify)
+        AtBoundary([this] { OnNotify(this); });
+}
+
+// ---- Button bar ------------------------------------------------------------------------------
+
+void TMediaPlayer::AddPlayableButtons()
+{
+    if (playCapable_)
+        autoEnabledButtons_ |= Bit(btPlay);
+    if (recordCapable_)
+        autoEnabledButtons_ |= Bit(btRecord);
+}
+
+void TMediaPlayer::AdjustAfterClick(TMPBtnType button)
+{
+    switch (button) {
+    case btPlay:
+    case btRecord:
+        autoEnabledButtons_ &= TButtonSet(~(Bit(btPlay) | Bit(btRecord)));
+        autoEnabledButtons_ |= Bit(btPause) | Bit(btStop);
+        break;
+    case btPause:
+        AddPlayableButtons();
+        break;
+    default:
+        AddPlayableButtons();
+        autoEnabledButtons_ &= TButtonSet(~(Bit(btPause) | Bit(btStop)));
+        break;
+    }
+}
+
+void TMediaPlayer::CopyAutoEnabled()
+{
+    for (int i = 0; i < buttonCount; ++i)
+        buttons_[i].autoEnabled = (autoEnabledButtons_ >> i) & 1;
+}
+
+void TMediaPlayer::setAutoEnable(bool autoEnable)
+{
+    if (autoEnable_ == autoEnable)
+        return;
+    autoEnable_ = autoEnable;
+    update();
+}
+
+void TMediaPlayer::setVisibleButtons(TButtonSet buttons)
+{
+    buttons &= allButtons;
+    if (visibleButtons_ == buttons)
+        return;
+    visibleButtons_ = buttons;
+    for (int i = 0; i < buttonCount; ++i)
+        buttons_[i].visible = (buttons >> i) & 1;
+    if (!buttons_[focusedButton_].visible)
+        MoveFocus(1);
+    LayOutButtons();
+    update();
+}
+
+void TMediaPlayer::setEnabledButtons(TButtonSet buttons)
+{
+    buttons &= allButtons;
+    if (enabledButtons_ == buttons)
+        return;
+    enabledButtons_ = buttons;
+    for (int i = 0; i < buttonCount; ++i)
+        buttons_[i].enabled = (buttons >> i) & 1;
+    update();
+}
+
+void TMediaPlayer::setColoredButtons(TButtonSet buttons)
+{
+    buttons &= allButtons;
+    if (coloredButtons_ == buttons)
+        return;
+    coloredButtons_ = buttons;
+    for (int i = 0; i < buttonCount; ++i)
+        buttons_[i].colored = (buttons >> i) & 1;
+    update();
+}
+
+void TMediaPlayer::setTabStop(bool tabStop)
+{
+    setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::NoFocus);
+}
+
+bool TMediaPlayer::Usable(int button) const
+{
+    return autoEnable_ ? buttons_[button].autoEnabled : buttons_[button].enabled;
+}
+
+// Visible buttons side by side, of equal width, neighbours sharing their edge pixel.
+void TMediaPlayer::LayOutButtons()
+{
+    int visible = 0;
+    for (const Button &button : buttons_)
+        visible += button.visible ? 1 : 0;
+    const int count = std::max(visible, 1);
+    const QSize glyph = GlyphSize();
+    setMinimumSize(count * (glyph.width() + glyphMarginX - 1) + 1, glyph.height() + glyphMarginY);
+    const int width = (this->width() - 1) / count + 1;
+    int left = 0;
+    for (Button &button : buttons_) {
+        if (!button.visible) {
+            button.rect = QRect();
+            continue;
+        }
+        button.rect = QRect(left, 0, width, height());
+        left += width - 1;
+    }
+}
+
+int TMediaPlayer::ButtonAt(const QPoint &point) const
+{
+    for (int i = 0; i < buttonCount; ++i) {
+        if (buttons_[i].visible && buttons_[i].rect.contains(point))
+            return i;
+    }
+    return -1;
+}
+
+void TMediaPlayer::MoveFocus(int step)
+{
+    for (int i = 1; i <= buttonCount; ++i) {
+        const int candidate = (focusedButton_ + step * i + buttonCount * buttonCount) % buttonCount;
+        if (buttons_[candidate].visible) {
+            focusedButton_ = candidate;
+            return;
+        }
+    }
+}
+
+void TMediaPlayer::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    LayOutButtons();
+}
+
+void TMediaPlayer::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().button());
+    for (int i = 0; i < buttonCount; ++i) {
+        const Button &button = buttons_[i];
+        if (!button.visible)
+            continue;
+        const bool sunken = pressedButton_ == i && pressedInside_;
+        qDrawWinButton(&painter, button.rect, palette(), sunken, &palette().button());
+        const char *prefix = !isEnabled() || !Usable(i) ? "DI_" : button.colored ? "CL_" : "EN_";
+        const QPixmap glyph = MediaPlayerGlyph(QLatin1String(prefix) + QLatin1String(glyphNames[i]));
+        QPoint at = button.rect.center() - QPoint(glyph.width() / 2, glyph.height() / 2) + QPoint(1, 1);
+        if (sunken)
+            at += QPoint(1, 1);
+        painter.drawPixmap(at, glyph);
+        if (hasFocus() && focusedButton_ == i) {
+            painter.setPen(QPen(palette().windowText().color(), 1, Qt::DotLine));
+            painter.drawRect(button.rect.adjusted(3, 3, -4, -4));
+        }
+    }
+}
+
+void TMediaPlayer::mousePressEvent(QMouseEvent *event)
+{
+    const int button = ButtonAt(event->position().toPoint());
+    if (event->button() != Qt::LeftButton || button < 0 || !isEnabled() || !Usable(button))
+        return;
+    // Qt keeps the mouse with this widget until the release.
+    pressedButton_ = button;
+    pressedInside_ = true;
+    focusedButton_ = button;
+    update();
+}
+
+void TMediaPlayer::mouseMoveEvent(QMouseEvent *event)
+{
+    if (pressedButton_ < 0)
+        return;
+    const bool inside = buttons_[pressedButton_].rect.contains(event->position().toPoint());
+    if (inside != pressedInside_) {
+        pressedInside_ = inside;
+        update();
+    }
+}
+
+void TMediaPlayer::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (pressedButton_ < 0 || event->button() != Qt::LeftButton)
+        return;
+    const auto button = TMPBtnType(pressedButton_);
+    const bool inside = buttons_[button].rect.contains(event->position().toPoint());
+    pressedButton_ = -1;
+    pressedInside_ = false;
+    update();
+    if (inside)
+        AtBoundary([this, button] { Click(button); });
+}
+
+TMediaPlayer::TMPBtnType TMediaPlayer::PerformAction(TMPBtnType button)
+{
+    switch (button) {
+    case btPlay: StartPlayback(); break;
+    case btPause: PauseOrResume(); break;
+    case btStop: StopPlayback(); break;
+    case btNext:
+    case btPrev: {
+        // Playing on from a track's start counts as a click on play.
+        const bool playing = isOpen_ && DeviceMode() == modePlaying;
+        button == btNext ? SkipNext() : SkipPrevious();
+        return playing ? btPlay : button;
+    }
+    case btStep: StepForward(); break;
+    case btBack: StepBack(); break;
+    case btRecord: StartRecording(); break;
+    case btEject: Eject(); break;
+    }
+    return button;
+}
+
+// OnClick, then the action and OnPostClick unless OnClick refused; gives the button whose click
+// the automatic enabling counts.
+TMediaPlayer::TMPBtnType TMediaPlayer::FireClick(TMPBtnType button)
+{
+    bool doDefault = true;
+    if (OnClick)
+        OnClick(this, button, doDefault);
+    if (!doDefault)
+        return button;
+    const TMPBtnType counted = PerformAction(button);
+    if (OnPostClick)
+        OnPostClick(this, button);
+    return counted;
+}
+
+void TMediaPlayer::Click(TMPBtnType button)
+{
+    const TMPBtnType counted = FireClick(button);
+    if (autoEnable_ && lastMciResult_ == 0 && isOpen_) {
+        AdjustAfterClick(counted);
+        CopyAutoEnabled();
+        update();
+    }
+}
+
+void TMediaPlayer::keyPressEvent(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Space: {
+        const auto button = TMPBtnType(focusedButton_);
+        if (!buttons_[button].enabled)
+            return;
+        AtBoundary([this, button] {
+            const TMPBtnType counted = FireClick(button);
+            // The keyboard adjusts the buttons whatever the result and the device.
+            if (autoEnable_) {
+                AdjustAfterClick(counted);
+                CopyAutoEnabled();
+                update();
+            }
+        });
+        return;
+    }
+    case Qt::Key_Left:
+        MoveFocus(-1);
+        update();
+        return;
+    case Qt::Key_Right:
+        MoveFocus(1);
+        update();
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}
+
+void TMediaPlayer::focusInEvent(QFocusEvent *event)
+{
+    QWidget::focusInEvent(event);
+    update();
+    if (OnEnter)
+        AtBoundary([this] { OnEnter(this); });
+}
+
+void TMediaPlayer::focusOutEvent(QFocusEvent *event)
+{
+    QWidget::focusOutEvent(event);
+    update();
+    if (OnExit)
+        AtBoundary([this] { OnExit(this); });
+}
+
+void TMediaPlayer::contextMenuEvent(QContextMenuEvent *event)
+{
+    bool handled = false;
+    if (OnContextPopup)
+        AtBoundary([&] { OnContextPopup(this, event->pos(), handled); });
+    if (!handled && popupMenu_ != nullptr)
+        popupMenu_->popup(event->globalPos());
+}

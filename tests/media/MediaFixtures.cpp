@@ -1,0 +1,233 @@
+#include "tests/media/MediaFixtures.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QThread>
+#include <mpg123.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+
+FixtureDir::FixtureDir()
+{
+    if (!dir_.isValid())
+        throw std::runtime_error("no temporary folder");
+}
+
+std::string FixtureDir::Path(const std::string &name) const
+{
+    return dir_.filePath(QString::fromStdString(name)).toStdString();
+}
+
+float PatternSample(std::int64_t frame, int channel)
+{
+    const std::int64_t step = (frame % 32767) + 1;
+    const float value = float(step) / 32768.0f;
+    return channel % 2 == 0 ? value : -value;
+}
+
+void WriteWave(const std::string &path, int rate, int channels, std::int64_t frames, int subtype)
+{
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | subtype;
+    SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file == nullptr)
+        throw std::runtime_error(std::string("cannot write wave: ") + sf_strerror(nullptr));
+    // 16-bit files are written as integers so that reading them back as float is exact.
+    std::vector<float> block(4096 * std::size_t(channels));
+    std::vector<short> shorts(block.size());
+    for (std::int64_t done = 0; done < frames;) {
+        const std::int64_t count = std::min<std::int64_t>(4096, frames - done);
+        for (std::int64_t i = 0; i < count; ++i) {
+            for (int c = 0; c < channels; ++c) {
+                const std::size_t at = std::size_t(i * channels + c);
+                block[at] = PatternSample(done + i, c);
+                shorts[at] = short(std::lround(block[at] * 32768.0f));
+            }
+        }
+        if (subtype == SF_FORMAT_PCM_16)
+            sf_writef_short(file, shorts.data(), count);
+        else
+            sf_writef_float(file, block.data(), count);
+        done += count;
+    }
+    sf_close(file);
+}
+
+void EncodeMp3(const std::string &wavePath, const std::string &mp3Path, bool withInfoFrame)
+{
+    const std::string command = std::string("lame --quiet -b 128 ") + (withInfoFrame ? "" : "-t ") + "'" +
+                                wavePath + "' '" + mp3Path + "'";
+    if (std::system(command.c_str()) != 0)
+        throw std::runtime_error("lame failed: " + command);
+}
+
+std::int64_t DecodedMp3Frames(const std::string &path)
+{
+    mpg123_init();
+    mpg123_handle *handle = mpg123_new(nullptr, nullptr);
+    mpg123_param(handle, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
+    if (mpg123_open(handle, path.c_str()) != MPG123_OK)
+        throw std::runtime_error("mpg123 cannot open " + path);
+    long rate = 0;
+    int channels = 0, encoding = 0;
+    mpg123_getformat(handle, &rate, &channels, &encoding);
+    std::vector<unsigned char> buffer(65536);
+    std::size_t bytes = 0;
+    for (;;) {
+        std::size_t done = 0;
+        const int result = mpg123_read(handle, buffer.data(), buffer.size(), &done);
+        bytes += done;
+        if (result != MPG123_OK && result != MPG123_NEW_FORMAT)
+            break;
+    }
+    mpg123_getformat(handle, &rate, &channels, &encoding);
+    const std::int64_t frames = std::int64_t(bytes / std::size_t(mpg123_encsize(encoding) * channels));
+    mpg123_close(handle);
+    mpg123_delete(handle);
+    return frames;
+}
+
+void WriteBytes(const std::string &path, const std::vector<std::uint8_t> &bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+namespace {
+
+void PutVarLen(std::vector<std::uint8_t> &out, std::uint32_t value)
+{
+    std::uint8_t groups[4];
+    int count = 0;
+    do {
+        groups[count++] = value & 0x7F;
+        value >>= 7;
+    } while (value != 0 && count < 4);
+    for (int i = count - 1; i >= 0; --i)
+        out.push_back(std::uint8_t(groups[i] | (i > 0 ? 0x80 : 0)));
+}
+
+void Put32(std::vector<std::uint8_t> &out, std::uint32_t value, bool bigEndian)
+{
+    for (int i = 0; i < 4; ++i)
+        out.push_back(std::uint8_t(value >> (bigEndian ? 24 - 8 * i : 8 * i)));
+}
+
+} // namespace
+
+std::vector<std::uint8_t> MidiTrack(const std::vector<MidiEvent> &events)
+{
+    std::vector<std::uint8_t> body;
+    for (const MidiEvent &event : events) {
+        PutVarLen(body, event.delta);
+        body.insert(body.end(), event.bytes.begin(), event.bytes.end());
+    }
+    std::vector<std::uint8_t> chunk = {'M', 'T', 'r', 'k'};
+    Put32(chunk, std::uint32_t(body.size()), true);
+    chunk.insert(chunk.end(), body.begin(), body.end());
+    return chunk;
+}
+
+std::vector<std::uint8_t> MidiFileBytes(int format, std::uint16_t division, const std::vector<std::vector<std::uint8_t>> &tracks)
+{
+    std::vector<std::uint8_t> bytes = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, std::uint8_t(format),
+                                       0, std::uint8_t(tracks.size()), std::uint8_t(division >> 8), std::uint8_t(division)};
+    for (const auto &track : tracks)
+        bytes.insert(bytes.end(), track.begin(), track.end());
+    return bytes;
+}
+
+std::vector<std::uint8_t> RmiBytes(const std::vector<std::uint8_t> &smf, bool withDataChunk)
+{
+    std::vector<std::uint8_t> body = {'R', 'M', 'I', 'D'};
+    // An info list before the song, as RMI writers put one.
+    const std::vector<std::uint8_t> list = {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'};
+    body.insert(body.end(), list.begin(), list.end());
+    if (withDataChunk) {
+        body.insert(body.end(), {'d', 'a', 't', 'a'});
+        Put32(body, std::uint32_t(smf.size()), false);
+        body.insert(body.end(), smf.begin(), smf.end());
+        if (smf.size() % 2)
+            body.push_back(0);
+    }
+    std::vector<std::uint8_t> bytes = {'R', 'I', 'F', 'F'};
+    Put32(bytes, std::uint32_t(body.size()), false);
+    bytes.insert(bytes.end(), body.begin(), body.end());
+    return bytes;
+}
+
+MidiEvent Tempo(std::uint32_t delta, std::uint32_t tempo)
+{
+    return {delta, {0xFF, 0x51, 0x03, std::uint8_t(tempo >> 16), std::uint8_t(tempo >> 8), std::uint8_t(tempo)}};
+}
+
+MidiEvent EndOfTrack(std::uint32_t delta)
+{
+    return {delta, {0xFF, 0x2F, 0x00}};
+}
+
+DiskCapture::DiskCapture(std::string path) : path_(std::move(path))
+{
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", path_.c_str(), 1);
+}
+
+DiskCapture::~DiskCapture()
+{
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    unsetenv("SDL_DISKAUDIOFILE");
+}
+
+std::vector<float> DiskCapture::Samples() const
+{
+    QFile file(QString::fromStdString(path_));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = file.readAll();
+    std::vector<float> samples(std::size_t(bytes.size()) / sizeof(float));
+    std::memcpy(samples.data(), bytes.constData(), samples.size() * sizeof(float));
+    return samples;
+}
+
+std::int64_t FirstSoundFrame(const std::vector<float> &samples, int channels)
+{
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        if (samples[i] != 0.0f)
+            return std::int64_t(i) / channels;
+    }
+    return -1;
+}
+
+std::int64_t SoundFrames(const std::vector<float> &samples, int channels)
+{
+    std::int64_t count = 0;
+    for (std::size_t frame = 0; frame + std::size_t(channels) <= samples.size(); frame += std::size_t(channels)) {
+        for (int c = 0; c < channels; ++c) {
+            if (samples[frame + std::size_t(c)] != 0.0f) {
+                ++count;
+                break;
+            }
+        }
+    }
+    return count;
+}
+
+bool WaitFor(const std::function<bool()> &done, int boundMilliseconds)
+{
+    QDeadlineTimer deadline(boundMilliseconds);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(2);
+    }
+    return true;
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+// Sound files made by the tests themselves, and helpers to watch playback from outside.
+
+#include <QTemporaryDir>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// A folder that lives as long as the test.
+class FixtureDir {
+public:
+    FixtureDir();
+    std::string Path(const std::string &name) const;
+
+private:
+    QTemporaryDir dir_;
+};
+
+// Sample n of channel c of the test pattern: never zero, different for every frame of the first
+// 32767 frames, so captured output can be matched to file frames.
+float PatternSample(std::int64_t frame, int channel);
+
+// Writes a wave file in the given libsndfile subtype (SF_FORMAT_PCM_16, ...) holding the pattern.
+void WriteWave(const std::string &path, int rate, int channels, std::int64_t frames, int subtype);
+// Encodes a wave file as MP3 with lame; withInfoFrame false leaves out the Info/Xing frame.
+void EncodeMp3(const std::string &wavePath, const std::string &mp3Path, bool withInfoFrame);
+// Decodes an MP3 file whole with libmpg123 (gapless) and counts its frames.
+std::int64_t DecodedMp3Frames(const std::string &path);
+
+void WriteBytes(const std::string &path, const std::vector<std::uint8_t> &bytes);
+
+// Standard MIDI file building blocks.
+struct MidiEvent {
+    std::uint32_t delta;
+    std::vector<std::uint8_t> bytes;
+};
+std::vector<std::uint8_t> MidiTrack(const std::vector<MidiEvent> &events);
+std::vector<std::uint8_t> MidiFileBytes(int format, std::uint16_t division, const std::vector<std::vector<std::uint8_t>> &tracks);
+std::vector<std::uint8_t> RmiBytes(const std::vector<std::uint8_t> &smf, bool withDataChunk = true);
+MidiEvent Tempo(std::uint32_t delta, std::uint32_t microsecondsPerQuarter);
+MidiEvent EndOfTrack(std::uint32_t delta);
+
+// Switches SDL to the disk driver writing the exact output to a file while alive (no output
+// device may be open when it is made or destroyed); restores the dummy driver afterwards.
+class DiskCapture {
+public:
+    explicit DiskCapture(std::string path);
+    ~DiskCapture();
+    // The captured interleaved float samples (read once the output device is closed).
+    std::vector<float> Samples() const;
+
+private:
+    std::string path_;
+};
+
+// Index of the first frame with any non-zero sample, or -1.
+std::int64_t FirstSoundFrame(const std::vector<float> &samples, int channels);
+std::int64_t SoundFrames(const std::vector<float> &samples, int channels);
+
+// Runs the event loop until done() or the bound passes; returns done().
+bool WaitFor(const std::function<bool()> &done, int boundMilliseconds = 20000);

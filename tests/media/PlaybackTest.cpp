@@ -1,0 +1,242 @@
+#include "media/MciNotify.h"
+#include "media/MediaPlayer.h"
+#include "media/MediaSystem.h"
+#include "tests/media/MediaFixtures.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <sndfile.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr int rate = 32000; // 256-frame buffers of 8 ms: the dummy and disk drivers keep time
+
+std::unique_ptr<TMediaPlayer> OpenPlayer(const std::string &path)
+{
+    auto player = std::make_unique<TMediaPlayer>();
+    player->setFileName(QString::fromStdString(path));
+    player->OpenDevice();
+    player->setTimeFormatCode(0);
+    return player;
+}
+
+// The pattern frame that a captured frame holds, by its first channel.
+std::int64_t PatternFrame(float sample)
+{
+    return std::int64_t(std::lround(sample * 32768.0f)) - 1;
+}
+
+class NoticeLog : public QObject {
+public:
+    std::vector<unsigned> flags;
+
+protected:
+    bool event(QEvent *event) override
+    {
+        if (event->type() != MciNotifyEvent::EventType())
+            return QObject::event(event);
+        flags.push_back(static_cast<MciNotifyEvent *>(event)->Flags());
+        return true;
+    }
+};
+
+TEST(PlaybackTest, PlaysTheWholeFileAndEndsAtItsLength)
+{
+    FixtureDir dir;
+    const std::string wave = dir.Path("pattern.wav");
+    const std::int64_t frames = rate * 3 / 4; // 750 ms
+    WriteWave(wave, rate, 2, frames, SF_FORMAT_PCM_16);
+    std::vector<std::int32_t> positions;
+    int notices = 0;
+    bool noticeOnMainThread = false;
+    {
+        DiskCapture capture(dir.Path("out.raw"));
+        auto player = OpenPlayer(wave);
+        player->OnNotify = [&](QObject *) {
+            ++notices;
+            noticeOnMainThread = QThread::currentThread() == qApp->thread();
+        };
+        player->SeekTo(0);
+        player->StartPlayback();
+        EXPECT_EQ(player->DeviceMode(), 2); // playing, and StartPlayback has returned
+        ASSERT_TRUE(WaitFor([&] {
+            positions.push_back(player->CurrentPosition());
+            return player->DeviceMode() == 1;
+        }));
+        EXPECT_EQ(player->CurrentPosition(), 750);
+        EXPECT_EQ(player->MediaLength(), 750);
+        WaitFor([&] { return notices >= 2; }, 2000); // the time format's and the play's
+        player.reset();
+        const std::vector<float> samples = capture.Samples();
+        // Every frame of the file, in order, then silence.
+        const std::int64_t first = FirstSoundFrame(samples, 2);
+        ASSERT_GE(first, 0);
+        EXPECT_EQ(SoundFrames(samples, 2), frames);
+        for (std::int64_t i = 0; i < frames; i += 997)
+            ASSERT_EQ(PatternFrame(samples[std::size_t((first + i) * 2)]), i);
+    }
+    EXPECT_EQ(notices, 2);
+    EXPECT_TRUE(noticeOnMainThread);
+    ASSERT_FALSE(positions.empty());
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+    EXPECT_GT(std::count_if(positions.begin(), positions.end(), [](std::int32_t p) { return p > 0 && p < 750; }), 0);
+}
+
+TEST(PlaybackTest, StopSilencesAtOnceAndSeekPlaysFromThere)
+{
+    FixtureDir dir;
+    const std::string wave = dir.Path("long.wav");
+    WriteWave(wave, rate, 1, rate * 20, SF_FORMAT_PCM_16);
+    DiskCapture capture(dir.Path("out.raw"));
+    auto player = OpenPlayer(wave);
+    player->SeekTo(5000);
+    player->StartPlayback();
+    ASSERT_TRUE(WaitFor([&] { return player->CurrentPosition() >= 5200; }));
+    player->StopPlayback();
+    // In samples: the exact count of frames handed to the output.
+    player->setTimeFormatCode(9);
+    const std::int32_t stoppedAt = player->CurrentPosition();
+    EXPECT_EQ(player->DeviceMode(), 1);
+    // Give the output time to play anything still queued.
+    QThread::msleep(200);
+    EXPECT_EQ(player->CurrentPosition(), stoppedAt);
+    player.reset();
+    const std::vector<float> samples = capture.Samples();
+    // The capture holds exactly the frames from 5 s up to the stop, nothing after.
+    const std::int64_t first = FirstSoundFrame(samples, 1);
+    ASSERT_GE(first, 0);
+    EXPECT_EQ(PatternFrame(samples[std::size_t(first)]), 5 * rate % 32767);
+    EXPECT_EQ(SoundFrames(samples, 1), stoppedAt - 5 * rate);
+    EXPECT_GT(std::int64_t(samples.size()), first + (stoppedAt - 5 * rate) + rate / 10); // silence followed
+}
+
+TEST(PlaybackTest, SeekToZeroThenPlayStartsFromTheBeginningAndRewindsAtTheEnd)
+{
+    FixtureDir dir;
+    const std::string wave = dir.Path("short.wav");
+    WriteWave(wave, rate, 1, rate / 4, SF_FORMAT_PCM_16);
+    auto player = OpenPlayer(wave);
+    player->StartPlayback();
+    ASSERT_TRUE(WaitFor([&] { return player->DeviceMode() == 1; }));
+    ASSERT_EQ(player->CurrentPosition(), 250);
+    // At the end a new play rewinds by itself.
+    player->StartPlayback();
+    EXPECT_LT(player->CurrentPosition(), 250);
+    ASSERT_TRUE(WaitFor([&] { return player->DeviceMode() == 1; }));
+    EXPECT_EQ(player->CurrentPosition(), 250);
+    player->setAutoRewind(false);
+    player->StartPlayback();
+    EXPECT_EQ(player->CurrentPosition(), 250);
+    player->SeekTo(0);
+    EXPECT_EQ(player->CurrentPosition(), 0);
+    player->SeekTo(123);
+    EXPECT_EQ(player->CurrentPosition(), 123); // exact after a seek
+    player->SeekTo(251);
+    EXPECT_NE(player->LastMciResult(), 0u); // beyond the end: recorded, not raised
+}
+
+TEST(PlaybackTest, PlaybackGoesOnWhileTheGuiThreadIsBlocked)
+{
+    FixtureDir dir;
+    const std::string wave = dir.Path("block.wav");
+    WriteWave(wave, rate, 1, rate * 2, SF_FORMAT_PCM_16);
+    auto player = OpenPlayer(wave);
+    player->StartPlayback();
+    QThread::msleep(400); // no events are processed meanwhile
+    EXPECT_GT(player->CurrentPosition(), 100);
+}
+
+TEST(PlaybackTest, MidiAndMp3PlayToTheirLength)
+{
+    FixtureDir dir;
+    const std::string midi = dir.Path("song.mid");
+    WriteBytes(midi, MidiFileBytes(0, 480, {MidiTrack({{0, {0xC0, 0}}, {0, {0x90, 60, 100}}, {480, {0x80, 60, 0}}, EndOfTrack(0)})}));
+    const std::string wave = dir.Path("src.wav");
+    WriteWave(wave, 44100, 2, 44100 / 2, SF_FORMAT_PCM_16);
+    const std::string mp3 = dir.Path("tone.mp3");
+    EncodeMp3(wave, mp3, true);
+    for (const std::string &path : {midi, mp3}) {
+        DiskCapture capture(dir.Path("out.raw"));
+        auto player = OpenPlayer(path);
+        const std::int32_t length = player->MediaLength();
+        EXPECT_EQ(length, 500) << path;
+        player->StartPlayback();
+        ASSERT_TRUE(WaitFor([&] { return player->DeviceMode() == 1; })) << path;
+        EXPECT_EQ(player->CurrentPosition(), length) << path;
+        player.reset();
+        // Sound reached the output, and none of it lies beyond the length.
+        const std::vector<float> samples = capture.Samples();
+        const std::int64_t first = FirstSoundFrame(samples, 2);
+        ASSERT_GE(first, 0) << path;
+        std::int64_t last = first;
+        for (std::size_t i = 0; i < samples.size(); ++i)
+            if (samples[i] != 0.0f)
+                last = std::int64_t(i) / 2;
+        EXPECT_LT(last - first, 44100 / 2) << path;
+    }
+}
+
+TEST(PlaybackTest, FileRemovedAfterOpeningStillPlays)
+{
+    FixtureDir dir;
+    const std::string wave = dir.Path("gone.wav");
+    WriteWave(wave, rate, 1, rate / 5, SF_FORMAT_PCM_16);
+    auto player = OpenPlayer(wave);
+    ASSERT_EQ(unlink(wave.c_str()), 0);
+    player->StartPlayback();
+    ASSERT_TRUE(WaitFor([&] { return player->DeviceMode() == 1; }));
+    EXPECT_EQ(player->CurrentPosition(), 200);
+}
+
+TEST(PlaybackTest, NoticesTellHowEachPlayEnded)
+{
+    FixtureDir dir;
+    const std::string wave = dir.Path("n.wav");
+    WriteWave(wave, rate, 1, rate / 5, SF_FORMAT_PCM_16);
+    const QByteArray name = QByteArray::fromStdString(wave);
+    NoticeLog log;
+    MCI_OPEN_PARMS open;
+    open.lpstrElementName = name.constData();
+    ASSERT_EQ(mciSendCommand(0, MCI_OPEN, MCI_OPEN_ELEMENT | MCI_WAIT, &open), 0u);
+    const MCIDEVICEID id = open.wDeviceID;
+    MCI_PLAY_PARMS play;
+    play.dwCallback = &log;
+    MCI_GENERIC_PARMS stop;
+    stop.dwCallback = &log;
+
+    ASSERT_EQ(mciSendCommand(id, MCI_PLAY, MCI_NOTIFY, &play), 0u);
+    ASSERT_EQ(mciSendCommand(id, MCI_PLAY, MCI_NOTIFY, &play), 0u);  // supersedes the first
+    ASSERT_EQ(mciSendCommand(id, MCI_STOP, MCI_WAIT, &stop), 0u);      // aborts the second
+    play.dwFrom = 100;
+    ASSERT_EQ(mciSendCommand(id, MCI_PLAY, MCI_NOTIFY | MCI_FROM, &play), 0u);
+    ASSERT_TRUE(WaitFor([&] { return log.flags.size() == 3; }));
+    EXPECT_EQ(log.flags, (std::vector<unsigned>{MCI_NOTIFY_SUPERSEDED, MCI_NOTIFY_ABORTED, MCI_NOTIFY_SUCCESSFUL}));
+
+    // A play that waits returns when the sound has ended.
+    play.dwFrom = 150;
+    ASSERT_EQ(mciSendCommand(id, MCI_PLAY, MCI_WAIT | MCI_FROM, &play), 0u);
+    MCI_STATUS_PARMS status;
+    status.dwItem = MCI_STATUS_POSITION;
+    ASSERT_EQ(mciSendCommand(id, MCI_STATUS, MCI_STATUS_ITEM, &status), 0u);
+    EXPECT_EQ(status.dwReturn, 200u);
+    const auto firstSound = MediaSystem::Instance().FirstSoundTime(id);
+    ASSERT_TRUE(firstSound.has_value());
+    EXPECT_LE(*firstSound, std::chrono::steady_clock::now());
+
+    // Commands with bad parts return codes.
+    play.dwFrom = 201;
+    EXPECT_EQ(mciSendCommand(id, MCI_PLAY, MCI_FROM, &play), MCIERR_OUTOFRANGE);
+    MCI_SET_PARMS set;
+    set.dwTimeFormat = MCI_FORMAT_TMSF;
+    EXPECT_EQ(mciSendCommand(id, MCI_SET, MCI_SET_TIME_FORMAT, &set), MCIERR_BAD_TIME_FORMAT);
+    EXPECT_EQ(mciSendCommand(id, MCI_RECORD, 0, &play), MCIERR_CANNOT_RECORD);
+    EXPECT_EQ(mciSendCommand(id, 0x7777, 0, &play), MCIERR_UNRECOGNIZED_COMMAND);
+    EXPECT_EQ(mciSendCommand(id, MCI_PLAY, 0, nullptr), MCIERR_NULL_PARAMETER_BLOCK);
+    ASSERT_EQ(mciSendCommand(id, MCI_CLOSE, MCI_WAIT, &stop), 0u);
+    EXPECT_EQ(mciSendCommand(id, MCI_STATUS, MCI_STATUS_ITEM, &status), MCIERR_INVALID_DEVICE_ID);
+}
+
+} // namespace
