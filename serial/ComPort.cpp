@@ -1,0 +1,966 @@
+#include "serial/ComPort.h"
+
+#include "base/Exception.h"
+#include "base/ExceptionSink.h"
+#include "serial/SelectPort.h"
+#include "serial/SerialErrors.h"
+
+#include <QTimer>
+#include <algorithm>
+#include <exception>
+
+namespace {
+
+constexpr int kAccessDenied = -5;
+constexpr int kFileNotFound = -2;
+constexpr int kPathNotFound = -3;
+constexpr int kBadId = -2001;
+constexpr int kCommNotOpen = -2007;
+constexpr int kAlreadyOpen = -2008;
+constexpr int kNoPortSelected = -2011;
+constexpr int kNotOpenedByTapi = -2012;
+constexpr int kNullApi = -3001;
+
+constexpr std::uint32_t kMaxTraceSize = 4'000'000;
+constexpr std::uint32_t kMaxLogSize = 16'000'000;
+constexpr std::size_t kMaxPassString = 255;
+
+// The option word bit that UseEventWord stands for.
+constexpr std::uint32_t kEventWordOption = 4;
+
+// How soon a deferred close looks again whether the dispatcher's threads have ended.
+constexpr int kClosePendingRetryMs = 5;
+
+// The hidden receiver of the dispatcher's notifications. A message finds its component through
+// the dispatcher table, so a message that outlives its dispatcher does nothing.
+class TComNotifyWindow : public TNotifyWindow {
+public:
+    void WindowProc(std::uint16_t msg, std::uint16_t wParam, std::int32_t lParam) override
+    {
+        TCustomComPort *port = TDispatcherTable::Instance().OwnerAt((static_cast<std::uint32_t>(lParam) >> 16) & 0xFFFF);
+        if (!port)
+            return;
+        try {
+            port->WindowProc(msg, wParam, lParam);
+        } catch (const std::exception &error) {
+            HandleApplicationException(error);
+        }
+    }
+};
+
+std::uint8_t HardwareMask(THWFlowOptionSet options)
+{
+    return options.Bits();
+}
+
+int SoftwareMask(TSWFlowOptions options)
+{
+    switch (options) {
+    case swfReceive: return 2;
+    case swfTransmit: return 1;
+    case swfBoth: return 3;
+    default: return 0;
+    }
+}
+
+} // namespace
+
+// Sets ForceApply for a stretch of code and gives it back its previous value afterwards.
+class TCustomComPort::ApplyScope {
+public:
+    explicit ApplyScope(TCustomComPort &port) : port_(port), previous_(port.forceApply_) { port.forceApply_ = true; }
+    ~ApplyScope() { port_.forceApply_ = previous_; }
+    ApplyScope(const ApplyScope &) = delete;
+    ApplyScope &operator=(const ApplyScope &) = delete;
+
+private:
+    TCustomComPort &port_;
+    bool previous_;
+};
+
+TSerialComponent::TSerialComponent(QObject *parent) : QObject(parent) {}
+
+TCustomComPort::TCustomComPort(QObject *parent) : TSerialComponent(parent) {}
+
+TCustomComPort::~TCustomComPort()
+{
+    destroying_ = true;
+    try {
+        if (portPhase_ == ppOpen)
+            ClosePort();
+    } catch (const std::exception &error) {
+        HandleApplicationException(error);
+    }
+    // A deferred close may still be waiting for the dispatch thread: the dispatcher waits for it.
+    dispatcher_.reset();
+    delete notifyWindow_.data();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Operations
+
+TBaseDispatcher &TCustomComPort::RequireDispatcher()
+{
+    TBaseDispatcher *dispatcher = AcquireDispatcher();
+    if (!dispatcher) {
+        RaiseOnError(*this, kCommNotOpen);
+        throw ECommNotOpen(kCommNotOpen);
+    }
+    return *dispatcher;
+}
+
+void TCustomComPort::SendText(const std::string &text)
+{
+    if (portPhase_ == ppShuttingDown)
+        return;
+    TBaseDispatcher *dispatcher = AcquireDispatcher();
+    if (!dispatcher) {
+        RaiseOnError(*this, kCommNotOpen);
+        return;
+    }
+    RaiseOnError(*this, dispatcher->WriteBlock(reinterpret_cast<const std::uint8_t *>(text.data()), text.size()));
+}
+
+TBaseDispatcher *TCustomComPort::AcquireDispatcher()
+{
+    if (!dispatcher_ && !IsLoading() && portPhase_ != ppOpen && autoOpen_)
+        setOpen(true);
+    return dispatcher_.get();
+}
+
+std::uint16_t TCustomComPort::PendingLineError()
+{
+    if (!IsPortOpen())
+        return 0;
+    return static_cast<std::uint16_t>(RaiseOnError(*this, dispatcher_->LineErrorCode()));
+}
+
+bool TCustomComPort::BreakReceived()
+{
+    return IsPortOpen() && dispatcher_->TakeBreak();
+}
+
+void TCustomComPort::YieldToDevice()
+{
+    if (portPhase_ == ppShuttingDown)
+        return;
+    RaiseOnError(*this, RequireDispatcher().Yield());
+}
+
+std::uint16_t TCustomComPort::AddTimerTrigger(std::uint32_t intervalMs)
+{
+    return static_cast<std::uint16_t>(RaiseOnError(*this, RequireDispatcher().AddTimerTrigger(intervalMs)));
+}
+
+void TCustomComPort::SetTimerTrigger(std::uint16_t handle, std::uint32_t intervalMs, bool enabled)
+{
+    RaiseOnError(*this, RequireDispatcher().SetTimerTrigger(handle, intervalMs, enabled));
+}
+
+std::uint16_t TCustomComPort::AddDataTrigger(const std::string &text, bool ignoreCase)
+{
+    return static_cast<std::uint16_t>(RaiseOnError(*this, RequireDispatcher().AddDataTrigger(text, ignoreCase)));
+}
+
+std::uint16_t TCustomComPort::AddStatusTrigger(std::uint16_t kind)
+{
+    return static_cast<std::uint16_t>(RaiseOnError(*this, RequireDispatcher().AddStatusTrigger(kind)));
+}
+
+void TCustomComPort::SetStatusTrigger(std::uint16_t handle, std::uint32_t value, bool enabled)
+{
+    RaiseOnError(*this, RequireDispatcher().SetStatusTrigger(handle, value, enabled));
+}
+
+void TCustomComPort::RemoveTrigger(std::uint16_t handle)
+{
+    RaiseOnError(*this, RequireDispatcher().RemoveTrigger(handle));
+}
+
+void TCustomComPort::CopyFrom(const TComponent &source)
+{
+    const auto *other = dynamic_cast<const TCustomComPort *>(&source);
+    if (!other)
+        return;
+    forceApply_ = other->forceApply_;
+    deviceLayer_ = other->deviceLayer_;
+    comNumber_ = other->comNumber_;
+    baud_ = other->baud_;
+    parity_ = other->parity_;
+    dataBits_ = other->dataBits_;
+    stopBits_ = other->stopBits_;
+    inSize_ = other->inSize_;
+    outSize_ = other->outSize_;
+    autoOpen_ = other->autoOpen_;
+    promptForPort_ = other->promptForPort_;
+    rs485Mode_ = other->rs485Mode_;
+    priorityBoost_ = other->priorityBoost_;
+    dtr_ = other->dtr_;
+    rts_ = other->rts_;
+    bufferFull_ = other->bufferFull_;
+    bufferResume_ = other->bufferResume_;
+    hwFlowOptions_ = other->hwFlowOptions_;
+    swFlowOptions_ = other->swFlowOptions_;
+    xOnChar_ = other->xOnChar_;
+    xOffChar_ = other->xOffChar_;
+    tracing_ = other->tracing_;
+    traceSize_ = other->traceSize_;
+    traceName_ = other->traceName_;
+    traceHex_ = other->traceHex_;
+    traceAllHex_ = other->traceAllHex_;
+    logging_ = other->logging_;
+    logSize_ = other->logSize_;
+    logName_ = other->logName_;
+    logHex_ = other->logHex_;
+    logAllHex_ = other->logAllHex_;
+    availThreshold_ = other->availThreshold_;
+    onPortOpen_ = other->onPortOpen_;
+    onPortClose_ = other->onPortClose_;
+    tapiMode_ = other->tapiMode_;
+    setOpen(false);
+    setOnTrigger(other->onTrigger_);
+    setOnTriggerAvail(other->onTriggerAvail_);
+    setOnTriggerData(other->onTriggerData_);
+    setOnTriggerStatus(other->onTriggerStatus_);
+    setOnTriggerTimer(other->onTriggerTimer_);
+    if (other->IsPortOpen()) {
+        other->dispatcher_->CopyTriggersOut(savedTriggers_);
+        triggersSaved_ = true;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Opening and closing
+
+void TCustomComPort::Loaded()
+{
+    if (openAtLoad_)
+        open_ = true;
+    if (!open_)
+        return;
+    openAtLoad_ = false;
+    try {
+        OpenNow();
+    } catch (const std::exception &error) {
+        open_ = false;
+        HandleApplicationException(error);
+    }
+}
+
+void TCustomComPort::setOpen(bool open)
+{
+    // A reopen asked for during a deferred close is remembered although Open still reads True.
+    if (open == open_ && !(open && portPhase_ == ppShuttingDown))
+        return;
+    if (IsLoading()) {
+        open_ = open;
+        if (open)
+            openAtLoad_ = true;
+        return;
+    }
+    if (!open)
+        ClosePort();
+    else if (portPhase_ == ppClosed)
+        OpenNow();
+    else if (portPhase_ == ppShuttingDown)
+        reopenRequested_ = true;
+}
+
+void TCustomComPort::RequestPortNumber()
+{
+    if (comNumber_ != 0)
+        return;
+    if (!promptForPort_)
+        throw ENoPortSelected(kNoPortSelected);
+    TComSelectForm form;
+    if (form.ShowModal() != TComSelectForm::mrOk)
+        throw ENoPortSelected(kNoPortSelected);
+    setComNumber(static_cast<std::uint16_t>(form.SelectedComNumber()));
+}
+
+std::unique_ptr<TBaseDispatcher> TCustomComPort::CreateDispatcher()
+{
+    if (dispatcherFactory_)
+        return dispatcherFactory_(*this);
+    if (deviceLayer_ != dlWin32)
+        throw ENullApi(kNullApi);
+    if (tapiMode_ == tmOn)
+        return std::make_unique<TTapi32Dispatcher>(this, tapiHandle_);
+    return std::make_unique<TWin32Dispatcher>(this);
+}
+
+void TCustomComPort::InitDispatcher()
+{
+    const std::string name = tapiMode_ == tmOn ? std::string() : FormatText("\\\\.\\COM%d", comNumber_);
+    const std::uint8_t options = static_cast<std::uint8_t>((dtr_ ? 0x01 : 0) | (rts_ ? 0x02 : 0) |
+                                                           (hwFlowOptions_.Contains(hwfUseDTR) ? 0x10 : 0) |
+                                                           (hwFlowOptions_.Contains(hwfUseRTS) ? 0x20 : 0));
+    int result = dispatcher_->OpenLine(name, static_cast<std::uint32_t>(baud_), parity_, dataBits_, stopBits_,
+                                       inSize_, outSize_, options);
+    if (result == kAccessDenied)
+        result = kAlreadyOpen;
+    else if (result == kFileNotFound || result == kPathNotFound)
+        result = kBadId;
+    if (result != 0)
+        RaiseOnError(*this, result);
+}
+
+void TCustomComPort::OpenNow()
+{
+    if (tapiMode_ != tmOn)
+        RequestPortNumber();
+    dispatcher_ = CreateDispatcher();
+    dispatcher_->SetDeviceName(FormatText("COM%d", comNumber_));
+    try {
+        if (tapiMode_ == tmOn) {
+            if (tapiHandle_ == 0)
+                throw ENotOpenedByTapi(kNotOpenedByTapi);
+            std::uint32_t baud = 0;
+            int parity = 0;
+            int dataBits = 0;
+            int stopBits = 0;
+            dispatcher_->GetLineSettings(baud, parity, dataBits, stopBits);
+            baud_ = static_cast<std::int32_t>(baud);
+            parity_ = static_cast<TParity>(parity);
+            dataBits_ = static_cast<std::uint16_t>(dataBits);
+            stopBits_ = static_cast<std::uint16_t>(stopBits);
+            int hardware = 0;
+            int software = 0;
+            dispatcher_->GetFlowSettings(hardware, software, xOnChar_, xOffChar_);
+            hwFlowOptions_ = THWFlowOptionSet::FromBits(static_cast<std::uint8_t>(hardware));
+            static constexpr TSWFlowOptions kSoftware[] = {swfNone, swfTransmit, swfReceive, swfBoth};
+            swFlowOptions_ = kSoftware[software & 3];
+        }
+        InitDispatcher();
+        portPhase_ = ppOpen;
+        UpdateHandlerMode();
+        {
+            // Everything set while the port was closed reaches the new device.
+            ApplyScope apply(*this);
+            setTracing(tracing_);
+            setLogging(logging_);
+            setHWFlowOptions(hwFlowOptions_);
+            setSWFlowOptions(swFlowOptions_);
+            setXOnChar(xOnChar_);
+            setXOffChar(xOffChar_);
+            dispatcher_->SetAvailThreshold(availThreshold_);
+            setDTR(dtr_);
+            setRTS(rts_);
+            setUseEventWord(useEventWord_);
+            setRS485Mode(rs485Mode_);
+            dispatcher_->SetPriorityBoost(priorityBoost_);
+        }
+        forceApply_ = false;
+        open_ = true;
+        SetNotifyWindow(true);
+        if (triggersSaved_) {
+            triggersSaved_ = false;
+            dispatcher_->CopyTriggersIn(savedTriggers_);
+        }
+        NotifyPortOpen();
+    } catch (...) {
+        open_ = false;
+        portPhase_ = ppClosed;
+        if (notifyWindow_)
+            SetNotifyWindow(false);
+        dispatcher_.reset();
+        throw;
+    }
+}
+
+void TCustomComPort::SetNotifyWindow(bool create)
+{
+    if (create) {
+        if (!notifyWindow_)
+            notifyWindow_ = new TComNotifyWindow;
+        if (dispatcher_)
+            dispatcher_->AddWindowHandler(notifyWindow_);
+        return;
+    }
+    if (!notifyWindow_)
+        return;
+    if (dispatcher_)
+        dispatcher_->RemoveWindowHandler(notifyWindow_);
+    // The window may be running the very message that ends the close.
+    notifyWindow_->deleteLater();
+    notifyWindow_ = nullptr;
+}
+
+void TCustomComPort::ClosePort()
+{
+    if (portPhase_ != ppOpen)
+        return;
+    // A trace or log that cannot be written must not keep the port open: the close goes on and
+    // the failure is raised at its end.
+    std::exception_ptr dumpFailure;
+    try {
+        setTracing(tlDump);
+    } catch (...) {
+        dumpFailure = std::current_exception();
+    }
+    try {
+        setLogging(tlDump);
+    } catch (...) {
+        if (!dumpFailure)
+            dumpFailure = std::current_exception();
+    }
+    portPhase_ = ppShuttingDown;
+    NotifyPortClosing();
+    dispatcher_->CopyTriggersOut(savedTriggers_);
+    triggersSaved_ = true;
+    dispatcher_->CloseLine();
+    if (dispatcher_->Dispatching.load()) {
+        const auto lParam = static_cast<std::int32_t>(static_cast<std::uint32_t>(dispatcher_->TableIndex) << 16);
+        QPointer<TNotifyWindow> window = notifyWindow_;
+        PostToTarget(notifyWindow_, [window, lParam] {
+            if (window)
+                window->WindowProc(NotifyClosePending, 0, lParam);
+        });
+        HandleSentCalls();
+    } else {
+        FinishClose();
+    }
+    NotifyPortClose();
+    if (dumpFailure)
+        std::rethrow_exception(dumpFailure);
+}
+
+void TCustomComPort::FinishClose()
+{
+    SetNotifyWindow(false);
+    dispatcher_.reset();
+    portPhase_ = ppClosed;
+    open_ = false;
+}
+
+void TCustomComPort::ClosePendingArrived(std::int32_t lParam)
+{
+    if (portPhase_ != ppShuttingDown || !dispatcher_)
+        return;
+    if (dispatcher_->ThreadsStarted.load()) {
+        QPointer<TNotifyWindow> window = notifyWindow_;
+        QTimer::singleShot(kClosePendingRetryMs, window, [window, lParam] {
+            PostToTarget(window, [window, lParam] {
+                if (window)
+                    window->WindowProc(NotifyClosePending, 0, lParam);
+            });
+        });
+        return;
+    }
+    FinishClose();
+    if (reopenRequested_) {
+        reopenRequested_ = false;
+        OpenNow();
+    }
+}
+
+void TCustomComPort::NotifyPortOpen()
+{
+    if (onPortOpen_)
+        onPortOpen_(this);
+}
+
+void TCustomComPort::NotifyPortClose()
+{
+    if (onPortClose_)
+        onPortClose_(this);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Notifications
+
+void TCustomComPort::WindowProc(std::uint16_t msg, std::uint16_t wParam, std::int32_t lParam)
+{
+    if (destroying_)
+        return;
+    const auto data = static_cast<std::uint16_t>(lParam & 0xFFFF);
+    switch (msg) {
+    case NotifyAvail:
+        TriggerHandler(msg, wParam, wParam);
+        TriggerAvail(wParam);
+        break;
+    case NotifyData:
+        TriggerHandler(msg, wParam, data);
+        TriggerData(wParam);
+        break;
+    case NotifyTimer:
+        TriggerHandler(msg, wParam, data);
+        TriggerTimer(wParam);
+        break;
+    case NotifyStatus:
+        TriggerHandler(msg, wParam, data);
+        TriggerStatus(wParam);
+        switch (wParam & 7) {
+        case StatusModem: TriggerModemStatus(); break;
+        case StatusLineError: {
+            const std::uint16_t error = PendingLineError();
+            TriggerLineError(error, BreakReceived());
+            break;
+        }
+        case StatusOutbuffFree: TriggerOutbuffFree(); break;
+        case StatusOutbuffUsed: TriggerOutbuffUsed(); break;
+        case StatusOutSent: TriggerOutSent(); break;
+        default: break;
+        }
+        break;
+    case NotifyClosePending:
+        TriggerHandler(msg, wParam, data);
+        ClosePendingArrived(lParam);
+        break;
+    default:
+        break;
+    }
+}
+
+void TCustomComPort::TriggerHandler(std::uint16_t msg, std::uint16_t triggerHandle, std::uint16_t data)
+{
+    if (onTrigger_)
+        onTrigger_(this, msg, triggerHandle, data);
+}
+
+void TCustomComPort::TriggerAvail(std::uint16_t count)
+{
+    if (onTriggerAvail_)
+        onTriggerAvail_(this, count);
+}
+
+void TCustomComPort::TriggerData(std::uint16_t triggerHandle)
+{
+    if (onTriggerData_)
+        onTriggerData_(this, triggerHandle);
+}
+
+void TCustomComPort::TriggerStatus(std::uint16_t triggerHandle)
+{
+    if (onTriggerStatus_)
+        onTriggerStatus_(this, triggerHandle);
+}
+
+void TCustomComPort::TriggerTimer(std::uint16_t triggerHandle)
+{
+    if (onTriggerTimer_)
+        onTriggerTimer_(this, triggerHandle);
+}
+
+void TCustomComPort::TriggerLineError(std::uint16_t error, bool lineBreak)
+{
+    if (onTriggerLineError_)
+        onTriggerLineError_(this, error, lineBreak);
+}
+
+void TCustomComPort::TriggerModemStatus()
+{
+    if (onTriggerModemStatus_)
+        onTriggerModemStatus_(this);
+}
+
+void TCustomComPort::TriggerOutbuffFree()
+{
+    if (onTriggerOutbuffFree_)
+        onTriggerOutbuffFree_(this);
+}
+
+void TCustomComPort::TriggerOutbuffUsed()
+{
+    if (onTriggerOutbuffUsed_)
+        onTriggerOutbuffUsed_(this);
+}
+
+void TCustomComPort::TriggerOutSent()
+{
+    if (onTriggerOutSent_)
+        onTriggerOutSent_(this);
+}
+
+bool TCustomComPort::AnyTriggerEventAssigned() const
+{
+    return onTrigger_ || onTriggerAvail_ || onTriggerData_ || onTriggerStatus_ || onTriggerTimer_ ||
+           onTriggerLineError_ || onTriggerModemStatus_ || onTriggerOutbuffFree_ || onTriggerOutbuffUsed_ ||
+           onTriggerOutSent_;
+}
+
+void TCustomComPort::UpdateHandlerMode()
+{
+    if (IsPortOpen())
+        dispatcher_->SetHandlerMode(AnyTriggerEventAssigned() ? 1 : 2);
+}
+
+void TCustomComPort::setOnTrigger(TTriggerEvent handler)
+{
+    onTrigger_ = std::move(handler);
+    UpdateHandlerMode();
+}
+
+void TCustomComPort::setOnTriggerAvail(TTriggerAvailEvent handler)
+{
+    onTriggerAvail_ = std::move(handler);
+    UpdateHandlerMode();
+}
+
+void TCustomComPort::setOnTriggerData(TTriggerDataEvent handler)
+{
+    onTriggerData_ = std::move(handler);
+    UpdateHandlerMode();
+}
+
+void TCustomComPort::setOnTriggerStatus(TTriggerStatusEvent handler)
+{
+    onTriggerStatus_ = std::move(handler);
+    UpdateHandlerMode();
+}
+
+void TCustomComPort::setOnTriggerTimer(TTriggerTimerEvent handler)
+{
+    onTriggerTimer_ = std::move(handler);
+    UpdateHandlerMode();
+}
+
+void TCustomComPort::setOnTriggerLineError(TTriggerLineErrorEvent handler)
+{
+    onTriggerLineError_ = std::move(handler);
+    UpdateHandlerMode();
+}
+
+void TCustomComPort::setOnTriggerModemStatus(TNotifyEvent handler)
+{
+    onTriggerModemStatus_ = std::move(handler);
+    UpdateHandlerMode();
+}
+
+void TCustomComPort::setOnTriggerOutbuffFree(TNotifyEvent handler)
+{
+    onTriggerOutbuffFree_ = std::move(handler);
+    UpdateHandlerMode();
+}
+
+void TCustomComPort::setOnTriggerOutbuffUsed(TNotifyEvent handler)
+{
+    onTriggerOutbuffUsed_ = std::move(handler);
+    UpdateHandlerMode();
+}
+
+void TCustomComPort::setOnTriggerOutSent(TNotifyEvent handler)
+{
+    onTriggerOutSent_ = std::move(handler);
+    UpdateHandlerMode();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Property setters
+
+void TCustomComPort::setDeviceLayer(TDeviceLayer layer)
+{
+    // dlWin32 is the only layer this system has.
+    if (layer != dlWin32 || layer == deviceLayer_ || portPhase_ != ppClosed)
+        return;
+    deviceLayer_ = layer;
+    DeviceLayerChanged();
+}
+
+void TCustomComPort::setComNumber(std::uint16_t number)
+{
+    if (number == comNumber_)
+        return;
+    if (!IsPortOpen()) {
+        comNumber_ = number;
+        return;
+    }
+    TTriggerSave triggers;
+    dispatcher_->CopyTriggersOut(triggers);
+    const TTraceLogState tracing = tracing_;
+    const TTraceLogState logging = logging_;
+    ClosePort();
+    comNumber_ = number;
+    setTracing(tracing);
+    setLogging(logging);
+    setOpen(true);
+    if (IsPortOpen())
+        dispatcher_->CopyTriggersIn(triggers);
+}
+
+void TCustomComPort::ApplyLineChange()
+{
+    if (IsPortOpen())
+        RaiseOnError(*this, dispatcher_->ChangeLine(static_cast<std::uint32_t>(baud_), parity_, dataBits_, stopBits_));
+}
+
+void TCustomComPort::setBaud(std::int32_t baud)
+{
+    if (baud == baud_)
+        return;
+    baud_ = baud;
+    ApplyLineChange();
+}
+
+void TCustomComPort::setParity(TParity parity)
+{
+    if (parity == parity_)
+        return;
+    parity_ = parity;
+    ApplyLineChange();
+}
+
+void TCustomComPort::setDataBits(std::uint16_t bits)
+{
+    if (bits == dataBits_)
+        return;
+    dataBits_ = bits;
+    ApplyLineChange();
+}
+
+void TCustomComPort::setStopBits(std::uint16_t bits)
+{
+    if (bits == stopBits_)
+        return;
+    stopBits_ = bits;
+    ApplyLineChange();
+}
+
+void TCustomComPort::setInSize(std::uint16_t size)
+{
+    if (size == inSize_)
+        return;
+    inSize_ = size;
+    if (IsPortOpen())
+        dispatcher_->SetQueueSizes(inSize_, outSize_);
+}
+
+void TCustomComPort::setOutSize(std::uint16_t size)
+{
+    if (size == outSize_)
+        return;
+    outSize_ = size;
+    if (IsPortOpen())
+        dispatcher_->SetQueueSizes(inSize_, outSize_);
+}
+
+void TCustomComPort::setDTR(bool on)
+{
+    if (on == dtr_ && !forceApply_)
+        return;
+    // Under handshake control (result 1) the line is the driver's and the property stays.
+    if (IsPortOpen() && RaiseOnError(*this, dispatcher_->DriveDTR(on)) != 0)
+        return;
+    dtr_ = on;
+}
+
+void TCustomComPort::setRTS(bool on)
+{
+    if (on == rts_ && !forceApply_)
+        return;
+    if (IsPortOpen() && RaiseOnError(*this, dispatcher_->DriveRTS(on)) != 0)
+        return;
+    rts_ = on;
+}
+
+void TCustomComPort::setHWFlowOptions(THWFlowOptionSet options)
+{
+    if (options == hwFlowOptions_ && !forceApply_)
+        return;
+    const std::uint8_t mask = HardwareMask(options);
+    if (mask != 0) {
+        if (bufferFull_ == 0 || bufferFull_ > inSize_)
+            bufferFull_ = static_cast<std::uint16_t>(inSize_ * 9 / 10);
+        if (bufferResume_ == 0 || bufferResume_ > bufferFull_)
+            bufferResume_ = static_cast<std::uint16_t>(inSize_ / 10);
+    }
+    if (IsPortOpen())
+        RaiseOnError(*this, dispatcher_->SetHardwareFlow(bufferFull_, bufferResume_, mask));
+    hwFlowOptions_ = options;
+    if (options.Contains(hwfUseRTS) || options.Contains(hwfRequireCTS))
+        setRS485Mode(false);
+}
+
+void TCustomComPort::setSWFlowOptions(TSWFlowOptions options)
+{
+    if (options == swFlowOptions_ && !forceApply_)
+        return;
+    const int mask = SoftwareMask(options);
+    if (mask != 0) {
+        if (bufferFull_ == 0 || bufferFull_ > inSize_)
+            bufferFull_ = static_cast<std::uint16_t>(inSize_ * 3 / 4);
+        if (bufferResume_ == 0 || bufferResume_ > bufferFull_)
+            bufferResume_ = static_cast<std::uint16_t>(inSize_ / 4);
+    }
+    if (IsPortOpen()) {
+        if (mask != 0)
+            RaiseOnError(*this, dispatcher_->SetSoftwareFlow(bufferFull_, bufferResume_, mask));
+        else
+            RaiseOnError(*this, dispatcher_->ClearSoftwareFlow());
+    }
+    swFlowOptions_ = options;
+}
+
+void TCustomComPort::setXOnChar(char c)
+{
+    if (c == xOnChar_ && !forceApply_)
+        return;
+    xOnChar_ = c;
+    if (IsPortOpen())
+        RaiseOnError(*this, dispatcher_->SetFlowChars(xOnChar_, xOffChar_));
+}
+
+void TCustomComPort::setXOffChar(char c)
+{
+    if (c == xOffChar_ && !forceApply_)
+        return;
+    xOffChar_ = c;
+    if (IsPortOpen())
+        RaiseOnError(*this, dispatcher_->SetFlowChars(xOnChar_, xOffChar_));
+}
+
+void TCustomComPort::setBufferFull(std::uint16_t level)
+{
+    if (level == bufferFull_ && !forceApply_)
+        return;
+    bufferFull_ = level > inSize_ ? static_cast<std::uint16_t>(level * 9 / 10) : level;
+    ApplyScope apply(*this);
+    setHWFlowOptions(hwFlowOptions_);
+    setSWFlowOptions(swFlowOptions_);
+}
+
+void TCustomComPort::setBufferResume(std::uint16_t level)
+{
+    if (level == bufferResume_ && !forceApply_)
+        return;
+    bufferResume_ = level > bufferFull_ ? static_cast<std::uint16_t>(bufferFull_ / 10) : level;
+    ApplyScope apply(*this);
+    setHWFlowOptions(hwFlowOptions_);
+    setSWFlowOptions(swFlowOptions_);
+}
+
+// The trace and the log follow the same states; trace selects which one.
+void TCustomComPort::ApplyTraceLogState(TTraceLogState &current, TTraceLogState wanted, bool trace)
+{
+    if (wanted == current && !forceApply_)
+        return;
+    if (!IsPortOpen()) {
+        current = wanted == tlOn ? tlOn : tlOff;
+        return;
+    }
+    TBaseDispatcher &d = *dispatcher_;
+    const bool running = current == tlOn || current == tlPause;
+    switch (wanted) {
+    case tlOff:
+        trace ? d.StopTracing() : d.StopLogging();
+        current = tlOff;
+        break;
+    case tlOn:
+        if (current == tlPause)
+            trace ? d.PauseTracing(false) : d.PauseLogging(false);
+        else if (trace)
+            d.StartTracing(traceSize_);
+        else
+            d.StartLogging(logSize_);
+        current = tlOn;
+        break;
+    case tlDump:
+    case tlAppend:
+        if (running) {
+            current = tlOff;
+            const bool append = wanted == tlAppend;
+            RaiseOnError(*this, trace ? d.DumpTrace(traceName_, append, traceHex_, traceAllHex_)
+                                      : d.DumpLog(logName_, append, logHex_, logAllHex_));
+        }
+        break;
+    case tlClear:
+        if (running)
+            trace ? d.ClearTracing() : d.ClearLogging();
+        break;
+    case tlPause:
+        if (current == tlOn) {
+            trace ? d.PauseTracing(true) : d.PauseLogging(true);
+            current = tlPause;
+        }
+        break;
+    }
+}
+
+void TCustomComPort::setTracing(TTraceLogState state)
+{
+    ApplyTraceLogState(tracing_, state, true);
+}
+
+void TCustomComPort::setLogging(TTraceLogState state)
+{
+    ApplyTraceLogState(logging_, state, false);
+}
+
+void TCustomComPort::setTraceSize(std::uint32_t size)
+{
+    size = std::min(size, kMaxTraceSize);
+    if (size == traceSize_)
+        return;
+    traceSize_ = size;
+    if (IsPortOpen() && (tracing_ == tlOn || tracing_ == tlPause)) {
+        const TTraceLogState previous = tracing_;
+        setTracing(tlOff);
+        setTracing(previous);
+    }
+}
+
+void TCustomComPort::setLogSize(std::uint32_t size)
+{
+    size = std::min(size, kMaxLogSize);
+    if (size == logSize_)
+        return;
+    logSize_ = size;
+    if (IsPortOpen() && (logging_ == tlOn || logging_ == tlPause)) {
+        const TTraceLogState previous = logging_;
+        setLogging(tlOff);
+        setLogging(previous);
+    }
+}
+
+void TCustomComPort::setTraceName(const TPassString &name)
+{
+    traceName_ = name.substr(0, kMaxPassString);
+}
+
+void TCustomComPort::setLogName(const TPassString &name)
+{
+    logName_ = name.substr(0, kMaxPassString);
+}
+
+void TCustomComPort::setUseEventWord(bool use)
+{
+    if (use == useEventWord_ && !forceApply_)
+        return;
+    if (IsPortOpen()) {
+        if (use)
+            dispatcher_->SetOptionBits(kEventWordOption);
+        else
+            dispatcher_->ClearOptionBits(kEventWordOption);
+    }
+    useEventWord_ = use;
+}
+
+void TCustomComPort::setRS485Mode(bool on)
+{
+    if (on == rs485Mode_ && !forceApply_)
+        return;
+    if (IsPortOpen())
+        dispatcher_->SetRS485(on);
+    rs485Mode_ = on;
+    if (on) {
+        THWFlowOptionSet options = hwFlowOptions_;
+        options.Exclude(hwfUseRTS);
+        options.Exclude(hwfRequireCTS);
+        setHWFlowOptions(options);
+        setRTS(false);
+    }
+}
+
+void TCustomComPort::setAvailThreshold(std::uint16_t threshold)
+{
+    availThreshold_ = threshold;
+    if (IsPortOpen())
+        dispatcher_->SetAvailThreshold(threshold);
+}
+
+void TCustomComPort::setPriorityBoost(std::uint8_t boost)
+{
+    priorityBoost_ = boost;
+    if (IsPortOpen())
+        dispatcher_->SetPriorityBoost(boost);
+}
