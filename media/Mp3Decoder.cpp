@@ -1,7 +1,10 @@
 #include "media/Mp3Decoder.h"
 
 #include <mpg123.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <cstring>
@@ -125,7 +128,10 @@ MCIERROR Mp3Decoder::Open(int fd, std::unique_ptr<Decoder> &decoder)
     for (std::size_t i = 0; i < count; ++i)
         mpg123_format(handle, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_FLOAT_32);
 
-    if (mpg123_open_fd(handle, fd) != MPG123_OK)
+    mp3->reader_.fd = fd;
+    mp3->reader_.buffer.resize(64 * 1024);
+    if (mpg123_replace_reader_handle(handle, &Reader::Read, &Reader::Seek, nullptr) != MPG123_OK ||
+        mpg123_open_handle(handle, &mp3->reader_) != MPG123_OK)
         return MCIERR_DAMAGED_FILE;
     // The scan reads every frame header (no decoding), so the length is exact even without an
     // Info frame.
@@ -140,6 +146,57 @@ MCIERROR Mp3Decoder::Open(int fd, std::unique_ptr<Decoder> &decoder)
     mp3->frames_ = length;
     decoder = std::move(mp3);
     return MMSYSERR_NOERROR;
+}
+
+ssize_t Mp3Decoder::Reader::Read(void *handle, void *out, std::size_t bytes)
+{
+    auto &reader = *static_cast<Reader *>(handle);
+    std::size_t done = 0;
+    while (done < bytes) {
+        if (reader.used == reader.filled) {
+            reader.bufferStart += std::int64_t(reader.filled);
+            reader.used = reader.filled = 0;
+            const ssize_t got = ::pread(reader.fd, reader.buffer.data(), reader.buffer.size(), off_t(reader.bufferStart));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                return done > 0 ? ssize_t(done) : -1;
+            if (got == 0)
+                break;
+            reader.filled = std::size_t(got);
+        }
+        const std::size_t count = std::min(bytes - done, reader.filled - reader.used);
+        std::memcpy(static_cast<unsigned char *>(out) + done, reader.buffer.data() + reader.used, count);
+        reader.used += count;
+        done += count;
+    }
+    return ssize_t(done);
+}
+
+off_t Mp3Decoder::Reader::Seek(void *handle, off_t offset, int whence)
+{
+    auto &reader = *static_cast<Reader *>(handle);
+    std::int64_t target = offset;
+    if (whence == SEEK_CUR) {
+        target += reader.bufferStart + std::int64_t(reader.used);
+    } else if (whence == SEEK_END) {
+        struct stat info {};
+        if (::fstat(reader.fd, &info) != 0)
+            return -1;
+        target += info.st_size;
+    } else if (whence != SEEK_SET) {
+        return -1;
+    }
+    if (target < 0)
+        return -1;
+    // Within the buffer only the read point moves; elsewhere the buffer starts again there.
+    if (target >= reader.bufferStart && target <= reader.bufferStart + std::int64_t(reader.filled)) {
+        reader.used = std::size_t(target - reader.bufferStart);
+    } else {
+        reader.bufferStart = target;
+        reader.used = reader.filled = 0;
+    }
+    return off_t(target);
 }
 
 Mp3Decoder::~Mp3Decoder()

@@ -3,6 +3,8 @@
 #include "media/Decoder.h"
 #include "media/MciDefs.h"
 
+#include <sys/types.h>
+
 #include <memory>
 #include <vector>
 
@@ -29,10 +31,23 @@ public:
     bool Seek(std::int64_t frame) override;
 
 private:
+    // The file read through a buffer of its own: the scan touches every frame header, and a
+    // system call per header would make opening a long file slow.
+    struct Reader {
+        int fd = -1;
+        std::vector<unsigned char> buffer;
+        std::size_t used = 0;   // bytes of buffer handed out
+        std::size_t filled = 0; // bytes of buffer holding file data
+        std::int64_t bufferStart = 0; // file offset of buffer[0]
+        static ssize_t Read(void *reader, void *out, std::size_t bytes);
+        static off_t Seek(void *reader, off_t offset, int whence);
+    };
+
     Mp3Decoder() = default;
 
     mpg123_handle_struct *handle_ = nullptr;
     int fd_ = -1;
+    Reader reader_;
     long rate_ = 0;
     int channels_ = 0;
     std::int64_t frames_ = 0;

@@ -1,0 +1,214 @@
+// Media figures: open plus length per file type, start-to-sound latency, the cost of a position
+// query, and the CPU that playing takes. Runs on SDL's dummy driver unless told otherwise.
+
+#include "media/MediaPlayer.h"
+#include "media/MediaSystem.h"
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+#include <sndfile.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Files {
+    QTemporaryDir dir;
+    std::string wave, mp3, midi;
+};
+Files *files = nullptr;
+
+void WriteWave(const std::string &path, int seconds)
+{
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
+    std::vector<short> block(44100 * 2);
+    for (std::size_t i = 0; i < block.size(); ++i)
+        block[i] = short(8000 * ((i / 100) % 2 ? 1 : -1));
+    for (int s = 0; s < seconds; ++s)
+        sf_writef_short(file, block.data(), 44100);
+    sf_close(file);
+}
+
+void PutVarLen(std::vector<std::uint8_t> &out, std::uint32_t value)
+{
+    std::uint8_t groups[4];
+    int count = 0;
+    do {
+        groups[count++] = value & 0x7F;
+        value >>= 7;
+    } while (value != 0);
+    for (int i = count - 1; i >= 0; --i)
+        out.push_back(std::uint8_t(groups[i] | (i > 0 ? 0x80 : 0)));
+}
+
+// Five minutes at 120 beats per minute: a tempo track with a change every bar, and a melody of
+// eighth notes on a piano with a bass below it.
+void WriteMidi(const std::string &path)
+{
+    std::vector<std::uint8_t> tempo, notes;
+    for (int bar = 0; bar < 150; ++bar) {
+        PutVarLen(tempo, bar == 0 ? 0 : 1920);
+        tempo.insert(tempo.end(), {0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20}); // 500000 us per quarter
+    }
+    PutVarLen(tempo, 0);
+    tempo.insert(tempo.end(), {0xFF, 0x2F, 0x00});
+    notes.insert(notes.end(), {0x00, 0xC0, 0x00, 0x00, 0xC1, 0x20});
+    for (int eighth = 0; eighth < 1200; ++eighth) {
+        const std::uint8_t key = std::uint8_t(60 + (eighth * 7) % 12);
+        PutVarLen(notes, 0);
+        notes.insert(notes.end(), {0x90, key, 90});
+        if (eighth % 4 == 0) {
+            PutVarLen(notes, 0);
+            notes.insert(notes.end(), {0x91, std::uint8_t(key - 24), 80});
+        }
+        PutVarLen(notes, 240);
+        notes.insert(notes.end(), {0x80, key, 0});
+        if (eighth % 4 == 0) {
+            PutVarLen(notes, 0);
+            notes.insert(notes.end(), {0x81, std::uint8_t(key - 24), 0});
+        }
+    }
+    PutVarLen(notes, 0);
+    notes.insert(notes.end(), {0xFF, 0x2F, 0x00});
+
+    std::vector<std::uint8_t> bytes = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 2, 0x01, 0xE0};
+    for (const auto *track : {&tempo, &notes}) {
+        const auto size = std::uint32_t(track->size());
+        bytes.insert(bytes.end(), {'M', 'T', 'r', 'k', std::uint8_t(size >> 24), std::uint8_t(size >> 16),
+                                   std::uint8_t(size >> 8), std::uint8_t(size)});
+        bytes.insert(bytes.end(), track->begin(), track->end());
+    }
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+std::unique_ptr<TMediaPlayer> Open(const std::string &path)
+{
+    auto player = std::make_unique<TMediaPlayer>();
+    player->setFileName(QString::fromStdString(path));
+    player->OpenDevice();
+    player->setTimeFormatCode(0);
+    return player;
+}
+
+void OpenAndLength(benchmark::State &state, const std::string *path)
+{
+    TMediaPlayer player;
+    player.setFileName(QString::fromStdString(*path));
+    std::int32_t length = 0;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        player.OpenDevice();
+        length = player.MediaLength();
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+        player.CloseDevice();
+        QCoreApplication::processEvents();
+    }
+    state.counters["length_ms"] = length;
+}
+
+void StartToFirstSound(benchmark::State &state)
+{
+    auto player = Open(files->wave);
+    for (auto _ : state) {
+        player->SeekTo(0);
+        const auto start = Clock::now();
+        player->StartPlayback();
+        std::optional<Clock::time_point> sounded;
+        while (!(sounded = MediaSystem::Instance().FirstSoundTime(player->DeviceNumber())))
+            std::this_thread::yield();
+        state.SetIterationTime(std::chrono::duration<double>(*sounded - start).count());
+        player->StopPlayback();
+        QCoreApplication::processEvents();
+    }
+}
+
+void CurrentPositionCost(benchmark::State &state)
+{
+    auto player = Open(files->wave);
+    player->StartPlayback();
+    std::int32_t position = 0;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(position = player->CurrentPosition());
+    player->StopPlayback();
+    QCoreApplication::processEvents();
+}
+
+double ProcessCpuSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+// Percent of one core used by the whole process while the file plays for a few seconds.
+void PlayingCpu(benchmark::State &state, const std::string *path, bool play)
+{
+    auto player = Open(*path);
+    double percent = 0;
+    for (auto _ : state) {
+        player->SeekTo(0);
+        if (play)
+            player->StartPlayback();
+        const double cpu = ProcessCpuSeconds();
+        const auto start = Clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(5));
+        const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+        percent = 100.0 * (ProcessCpuSeconds() - cpu) / wall;
+        player->StopPlayback();
+        QCoreApplication::processEvents();
+    }
+    state.counters["cpu_percent_of_core"] = percent;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    setenv("SDL_AUDIODRIVER", "dummy", 0);
+    QApplication app(argc, argv);
+    Files fixtures;
+    files = &fixtures;
+    fixtures.wave = fixtures.dir.filePath("ten-minutes.wav").toStdString();
+    fixtures.mp3 = fixtures.dir.filePath("ten-minutes.mp3").toStdString();
+    fixtures.midi = fixtures.dir.filePath("five-minutes.mid").toStdString();
+    WriteWave(fixtures.wave, 600);
+    const std::string lame = "lame --quiet -b 128 -t '" + fixtures.wave + "' '" + fixtures.mp3 + "'";
+    if (std::system(lame.c_str()) != 0)
+        return 1;
+    WriteMidi(fixtures.midi);
+
+    // Open plus length: target under 30 ms each. The MP3 has no Info frame: the length comes from a scan.
+    benchmark::RegisterBenchmark("OpenAndLength/wav_10min", OpenAndLength, &fixtures.wave)
+        ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5)->Repetitions(9)->ReportAggregatesOnly(true);
+    benchmark::RegisterBenchmark("OpenAndLength/mp3_10min", OpenAndLength, &fixtures.mp3)
+        ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5)->Repetitions(9)->ReportAggregatesOnly(true);
+    benchmark::RegisterBenchmark("OpenAndLength/midi_5min", OpenAndLength, &fixtures.midi)
+        ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5)->Repetitions(9)->ReportAggregatesOnly(true);
+    // StartPlayback to the first frame with sound handed to SDL, 256-frame buffers: target under 15 ms.
+    benchmark::RegisterBenchmark("StartToFirstSound/wav", StartToFirstSound)
+        ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20)->Repetitions(9)->ReportAggregatesOnly(true);
+    // One position query while playing: target under 5 microseconds.
+    benchmark::RegisterBenchmark("CurrentPosition", CurrentPositionCost)
+        ->Unit(benchmark::kMicrosecond)->Repetitions(9)->ReportAggregatesOnly(true);
+    benchmark::RegisterBenchmark("PlayingCpu/mp3", PlayingCpu, &fixtures.mp3, true)->Iterations(1)->Unit(benchmark::kSecond);
+    benchmark::RegisterBenchmark("PlayingCpu/midi", PlayingCpu, &fixtures.midi, true)->Iterations(1)->Unit(benchmark::kSecond);
+    benchmark::RegisterBenchmark("PlayingCpu/idle_open_device", PlayingCpu, &fixtures.wave, false)->Iterations(1)->Unit(benchmark::kSecond);
+
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
