@@ -24,6 +24,7 @@ int main(int argc, char **argv)
     try {
         RenderGaugeGallery(dir);
         RenderButtonGallery(dir);
+        RenderLcdGallery(dir);
     } catch (const std::exception &error) {
         std::fprintf(stderr, "tamblo-gallery: %s\n", error.what());
         return 1;

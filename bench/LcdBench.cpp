@@ -1,0 +1,103 @@
+// The position display's costs: a rebuild for a new position, and the timer tick that finds
+// the position unchanged. Part of build/tamblo_bench_controls.
+#include "base/Component.h"
+#include "controls/ZintarLiquidIndicator.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QWidget>
+#include <benchmark/benchmark.h>
+#include <vector>
+
+namespace {
+
+class LcdPaintCounter : public QObject {
+public:
+    long paints = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+// The main window's display, configured as the window's description does.
+struct MainWindowDisplay {
+    MainWindowDisplay()
+    {
+        window.resize(300, 120);
+        {
+            FormLoadingScope loading;
+            lcd = new TZintarLiquidIndicator(&window);
+            lcd->setGeometry(88, 72, 120, 30);
+            lcd->setColorScheme(TZintarLiquidIndicator::csBlack);
+            lcd->setSignNumber(6);
+            lcd->setIndicatorWidth(120);
+            lcd->setIndicatorHeight(30);
+            lcd->setIndicatorGap(0);
+            lcd->setIndicatorstring(QStringLiteral("000000"));
+            lcd->setIndicatorKind(TZintarLiquidIndicator::ik5x7matrix);
+            lcd->setInnerBevel(TZintarLiquidIndicator::bkNone);
+            lcd->setInnerBevelWidth(1);
+            lcd->setOuterBevelWidth(4);
+            lcd->setBevelColor(clWindowFrame);
+            lcd->setBackColor(clWindowFrame);
+            lcd->setNumberForeColor(clGradientActiveCaption);
+            lcd->setNumberForeColor1(33023);
+            lcd->setNumberBackColor(cl3DDkShadow);
+            lcd->setMaterialShadowMode(TZintarLiquidIndicator::msmNone);
+        }
+        lcd->FinishLoading();
+    }
+    QWidget window;
+    TZintarLiquidIndicator *lcd = nullptr;
+};
+
+// Six-digit positions as the 10 ms timer produces them.
+std::vector<QString> Positions()
+{
+    std::vector<QString> texts;
+    for (int ms = 100000; ms < 110000; ms += 10)
+        texts.push_back(QString::number(ms).right(6));
+    return texts;
+}
+
+void BM_LcdRebuildImage(benchmark::State &state)
+{
+    MainWindowDisplay display;
+    const std::vector<QString> texts = Positions();
+    size_t i = 0;
+    for (auto _ : state) {
+        // A new text: stored, then RebuildImage and an invalidate of the hidden control.
+        display.lcd->setIndicatorstring(texts[i]);
+        i = (i + 1) % texts.size();
+    }
+    benchmark::DoNotOptimize(display.lcd->Image().constBits());
+}
+BENCHMARK(BM_LcdRebuildImage)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
+
+// The timer tick that sets the text the display already shows, on a shown window.
+void BM_LcdSameText(benchmark::State &state)
+{
+    MainWindowDisplay display;
+    display.window.show();
+    for (int k = 0; k < 3; ++k)
+        QCoreApplication::processEvents();
+    LcdPaintCounter counter;
+    display.lcd->installEventFilter(&counter);
+    const QString same = display.lcd->Indicatorstring();
+    const qint64 picture = display.lcd->Image().cacheKey();
+    for (auto _ : state)
+        display.lcd->setIndicatorstring(same);
+    QCoreApplication::processEvents();
+    state.counters["paints/op"] =
+        benchmark::Counter(static_cast<double>(counter.paints), benchmark::Counter::kAvgIterations);
+    state.counters["rebuilt"] = display.lcd->Image().cacheKey() != picture;
+}
+BENCHMARK(BM_LcdSameText)->Unit(benchmark::kNanosecond)->Repetitions(7)->ReportAggregatesOnly(true);
+
+} // namespace

@@ -1,0 +1,372 @@
+#include "base/Component.h"
+#include "base/Exception.h"
+#include "controls/ZintarLiquidIndicator.h"
+#include "tools/gallery/Gallery.h"
+
+#include <QCoreApplication>
+#include <QEnterEvent>
+#include <QPainter>
+#include <functional>
+#include <vector>
+
+namespace {
+
+using Lcd = TZintarLiquidIndicator;
+using SetUp = std::function<void(Lcd *)>;
+
+constexpr int kMargin = 6;
+
+void Save(const QImage &image, const QString &dir, const QString &name)
+{
+    const QString path = dir + u'/' + name;
+    if (!image.save(path, "PNG"))
+        throw Exception(FormatText("Cannot write %s", qPrintable(path)));
+}
+
+// A titled grid of enlarged pictures.
+class Sheet {
+public:
+    Sheet(QStringList columns, int zoom) : columns_(std::move(columns)), zoom_(zoom) {}
+
+    void Add(const QString &row, std::vector<QImage> cells)
+    {
+        rows_.push_back({row, std::move(cells)});
+    }
+
+    QImage Render() const
+    {
+        int cellWidth = 0, cellHeight = 0;
+        for (const Row &row : rows_) {
+            for (const QImage &cell : row.cells) {
+                cellWidth = std::max(cellWidth, cell.width() * zoom_);
+                cellHeight = std::max(cellHeight, cell.height() * zoom_);
+            }
+        }
+        constexpr int titleWidth = 110, headHeight = 24, gap = 12;
+        const int width = titleWidth + static_cast<int>(columns_.size()) * (cellWidth + gap) + gap;
+        const int height = headHeight + static_cast<int>(rows_.size()) * (cellHeight + gap) + gap;
+        QImage sheet(width, height, QImage::Format_RGB32);
+        sheet.fill(QColor(250, 250, 250));
+        QPainter painter(&sheet);
+        painter.setPen(Qt::black);
+        for (int c = 0; c < columns_.size(); ++c) {
+            painter.drawText(QRect(titleWidth + c * (cellWidth + gap), 0, cellWidth, headHeight),
+                             Qt::AlignCenter, columns_[c]);
+        }
+        for (size_t r = 0; r < rows_.size(); ++r) {
+            const int y = headHeight + static_cast<int>(r) * (cellHeight + gap);
+            painter.drawText(QRect(4, y, titleWidth - 8, cellHeight),
+                             Qt::AlignVCenter | Qt::AlignLeft, rows_[r].title);
+            for (size_t c = 0; c < rows_[r].cells.size(); ++c) {
+                const QImage &cell = rows_[r].cells[c];
+                painter.drawImage(titleWidth + static_cast<int>(c) * (cellWidth + gap), y,
+                                  cell.scaled(cell.size() * zoom_, Qt::IgnoreAspectRatio,
+                                              Qt::FastTransformation));
+            }
+        }
+        return sheet;
+    }
+
+private:
+    struct Row {
+        QString title;
+        std::vector<QImage> cells;
+    };
+    QStringList columns_;
+    int zoom_;
+    std::vector<Row> rows_;
+};
+
+// A two-tone chequer, so what a transparent display lets through is plain to see.
+QBrush Chequer()
+{
+    QImage tile(8, 8, QImage::Format_RGB32);
+    tile.fill(QColor(40, 110, 60));
+    QPainter painter(&tile);
+    painter.fillRect(0, 0, 4, 4, QColor(70, 150, 90));
+    painter.fillRect(4, 4, 4, 4, QColor(70, 150, 90));
+    return QBrush(tile);
+}
+
+void Hover(Lcd *lcd)
+{
+    const QPointF inside(lcd->width() / 2.0, lcd->height() / 2.0);
+    QEnterEvent enter(inside, inside, lcd->mapToGlobal(inside));
+    QCoreApplication::sendEvent(lcd, &enter);
+}
+
+// The display configured by setUp on a window of the chequer, with a margin around it.
+QImage Capture(const SetUp &setUp, bool hovered = false)
+{
+    QWidget window;
+    QPalette colours = window.palette();
+    colours.setBrush(QPalette::Window, Chequer());
+    window.setPalette(colours);
+    window.setAutoFillBackground(true);
+    auto *lcd = new Lcd(&window);
+    lcd->move(kMargin, kMargin);
+    setUp(lcd);
+    window.resize(lcd->size() + QSize(2 * kMargin, 2 * kMargin));
+    window.show();
+    if (hovered)
+        Hover(lcd);
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+    return window.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// The main window's display at its place on the window's background picture, built while the
+// form loads as the window builds it.
+QImage CaptureOnMainWindow(const SetUp &setUp, bool hovered)
+{
+    const QString path = QStringLiteral(TAMBLO_RESOURCE_DIR "/background.jpg");
+    const QImage picture(path);
+    if (picture.isNull())
+        throw Exception(FormatText("Cannot read %s", qPrintable(path)));
+    QWidget window;
+    QPalette colours = window.palette();
+    colours.setBrush(QPalette::Window, QBrush(picture));
+    window.setPalette(colours);
+    window.setAutoFillBackground(true);
+    window.resize(403, 155);
+    Lcd *lcd;
+    {
+        FormLoadingScope loading;
+        lcd = new Lcd(&window);
+        lcd->setGeometry(88, 72, 120, 30);
+        setUp(lcd);
+    }
+    lcd->FinishLoading();
+    window.show();
+    if (hovered)
+        Hover(lcd);
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+    return window.grab(lcd->geometry().adjusted(-kMargin, -kMargin, kMargin, kMargin))
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+// The position display as the main window's description sets it up.
+void MainWindowLook(Lcd *lcd)
+{
+    lcd->setColorScheme(Lcd::csBlack);
+    lcd->setSignNumber(6);
+    lcd->setIndicatorWidth(120);
+    lcd->setIndicatorHeight(30);
+    lcd->setIndicatorGap(0);
+    lcd->setIndicatorKind(Lcd::ik5x7matrix);
+    lcd->setInnerBevel(Lcd::bkNone);
+    lcd->setInnerBevelWidth(1);
+    lcd->setOuterBevelWidth(4);
+    lcd->setBevelColor(clWindowFrame);
+    lcd->setBackColor(clWindowFrame);
+    lcd->setNumberForeColor(clGradientActiveCaption);
+    lcd->setNumberForeColor1(33023);
+    lcd->setNumberBackColor(cl3DDkShadow);
+    lcd->setMaterialShadowMode(Lcd::msmNone);
+}
+
+struct Kind {
+    Lcd::TZnIndicatorKind kind;
+    const char *name;
+    const char *text;
+};
+const Kind kKinds[] = {
+    {Lcd::ik7segment, "7-segment", "-12.34:5"},
+    {Lcd::ik9segment, "9-segment", "-12.34:5"},
+    {Lcd::ik5x7matrix, "5x7-matrix", "Ab3.14:"},
+};
+
+QString FileName(const char *sheet, const QString &row, const QString &column)
+{
+    QString name = QStringLiteral("lcd-%1-%2-%3.png").arg(QLatin1String(sheet), row, column);
+    return name.replace(u' ', u'-').toLower();
+}
+
+// Renders a sheet of rows x columns, saving each picture on its own as well.
+void RenderSheet(const QString &dir, const char *name, const QStringList &rows,
+                 const QStringList &columns, int zoom,
+                 const std::function<QImage(int row, int column)> &picture)
+{
+    Sheet sheet(columns, zoom);
+    for (int r = 0; r < rows.size(); ++r) {
+        std::vector<QImage> cells;
+        for (int c = 0; c < columns.size(); ++c) {
+            cells.push_back(picture(r, c));
+            Save(cells.back(), dir, FileName(name, rows[r], columns[c]));
+        }
+        sheet.Add(rows[r], std::move(cells));
+    }
+    Save(sheet.Render(), dir, QStringLiteral("lcd-%1-sheet.png").arg(QLatin1String(name)));
+}
+
+QStringList KindNames()
+{
+    QStringList names;
+    for (const Kind &kind : kKinds)
+        names << QLatin1String(kind.name);
+    return names;
+}
+
+// A soft diagonal gradient and a small brick, for the materials.
+QImage Gradient()
+{
+    QImage image(64, 16, QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y, qRgb(90 + x * 2, 110 + y * 4, 170 - x));
+    return image;
+}
+
+QImage Brick()
+{
+    QImage image(12, 8, QImage::Format_RGB32);
+    image.fill(QColor(170, 90, 60));
+    QPainter painter(&image);
+    painter.setPen(QColor(200, 190, 170));
+    painter.drawLine(0, 3, 11, 3);
+    painter.drawLine(0, 7, 11, 7);
+    painter.drawLine(5, 0, 5, 3);
+    painter.drawLine(11, 4, 11, 7);
+    return image;
+}
+
+QImage ForeGradient()
+{
+    QImage image(8, 40, QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y, qRgb(255, 220 - y * 4, 40 + y * 3));
+    return image;
+}
+
+} // namespace
+
+void RenderLcdGallery(const QString &dir)
+{
+    // The main window's display: built while its form loads, as the window does.
+    const QStringList mainTexts = {QStringLiteral("000000"), QStringLiteral("1234"),
+                                   QStringLiteral("1234567"), QStringLiteral("98765")};
+    RenderSheet(dir, "main", mainTexts, {QStringLiteral("plain"), QStringLiteral("hover maColor")},
+                4, [&](int r, int c) {
+                    return CaptureOnMainWindow(
+                        [&](Lcd *lcd) {
+                            MainWindowLook(lcd);
+                            lcd->setIndicatorstring(mainTexts[r]);
+                            if (c == 1)
+                                lcd->setMouseAction(Lcd::maColor);
+                        },
+                        c == 1);
+                });
+
+    // Kinds in each stroke weight, and on hover with both actions.
+    const QStringList styles = {QStringLiteral("isThin"), QStringLiteral("isNormal"),
+                                QStringLiteral("isThick"), QStringLiteral("hover maBoth")};
+    RenderSheet(dir, "kinds", KindNames(), styles, 2, [&](int r, int c) {
+        return Capture(
+            [&](Lcd *lcd) {
+                lcd->setSignNumber(8);
+                lcd->setIndicatorWidth(280);
+                lcd->setIndicatorHeight(56);
+                lcd->setIndicatorKind(kKinds[r].kind);
+                lcd->setIndicatorstring(QLatin1String(kKinds[r].text));
+                lcd->setIndicatorStyle(c == 3 ? Lcd::isNormal
+                                              : static_cast<Lcd::TZnIndicatorStyle>(c));
+                if (c == 3)
+                    lcd->setMouseAction(Lcd::maBoth);
+            },
+            c == 3);
+    });
+
+    // The seven colour schemes, each kind at the default size.
+    const QStringList schemes = {QStringLiteral("csSilver"), QStringLiteral("csInvSilver"),
+                                 QStringLiteral("csWhite"),  QStringLiteral("csBlack"),
+                                 QStringLiteral("csPlasma"), QStringLiteral("csInvPlasma"),
+                                 QStringLiteral("csVORAN")};
+    RenderSheet(dir, "schemes", schemes, KindNames(), 2, [&](int r, int c) {
+        return Capture([&](Lcd *lcd) {
+            lcd->setColorScheme(static_cast<Lcd::TZnColorScheme>(r));
+            lcd->setIndicatorKind(kKinds[c].kind);
+            lcd->setIndicatorstring(c == 2 ? QStringLiteral("Tamblo 2.0")
+                                           : QStringLiteral("12:34.56"));
+        });
+    });
+
+    // Turned: the window is shaped to the rectangle, the light stays at the top left.
+    const int angles[] = {0, 300, 900, 1800};
+    RenderSheet(
+        dir, "angles", KindNames(),
+        {QStringLiteral("0"), QStringLiteral("300"), QStringLiteral("900"), QStringLiteral("1800")},
+        2, [&](int r, int c) {
+            return Capture([&](Lcd *lcd) {
+                lcd->setSignNumber(6);
+                lcd->setIndicatorWidth(180);
+                lcd->setIndicatorHeight(44);
+                lcd->setIndicatorKind(kKinds[r].kind);
+                lcd->setIndicatorstring(r == 2 ? QStringLiteral("012345")
+                                               : QStringLiteral("-1.2:34"));
+                lcd->setIndicatorAngle(angles[c]);
+            });
+        });
+
+    // What shows of the display in each transparent mode.
+    RenderSheet(dir, "transparent", KindNames(),
+                {QStringLiteral("tmNone"), QStringLiteral("tmBackOnly"), QStringLiteral("tmAll")},
+                2, [&](int r, int c) {
+                    return Capture([&](Lcd *lcd) {
+                        lcd->setIndicatorKind(kKinds[r].kind);
+                        lcd->setIndicatorstring(QLatin1String(kKinds[r].text));
+                        lcd->setTransparentMode(static_cast<Lcd::TZnTransparentMode>(c));
+                    });
+                });
+
+    // Materials: the back material stands in for background, bevels and unlit elements.
+    const QStringList materials = {QStringLiteral("stretch msmDark"),
+                                   QStringLiteral("stretch msmLight"),
+                                   QStringLiteral("tile msmNone"), QStringLiteral("fore material"),
+                                   QStringLiteral("fore tile hover")};
+    RenderSheet(dir, "materials", materials,
+                {QStringLiteral("matrix"), QStringLiteral("7-segment")}, 2, [&](int r, int c) {
+                    return Capture(
+                        [&](Lcd *lcd) {
+                            lcd->setIndicatorKind(c == 0 ? Lcd::ik5x7matrix : Lcd::ik7segment);
+                            lcd->setIndicatorstring(QStringLiteral("12:34.5"));
+                            lcd->setBackMaterial(r == 2 ? Brick() : Gradient());
+                            lcd->setMaterialShadowMode(r == 1   ? Lcd::msmLight
+                                                       : r == 2 ? Lcd::msmNone
+                                                                : Lcd::msmDark);
+                            if (r == 2)
+                                lcd->setMaterialMode(Lcd::mmTile);
+                            if (r >= 3)
+                                lcd->setForeMaterial(ForeGradient());
+                            if (r == 4) {
+                                lcd->setForeMaterialMode(Lcd::mmTile);
+                                lcd->setMouseAction(Lcd::maBoth);
+                            }
+                        },
+                        r == 4);
+                });
+
+    // The whole matrix font, '!' to '~' (the backquote has no glyph).
+    QStringList lines;
+    for (int first = 33; first <= 126; first += 24) {
+        QString line;
+        for (int ch = first; ch < first + 24 && ch <= 126; ++ch)
+            line += QChar(ch);
+        lines << line;
+    }
+    RenderSheet(dir, "font",
+                {QStringLiteral("33-56"), QStringLiteral("57-80"), QStringLiteral("81-104"),
+                 QStringLiteral("105-126")},
+                {QStringLiteral("5x7 matrix")}, 2, [&](int r, int) {
+                    return Capture([&](Lcd *lcd) {
+                        lcd->setColorScheme(Lcd::csInvSilver);
+                        lcd->setSignNumber(24);
+                        lcd->setIndicatorWidth(24 * 16 + 12);
+                        lcd->setIndicatorHeight(36);
+                        lcd->setIndicatorKind(Lcd::ik5x7matrix);
+                        lcd->setIndicatorstring(lines[r]);
+                    });
+                });
+}
