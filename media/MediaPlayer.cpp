@@ -649,11 +649,11 @@ void TMediaPlayer::paintEvent(QPaintEvent *)
         const bool sunken = pressedButton_ == i && pressedInside_;
         qDrawWinButton(&painter, button.rect, palette(), sunken, &palette().button());
         const char *prefix = !isEnabled() || !Usable(i) ? "DI_" : button.colored ? "CL_" : "EN_";
-        const QPixmap glyph = MediaPlayerGlyph(QLatin1String(prefix) + QLatin1String(glyphNames[i]));
+        const QImage glyph = MediaPlayerGlyph(QLatin1String(prefix) + QLatin1String(glyphNames[i]));
         QPoint at = button.rect.center() - QPoint(glyph.width() / 2, glyph.height() / 2) + QPoint(1, 1);
         if (sunken)
             at += QPoint(1, 1);
-        painter.drawPixmap(at, glyph);
+        painter.drawImage(at, glyph);
         if (hasFocus() && focusedButton_ == i) {
             painter.setPen(QPen(palette().windowText().color(), 1, Qt::DotLine));
             painter.drawRect(button.rect.adjusted(3, 3, -4, -4));

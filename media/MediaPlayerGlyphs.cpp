@@ -67,7 +67,7 @@ QColor ColouredInk(const QString &shape)
     return QColor(0, 96, 160);
 }
 
-QPixmap Draw(const QString &kind, const QString &shape)
+QImage Draw(const QString &kind, const QString &shape)
 {
     QImage image(glyphWidth, glyphHeight, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
@@ -88,20 +88,20 @@ QPixmap Draw(const QString &kind, const QString &shape)
     }
     DrawShape(painter, shape);
     painter.end();
-    return QPixmap::fromImage(image);
+    return image;
 }
 
 } // namespace
 
-QPixmap MediaPlayerGlyph(const QString &name)
+QImage MediaPlayerGlyph(const QString &name)
 {
-    static QHash<QString, QPixmap> drawn;
+    static QHash<QString, QImage> drawn;
     static const QStringList shapes = {"MPPLAY", "MPPAUSE", "MPSTOP", "MPNEXT", "MPPREV",
                                        "MPSTEP", "MPBACK", "MPRECORD", "MPEJECT"};
     const QString kind = name.left(3);
     const QString shape = name.mid(3);
     if ((kind != "EN_" && kind != "DI_" && kind != "CL_") || !shapes.contains(shape))
-        return QPixmap();
+        return QImage();
     auto it = drawn.find(name);
     if (it == drawn.end())
         it = drawn.insert(name, Draw(kind, shape));

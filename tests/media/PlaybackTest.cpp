@@ -163,6 +163,13 @@ TEST(PlaybackTest, MidiAndMp3PlayToTheirLength)
         auto player = OpenPlayer(path);
         const std::int32_t length = player->MediaLength();
         EXPECT_EQ(length, 500) << path;
+        // Seeks land exactly, also inside a song.
+        player->SeekTo(321);
+        EXPECT_EQ(player->LastMciResult(), 0u) << path;
+        EXPECT_EQ(player->CurrentPosition(), 321) << path;
+        player->SeekTo(length);
+        EXPECT_EQ(player->CurrentPosition(), length) << path;
+        player->SeekTo(0);
         player->StartPlayback();
         ASSERT_TRUE(WaitFor([&] { return player->DeviceMode() == 1; })) << path;
         EXPECT_EQ(player->CurrentPosition(), length) << path;
