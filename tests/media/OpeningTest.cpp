@@ -101,6 +101,19 @@ TEST(OpeningTest, MidiAndRmiLengthComesFromTheTempoMap)
     EXPECT_EQ(OpenedLength(rmi), 1000);
 }
 
+TEST(OpeningTest, MissingSoundFontIsAnErrorTheUserSees)
+{
+    FixtureDir dir;
+    const std::string midi = dir.Path("song.mid");
+    WriteBytes(midi, ShortSong());
+    setenv("TAMBLO_SOUNDFONT", dir.Path("none.sf2").c_str(), 1);
+    TMediaPlayer player;
+    const std::string message = OpenError(player, midi);
+    unsetenv("TAMBLO_SOUNDFONT");
+    EXPECT_EQ(message, "The sound font for MIDI playback could not be loaded");
+    EXPECT_FALSE(player.IsOpen());
+}
+
 TEST(OpeningTest, DecoderIsChosenByContentBeforeExtension)
 {
     FixtureDir dir;
