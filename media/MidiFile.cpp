@@ -98,6 +98,8 @@ MidiFile::Status MidiFile::ParseSmf(std::span<const std::uint8_t> bytes)
             return Status::Damaged;
         ticksPerQuarter_ = 0;
         smpteTickMicroseconds_ = 1e6 / (rate * ticksPerFrame);
+        smpteFramesPerSecond_ = framesPerSecond;
+        smpteTicksPerFrame_ = ticksPerFrame;
     } else {
         if (division == 0)
             return Status::Damaged;
@@ -107,17 +109,20 @@ MidiFile::Status MidiFile::ParseSmf(std::span<const std::uint8_t> bytes)
 
     // Chunks of unknown type are skipped; a chunk that runs past the end of the file is damage.
     std::vector<std::pair<std::int64_t, std::int64_t>> tempos;
+    tempoTypeOffsets_.clear();
     lastTick_ = 0;
     int found = 0;
+    std::size_t firstTrack = 0;
     std::size_t pos = 8 + headerSize;
     while (found < tracks_ && pos + 8 <= bytes.size()) {
         const std::size_t size = BigEndian32(bytes.data() + pos + 4);
         if (size > bytes.size() - pos - 8)
             return Status::Damaged;
         if (HasId(bytes, pos, "MTrk")) {
-            if (!ParseTrack(bytes.subspan(pos + 8, size), tempos))
+            if (!ParseTrack(bytes.subspan(pos + 8, size), pos + 8, tempos))
                 return Status::Damaged;
-            ++found;
+            if (found++ == 0)
+                firstTrack = pos;
         }
         pos += 8 + size;
     }
@@ -128,10 +133,33 @@ MidiFile::Status MidiFile::ParseSmf(std::span<const std::uint8_t> bytes)
     if (LengthMicroseconds() > maxLengthMicroseconds)
         return Status::Damaged;
     smf_.assign(bytes.begin(), bytes.end());
+    if (ticksPerQuarter_ == 0)
+        MakeMetrical(firstTrack);
     return Status::Ok;
 }
 
-bool MidiFile::ParseTrack(std::span<const std::uint8_t> track, std::vector<std::pair<std::int64_t, std::int64_t>> &tempos)
+// The synthesizer does not play SMPTE timing. The same ticks in metrical form: as many ticks per
+// quarter note as per second (rounded to whole frames), one fixed tempo that makes a tick last
+// as long, and the file's own tempo events turned into events that change nothing.
+void MidiFile::MakeMetrical(std::size_t firstTrack)
+{
+    const int roundedRate = smpteFramesPerSecond_ == 29 ? 30 : smpteFramesPerSecond_;
+    const int ticksPerQuarter = roundedRate * smpteTicksPerFrame_;
+    // 30 frames stand for 29.97: the quarter note lasts 30 / 29.97 s.
+    const std::uint32_t tempo = smpteFramesPerSecond_ == 29 ? 1001000 : 1000000;
+    for (std::size_t offset : tempoTypeOffsets_)
+        smf_[offset] = 0x7F; // sequencer-specific meta event
+    smf_[12] = std::uint8_t(ticksPerQuarter >> 8);
+    smf_[13] = std::uint8_t(ticksPerQuarter);
+    const std::uint8_t event[] = {0x00, 0xFF, 0x51, 0x03, std::uint8_t(tempo >> 16), std::uint8_t(tempo >> 8), std::uint8_t(tempo)};
+    smf_.insert(smf_.begin() + std::ptrdiff_t(firstTrack + 8), std::begin(event), std::end(event));
+    const std::uint32_t size = BigEndian32(smf_.data() + firstTrack + 4) + sizeof event;
+    for (int i = 0; i < 4; ++i)
+        smf_[firstTrack + 4 + std::size_t(i)] = std::uint8_t(size >> (24 - 8 * i));
+}
+
+bool MidiFile::ParseTrack(std::span<const std::uint8_t> track, std::size_t offset,
+                          std::vector<std::pair<std::int64_t, std::int64_t>> &tempos)
 {
     std::size_t pos = 0;
     std::int64_t tick = 0;
@@ -147,10 +175,13 @@ bool MidiFile::ParseTrack(std::span<const std::uint8_t> track, std::vector<std::
         if (lead == 0xFF) {
             if (++pos >= track.size())
                 return false;
+            const std::size_t typeAt = pos;
             const std::uint8_t type = track[pos++];
             std::uint32_t length = 0;
             if (!ReadVarLen(track, pos, length) || length > track.size() - pos)
                 return false;
+            if (type == 0x51)
+                tempoTypeOffsets_.push_back(offset + typeAt);
             if (type == 0x51 && length == 3) {
                 const std::int64_t tempo = std::int64_t(track[pos]) << 16 | track[pos + 1] << 8 | track[pos + 2];
                 if (tempo > 0)

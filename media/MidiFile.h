@@ -16,6 +16,7 @@ public:
     Status Parse(std::span<const std::uint8_t> bytes);
 
     // The standard MIDI file itself (the "data" chunk of an RMI file), as handed to the synthesizer.
+    // A file with SMPTE timing comes in an equivalent metrical form, which the synthesizer plays.
     const std::vector<std::uint8_t> &Smf() const { return smf_; }
     int Format() const { return format_; }
     int Tracks() const { return tracks_; }
@@ -35,7 +36,9 @@ private:
     };
 
     Status ParseSmf(std::span<const std::uint8_t> bytes);
-    bool ParseTrack(std::span<const std::uint8_t> track, std::vector<std::pair<std::int64_t, std::int64_t>> &tempos);
+    bool ParseTrack(std::span<const std::uint8_t> track, std::size_t offset,
+                    std::vector<std::pair<std::int64_t, std::int64_t>> &tempos);
+    void MakeMetrical(std::size_t firstTrack);
     void BuildTempoMap(std::vector<std::pair<std::int64_t, std::int64_t>> tempos);
 
     std::vector<std::uint8_t> smf_;
@@ -46,4 +49,7 @@ private:
     double smpteTickMicroseconds_ = 0;
     std::int64_t lastTick_ = 0;
     std::vector<TempoChange> tempoMap_;
+    int smpteFramesPerSecond_ = 0;
+    int smpteTicksPerFrame_ = 0;
+    std::vector<std::size_t> tempoTypeOffsets_; // where each tempo event's type byte lies in smf_
 };

@@ -92,6 +92,30 @@ TEST(MidiFileTest, BrokenFilesAreDamagedAndOthersAreNotMidi)
         EXPECT_EQ(song.Parse(damaged[i]), MidiFile::Status::Damaged) << "case " << i;
 }
 
+TEST(MidiFileTest, SmpteTimingIsHandedOnInMetricalForm)
+{
+    // 25 frames of 40 ticks, a tempo event to be ignored, a note of 1000 ticks.
+    const std::uint16_t smpte = std::uint16_t((0x100 - 25) << 8 | 40);
+    MidiFile song;
+    ASSERT_EQ(song.Parse(MidiFileBytes(0, smpte, {MidiTrack({Tempo(0, 250000), noteOn, {1000, {0x80, 60, 0}}})})),
+              MidiFile::Status::Ok);
+    // Same ticks, 1000 to the quarter note, a quarter note lasting a second; the old tempo event
+    // became a sequencer-specific one.
+    const auto expected = MidiFileBytes(0, 1000, {MidiTrack({Tempo(0, 1000000), {0, {0xFF, 0x7F, 0x03, 0x03, 0xD0, 0x90}},
+                                                            noteOn, {1000, {0x80, 60, 0}}})});
+    EXPECT_EQ(song.Smf(), expected);
+    MidiFile converted;
+    ASSERT_EQ(converted.Parse(song.Smf()), MidiFile::Status::Ok);
+    EXPECT_EQ(converted.LengthMicroseconds(), song.LengthMicroseconds());
+
+    // 29.97 frames per second stand as 30 with a quarter note of 1.001 s.
+    const std::uint16_t dropFrame = std::uint16_t((0x100 - 29) << 8 | 4);
+    ASSERT_EQ(song.Parse(MidiFileBytes(0, dropFrame, {MidiTrack({noteOn, {1200, {0x80, 60, 0}}})})), MidiFile::Status::Ok);
+    EXPECT_EQ(song.LengthMicroseconds(), 10010000);
+    ASSERT_EQ(converted.Parse(song.Smf()), MidiFile::Status::Ok);
+    EXPECT_EQ(converted.LengthMicroseconds(), 10010000);
+}
+
 TEST(MidiFileTest, UnknownChunksAreSkipped)
 {
     auto bytes = TempoChangeSong();

@@ -154,11 +154,15 @@ TEST(PlaybackTest, MidiAndMp3PlayToTheirLength)
     FixtureDir dir;
     const std::string midi = dir.Path("song.mid");
     WriteBytes(midi, MidiFileBytes(0, 480, {MidiTrack({{0, {0xC0, 0}}, {0, {0x90, 60, 100}}, {480, {0x80, 60, 0}}, EndOfTrack(0)})}));
+    // The same note in SMPTE timing: 25 frames of 40 ticks, a tick per millisecond.
+    const std::string smpte = dir.Path("smpte.mid");
+    WriteBytes(smpte, MidiFileBytes(0, std::uint16_t((0x100 - 25) << 8 | 40),
+                                    {MidiTrack({{0, {0xC0, 0}}, {0, {0x90, 60, 100}}, {500, {0x80, 60, 0}}, EndOfTrack(0)})}));
     const std::string wave = dir.Path("src.wav");
     WriteWave(wave, 44100, 2, 44100 / 2, SF_FORMAT_PCM_16);
     const std::string mp3 = dir.Path("tone.mp3");
     EncodeMp3(wave, mp3, true);
-    for (const std::string &path : {midi, mp3}) {
+    for (const std::string &path : {midi, smpte, mp3}) {
         DiskCapture capture(dir.Path("out.raw"));
         auto player = OpenPlayer(path);
         const std::int32_t length = player->MediaLength();
