@@ -122,7 +122,7 @@ MCIERROR OpenSoundFile(const std::string &path, std::unique_ptr<Decoder> &decode
     if (info.st_size == 0)
         return MCIERR_EMPTY_FILE;
 
-    std::uint8_t head[12] = {};
+    std::uint8_t head[28] = {};
     const ssize_t got = ::pread(file.Get(), head, sizeof head, 0);
     if (got < 0)
         return ErrorFromErrno(errno);
@@ -130,7 +130,9 @@ MCIERROR OpenSoundFile(const std::string &path, std::unique_ptr<Decoder> &decode
         return std::size_t(got) >= at + 4 && std::memcmp(head + at, id, 4) == 0;
     };
 
-    const bool riffWave = (has(0, "RIFF") || has(0, "RIFX") || has(0, "RF64")) && has(8, "WAVE");
+    // Wave files: RIFF, big-endian RIFX, RF64, and Wave64 (whose GUIDs begin "riff" and "wave").
+    const bool riffWave = ((has(0, "RIFF") || has(0, "RIFX") || has(0, "RF64")) && has(8, "WAVE")) ||
+                          (has(0, "riff") && has(24, "wave"));
     const bool midi = has(0, "MThd") || (has(0, "RIFF") && has(8, "RMID"));
     Mp3Decoder::Probe mpeg = Mp3Decoder::Probe::NotMpeg;
     if (!riffWave && !midi)
@@ -139,11 +141,11 @@ MCIERROR OpenSoundFile(const std::string &path, std::unique_ptr<Decoder> &decode
     if (has(0, "RIFF") && got < 12)
         return MCIERR_DAMAGED_FILE; // a RIFF header cut short
 
-    if (riffWave || (mpeg == Mp3Decoder::Probe::NotMpeg && !midi && extension == "wav")) {
+    // Only what is a wave file by its content goes to libsndfile, which would otherwise take on
+    // other formats (MP3 among them) under a wave file's name.
+    if (riffWave) {
         kind = SoundKind::Wave;
-        const MCIERROR result = WaveDecoder::Open(file.Release(), decoder);
-        // A file named .wav whose content is not a wave file is not damaged, just not ours.
-        return result == MCIERR_DAMAGED_FILE && !riffWave ? MCIERR_INVALID_FILE : result;
+        return WaveDecoder::Open(file.Release(), decoder);
     }
     if (midi) {
         kind = SoundKind::Midi;

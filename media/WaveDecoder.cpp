@@ -14,7 +14,10 @@ MCIERROR WaveDecoder::Open(int fd, std::unique_ptr<Decoder> &decoder)
     }
     std::unique_ptr<WaveDecoder> wave(new WaveDecoder);
     wave->file_ = file;
-    if (info.samplerate <= 0 || info.channels <= 0 || info.frames < 0)
+    const int container = info.format & SF_FORMAT_TYPEMASK;
+    const bool waveContainer = container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX ||
+                      container == SF_FORMAT_RF64 || container == SF_FORMAT_W64;
+    if (!waveContainer || info.samplerate <= 0 || info.channels <= 0 || info.frames < 0)
         return MCIERR_DAMAGED_FILE;
     wave->rate_ = info.samplerate;
     wave->channels_ = info.channels;
