@@ -1,34 +1,105 @@
 #include "app/MainWindow.h"
 
-#include "app/StandInParts.h"
+#include "app/JpegImage.h"
+#include "base/Component.h"
 #include "base/ExceptionSink.h"
+#include "ui_TForm1.h"
 
 #include <QCloseEvent>
+#include <QFile>
 
-MainWindow::MainWindow(QWidget *parent) : QWidget(parent)
+namespace {
+
+constexpr int kTimerIntervalMs = 10;
+
+QPixmap backgroundPicture()
 {
-    setWindowTitle(QStringLiteral("Tamblo"));
-    setFixedSize(403, 155);
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    move(207, 111);
-
-    standIns_ = std::make_unique<StandInParts>(this);
-    form_ = std::make_unique<TForm1>(standIns_->Parts());
-
-    void (TForm1::*clicks[6])() = {&TForm1::kwFlatBtn1Click, &TForm1::kwFlatBtn2Click,
-                                    &TForm1::kwFlatBtn3Click, &TForm1::kwFlatBtn4Click,
-                                    &TForm1::kwFlatBtn5Click, &TForm1::kwFlatBtn6Click};
-    for (int i = 0; i < 6; ++i) {
-        const auto handler = clicks[i];
-        connect(standIns_->buttons[i], &QPushButton::clicked, this, [this, handler] { dispatch(handler); });
-    }
-    connect(&standIns_->timer, &QTimer::timeout, this, [this] { dispatch(&TForm1::Timer1Timer); });
+    QFile file(QStringLiteral(":/background.jpg"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QPixmap::fromImage(DecodeJpeg(file.readAll()));
 }
 
-MainWindow::~MainWindow() = default;
+} // namespace
 
-void MainWindow::Create() { dispatch(&TForm1::FormCreate); }
+MainWindow::MainWindow(QWidget *parent)
+    : QWidget(parent), ui_(std::make_unique<Ui::TForm1>()), openDialog_(this)
+{
+    // The pictures are compiled into this library; a static link needs them registered by hand.
+    Q_INIT_RESOURCE(tamblo);
+    {
+        FormLoadingScope loading;
+        ui_->setupUi(this);
+    }
+    // A fixed-size window with a system menu, a close box and a minimise box.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFixedSize(403, 155);
+    move(207, 111);
+    QPalette colours = palette();
+    colours.setColor(QPalette::Window, ToQColor(clBtnFace));
+    colours.setColor(QPalette::WindowText, ToQColor(clWindowText));
+    setPalette(colours);
+    ui_->Image1->setPixmap(backgroundPicture());
+
+    openDialog_.setFilter(QStringLiteral("wav|*.wav|midi|*.mid|mp3|*.mp3|rmi|*.rmi"));
+    openDialog_.setInitialDir(QStringLiteral("vesk"));
+    timer_.setInterval(kTimerIntervalMs);
+    timer_.setTimerType(Qt::PreciseTimer);
+    comPort_ = std::make_unique<TComPort>(this);
+    comPort_->setBaud(9600);
+    comPort_->setTraceName("SERIAL.TRC");
+    comPort_->setLogName("SERIAL.LOG");
+    ui_->MediaPlayer1->setDisplay(ui_->Panel1);
+
+    finishLoading();
+
+    serialOps_ = std::make_unique<ComPortAdapter>(*comPort_);
+    playerOps_ = std::make_unique<MediaPlayerAdapter>(*ui_->MediaPlayer1);
+    dialogOps_ = std::make_unique<OpenDialogAdapter>(openDialog_);
+    timerOps_ = std::make_unique<TimerAdapter>(timer_);
+    gauge1Ops_ = std::make_unique<GaugeAdapter>(*ui_->Gauge1);
+    gauge2Ops_ = std::make_unique<GaugeAdapter>(*ui_->Gauge2);
+    displayOps_ = std::make_unique<PositionDisplayAdapter>(*ui_->LCDPosition);
+    recGsm1Ops_ = std::make_unique<LabelAdapter>(*ui_->RecGSM1);
+    recGsm2Ops_ = std::make_unique<LabelAdapter>(*ui_->RecGSM2);
+    fnameOps_ = std::make_unique<LabelAdapter>(*ui_->Fname);
+    labelLengthOps_ = std::make_unique<LabelAdapter>(*ui_->LabelLength);
+    panelOps_ = std::make_unique<LabelAdapter>(*ui_->Panel1);
+    form_ = std::make_unique<TForm1>(FormParts{*serialOps_, *playerOps_, *dialogOps_, *timerOps_, *gauge1Ops_,
+                                               *gauge2Ops_, *displayOps_, *recGsm1Ops_, *recGsm2Ops_, *fnameOps_,
+                                               *labelLengthOps_, *panelOps_, *this, *this, platform_});
+    connectEvents();
+    // The sound card check runs once the components are loaded, before the window is shown.
+    dispatch(&TForm1::FormCreate);
+}
+
+MainWindow::~MainWindow()
+{
+    // Stop the ticks before the components they read go away.
+    timer_.stop();
+}
+
+void MainWindow::finishLoading()
+{
+    for (QObject *child : findChildren<QObject *>()) {
+        if (auto *component = dynamic_cast<TComponent *>(child))
+            component->FinishLoading();
+    }
+}
+
+void MainWindow::connectEvents()
+{
+    const std::pair<TkwFlatBtn *, void (TForm1::*)()> clicks[] = {
+        {ui_->kwFlatBtn1, &TForm1::kwFlatBtn1Click}, {ui_->kwFlatBtn2, &TForm1::kwFlatBtn2Click},
+        {ui_->kwFlatBtn3, &TForm1::kwFlatBtn3Click}, {ui_->kwFlatBtn4, &TForm1::kwFlatBtn4Click},
+        {ui_->kwFlatBtn5, &TForm1::kwFlatBtn5Click}, {ui_->kwFlatBtn6, &TForm1::kwFlatBtn6Click},
+    };
+    for (const auto &[button, handler] : clicks)
+        connect(button, &TkwFlatBtn::OnClick, this, [this, handler = handler] { dispatch(handler); });
+    connect(ui_->Fname, &TLabel::OnClick, this, [this] { dispatch(&TForm1::FnameClick); });
+    connect(&timer_, &QTimer::timeout, this, [this] { dispatch(&TForm1::Timer1Timer); });
+}
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
@@ -36,10 +107,17 @@ void MainWindow::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
+// A JPEG is drawn opaque whatever this says; the flag is kept for what the picture shows next.
+void MainWindow::setTransparent(bool transparent) { imageTransparent_ = transparent; }
+
+void MainWindow::Close() { close(); }
+
 void MainWindow::dispatch(void (TForm1::*handler)())
 {
     try {
         (form_.get()->*handler)();
+    } catch (const std::bad_alloc &) {
+        HandleApplicationException(EOutOfMemory());
     } catch (const std::exception &error) {
         HandleApplicationException(error);
     }

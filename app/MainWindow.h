@@ -1,31 +1,62 @@
 #pragma once
 
-#include "app/FormParts.h"
+#include "app/DesktopPlatform.h"
+#include "app/FormAdapters.h"
 #include "app/TForm1.h"
+#include "app/TOpenDialog.h"
 
+#include <QTimer>
 #include <QWidget>
-#include <functional>
 #include <memory>
 
-class StandInParts;
+namespace Ui {
+class TForm1;
+}
 
-// The main window: owns the components and routes their events to the recording controller.
-class MainWindow : public QWidget {
+// The main window: built from its stored description, it owns every component and routes
+// their events to the recording controller.
+class MainWindow : public QWidget, private PictureOps, private WindowOps {
     Q_OBJECT
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    // Runs FormCreate: the sound-card check comes before the window is shown.
-    void Create();
+    // The components, for the end-to-end tests that drive the window as an operator would.
+    Ui::TForm1 &Form() { return *ui_; }
+    TComPort &ComPort1() { return *comPort_; }
+    TOpenDialog &OpenDialog1() { return openDialog_; }
+    QTimer &Timer1() { return timer_; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    // Handlers run here; what they raise goes to the application's error box.
+    void setTransparent(bool transparent) override;
+    void Close() override;
+
+    void finishLoading();
+    void connectEvents();
+    // Runs a handler; what it raises goes to the application's error box.
     void dispatch(void (TForm1::*handler)());
 
-    std::unique_ptr<StandInParts> standIns_;
+    std::unique_ptr<Ui::TForm1> ui_;
+    TOpenDialog openDialog_;
+    QTimer timer_;
+    std::unique_ptr<TComPort> comPort_;
+    bool imageTransparent_ = false;
+
+    DesktopPlatform platform_;
+    std::unique_ptr<ComPortAdapter> serialOps_;
+    std::unique_ptr<MediaPlayerAdapter> playerOps_;
+    std::unique_ptr<OpenDialogAdapter> dialogOps_;
+    std::unique_ptr<TimerAdapter> timerOps_;
+    std::unique_ptr<GaugeAdapter> gauge1Ops_;
+    std::unique_ptr<GaugeAdapter> gauge2Ops_;
+    std::unique_ptr<PositionDisplayAdapter> displayOps_;
+    std::unique_ptr<LabelAdapter> recGsm1Ops_;
+    std::unique_ptr<LabelAdapter> recGsm2Ops_;
+    std::unique_ptr<LabelAdapter> fnameOps_;
+    std::unique_ptr<LabelAdapter> labelLengthOps_;
+    std::unique_ptr<LabelAdapter> panelOps_;
     std::unique_ptr<TForm1> form_;
 };

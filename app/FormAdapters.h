@@ -1,0 +1,100 @@
+#pragma once
+
+// Connects the operations the recording controller uses to the window's real components.
+
+#include "app/FormParts.h"
+#include "app/TLabel.h"
+#include "app/TOpenDialog.h"
+#include "controls/Gauges.h"
+#include "controls/ZintarLiquidIndicator.h"
+#include "media/MediaPlayer.h"
+#include "serial/ComPort.h"
+
+#include <QTimer>
+
+class ComPortAdapter : public SerialPortOps {
+public:
+    explicit ComPortAdapter(TComPort &port) : port_(port) {}
+    void SendText(const std::string &text) override { port_.SendText(text); }
+
+private:
+    TComPort &port_;
+};
+
+class MediaPlayerAdapter : public MediaPlayerOps {
+public:
+    explicit MediaPlayerAdapter(TMediaPlayer &player) : player_(player) {}
+    QString FileName() const override { return player_.FileName(); }
+    void setFileName(const QString &name) override { player_.setFileName(name); }
+    void OpenDevice() override { player_.OpenDevice(); }
+    void setStepFrames(std::int32_t frames) override { player_.setStepFrames(frames); }
+    void StepForward() override { player_.StepForward(); }
+    bool NotifyRequest() const override { return player_.NotifyRequest(); }
+    void setNotifyRequest(bool request) override { player_.setNotifyRequest(request); }
+    void setDisplayArea(const QRect &area) override { player_.setDisplayArea(area); }
+    void setTimeFormatCode(int code) override { player_.setTimeFormatCode(code); }
+    std::int32_t MediaLength() override { return player_.MediaLength(); }
+    void SeekTo(std::int32_t position) override { player_.SeekTo(position); }
+    void StartPlayback() override { player_.StartPlayback(); }
+    void StopPlayback() override { player_.StopPlayback(); }
+    std::int32_t CurrentPosition() override { return player_.CurrentPosition(); }
+
+private:
+    TMediaPlayer &player_;
+};
+
+class GaugeAdapter : public GaugeOps {
+public:
+    explicit GaugeAdapter(TGauge &gauge) : gauge_(gauge) {}
+    void setProgress(int progress) override { gauge_.setProgress(progress); }
+
+private:
+    TGauge &gauge_;
+};
+
+class PositionDisplayAdapter : public PositionDisplayOps {
+public:
+    explicit PositionDisplayAdapter(TZintarLiquidIndicator &display) : display_(display) {}
+    void setIndicatorstring(const QString &text) override { display_.setIndicatorstring(text); }
+
+private:
+    TZintarLiquidIndicator &display_;
+};
+
+class LabelAdapter : public LabelOps, public PanelOps {
+public:
+    explicit LabelAdapter(TLabel &label) : label_(label) {}
+    void setFontColor(TColor colour) override { label_.setFontColor(colour); }
+    void setCaption(const QString &caption) override { label_.setCaption(caption); }
+    int Width() const override { return label_.width(); }
+    int Height() const override { return label_.height(); }
+
+private:
+    TLabel &label_;
+};
+
+class TimerAdapter : public TimerOps {
+public:
+    explicit TimerAdapter(QTimer &timer) : timer_(timer) {}
+    // Enabling a running timer leaves its ticks as they are.
+    void setEnabled(bool enabled) override
+    {
+        if (!enabled)
+            timer_.stop();
+        else if (!timer_.isActive())
+            timer_.start();
+    }
+
+private:
+    QTimer &timer_;
+};
+
+class OpenDialogAdapter : public OpenDialogOps {
+public:
+    explicit OpenDialogAdapter(TOpenDialog &dialog) : dialog_(dialog) {}
+    bool Execute() override { return dialog_.Execute(); }
+    QString FileName() const override { return dialog_.FileName(); }
+
+private:
+    TOpenDialog &dialog_;
+};
