@@ -454,16 +454,17 @@ void TCustomComPort::ClosePendingArrived(std::int32_t lParam)
     }
 }
 
+// Each event is called through a copy, so that a handler may replace itself.
 void TCustomComPort::NotifyPortOpen()
 {
-    if (onPortOpen_)
-        onPortOpen_(this);
+    if (auto handler = onPortOpen_)
+        handler(this);
 }
 
 void TCustomComPort::NotifyPortClose()
 {
-    if (onPortClose_)
-        onPortClose_(this);
+    if (auto handler = onPortClose_)
+        handler(this);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -514,62 +515,62 @@ void TCustomComPort::WindowProc(std::uint16_t msg, std::uint16_t wParam, std::in
 
 void TCustomComPort::TriggerHandler(std::uint16_t msg, std::uint16_t triggerHandle, std::uint16_t data)
 {
-    if (onTrigger_)
-        onTrigger_(this, msg, triggerHandle, data);
+    if (auto handler = onTrigger_)
+        handler(this, msg, triggerHandle, data);
 }
 
 void TCustomComPort::TriggerAvail(std::uint16_t count)
 {
-    if (onTriggerAvail_)
-        onTriggerAvail_(this, count);
+    if (auto handler = onTriggerAvail_)
+        handler(this, count);
 }
 
 void TCustomComPort::TriggerData(std::uint16_t triggerHandle)
 {
-    if (onTriggerData_)
-        onTriggerData_(this, triggerHandle);
+    if (auto handler = onTriggerData_)
+        handler(this, triggerHandle);
 }
 
 void TCustomComPort::TriggerStatus(std::uint16_t triggerHandle)
 {
-    if (onTriggerStatus_)
-        onTriggerStatus_(this, triggerHandle);
+    if (auto handler = onTriggerStatus_)
+        handler(this, triggerHandle);
 }
 
 void TCustomComPort::TriggerTimer(std::uint16_t triggerHandle)
 {
-    if (onTriggerTimer_)
-        onTriggerTimer_(this, triggerHandle);
+    if (auto handler = onTriggerTimer_)
+        handler(this, triggerHandle);
 }
 
 void TCustomComPort::TriggerLineError(std::uint16_t error, bool lineBreak)
 {
-    if (onTriggerLineError_)
-        onTriggerLineError_(this, error, lineBreak);
+    if (auto handler = onTriggerLineError_)
+        handler(this, error, lineBreak);
 }
 
 void TCustomComPort::TriggerModemStatus()
 {
-    if (onTriggerModemStatus_)
-        onTriggerModemStatus_(this);
+    if (auto handler = onTriggerModemStatus_)
+        handler(this);
 }
 
 void TCustomComPort::TriggerOutbuffFree()
 {
-    if (onTriggerOutbuffFree_)
-        onTriggerOutbuffFree_(this);
+    if (auto handler = onTriggerOutbuffFree_)
+        handler(this);
 }
 
 void TCustomComPort::TriggerOutbuffUsed()
 {
-    if (onTriggerOutbuffUsed_)
-        onTriggerOutbuffUsed_(this);
+    if (auto handler = onTriggerOutbuffUsed_)
+        handler(this);
 }
 
 void TCustomComPort::TriggerOutSent()
 {
-    if (onTriggerOutSent_)
-        onTriggerOutSent_(this);
+    if (auto handler = onTriggerOutSent_)
+        handler(this);
 }
 
 bool TCustomComPort::AnyTriggerEventAssigned() const

@@ -4,6 +4,7 @@
 #include "serial/SyncEvent.h"
 #include "serial/SystemErrors.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -474,15 +475,31 @@ int TSerialDevice::Write(const void *data, std::size_t count)
     if (descriptor < 0)
         return -SystemError::InvalidHandle;
     const ssize_t written = write(descriptor, data, count);
-    if (written >= 0)
+    if (written > 0) {
+        stalls_ = 0;
         return static_cast<int>(written);
-    if (errno == EAGAIN || errno == EINTR)
+    }
+    if (written == 0 || errno == EAGAIN || errno == EINTR) {
+        if (claimedWritable_)
+            ++stalls_;
         return 0;
+    }
     return -SystemErrorFromErrno(errno);
 }
 
 int TSerialDevice::WaitWritable(TSyncEvent &interrupt)
 {
+    claimedWritable_ = false;
+    if (stalls_ > 0) {
+        // The driver said it had room and then took nothing: poll would answer at once again,
+        // so look again after a pause that grows up to 160 ms.
+        pollfd entry{interrupt.Descriptor(), POLLIN, 0};
+        const int pause = 10 << std::min(stalls_ - 1, 4);
+        if (poll(&entry, 1, pause) > 0 && interrupt.TryTake())
+            return 0;
+        claimedWritable_ = true;
+        return 1;
+    }
     for (;;) {
         pollfd entries[2] = {{fd_.load(), POLLOUT, 0}, {interrupt.Descriptor(), POLLIN, 0}};
         if (poll(entries, 2, -1) < 0) {
@@ -493,8 +510,10 @@ int TSerialDevice::WaitWritable(TSyncEvent &interrupt)
         if ((entries[1].revents & POLLIN) && interrupt.TryTake())
             return 0;
         // Writable, hung up or closed: the next write tells which.
-        if (entries[0].revents)
+        if (entries[0].revents) {
+            claimedWritable_ = true;
             return 1;
+        }
     }
 }
 

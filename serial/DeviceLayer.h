@@ -178,6 +178,9 @@ private:
     bool hasModemLines_ = false;
     bool hasCounters_ = false;
     bool exclusive_ = false;
+    // Output thread only: a pseudo-terminal can report room that a write then refuses.
+    bool claimedWritable_ = false;
+    int stalls_ = 0;
     bool restore_ = false;
     int lastError_ = 0;
     TLineSettings shadow_;

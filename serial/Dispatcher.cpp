@@ -454,9 +454,20 @@ void TBaseDispatcher::StartThreads()
 
 void TBaseDispatcher::StopThreads()
 {
-    std::lock_guard control(threadControlLock_);
-    if (!ThreadsStarted.load())
-        return;
+    {
+        std::lock_guard control(threadControlLock_);
+        if (!ThreadsStarted.load())
+            return;
+        SignalAndWaitForThreads();
+    }
+    // The dispatch thread may still be finishing a deferred close, which needs the lock above;
+    // the other callers wait until every thread is out.
+    if (!TDispatcherThread::IsWorkerOf(*this))
+        WaitHandlingMessages([this] { return ActiveThreads.load() == 0; }, -1);
+}
+
+void TBaseDispatcher::SignalAndWaitForThreads()
+{
     StopRequested.store(true);
     if (OutputWorker.load()) {
         FlushSignal->Set();
@@ -1003,17 +1014,17 @@ void TBaseDispatcher::ReadIntoRing()
         if (second != 0 && !InFull)
             got += readAt(second);
         ReceivedTotal += got;
-    }
-    if (got == 0)
-        return;
-    // Only this thread writes the ring, so the bytes just read stay put for the trace.
-    std::lock_guard guard(GeneralLock);
-    if (Trace.Active() || EventLog.Active()) {
-        std::vector<std::uint8_t> bytes(got);
-        for (std::uint32_t i = 0; i < got; ++i)
-            bytes[i] = InRing[(firstAt + i) % InRingSize];
-        Trace.Add(TCharTrace::Receive, bytes.data(), bytes.size());
-        EventLog.Add(LogKind::Read, LogDetail::DataRead, got, bytes.data(), bytes.size());
+        if (got == 0)
+            return;
+        // Traced before the bytes count as received, so the trace keeps the order of the line.
+        std::lock_guard guard(GeneralLock);
+        if (Trace.Active() || EventLog.Active()) {
+            std::vector<std::uint8_t> bytes(got);
+            for (std::uint32_t i = 0; i < got; ++i)
+                bytes[i] = InRing[(firstAt + i) % InRingSize];
+            Trace.Add(TCharTrace::Receive, bytes.data(), bytes.size());
+            EventLog.Add(LogKind::Read, LogDetail::DataRead, got, bytes.data(), bytes.size());
+        }
     }
 }
 

@@ -324,6 +324,7 @@ protected:
     void ApplyPriorities();
 
 private:
+    void SignalAndWaitForThreads();
     // Serialises starting and stopping the threads without involving GeneralLock, which the
     // dispatch thread needs in every round.
     std::recursive_mutex threadControlLock_;

@@ -19,6 +19,8 @@ constexpr int kNicePerLevel = 5;
 // The dispatch thread's round period without events.
 constexpr int kRoundMs = 50;
 
+thread_local const TBaseDispatcher *workerOf = nullptr;
+
 } // namespace
 
 TDispatcherThread::TDispatcherThread(TBaseDispatcher &dispatcher) : Dispatcher(dispatcher) {}
@@ -47,8 +49,14 @@ void TDispatcherThread::SetPriorityLevel(int level)
         setpriority(PRIO_PROCESS, static_cast<id_t>(id), std::clamp(-level * kNicePerLevel, -20, 19));
 }
 
+bool TDispatcherThread::IsWorkerOf(const TBaseDispatcher &dispatcher)
+{
+    return workerOf == &dispatcher;
+}
+
 void TDispatcherThread::Run()
 {
+    workerOf = &Dispatcher;
     threadId_.store(gettid());
     if (priorityLevel_.load() != 0)
         SetPriorityLevel(priorityLevel_.load());

@@ -18,6 +18,8 @@ public:
 
     void Start();
     void Join();
+    // Whether the calling thread is a worker of the dispatcher.
+    static bool IsWorkerOf(const TBaseDispatcher &dispatcher);
     // Priority on the framework's scale (normal 0, higher 1, highest 2, ...), as niceness; a
     // refusal by the system changes nothing else.
     void SetPriorityLevel(int level);

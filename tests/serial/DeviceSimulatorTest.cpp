@@ -1,0 +1,136 @@
+#include "serial/ComPort.h"
+#include "serial/SelectPort.h"
+#include "tests/serial/SerialTestSupport.h"
+#include "tools/devsim/DeviceModel.h"
+
+#include <QComboBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace {
+
+// The simulator as a child process, with its output collected line by line (timestamps cut).
+class Simulator {
+public:
+    Simulator(const std::string &ports, int com)
+    {
+        process_.setProgram(TAMBLO_DEVSIM);
+        process_.setArguments({"--ports", QString::fromStdString(ports), "--com", QString::number(com)});
+        process_.start();
+        process_.waitForStarted();
+    }
+    ~Simulator()
+    {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished();
+        }
+    }
+
+    // Texts of the lines printed so far, without their timestamps.
+    QStringList Lines()
+    {
+        output_ += QString::fromUtf8(process_.readAllStandardOutput());
+        QStringList texts;
+        static const QRegularExpression line(QStringLiteral("^\\d+\\.\\d{3} (.*)$"));
+        for (const QString &raw : output_.split('\n', Qt::SkipEmptyParts)) {
+            const QRegularExpressionMatch match = line.match(raw);
+            texts << (match.hasMatch() ? match.captured(1) : QStringLiteral("MALFORMED: ") + raw);
+        }
+        return texts;
+    }
+    bool WaitForLine(const QString &text)
+    {
+        return WaitFor([&] { return Lines().contains(text); });
+    }
+    int Terminate()
+    {
+        process_.terminate();
+        process_.waitForFinished(10000);
+        return process_.exitCode();
+    }
+    QProcess::ExitStatus ExitStatus() const { return process_.exitStatus(); }
+
+private:
+    QProcess process_;
+    QString output_;
+};
+
+TEST(DeviceSimulator, RecordsWhatThePortComponentSendsThroughTheChosenPort)
+{
+    PortsDirectory ports;
+    Simulator simulator(ports.Path(), 3);
+    ASSERT_TRUE(WaitFor([&] { return !simulator.Lines().isEmpty(); }));
+    const QString first = simulator.Lines().first();
+    EXPECT_TRUE(QRegularExpression("^COM3 -> /dev/pts/\\d+$").match(first).hasMatch()) << first.toStdString();
+
+    TComPort port;
+    port.setBaud(9600);
+    ModalWatcher<TComSelectForm> watcher([](TComSelectForm *form) {
+        form->PortsComboBox()->setCurrentIndex(form->PortsComboBox()->findText("COM3"));
+        QTest::mouseClick(form->findChild<QPushButton *>("OkBtn"), Qt::LeftButton);
+    });
+    port.SendText("REC1\r\n");
+    EXPECT_EQ(watcher.Shown, 1);
+    ASSERT_TRUE(simulator.WaitForLine("GSM1 recording"));
+    port.SendText("REC\r\n");
+    ASSERT_TRUE(WaitFor([&] {
+        const QStringList lines = simulator.Lines();
+        return !lines.filter(QRegularExpression("^GSM1 stopped at \\d+\\.\\d{3} s$")).isEmpty();
+    }));
+
+    // The simulator keeps working when the program closes and reopens the port.
+    port.setOpen(false);
+    port.SendText("ERASE\r\n");
+    port.SendText("HELLO\r\n");
+    ASSERT_TRUE(simulator.WaitForLine("unknown command \"HELLO\\r\\n\""));
+    const QStringList lines = simulator.Lines().mid(1);
+    ASSERT_EQ(lines.size(), 7) << lines.join(" | ").toStdString();
+    EXPECT_EQ(lines[0], "REC1");
+    EXPECT_EQ(lines[1], "GSM1 recording");
+    EXPECT_EQ(lines[2], "REC");
+    EXPECT_TRUE(lines[3].startsWith("GSM1 stopped at "));
+    EXPECT_EQ(lines[4], "ERASE");
+    EXPECT_EQ(lines[5], "memories erased");
+    EXPECT_EQ(lines[6], "unknown command \"HELLO\\r\\n\"");
+    EXPECT_EQ(watcher.Shown, 1);
+
+    port.setOpen(false);
+    EXPECT_EQ(simulator.Terminate(), 0);
+    EXPECT_EQ(simulator.ExitStatus(), QProcess::NormalExit);
+    struct stat info {};
+    EXPECT_NE(lstat(ports.PortPath(3).c_str(), &info), 0);
+}
+
+TEST(DeviceModel, ChannelsFillStopAndErase)
+{
+    using namespace std::chrono_literals;
+    DeviceModel model;
+    const auto t0 = DeviceModel::Clock::time_point{} + 1h;
+    EXPECT_EQ(model.Command("REC1", t0), std::vector<std::string>{"GSM1 recording"});
+    EXPECT_EQ(model.Command("REC", t0 + 4210ms), std::vector<std::string>{"GSM1 stopped at 4.210 s"});
+    EXPECT_EQ(model.Command("REC", t0 + 5s), std::vector<std::string>{"nothing recording"});
+
+    // Recording goes on where it stopped; the memory is full at 10 s.
+    EXPECT_EQ(model.Command("REC1", t0 + 6s), std::vector<std::string>{"GSM1 recording"});
+    ASSERT_TRUE(model.NextEvent().has_value());
+    EXPECT_NEAR(std::chrono::duration<double>(*model.NextEvent() - t0).count(), 11.79, 1e-6);
+    EXPECT_TRUE(model.Advance(t0 + 11s).empty());
+    EXPECT_EQ(model.Advance(t0 + 12s), std::vector<std::string>{"GSM1 memory full"});
+    EXPECT_EQ(model.Command("REC1", t0 + 13s), std::vector<std::string>{"GSM1 memory full"});
+
+    EXPECT_EQ(model.Command("REC2", t0 + 14s), std::vector<std::string>{"GSM2 recording"});
+    EXPECT_EQ(model.Command("REC1", t0 + 15s), (std::vector<std::string>{"GSM2 stopped at 1.000 s", "GSM1 memory full"}));
+    EXPECT_EQ(model.Command("REC2", t0 + 16s), std::vector<std::string>{"GSM2 recording"});
+    EXPECT_EQ(model.Command("ERASE", t0 + 17s), (std::vector<std::string>{"GSM2 stopped at 2.000 s", "memories erased"}));
+    EXPECT_EQ(model.Filled(0, t0 + 18s), 0.0);
+    EXPECT_EQ(model.Filled(1, t0 + 18s), 0.0);
+    EXPECT_FALSE(model.Knows("REC3"));
+}
+
+} // namespace

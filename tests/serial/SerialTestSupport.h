@@ -1,0 +1,426 @@
+#pragma once
+
+#include "serial/Dispatcher.h"
+
+#include <QApplication>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <string>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+// Runs the event loop until done() holds or timeoutMs passes; returns done().
+inline bool WaitFor(const std::function<bool()> &done, int timeoutMs = 10000)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return done();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// Keeps the event loop running for a while, for checks that something does not happen.
+inline void Idle(int ms)
+{
+    WaitFor([] { return false; }, ms);
+}
+
+// A fresh ports directory that TAMBLO_PORTS names while it exists.
+class PortsDirectory {
+public:
+    PortsDirectory()
+    {
+        char pattern[] = "/tmp/tamblo-ports-XXXXXX";
+        path_ = mkdtemp(pattern);
+        setenv("TAMBLO_PORTS", path_.c_str(), 1);
+    }
+    ~PortsDirectory()
+    {
+        unsetenv("TAMBLO_PORTS");
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    PortsDirectory(const PortsDirectory &) = delete;
+    PortsDirectory &operator=(const PortsDirectory &) = delete;
+
+    const std::string &Path() const { return path_; }
+    std::string PortPath(int n) const { return path_ + "/COM" + std::to_string(n); }
+
+private:
+    std::string path_;
+};
+
+// A pseudo-terminal published as COMn: the far end (master) is the test's device. Like the
+// simulator it keeps a slave descriptor open, through which the line settings can be read.
+class PtyPort {
+public:
+    PtyPort(const PortsDirectory &ports, int n)
+    {
+        char name[256] = {};
+        termios raw{};
+        cfmakeraw(&raw);
+        raw.c_cflag |= CLOCAL | CREAD;
+        cfsetspeed(&raw, B9600);
+        openpty(&master, &slave, name, &raw, nullptr);
+        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+        SlaveName = name;
+        LinkPath = ports.PortPath(n);
+        symlink(name, LinkPath.c_str());
+    }
+    ~PtyPort()
+    {
+        unlink(LinkPath.c_str());
+        HangUp();
+        if (slave >= 0)
+            close(slave);
+    }
+    PtyPort(const PtyPort &) = delete;
+    PtyPort &operator=(const PtyPort &) = delete;
+
+    // Reads from the far end until count bytes came or timeoutMs passed.
+    std::string Read(std::size_t count, int timeoutMs = 10000)
+    {
+        std::string got;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
+            pollfd entry{master, POLLIN, 0};
+            if (poll(&entry, 1, 10) > 0) {
+                char buffer[4096];
+                const ssize_t n = read(master, buffer, std::min(sizeof buffer, count - got.size()));
+                if (n > 0)
+                    got.append(buffer, static_cast<std::size_t>(n));
+            }
+            QCoreApplication::processEvents();
+        }
+        return got;
+    }
+
+    // Everything that arrives until the line has been quiet for quietMs.
+    std::string Drain(int quietMs = 200)
+    {
+        std::string got;
+        for (;;) {
+            pollfd entry{master, POLLIN, 0};
+            if (poll(&entry, 1, quietMs) <= 0)
+                return got;
+            char buffer[4096];
+            const ssize_t n = read(master, buffer, sizeof buffer);
+            if (n <= 0)
+                return got;
+            got.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+
+    void Write(const std::string &bytes) { [[maybe_unused]] ssize_t n = write(master, bytes.data(), bytes.size()); }
+
+    // The far end goes away.
+    void HangUp()
+    {
+        if (master >= 0)
+            close(master);
+        master = -1;
+    }
+
+    termios SlaveSettings() const
+    {
+        termios settings{};
+        tcgetattr(slave, &settings);
+        return settings;
+    }
+
+    int master = -1;
+    int slave = -1;
+    std::string SlaveName;
+    std::string LinkPath;
+};
+
+// Another process that holds a port exclusively, as a second program would.
+class PortHolder {
+public:
+    explicit PortHolder(const std::string &path)
+    {
+        int ready[2];
+        if (pipe(ready) != 0)
+            return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            // Only async-signal-safe calls in the child of a threaded process.
+            const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            const char ok = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? '1' : '0';
+            [[maybe_unused]] ssize_t n = write(ready[1], &ok, 1);
+            for (;;)
+                pause();
+        }
+        close(ready[1]);
+        char ok = '0';
+        [[maybe_unused]] ssize_t n = read(ready[0], &ok, 1);
+        close(ready[0]);
+        holding_ = ok == '1';
+    }
+    ~PortHolder()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    PortHolder(const PortHolder &) = delete;
+    PortHolder &operator=(const PortHolder &) = delete;
+
+    bool Holding() const { return holding_; }
+
+private:
+    pid_t pid_ = -1;
+    bool holding_ = false;
+};
+
+// The number of threads of this process.
+inline int ThreadCount()
+{
+    int count = 0;
+    for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator("/proc/self/task"))
+        ++count;
+    return count;
+}
+
+// Answers every modal dialog of one kind that shows while it exists, with the action given,
+// and counts them.
+template <typename Dialog>
+class ModalWatcher {
+public:
+    explicit ModalWatcher(std::function<void(Dialog *)> action) : action_(std::move(action))
+    {
+        timer_.setInterval(10);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            auto *dialog = qobject_cast<Dialog *>(QApplication::activeModalWidget());
+            if (!dialog || dialog == last_)
+                return;
+            last_ = dialog;
+            ++Shown;
+            action_(dialog);
+        });
+        timer_.start();
+    }
+    void SetAction(std::function<void(Dialog *)> action) { action_ = std::move(action); }
+
+    int Shown = 0;
+
+private:
+    std::function<void(Dialog *)> action_;
+    QTimer timer_;
+    QPointer<Dialog> last_;
+};
+
+// A dispatcher over an in-memory device whose writes can be held back, for exact checks of the
+// rings and the write loop.
+class FakeDispatcher : public TBaseDispatcher {
+public:
+    explicit FakeDispatcher(TCustomComPort *owner = nullptr) : TBaseDispatcher(owner) {}
+    ~FakeDispatcher() override { Shutdown(); }
+
+    // What happened on the device, in order: "write:<bytes>", "state", "purge:<n>".
+    std::vector<std::string> Journal()
+    {
+        std::lock_guard guard(lock_);
+        return journal_;
+    }
+    std::vector<std::string> Writes()
+    {
+        std::vector<std::string> writes;
+        for (const std::string &entry : Journal()) {
+            if (entry.rfind("write:", 0) == 0)
+                writes.push_back(entry.substr(6));
+        }
+        return writes;
+    }
+    // Writes are taken until limit writes have happened; each takes at most perWrite bytes.
+    void HoldAfter(std::size_t writes, std::size_t perWrite = SIZE_MAX)
+    {
+        std::lock_guard guard(lock_);
+        allowedWrites_ = writes;
+        perWrite_ = perWrite;
+    }
+    void Release()
+    {
+        {
+            std::lock_guard guard(lock_);
+            allowedWrites_ = SIZE_MAX;
+            perWrite_ = SIZE_MAX;
+        }
+        writable_.Set();
+    }
+    int BlockedAttempts()
+    {
+        std::lock_guard guard(lock_);
+        return blockedAttempts_;
+    }
+    void Feed(const std::string &bytes)
+    {
+        {
+            std::lock_guard guard(lock_);
+            input_ += bytes;
+        }
+        inputArrived_.Set();
+    }
+    TLineSettings State()
+    {
+        std::lock_guard guard(lock_);
+        return state_;
+    }
+    int StateWrites()
+    {
+        std::lock_guard guard(lock_);
+        return stateWrites_;
+    }
+    std::vector<int> Escapes()
+    {
+        std::lock_guard guard(lock_);
+        return escapes_;
+    }
+    std::uint32_t RingCount()
+    {
+        std::lock_guard output(OutputLock);
+        return RingUsed();
+    }
+
+    int DeviceEscape(int function) override
+    {
+        std::lock_guard guard(lock_);
+        escapes_.push_back(function);
+        return 0;
+    }
+    int DevicePurge(unsigned directions) override
+    {
+        std::lock_guard guard(lock_);
+        journal_.push_back("purge:" + std::to_string(directions));
+        if (directions & PURGE_RXCLEAR)
+            input_.clear();
+        return 0;
+    }
+    std::uint32_t DeviceStatus(TLineStatus &status) override
+    {
+        std::lock_guard output(OutputLock);
+        std::lock_guard guard(lock_);
+        status.cbInQue = static_cast<std::uint32_t>(input_.size());
+        status.cbOutQue = RingUsed();
+        return std::exchange(pendingErrors_, 0);
+    }
+    void InjectErrors(std::uint32_t errors)
+    {
+        std::lock_guard guard(lock_);
+        pendingErrors_ |= errors;
+    }
+    int DeviceGetState(TLineSettings &line) override
+    {
+        std::lock_guard guard(lock_);
+        line = state_;
+        return 0;
+    }
+    int DeviceRead(std::uint8_t *buffer, std::size_t count) override
+    {
+        std::lock_guard guard(lock_);
+        const std::size_t n = std::min(count, input_.size());
+        std::copy_n(input_.begin(), n, buffer);
+        input_.erase(0, n);
+        return static_cast<int>(n);
+    }
+    int DeviceSetState(const TLineSettings &line) override
+    {
+        std::lock_guard guard(lock_);
+        state_ = line;
+        ++stateWrites_;
+        journal_.push_back("state");
+        return 0;
+    }
+    bool DeviceSetBuffers(std::uint32_t, std::uint32_t) override { return true; }
+    int DeviceOpen(const std::string &, std::uint32_t, std::uint32_t) override { return 3; }
+    int DeviceClose() override
+    {
+        if (ThreadsStarted.load()) {
+            StopRequested.store(true);
+            DeviceSetMask(0);
+            DispatchDoneSignal->Set();
+            AckSignal->Reset();
+        }
+        DeviceHandle.store(-1);
+        return 0;
+    }
+    int DeviceWrite(const std::uint8_t *data, std::size_t count) override
+    {
+        std::lock_guard guard(lock_);
+        if (allowedWrites_ == 0) {
+            ++blockedAttempts_;
+            return 0;
+        }
+        --allowedWrites_;
+        const std::size_t n = std::min(count, perWrite_);
+        journal_.push_back("write:" + std::string(reinterpret_cast<const char *>(data), n));
+        return static_cast<int>(n);
+    }
+    int DeviceWaitWritable(TSyncEvent &interrupt) override
+    {
+        return TSyncEvent::WaitAny({&writable_, &interrupt}, -1) == 0 ? 1 : 0;
+    }
+    int DeviceSetMask(std::uint32_t mask) override
+    {
+        mask_.store(mask);
+        maskChanged_.Set();
+        return 0;
+    }
+    int DeviceWaitEvent(std::uint32_t &events) override
+    {
+        events = 0;
+        if (mask_.load() == 0)
+            return 87;
+        const int which = TSyncEvent::WaitAny({&inputArrived_, &maskChanged_}, -1);
+        if (which == 0)
+            events = EV_RXCHAR;
+        return 0;
+    }
+    std::uint32_t DeviceModemStatus() override { return 0; }
+
+    using TBaseDispatcher::Shutdown;
+
+private:
+    std::mutex lock_;
+    std::vector<std::string> journal_;
+    std::size_t allowedWrites_ = SIZE_MAX;
+    std::size_t perWrite_ = SIZE_MAX;
+    int blockedAttempts_ = 0;
+    std::string input_;
+    TLineSettings state_;
+    int stateWrites_ = 0;
+    std::vector<int> escapes_;
+    std::uint32_t pendingErrors_ = 0;
+    std::atomic<std::uint32_t> mask_{0};
+    TSyncEvent writable_{TSyncEvent::AutoReset};
+    TSyncEvent inputArrived_{TSyncEvent::AutoReset};
+    TSyncEvent maskChanged_{TSyncEvent::AutoReset};
+};
+
+inline std::string Bytes(const std::vector<std::string> &parts)
+{
+    std::string all;
+    for (const std::string &part : parts)
+        all += part;
+    return all;
+}
