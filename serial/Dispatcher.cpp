@@ -43,6 +43,7 @@ constexpr int kFlushAckMs = 5000;
 constexpr int kSendTimeoutMs = 3000;
 constexpr int kDrainTurns = 5000;
 constexpr auto kDrainStep = std::chrono::milliseconds(2);
+constexpr auto kDrainStallLimit = std::chrono::milliseconds(500);
 
 // Line options of OpenLine.
 constexpr std::uint8_t kOptionDTR = 0x01;
@@ -376,9 +377,31 @@ int TBaseDispatcher::OpenLine(const std::string &deviceName, std::uint32_t baud,
     return 0;
 }
 
+void TBaseDispatcher::DrainOutput()
+{
+    // Output that was accepted is sent before the purge below, as long as the line takes it;
+    // a far end that takes nothing for a while does not hold the close up.
+    std::uint64_t least = UINT64_MAX;
+    auto lastProgress = std::chrono::steady_clock::now();
+    for (;;) {
+        const std::uint64_t pending = std::uint64_t{OutputUsed()} + DeviceOutputQueued();
+        const auto now = std::chrono::steady_clock::now();
+        if (pending == 0)
+            return;
+        if (pending < least) {
+            least = pending;
+            lastProgress = now;
+        } else if (now - lastProgress > kDrainStallLimit) {
+            return;
+        }
+        std::this_thread::sleep_for(kDrainStep);
+    }
+}
+
 void TBaseDispatcher::CloseLine()
 {
     if (DeviceHandle.load() != -1) {
+        DrainOutput();
         FlushOutput();
         FlushInput();
         Log(LogKind::Close, LogDetail::None, 0);

@@ -141,7 +141,9 @@ public:
     // --- Operations of the port component ---------------------------------------------------
     int OpenLine(const std::string &deviceName, std::uint32_t baud, int parity, int dataBits,
                  int stopBits, std::uint32_t inSize, std::uint32_t outSize, std::uint8_t lineOptions);
+    // Lets queued output leave while the line keeps taking it, then purges and closes.
     void CloseLine();
+    void DrainOutput();
     int ChangeLine(std::uint32_t baud, int parity, int dataBits, int stopBits);
     void GetLineSettings(std::uint32_t &baud, int &parity, int &dataBits, int &stopBits);
     void GetFlowSettings(int &hardwareOptions, int &softwareOptions, char &xOn, char &xOff);

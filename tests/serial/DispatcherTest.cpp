@@ -112,6 +112,33 @@ TEST_F(DispatcherTest, FlushOutputAbandonsAPendingWriteAndEmptiesTheRing)
     EXPECT_EQ(d.Writes()[0], "REC\r\n");
 }
 
+TEST_F(DispatcherTest, QueuedOutputLeavesBeforeTheClosePurges)
+{
+    ASSERT_EQ(Open(), 0);
+    d.HoldAfter(0);
+    ASSERT_EQ(Write("REC\r\n"), 0);
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        d.Release();
+    });
+    d.CloseLine();
+    release.join();
+    const std::vector<std::string> journal = d.Journal();
+    const auto written = std::find(journal.begin(), journal.end(), "write:REC\r\n");
+    ASSERT_NE(written, journal.end());
+    EXPECT_NE(std::find(written, journal.end(), "purge:5"), journal.end());
+}
+
+TEST_F(DispatcherTest, ALineThatTakesNothingDoesNotHoldTheCloseUp)
+{
+    ASSERT_EQ(Open(), 0);
+    d.HoldAfter(0);
+    ASSERT_EQ(Write("REC\r\n"), 0);
+    d.CloseLine();
+    EXPECT_TRUE(d.Writes().empty());
+    EXPECT_EQ(d.ActiveThreads.load(), 0);
+}
+
 TEST_F(DispatcherTest, ChangeLineWithTheCurrentValuesTouchesNothing)
 {
     ASSERT_EQ(Open(), 0);
