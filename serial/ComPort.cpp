@@ -20,6 +20,7 @@ constexpr int kAlreadyOpen = -2008;
 constexpr int kNoPortSelected = -2011;
 constexpr int kNotOpenedByTapi = -2012;
 constexpr int kNullApi = -3001;
+constexpr int kPutBlockFail = -3004;
 
 constexpr std::uint32_t kMaxTraceSize = 4'000'000;
 constexpr std::uint32_t kMaxLogSize = 16'000'000;
@@ -118,7 +119,12 @@ void TCustomComPort::SendText(const std::string &text)
         RaiseOnError(*this, kCommNotOpen);
         return;
     }
-    RaiseOnError(*this, dispatcher->WriteBlock(reinterpret_cast<const std::uint8_t *>(text.data()), text.size()));
+    const int result = dispatcher->WriteBlock(reinterpret_cast<const std::uint8_t *>(text.data()), text.size());
+    // A device that has gone away is closed, so that the next command opens it afresh (or says
+    // that it is missing) instead of failing on the dead one for the rest of the run.
+    if (result == kPutBlockFail && dispatcher->DeviceGone.load())
+        ClosePort();
+    RaiseOnError(*this, result);
 }
 
 TBaseDispatcher *TCustomComPort::AcquireDispatcher()

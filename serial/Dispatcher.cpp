@@ -327,6 +327,7 @@ int TBaseDispatcher::OpenLine(const std::string &deviceName, std::uint32_t baud,
         ConsumedCount = LargestConsumed = 0;
     }
     LineErrors.store(0);
+    DeviceGone.store(false);
     OutputSent.store(false);
     ClosePending.store(false);
     RS485.store(false);
@@ -767,6 +768,9 @@ int TBaseDispatcher::WriteBlock(const std::uint8_t *data, std::size_t count)
         std::lock_guard output(OutputLock);
         if (OutRing.empty())
             return kCommNotOpen;
+        // Nothing queued now could ever leave.
+        if (DeviceGone.load())
+            return kPutBlockFail;
         // Errors accumulate until LineErrorCode reads them, so a write does not hide them.
         LineErrors.fetch_or(DeviceStatus(Status) & 31);
         const std::uint32_t freeRoom = OutSize - RingUsed();
@@ -870,6 +874,8 @@ void TBaseDispatcher::WriteLoop(TSyncEvent &writeDone)
             continue;
         }
         // The device refused (gone or failing): the chunk is dropped.
+        if (written == -SystemError::FileNotFound)
+            DeviceGone.store(true);
         std::lock_guard output(OutputLock);
         if (generation == OutGeneration)
             AdvanceOutTail(length);

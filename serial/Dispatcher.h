@@ -303,6 +303,8 @@ public:
     std::atomic<bool> CleanupOnExit{false};
     std::atomic<bool> RingSeen{false};
     std::atomic<std::uint32_t> EventMask{0};
+    // The device hung up (an adapter unplugged, the far end of a pseudo-terminal closed).
+    std::atomic<bool> DeviceGone{false};
     std::atomic<bool> StatusHit{false};
 
     // The six signals; they live as long as the dispatcher.

@@ -85,6 +85,8 @@ void TComThread::Execute()
                 d.DeviceSetMask(mask);
                 continue;
             }
+            if (result == SystemError::FileNotFound && !d.StopRequested.load())
+                d.DeviceGone.store(true);
             break;
         }
         d.EventMask.store(events);

@@ -242,13 +242,19 @@ TEST_F(ComPortTest, FarEndThatHangsUpMidStreamCrashesNothing)
     port.SendText("REC1\r\n");
     EXPECT_EQ(pty.Read(6), "REC1\r\n");
     pty.HangUp();
-    for (int i = 0; i < 20; ++i) {
-        port.SendText(std::string(100, 'y'));
-        Idle(5);
-    }
-    EXPECT_TRUE(WaitFor([&] { return port.Dispatcher()->OutputUsed() == 0; }));
-    port.setOpen(false);
+    // Once the loss is known a command fails and the port closes; nothing hangs or crashes.
+    bool failed = false;
+    ASSERT_TRUE(WaitFor([&] {
+        try {
+            port.SendText(std::string(100, 'y'));
+        } catch (const EPutBlockFail &error) {
+            EXPECT_EQ(error.Message(), "Failed to put entire block");
+            failed = true;
+        }
+        return failed;
+    }));
     EXPECT_FALSE(port.Open());
+    EXPECT_EQ(port.PortPhase(), ppClosed);
     // The pseudo-terminal is gone for good: the next command says so and the program goes on.
     ExpectRaises<EBadId>([&] { port.SendText("REC\r\n"); }, "ie_BadId - Specified comport doesn't exist");
 }
