@@ -36,6 +36,8 @@ constexpr int kClosePendingRetryMs = 5;
 // the dispatcher table, so a message that outlives its dispatcher does nothing.
 class TComNotifyWindow : public TNotifyWindow {
 public:
+    TComNotifyWindow() { setObjectName(QStringLiteral("comNotifyWindow")); }
+
     void WindowProc(std::uint16_t msg, std::uint16_t wParam, std::int32_t lParam) override
     {
         TCustomComPort *port = TDispatcherTable::Instance().OwnerAt((static_cast<std::uint32_t>(lParam) >> 16) & 0xFFFF);

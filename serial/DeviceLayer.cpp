@@ -164,22 +164,24 @@ int TSerialDevice::Prepare(int descriptor, bool exclusive)
     if (exclusive && ioctl(descriptor, TIOCEXCL) != 0 && !Unsupported(errno))
         return fail(SystemErrorFromErrno(errno));
 
-    termios raw = saved_->settings;
-    cfmakeraw(&raw);
-    raw.c_cflag |= CLOCAL | CREAD;
-    raw.c_cc[VMIN] = 0;
-    raw.c_cc[VTIME] = 0;
-    if (tcsetattr(descriptor, TCSANOW, &raw) != 0) {
-        const int error = errno;
-        if (exclusive)
+    // A descriptor handed over keeps the settings its owner gave it.
+    if (exclusive) {
+        termios raw = saved_->settings;
+        cfmakeraw(&raw);
+        raw.c_cflag |= CLOCAL | CREAD;
+        raw.c_cc[VMIN] = 0;
+        raw.c_cc[VTIME] = 0;
+        if (tcsetattr(descriptor, TCSANOW, &raw) != 0) {
+            const int error = errno;
             ioctl(descriptor, TIOCNXCL);
-        return fail(SystemErrorFromErrno(error));
+            return fail(SystemErrorFromErrno(error));
+        }
     }
 
     int lines = 0;
     hasModemLines_ = ioctl(descriptor, TIOCMGET, &lines) == 0;
     exclusive_ = exclusive;
-    restore_ = true;
+    restore_ = exclusive;
     shadow_ = TLineSettings{};
     fd_.store(descriptor);
     hasCounters_ = ReadCounters(errorCounters_);

@@ -1763,19 +1763,23 @@ std::uint32_t TWin32Dispatcher::DeviceOutputQueued()
     return Device.OutputQueued();
 }
 
+// The handle is taken over at once, so that its line settings can be read before the open.
 TTapi32Dispatcher::TTapi32Dispatcher(TCustomComPort *owner, int handle)
     : TWin32Dispatcher(owner), handle_(handle)
 {
+    if (handle_ != 0)
+        lastError_ = Device.Adopt(handle_);
 }
 
 int TTapi32Dispatcher::DeviceOpen(const std::string &, std::uint32_t, std::uint32_t)
 {
     if (handle_ == 0)
         return kCommNotOpen;
+    if (!Device.IsOpen())
+        return -1;
     readEvent_ = std::make_unique<TSyncEvent>(TSyncEvent::ManualReset);
     spareEvent_ = std::make_unique<TSyncEvent>(TSyncEvent::ManualReset);
     if (!readEvent_->IsValid() || !spareEvent_->IsValid())
         return kNoMemory;
-    lastError_ = Device.Adopt(handle_);
-    return lastError_ == 0 ? handle_ : -1;
+    return handle_;
 }

@@ -524,6 +524,24 @@ TEST_F(ComPortTest, CopyFromTakesTheSettingsAndClosesTheTarget)
     EXPECT_EQ(cfgetospeed(&line), B4800);
 }
 
+TEST_F(ComPortTest, ADeviceHandedOverByATelephonyLineIsAdoptedWithItsSettings)
+{
+    port.setTapiMode(tmOn);
+    ExpectRaises<ENotOpenedByTapi>([&] { port.setOpen(true); }, "Comport was not opened by Tapi");
+
+    const int handle = open(pty.SlaveName.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GT(handle, 0);
+    termios line = pty.SlaveSettings();
+    cfsetspeed(&line, B4800);
+    tcsetattr(pty.slave, TCSANOW, &line);
+    port.setTapiHandle(static_cast<std::uint16_t>(handle));
+    port.SendText("REC2\r\n");
+    EXPECT_EQ(port.Baud(), 4800);
+    EXPECT_EQ(port.ComNumber(), 0);
+    EXPECT_EQ(pty.Read(6), "REC2\r\n");
+    port.setOpen(false);
+}
+
 TEST(ComSelectForm, HeldPortsAreListedAndMissingOnesAreNot)
 {
     PortsDirectory ports;
