@@ -118,6 +118,10 @@ MidiFile::Status MidiFile::ParseSmf(std::span<const std::uint8_t> bytes)
         const std::size_t size = BigEndian32(bytes.data() + pos + 4);
         if (size > bytes.size() - pos - 8)
             return Status::Damaged;
+        // A chunk type is four letters; anything else is garbage where a chunk should start.
+        if (!std::all_of(bytes.begin() + std::ptrdiff_t(pos), bytes.begin() + std::ptrdiff_t(pos + 4),
+                         [](std::uint8_t c) { return c >= 0x20 && c < 0x7F; }))
+            return Status::Damaged;
         if (HasId(bytes, pos, "MTrk")) {
             if (!ParseTrack(bytes.subspan(pos + 8, size), pos + 8, tempos))
                 return Status::Damaged;
@@ -180,9 +184,11 @@ bool MidiFile::ParseTrack(std::span<const std::uint8_t> track, std::size_t offse
             std::uint32_t length = 0;
             if (!ReadVarLen(track, pos, length) || length > track.size() - pos)
                 return false;
-            if (type == 0x51)
+            // The synthesizer refuses a file whose tempo or end-of-track events have another size.
+            if ((type == 0x51 && length != 3) || (type == 0x2F && length != 0))
+                return false;
+            if (type == 0x51) {
                 tempoTypeOffsets_.push_back(offset + typeAt);
-            if (type == 0x51 && length == 3) {
                 const std::int64_t tempo = std::int64_t(track[pos]) << 16 | track[pos + 1] << 8 | track[pos + 2];
                 if (tempo > 0)
                     tempos.emplace_back(tick, tempo);

@@ -88,6 +88,12 @@ TEST(MidiFileTest, BrokenFilesAreDamagedAndOthersAreNotMidi)
     damaged.push_back(MidiFileBytes(0, 0, {MidiTrack({noteOn})}));
     // A delta time longer than four bytes.
     damaged.push_back(MidiFileBytes(0, 480, {{'M', 'T', 'r', 'k', 0, 0, 0, 8, 0x80, 0x80, 0x80, 0x80, 0x00, 0x90, 60, 100}}));
+    // Tempo and end-of-track events of the wrong size, which the synthesizer refuses.
+    damaged.push_back(MidiFileBytes(0, 480, {MidiTrack({noteOn, {0, {0xFF, 0x51, 0x02, 0x07, 0xA1}}})}));
+    damaged.push_back(MidiFileBytes(0, 480, {MidiTrack({noteOn, {0, {0xFF, 0x2F, 0x01, 0x00}}})}));
+    // Garbage where a chunk should begin.
+    damaged.push_back(good);
+    damaged.back().insert(damaged.back().begin() + 14, {0x00, 0xFF, 'x', 'y', 0, 0, 0, 0});
     for (std::size_t i = 0; i < damaged.size(); ++i)
         EXPECT_EQ(song.Parse(damaged[i]), MidiFile::Status::Damaged) << "case " << i;
 }
