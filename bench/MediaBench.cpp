@@ -121,8 +121,13 @@ void OpenAndLength(benchmark::State &state, const std::string *path)
 void StartToFirstSound(benchmark::State &state)
 {
     auto player = Open(files->wave);
+    unsigned seed = 1;
     for (auto _ : state) {
         player->SeekTo(0);
+        // Start at a random moment of the output's cycle, as a click would, not right after the
+        // buffer that the previous round waited for.
+        seed = seed * 1103515245 + 12345;
+        std::this_thread::sleep_for(std::chrono::microseconds((seed >> 8) % 6000));
         const auto start = Clock::now();
         player->StartPlayback();
         std::optional<Clock::time_point> sounded;
