@@ -1,0 +1,247 @@
+#include "tests/e2e/RecorderHarness.h"
+
+#include "app/TLabel.h"
+#include "controls/kwFltBtn.h"
+#include "serial/SelectPort.h"
+#include "ui_TForm1.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QtEndian>
+#include <cmath>
+#include <cstdlib>
+
+using Clock = std::chrono::steady_clock;
+
+DeviceSimulator::DeviceSimulator() = default;
+
+DeviceSimulator::~DeviceSimulator()
+{
+    if (process_.state() != QProcess::NotRunning) {
+        process_.terminate();
+        if (!process_.waitForFinished(3000))
+            process_.kill();
+        process_.waitForFinished(1000);
+    }
+}
+
+bool DeviceSimulator::Start(QString *error)
+{
+    if (!ports_.isValid()) {
+        *error = QStringLiteral("no temporary directory for the ports");
+        return false;
+    }
+    process_.setProgram(QStringLiteral(TAMBLO_DEVSIM_PATH));
+    process_.setArguments({QStringLiteral("--ports"), ports_.path(), QStringLiteral("--com"), QStringLiteral("1")});
+    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    started_ = Clock::now();
+    process_.start();
+    if (!process_.waitForStarted(5000)) {
+        *error = QStringLiteral("the device simulator did not start: ") + process_.errorString();
+        return false;
+    }
+    // The first line names the published port; from then on the port can be opened.
+    while (pending_.indexOf('\n') < 0) {
+        if (!process_.waitForReadyRead(5000)) {
+            *error = QStringLiteral("the device simulator published no port");
+            return false;
+        }
+        pending_ += process_.readAllStandardOutput();
+    }
+    const qsizetype end = pending_.indexOf('\n');
+    const QByteArray first = pending_.left(end);
+    pending_.remove(0, end + 1);
+    // "<ms> COM1 -> /dev/pts/N (monotonic <ms>)": the simulator's clock on our steady clock.
+    const qsizetype mark = first.indexOf("(monotonic ");
+    if (mark >= 0) {
+        const double monotonicMs = first.mid(mark + 11).chopped(1).toDouble();
+        started_ = Clock::time_point(std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double, std::milli>(monotonicMs)));
+    }
+    QObject::connect(&process_, &QProcess::readyReadStandardOutput, &process_, [this] { readOutput(); });
+    return true;
+}
+
+void DeviceSimulator::readOutput()
+{
+    pending_ += process_.readAllStandardOutput();
+    qsizetype end;
+    while ((end = pending_.indexOf('\n')) >= 0) {
+        const QString line = QString::fromUtf8(pending_.left(end));
+        pending_.remove(0, end + 1);
+        const qsizetype space = line.indexOf(QLatin1Char(' '));
+        if (space > 0)
+            lines_.push_back({line.left(space).toDouble(), line.mid(space + 1)});
+    }
+}
+
+std::vector<DeviceLine> DeviceSimulator::Lines()
+{
+    readOutput();
+    return lines_;
+}
+
+QStringList DeviceSimulator::Commands()
+{
+    static const QStringList known{QStringLiteral("REC1"), QStringLiteral("REC2"), QStringLiteral("REC"),
+                                   QStringLiteral("ERASE")};
+    QStringList commands;
+    for (const DeviceLine &line : Lines()) {
+        if (known.contains(line.text) || line.text.startsWith(QStringLiteral("unknown command")))
+            commands << line.text;
+    }
+    return commands;
+}
+
+bool DeviceSimulator::WaitForCommand(const QString &command, int count, int timeoutMs)
+{
+    return QTest::qWaitFor([&] { return Commands().count(command) >= count; }, timeoutMs);
+}
+
+std::optional<Clock::time_point> DeviceSimulator::Arrival(const QString &command, int occurrence)
+{
+    int seen = 0;
+    for (const DeviceLine &line : Lines()) {
+        if (line.text == command && ++seen == occurrence)
+            return started_ + std::chrono::duration_cast<Clock::duration>(
+                                  std::chrono::duration<double, std::milli>(line.ms));
+    }
+    return std::nullopt;
+}
+
+void ExpectModal(std::function<bool(QWidget *)> action, int timeoutMs)
+{
+    auto *poll = new QTimer(qApp);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, action = std::move(action), deadline] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if ((modal && modal->isVisible() && action(modal)) || Clock::now() > deadline)
+            poll->deleteLater();
+    });
+    poll->start(5);
+}
+
+RecorderHarness::RecorderHarness() = default;
+
+RecorderHarness::~RecorderHarness()
+{
+    window_.reset();
+    unsetenv("SDL_DISKAUDIOFILE");
+}
+
+bool RecorderHarness::Start(QString *error)
+{
+    if (!device_.Start(error))
+        return false;
+    setenv("TAMBLO_PORTS", device_.PortsDirectory().toLocal8Bit().constData(), 1);
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", AudioFile().toLocal8Bit().constData(), 1);
+    window_ = std::make_unique<MainWindow>();
+    window_->show();
+    if (!QTest::qWaitForWindowExposed(window_.get())) {
+        *error = QStringLiteral("the window was not shown");
+        return false;
+    }
+    return true;
+}
+
+QString RecorderHarness::MakeToneWav(const QString &name, int milliseconds, int rate)
+{
+    const qint64 frames = qint64(rate) * milliseconds / 1000;
+    QByteArray data;
+    data.reserve(int(44 + frames * 2));
+    auto put32 = [&](quint32 v) { v = qToLittleEndian(v); data.append(reinterpret_cast<const char *>(&v), 4); };
+    auto put16 = [&](quint16 v) { v = qToLittleEndian(v); data.append(reinterpret_cast<const char *>(&v), 2); };
+    data.append("RIFF");
+    put32(quint32(36 + frames * 2));
+    data.append("WAVEfmt ");
+    put32(16);
+    put16(1);
+    put16(1);
+    put32(quint32(rate));
+    put32(quint32(rate * 2));
+    put16(2);
+    put16(16);
+    data.append("data");
+    put32(quint32(frames * 2));
+    for (qint64 i = 0; i < frames; ++i) {
+        // Offset by half a step so that no sample is exactly zero.
+        const double phase = 2 * M_PI * 440.0 * (double(i) + 0.5) / rate;
+        put16(quint16(qint16(std::lround(8000 * std::sin(phase)) | 1)));
+    }
+    const QString path = scratch_.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
+        return {};
+    return path;
+}
+
+bool RecorderHarness::LoadThroughLabel(const QString &path)
+{
+    bool answered = false;
+    ExpectModal([&answered, path](QWidget *modal) {
+        auto *dialog = qobject_cast<QFileDialog *>(modal);
+        auto *edit = dialog ? dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")) : nullptr;
+        if (!edit)
+            return false;
+        auto *buttons = dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
+        QPushButton *open = buttons ? buttons->button(QDialogButtonBox::Open) : nullptr;
+        if (!open)
+            return false;
+        // Paste the path, then press Open. (Typed keys would raise the completer's pop-up,
+        // which takes the next click for itself.)
+        edit->setFocus();
+        edit->setText(path);
+        if (!open->isEnabled())
+            return false;
+        QTest::mouseClick(open, Qt::LeftButton);
+        answered = true;
+        return true;
+    });
+    QTest::mouseClick(Window().Form().Fname, Qt::LeftButton);
+    return answered && Window().Form().Fname->Caption() == path;
+}
+
+void RecorderHarness::Click(QWidget *button, bool portDialog)
+{
+    if (portDialog) {
+        ExpectModal([this](QWidget *modal) {
+            auto *form = qobject_cast<TComSelectForm *>(modal);
+            if (!form)
+                return false;
+            QComboBox *ports = form->PortsComboBox();
+            ports->setCurrentIndex(ports->findText(QStringLiteral("COM1")));
+            QTest::mouseClick(form->findChild<QPushButton *>(QStringLiteral("OkBtn")), Qt::LeftButton);
+            ++portDialogs_;
+            return true;
+        });
+    }
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+std::pair<qint64, qint64> RecorderHarness::SoundFrames(const QString &rawFile, int channels)
+{
+    QFile file(rawFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return {0, 0};
+    const QByteArray bytes = file.readAll();
+    const auto *samples = reinterpret_cast<const float *>(bytes.constData());
+    const qint64 frames = bytes.size() / qint64(sizeof(float)) / channels;
+    qint64 sounding = 0;
+    for (qint64 f = 0; f < frames; ++f) {
+        for (int c = 0; c < channels; ++c) {
+            if (std::fabs(samples[f * channels + c]) > 1e-4f) {
+                ++sounding;
+                break;
+            }
+        }
+    }
+    return {sounding, frames};
+}

@@ -1,0 +1,89 @@
+#pragma once
+
+// Drives the real main window as an operator would, against the device simulator on a
+// pseudo-terminal and SDL's disk audio driver. Shared by the end-to-end tests and the
+// recording figures.
+
+#include "app/MainWindow.h"
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+// One line the simulator printed: its own clock in milliseconds, and the text.
+struct DeviceLine {
+    double ms = 0;
+    QString text;
+};
+
+// The device simulator, publishing COM1 in a fresh ports directory that TAMBLO_PORTS names.
+class DeviceSimulator {
+public:
+    DeviceSimulator();
+    ~DeviceSimulator();
+
+    bool Start(QString *error);
+    QString PortsDirectory() const { return ports_.path(); }
+    QString PortPath() const { return ports_.filePath(QStringLiteral("COM1")); }
+
+    // Everything it printed so far, the first line (the port it published) excluded.
+    std::vector<DeviceLine> Lines();
+    // Just the commands it received, in order: "REC1", "REC", "ERASE", ...
+    QStringList Commands();
+    // Waits (running the event loop) until the command has arrived `count` times.
+    bool WaitForCommand(const QString &command, int count, int timeoutMs);
+    // A command's arrival on the test's steady clock.
+    std::optional<std::chrono::steady_clock::time_point> Arrival(const QString &command, int occurrence);
+
+private:
+    void readOutput();
+
+    QTemporaryDir ports_;
+    QProcess process_;
+    QByteArray pending_;
+    std::vector<DeviceLine> lines_;
+    std::chrono::steady_clock::time_point started_;
+};
+
+// Arranged before a call that opens a modal widget: polls for the active modal widget and hands
+// it to `action` until the action returns true (it took the widget) or the time is up.
+void ExpectModal(std::function<bool(QWidget *)> action, int timeoutMs = 10000);
+
+// The window and what it needs: the simulator, a ports directory, disk audio into a file.
+class RecorderHarness {
+public:
+    RecorderHarness();
+    ~RecorderHarness();
+
+    bool Start(QString *error);
+    MainWindow &Window() { return *window_; }
+    DeviceSimulator &Device() { return device_; }
+    QString AudioFile() const { return scratch_.filePath(QStringLiteral("audio.raw")); }
+    QString Scratch() const { return scratch_.path(); }
+
+    // A mono 16-bit WAV of the given length: a 440 Hz tone with no silent stretch.
+    QString MakeToneWav(const QString &name, int milliseconds, int rate = 16000);
+
+    // Clicks the file-name label and picks the file in the open dialog.
+    bool LoadThroughLabel(const QString &path);
+    // Clicks a button; when `portDialog` is set, answers the port dialog with COM1 first.
+    void Click(QWidget *button, bool portDialog = false);
+    // How many times the port dialog was answered.
+    int PortDialogsAnswered() const { return portDialogs_; }
+
+    // Frames of the disk output whose samples are not all zero, and all frames, for a
+    // float output of the given channel count.
+    static std::pair<qint64, qint64> SoundFrames(const QString &rawFile, int channels);
+
+private:
+    QTemporaryDir scratch_;
+    DeviceSimulator device_;
+    std::unique_ptr<MainWindow> window_;
+    int portDialogs_ = 0;
+};

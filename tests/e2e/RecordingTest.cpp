@@ -1,0 +1,201 @@
+#include "tests/e2e/RecorderHarness.h"
+
+#include "app/TForm1.h"
+#include "app/TLabel.h"
+#include "controls/Gauges.h"
+#include "controls/ZintarLiquidIndicator.h"
+#include "controls/kwFltBtn.h"
+#include "ui_TForm1.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTest>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kRate = 16000;
+
+class Recording : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QString error;
+        ASSERT_TRUE(harness.Start(&error)) << error.toStdString();
+    }
+
+    Ui::TForm1 &form() { return harness.Window().Form(); }
+
+    // Seconds of sound the output was handed, judged from the output itself.
+    double playedSeconds() { return double(RecorderHarness::SoundFrames(harness.AudioFile(), 1).first) / kRate; }
+
+    RecorderHarness harness;
+};
+
+TEST_F(Recording, ShortFileToGsm1StopsAtItsEnd)
+{
+    const QString file = harness.MakeToneWav(QStringLiteral("short.wav"), 1500, kRate);
+    ASSERT_TRUE(harness.LoadThroughLabel(file));
+    EXPECT_EQ(form().LabelLength->Caption(), QStringLiteral("1.500 sec."));
+
+    harness.Click(form().kwFlatBtn1, true);
+    EXPECT_EQ(harness.PortDialogsAnswered(), 1);
+    EXPECT_EQ(form().RecGSM1->FontColor(), TForm1::RecordingColour);
+    ASSERT_TRUE(harness.Device().WaitForCommand(QStringLiteral("REC"), 1, 20000));
+
+    EXPECT_EQ(harness.Device().Commands(), QStringList({QStringLiteral("REC1"), QStringLiteral("REC")}));
+    EXPECT_EQ(form().Gauge1->Progress(), 15);
+    EXPECT_EQ(form().Gauge2->Progress(), 0);
+    EXPECT_EQ(form().LCDPosition->Indicatorstring(), QStringLiteral("1500"));
+    EXPECT_EQ(form().RecGSM1->FontColor(), clGradientActiveCaption);
+    EXPECT_FALSE(harness.Window().Timer1().isActive());
+    // The whole file went to the sound output while the device recorded.
+    EXPECT_NEAR(playedSeconds(), 1.5, 0.05);
+}
+
+TEST_F(Recording, LongFileToGsm2StopsAtTheTenSecondLimit)
+{
+    const QString file = harness.MakeToneWav(QStringLiteral("long.wav"), 25000, kRate);
+    ASSERT_TRUE(harness.LoadThroughLabel(file));
+    EXPECT_EQ(form().LabelLength->Caption(), QStringLiteral("25.0 sec."));
+
+    harness.Click(form().kwFlatBtn3, true);
+    ASSERT_TRUE(harness.Device().WaitForCommand(QStringLiteral("REC"), 1, 30000));
+
+    EXPECT_EQ(harness.Device().Commands(), QStringList({QStringLiteral("REC2"), QStringLiteral("REC")}));
+    EXPECT_EQ(form().Gauge2->Progress(), 100);
+    EXPECT_EQ(form().Gauge1->Progress(), 0);
+    const int shown = form().LCDPosition->Indicatorstring().toInt();
+    EXPECT_GE(shown, 9900);
+    EXPECT_LT(shown, 10200);
+    // The sound stopped with the device: about ten seconds were played, not 25.
+    EXPECT_GT(playedSeconds(), 9.8);
+    EXPECT_LT(playedSeconds(), 10.6);
+}
+
+TEST_F(Recording, StopEndsTheRecordingAndThePortDialogComesOnlyOnce)
+{
+    const QString file = harness.MakeToneWav(QStringLiteral("tone.wav"), 8000, kRate);
+    ASSERT_TRUE(harness.LoadThroughLabel(file));
+    harness.Click(form().kwFlatBtn1, true);
+    ASSERT_TRUE(harness.Device().WaitForCommand(QStringLiteral("REC1"), 1, 10000));
+    QTest::qWait(600);
+    harness.Click(form().kwFlatBtn2);
+    ASSERT_TRUE(harness.Device().WaitForCommand(QStringLiteral("REC"), 1, 10000));
+    const double played = playedSeconds();
+    EXPECT_GT(played, 0.3);
+    EXPECT_LT(played, 3.0);
+
+    // Later commands go straight to the open port.
+    harness.Click(form().kwFlatBtn3);
+    ASSERT_TRUE(harness.Device().WaitForCommand(QStringLiteral("REC2"), 1, 10000));
+    harness.Click(form().kwFlatBtn2);
+    ASSERT_TRUE(harness.Device().WaitForCommand(QStringLiteral("REC"), 2, 10000));
+    EXPECT_EQ(harness.PortDialogsAnswered(), 1);
+    EXPECT_EQ(harness.Device().Commands(), QStringList({QStringLiteral("REC1"), QStringLiteral("REC"),
+                                                        QStringLiteral("REC2"), QStringLiteral("REC")}));
+    EXPECT_EQ(form().RecGSM2->FontColor(), clGradientActiveCaption);
+}
+
+TEST_F(Recording, EraseRunsTheGaugesDownAndSendsOnlyErase)
+{
+    const QString file = harness.MakeToneWav(QStringLiteral("tone.wav"), 1200, kRate);
+    ASSERT_TRUE(harness.LoadThroughLabel(file));
+    harness.Click(form().kwFlatBtn1, true);
+    ASSERT_TRUE(harness.Device().WaitForCommand(QStringLiteral("REC"), 1, 20000));
+    EXPECT_EQ(form().Gauge1->Progress(), 12);
+
+    // Count the gauge's paints during the run-down: each step is drawn while the window is busy.
+    int paints = 0;
+    struct PaintCounter : QObject {
+        int *count;
+        explicit PaintCounter(int *c) : count(c) {}
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            if (event->type() == QEvent::Paint)
+                ++*count;
+            return false;
+        }
+    } counter(&paints);
+    form().Gauge1->installEventFilter(&counter);
+    const auto before = std::chrono::steady_clock::now();
+    harness.Click(form().kwFlatBtn6);
+    const auto blocked = std::chrono::steady_clock::now() - before;
+    form().Gauge1->removeEventFilter(&counter);
+
+    ASSERT_TRUE(harness.Device().WaitForCommand(QStringLiteral("ERASE"), 1, 10000));
+    EXPECT_EQ(harness.Device().Commands(), QStringList({QStringLiteral("REC1"), QStringLiteral("REC"),
+                                                        QStringLiteral("ERASE")}));
+    EXPECT_EQ(form().Gauge1->Progress(), 0);
+    EXPECT_EQ(form().Gauge2->Progress(), 0);
+    // 202 pauses of 30 ms: the click handler held the window for at least that long.
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(blocked).count(), 202 * 30);
+    // Percent changes at every step from 100 down to 0 that differs from the last one shown.
+    EXPECT_GE(paints, 100);
+}
+
+TEST_F(Recording, BusyPortShowsTheErrorAndTheNextPressSendsWithoutADialog)
+{
+    // Another program holds the port.
+    const int holder = ::open(harness.Device().PortPath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+
+    QString shown;
+    ExpectModal([&shown](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        if (!box)
+            return false;
+        shown = box->text();
+        box->button(QMessageBox::Ok)->click();
+        return true;
+    });
+    harness.Click(form().kwFlatBtn1, true);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty(); }, 10000));
+    EXPECT_EQ(shown, QStringLiteral("ie_Open - device already open."));
+    // Nothing else of the handler ran.
+    EXPECT_FALSE(harness.Window().Timer1().isActive());
+    EXPECT_EQ(form().RecGSM1->FontColor(), clGradientActiveCaption);
+
+    ::close(holder);
+    harness.Click(form().kwFlatBtn1);
+    ASSERT_TRUE(harness.Device().WaitForCommand(QStringLiteral("REC1"), 1, 10000));
+    EXPECT_EQ(harness.PortDialogsAnswered(), 1);
+    harness.Click(form().kwFlatBtn2);
+    ASSERT_TRUE(harness.Device().WaitForCommand(QStringLiteral("REC"), 1, 10000));
+}
+
+TEST(StartUp, WithoutASoundCardTheMessageComesBeforeTheWindow)
+{
+    setenv("SDL_AUDIODRIVER", "none-installed", 1);
+    QString text;
+    bool windowVisible = true;
+    ExpectModal([&](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        if (!box)
+            return false;
+        text = box->text();
+        windowVisible = false;
+        for (QWidget *top : QApplication::topLevelWidgets()) {
+            if (qobject_cast<MainWindow *>(top) && top->isVisible())
+                windowVisible = true;
+        }
+        box->button(QMessageBox::Ok)->click();
+        return true;
+    });
+    MainWindow window;
+    EXPECT_EQ(text, QStringLiteral("Sound card is not installed"));
+    EXPECT_FALSE(windowVisible);
+    window.show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
+    // Loading does nothing without a sound card: no dialog comes up.
+    QTest::mouseClick(window.Form().Fname, Qt::LeftButton);
+    EXPECT_EQ(window.Form().Fname->Caption(), QStringLiteral("---------"));
+    unsetenv("SDL_AUDIODRIVER");
+}
+
+} // namespace
