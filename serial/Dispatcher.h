@@ -204,7 +204,7 @@ public:
     void SetDeviceName(const std::string &name);
     std::string DeviceName();
 
-    // --- The worker threads' rounds (Part of the read side and the write loop) -------------
+    // --- The worker threads' rounds: the read side and the write loop ---------------------
     void WriteLoop(TSyncEvent &writeDone);
     void EventRound();
     void TimerRound();
