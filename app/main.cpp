@@ -2,9 +2,29 @@
 #include "app/TApplication.h"
 
 #include <QIcon>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// Qt would abort with several lines of advice; one line says it.
+bool displayAvailable()
+{
+    const auto set = [](const char *name) {
+        const char *value = std::getenv(name);
+        return value && *value;
+    };
+    return set("QT_QPA_PLATFORM") || set("DISPLAY") || set("WAYLAND_DISPLAY");
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
+    if (!displayAvailable()) {
+        std::fprintf(stderr, "tamblo: no graphical display (DISPLAY and WAYLAND_DISPLAY are not set)\n");
+        return 1;
+    }
     TApplication app(argc, argv);
     app.setWindowIcon(QIcon(QStringLiteral(":/tamblo.ico")));
     MainWindow window;

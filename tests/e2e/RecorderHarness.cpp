@@ -41,7 +41,6 @@ bool DeviceSimulator::Start(QString *error)
     process_.setProgram(QStringLiteral(TAMBLO_DEVSIM_PATH));
     process_.setArguments({QStringLiteral("--ports"), ports_.path(), QStringLiteral("--com"), QStringLiteral("1")});
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    started_ = Clock::now();
     process_.start();
     if (!process_.waitForStarted(5000)) {
         *error = QStringLiteral("the device simulator did not start: ") + process_.errorString();
@@ -60,11 +59,13 @@ bool DeviceSimulator::Start(QString *error)
     pending_.remove(0, end + 1);
     // "<ms> COM1 -> /dev/pts/N (monotonic <ms>)": the simulator's clock on our steady clock.
     const qsizetype mark = first.indexOf("(monotonic ");
-    if (mark >= 0) {
-        const double monotonicMs = first.mid(mark + 11).chopped(1).toDouble();
-        started_ = Clock::time_point(std::chrono::duration_cast<Clock::duration>(
-            std::chrono::duration<double, std::milli>(monotonicMs)));
+    if (mark < 0 || !first.endsWith(')')) {
+        *error = QStringLiteral("the device simulator did not give its clock: ") + QString::fromUtf8(first);
+        return false;
     }
+    const double monotonicMs = first.mid(mark + 11).chopped(1).toDouble();
+    started_ = Clock::time_point(
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(monotonicMs)));
     QObject::connect(&process_, &QProcess::readyReadStandardOutput, &process_, [this] { readOutput(); });
     return true;
 }

@@ -91,7 +91,8 @@ TEST(DeviceSimulator, RecordsWhatThePortComponentSendsThroughTheChosenPort)
     Simulator simulator(ports.Path(), 3);
     ASSERT_TRUE(WaitFor([&] { return !simulator.Lines().isEmpty(); }));
     const QString first = simulator.Lines().first();
-    EXPECT_TRUE(QRegularExpression("^COM3 -> /dev/pts/\\d+$").match(first).hasMatch()) << first.toStdString();
+    EXPECT_TRUE(QRegularExpression("^COM3 -> /dev/pts/\\d+ \\(monotonic \\d+\\.\\d{3}\\)$").match(first).hasMatch())
+        << first.toStdString();
 
     TComPort port;
     port.setBaud(9600);

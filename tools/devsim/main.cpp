@@ -4,7 +4,7 @@
 //
 //   <milliseconds since start, 3 decimals> <text>
 //
-// The first text is "COMn -> <pty>"; then each command received ("REC1", "REC", ...) or
+// The first text is "COMn -> <pty> (monotonic <ms>)", the start on the monotonic clock; then each command received ("REC1", "REC", ...) or
 // 'unknown command "<text>"', and the device's state ("GSM1 recording", "GSM1 stopped at 4.210 s",
 // "GSM1 memory full", "memories erased").
 
@@ -231,7 +231,11 @@ int main(int argc, char **argv)
     const std::string link = options.ports + "/COM" + std::to_string(options.com);
     if (!Publish(options.ports, link, name))
         return 1;
-    Print("COM" + std::to_string(options.com) + " -> " + name);
+    // The start on the monotonic clock lets a test put the arrivals on its own timeline.
+    const double monotonicMs = std::chrono::duration<double, std::milli>(kStart.time_since_epoch()).count();
+    char start[64];
+    std::snprintf(start, sizeof start, " (monotonic %.3f)", monotonicMs);
+    Print("COM" + std::to_string(options.com) + " -> " + name + start);
 
     DeviceModel model;
     LineReader reader(model, options.quiet);
