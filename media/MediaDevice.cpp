@@ -1,9 +1,17 @@
 #include "media/MediaDevice.h"
 
 #include "media/MciNotify.h"
+#include "media/MediaSystem.h"
 
+#include <QCoreApplication>
+#include <QTimer>
 #include <algorithm>
 #include <cstring>
+
+namespace {
+// How long an output outlives the end of its play.
+constexpr std::chrono::milliseconds idleOutputDelay{500};
+} // namespace
 
 MCIERROR MediaDevice::Open(MCIDEVICEID id, const std::string &path, std::optional<SoundKind> kind,
                            std::unique_ptr<MediaDevice> &device)
@@ -31,10 +39,22 @@ MediaDevice::~MediaDevice()
     output_.reset();
 }
 
+MediaDevice::OutputLock::OutputLock(MediaDevice &device)
+{
+    if (device.output_)
+        lock_.emplace(*device.output_);
+}
+
 void MediaDevice::Shutdown()
 {
-    AudioOutput::Lock lock(*output_);
+    OutputLock lock(*this);
     EndPlayLocked(MCI_NOTIFY_ABORTED);
+}
+
+void MediaDevice::ReleaseIdleOutput()
+{
+    if (output_ && !Playing())
+        output_.reset();
 }
 
 bool MediaDevice::ToFrames(std::uint32_t value, std::int64_t &frames) const
@@ -55,11 +75,24 @@ std::uint32_t MediaDevice::FromFrames(std::int64_t frames) const
 
 void MediaDevice::EndPlayLocked(unsigned noticeFlags)
 {
-    const std::uint32_t mode = mode_;
-    if (mode == MCI_MODE_PLAY || mode == MCI_MODE_PAUSE)
+    const bool wasPlaying = Playing();
+    if (wasPlaying)
         mode_ = MCI_MODE_STOP;
     PostMciNotify(std::exchange(pending_, nullptr), noticeFlags, id_);
     WakeWaiters();
+    // The output is closed on the commands' thread, never from its own thread (which may be the
+    // one running here), and a while later: closing waits for the buffer being played, and the
+    // commands that follow the end of a sound should not wait for that. The device is looked up
+    // again then, as it may have been closed or be playing again.
+    if (wasPlaying && QCoreApplication::instance() != nullptr) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [id = id_] {
+                QTimer::singleShot(idleOutputDelay, QCoreApplication::instance(),
+                                   [id] { MediaSystem::Instance().ReleaseIdleOutput(id); });
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void MediaDevice::WakeWaiters()
@@ -70,6 +103,11 @@ void MediaDevice::WakeWaiters()
 
 MCIERROR MediaDevice::Play(std::uint32_t flags, const MCI_PLAY_PARMS &parms)
 {
+    if (!output_) {
+        const MCIERROR result = AudioOutput::Open(rate_, channels_, *this, output_);
+        if (result != MMSYSERR_NOERROR)
+            return result;
+    }
     {
         AudioOutput::Lock lock(*output_);
         std::int64_t from = handed_;
@@ -106,16 +144,17 @@ MCIERROR MediaDevice::Play(std::uint32_t flags, const MCI_PLAY_PARMS &parms)
     return MMSYSERR_NOERROR;
 }
 
+// The output falls silent at once and closes a little later (see EndPlayLocked).
 MCIERROR MediaDevice::Stop()
 {
-    AudioOutput::Lock lock(*output_);
+    OutputLock lock(*this);
     EndPlayLocked(MCI_NOTIFY_ABORTED);
     return MMSYSERR_NOERROR;
 }
 
 MCIERROR MediaDevice::Pause()
 {
-    AudioOutput::Lock lock(*output_);
+    OutputLock lock(*this);
     if (mode_ == MCI_MODE_PLAY)
         mode_ = MCI_MODE_PAUSE;
     return MMSYSERR_NOERROR;
@@ -123,7 +162,7 @@ MCIERROR MediaDevice::Pause()
 
 MCIERROR MediaDevice::Resume(std::uint32_t flags, const MCI_GENERIC_PARMS &parms)
 {
-    AudioOutput::Lock lock(*output_);
+    OutputLock lock(*this);
     if (mode_ != MCI_MODE_PAUSE)
         return MMSYSERR_NOERROR;
     if ((flags & MCI_NOTIFY) && pending_ != nullptr)
@@ -154,8 +193,8 @@ MCIERROR MediaDevice::Seek(std::uint32_t flags, const MCI_SEEK_PARMS &parms)
     default:
         return MCIERR_FLAGS_NOT_COMPATIBLE;
     }
-    AudioOutput::Lock lock(*output_);
-    // Seeking stops a running play.
+    // Seeking stops a running play. The output stays: a seek mostly comes right before a play.
+    OutputLock lock(*this);
     EndPlayLocked(MCI_NOTIFY_ABORTED);
     if (!decoder_->Seek(target))
         return MCIERR_DAMAGED_FILE;

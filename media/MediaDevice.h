@@ -37,6 +37,9 @@ public:
     MCIERROR GetDevCaps(std::uint32_t flags, MCI_GETDEVCAPS_PARMS &parms) const;
     // Ends playback and aborts a pending notice; the device is about to close.
     void Shutdown();
+    // Closes the sound output while nothing plays, so that an idle device costs nothing; the
+    // next play opens it again. Runs on the commands' thread.
+    void ReleaseIdleOutput();
 
     // The moment the first frame with sound after the latest play was handed to the output.
     std::optional<std::chrono::steady_clock::time_point> FirstSoundTime() const;
@@ -53,6 +56,15 @@ private:
     // Under the output lock: stops playing and aborts the pending notice, if any.
     void EndPlayLocked(unsigned noticeFlags);
     void WakeWaiters();
+    bool Playing() const { return mode_ == MCI_MODE_PLAY || mode_ == MCI_MODE_PAUSE; }
+
+    // Holds the output's lock while there is an output; without one no output thread runs.
+    class OutputLock {
+    public:
+        explicit OutputLock(MediaDevice &device);
+    private:
+        std::optional<AudioOutput::Lock> lock_;
+    };
 
     MCIDEVICEID id_ = 0;
     SoundKind kind_ = SoundKind::Wave;
@@ -74,5 +86,7 @@ private:
     std::condition_variable playEnded_;
 
     // Last, so that it goes first: the output thread has ended before anything it uses is freed.
+    // Open from the file's opening until its play ends, and again while it plays; only the
+    // commands' thread opens and closes it.
     std::unique_ptr<AudioOutput> output_;
 };

@@ -53,6 +53,12 @@ std::optional<std::chrono::steady_clock::time_point> MediaSystem::FirstSoundTime
     return open ? open->FirstSoundTime() : std::nullopt;
 }
 
+void MediaSystem::ReleaseIdleOutput(MCIDEVICEID device)
+{
+    if (const std::shared_ptr<MediaDevice> open = Find(device))
+        open->ReleaseIdleOutput();
+}
+
 MCIERROR MediaSystem::SendCommand(MCIDEVICEID device, unsigned command, std::uint32_t flags, void *parms)
 {
     if (parms == nullptr)

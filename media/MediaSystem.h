@@ -24,6 +24,9 @@ public:
     // frame with sound after the device's latest play was handed to the output; none before.
     std::optional<std::chrono::steady_clock::time_point> FirstSoundTime(MCIDEVICEID device);
 
+    // Closes the sound output of a device whose play has ended; see MediaDevice.
+    void ReleaseIdleOutput(MCIDEVICEID device);
+
 private:
     MediaSystem() = default;
 
