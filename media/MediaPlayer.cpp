@@ -210,6 +210,7 @@ void TMediaPlayer::CloseDevice()
 
 void TMediaPlayer::Loaded()
 {
+    LayOutButtons();
     if (autoOpen_)
         OpenDevice();
 }
@@ -599,7 +600,10 @@ void TMediaPlayer::LayOutButtons()
         visible += button.visible ? 1 : 0;
     const int count = std::max(visible, 1);
     const QSize glyph = GlyphSize();
-    setMinimumSize(count * (glyph.width() + glyphMarginX - 1) + 1, glyph.height() + glyphMarginY);
+    // While the window reads its description, the stored size comes before the stored buttons:
+    // the size that fits the buttons is only known once loading ends.
+    if (!IsLoading())
+        setMinimumSize(count * (glyph.width() + glyphMarginX - 1) + 1, glyph.height() + glyphMarginY);
     const int width = (this->width() - 1) / count + 1;
     int left = 0;
     for (Button &button : buttons_) {
