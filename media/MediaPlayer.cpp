@@ -311,6 +311,13 @@ void TMediaPlayer::StartPlayback()
     RequireOpen();
     if (autoRewind_ && !startArmed_ && AtEnd())
         SeekToStart();
+    SendPlayStyle(MCI_PLAY);
+}
+
+// Play and record: no waiting, a notice unless refused for this one command, and the start
+// position the skip buttons armed, if any.
+void TMediaPlayer::SendPlayStyle(unsigned command)
+{
     MCI_PLAY_PARMS parms;
     parms.dwCallback = this;
     std::uint32_t flags = PlayStyleFlags();
@@ -319,7 +326,7 @@ void TMediaPlayer::StartPlayback()
         parms.dwFrom = std::uint32_t(startPosition_);
         startArmed_ = false;
     }
-    lastMciResult_ = mciSendCommand(deviceNumber_, MCI_PLAY, flags, &parms);
+    lastMciResult_ = mciSendCommand(deviceNumber_, command, flags, &parms);
 }
 
 void TMediaPlayer::StopPlayback()
@@ -460,15 +467,7 @@ void TMediaPlayer::SkipPrevious()
 void TMediaPlayer::StartRecording()
 {
     RequireOpen();
-    MCI_PLAY_PARMS parms;
-    parms.dwCallback = this;
-    std::uint32_t flags = PlayStyleFlags();
-    if (startArmed_) {
-        flags |= MCI_FROM;
-        parms.dwFrom = std::uint32_t(startPosition_);
-        startArmed_ = false;
-    }
-    lastMciResult_ = mciSendCommand(deviceNumber_, MCI_RECORD, flags, &parms);
+    SendPlayStyle(MCI_RECORD);
 }
 
 void TMediaPlayer::Eject()

@@ -177,6 +177,7 @@ private:
 
     std::uint32_t WaitStyleFlags();
     std::uint32_t PlayStyleFlags();
+    void SendPlayStyle(unsigned command);
     void QueryCapabilities();
     void CopyAutoEnabled();
     void AdjustAfterClick(TMPBtnType button);

@@ -1,6 +1,7 @@
 #include "base/Exception.h"
 #include "controls/Gauges.h"
 #include "controls/kwFltBtn.h"
+#include "tools/gallery/ContactSheet.h"
 #include "tools/gallery/Gallery.h"
 
 #include <QCoreApplication>
@@ -13,13 +14,7 @@
 namespace {
 
 constexpr int kZoom = 4;
-
-void Save(const QImage &image, const QString &dir, const QString &name)
-{
-    const QString path = dir + u'/' + name;
-    if (!image.save(path, "PNG"))
-        throw Exception(FormatText("Cannot write %s", qPrintable(path)));
-}
+constexpr int kTitleWidth = 150;
 
 QImage Load(const QString &name)
 {
@@ -30,53 +25,6 @@ QImage Load(const QString &name)
     return image.convertToFormat(QImage::Format_RGB32);
 }
 
-// A grid of pictures, each enlarged so single pixels can be told apart, with row and column titles.
-class Sheet {
-public:
-    explicit Sheet(QStringList columns) : columns_(std::move(columns)) {}
-
-    void AddRow(const QString &title, std::vector<QImage> cells) { rows_.push_back({title, std::move(cells)}); }
-
-    QImage Render() const
-    {
-        int cellWidth = 0, cellHeight = 0;
-        for (const Row &row : rows_)
-            for (const QImage &cell : row.cells) {
-                cellWidth = std::max(cellWidth, cell.width() * kZoom);
-                cellHeight = std::max(cellHeight, cell.height() * kZoom);
-            }
-        constexpr int titleWidth = 150, headHeight = 24, gap = 12;
-        const int width = titleWidth + static_cast<int>(columns_.size()) * (cellWidth + gap) + gap;
-        const int height = headHeight + static_cast<int>(rows_.size()) * (cellHeight + gap) + gap;
-        QImage sheet(width, height, QImage::Format_RGB32);
-        sheet.fill(QColor(250, 250, 250));
-        QPainter painter(&sheet);
-        painter.setPen(Qt::black);
-        for (int c = 0; c < columns_.size(); ++c)
-            painter.drawText(QRect(titleWidth + c * (cellWidth + gap), 0, cellWidth, headHeight),
-                             Qt::AlignCenter, columns_[c]);
-        for (size_t r = 0; r < rows_.size(); ++r) {
-            const int y = headHeight + static_cast<int>(r) * (cellHeight + gap);
-            painter.drawText(QRect(4, y, titleWidth - 8, cellHeight), Qt::AlignVCenter | Qt::AlignLeft,
-                             rows_[r].title);
-            for (size_t c = 0; c < rows_[r].cells.size(); ++c) {
-                const QImage &cell = rows_[r].cells[c];
-                const int x = titleWidth + static_cast<int>(c) * (cellWidth + gap);
-                painter.drawImage(x, y, cell.scaled(cell.size() * kZoom, Qt::IgnoreAspectRatio,
-                                                    Qt::FastTransformation));
-            }
-        }
-        return sheet;
-    }
-
-private:
-    struct Row {
-        QString title;
-        std::vector<QImage> cells;
-    };
-    QStringList columns_;
-    std::vector<Row> rows_;
-};
 
 // A window surface that shows a picture, as the main window shows its background.
 class Backdrop : public QWidget {
@@ -137,7 +85,7 @@ void RenderGaugeGallery(const QString &dir)
     gauge->setColor(clBtnFace);
     window.show();
 
-    Sheet sheet({QStringLiteral("0 %"), QStringLiteral("33 %"), QStringLiteral("100 %")});
+    ContactSheet sheet({QStringLiteral("0 %"), QStringLiteral("33 %"), QStringLiteral("100 %")}, kZoom, kTitleWidth);
     for (const KindShape &shape : kinds) {
         gauge->setKind(shape.kind);
         gauge->setBorderStyle(shape.border);
@@ -146,12 +94,12 @@ void RenderGaugeGallery(const QString &dir)
         for (const int percent : percents) {
             gauge->setProgress(percent);
             const QImage shot = gauge->grab().toImage();
-            Save(shot, dir, QStringLiteral("gauge-%1-%2.png").arg(QLatin1String(shape.name)).arg(percent));
+            SavePng(shot, dir, QStringLiteral("gauge-%1-%2.png").arg(QLatin1String(shape.name)).arg(percent));
             cells.push_back(shot);
         }
         sheet.AddRow(QLatin1String(shape.name), std::move(cells));
     }
-    Save(sheet.Render(), dir, QStringLiteral("gauge-sheet.png"));
+    SavePng(sheet.Render(), dir, QStringLiteral("gauge-sheet.png"));
 }
 
 namespace {
@@ -198,7 +146,7 @@ std::vector<QImage> StateRow(Backdrop &backdrop, const std::function<void(TkwFla
         button->show();
         Enter(button, kStates[s]);
         const QImage shot = backdrop.grab(place.adjusted(-4, -4, 4, 4)).toImage();
-        Save(shot, dir, QStringLiteral("button-%1-%2.png").arg(name, QLatin1String(kStateNames[s])));
+        SavePng(shot, dir, QStringLiteral("button-%1-%2.png").arg(name, QLatin1String(kStateNames[s])));
         cells.push_back(shot);
         delete button;
     }
@@ -226,7 +174,7 @@ void RenderButtonGallery(const QString &dir)
     window.setFont(WindowFont());
     window.show();
 
-    Sheet windowSheet(StateTitles());
+    ContactSheet windowSheet(StateTitles(), kZoom, kTitleWidth);
     for (const WindowButton &b : buttons) {
         const QImage glyph = Load(QLatin1String(b.glyph));
         const auto setUp = [&glyph](TkwFlatBtn *button) {
@@ -237,7 +185,7 @@ void RenderButtonGallery(const QString &dir)
         windowSheet.AddRow(QLatin1String(b.name),
                            StateRow(window, setUp, QRect(b.at, QSize(33, 25)), dir, QLatin1String(b.name)));
     }
-    Save(windowSheet.Render(), dir, QStringLiteral("button-window-sheet.png"));
+    SavePng(windowSheet.Render(), dir, QStringLiteral("button-window-sheet.png"));
 
     // The other looks on a plain face-coloured surface.
     Backdrop plain{QImage()};
@@ -312,9 +260,9 @@ void RenderButtonGallery(const QString &dir)
              b->setGlyph(strip);
          }},
     };
-    Sheet lookSheet(StateTitles());
+    ContactSheet lookSheet(StateTitles(), kZoom, kTitleWidth);
     for (const Look &look : looks)
         lookSheet.AddRow(QLatin1String(look.name), StateRow(plain, look.setUp, QRect(QPoint(20, 5), look.size),
                                                           dir, QLatin1String(look.name)));
-    Save(lookSheet.Render(), dir, QStringLiteral("button-looks-sheet.png"));
+    SavePng(lookSheet.Render(), dir, QStringLiteral("button-looks-sheet.png"));
 }

@@ -1,6 +1,7 @@
 #include "base/Component.h"
 #include "base/Exception.h"
 #include "controls/ZintarLiquidIndicator.h"
+#include "tools/gallery/ContactSheet.h"
 #include "tools/gallery/Gallery.h"
 
 #include <QCoreApplication>
@@ -15,67 +16,8 @@ using Lcd = TZintarLiquidIndicator;
 using SetUp = std::function<void(Lcd *)>;
 
 constexpr int kMargin = 6;
+constexpr int kTitleWidth = 110;
 
-void Save(const QImage &image, const QString &dir, const QString &name)
-{
-    const QString path = dir + u'/' + name;
-    if (!image.save(path, "PNG"))
-        throw Exception(FormatText("Cannot write %s", qPrintable(path)));
-}
-
-// A titled grid of enlarged pictures.
-class Sheet {
-public:
-    Sheet(QStringList columns, int zoom) : columns_(std::move(columns)), zoom_(zoom) {}
-
-    void Add(const QString &row, std::vector<QImage> cells)
-    {
-        rows_.push_back({row, std::move(cells)});
-    }
-
-    QImage Render() const
-    {
-        int cellWidth = 0, cellHeight = 0;
-        for (const Row &row : rows_) {
-            for (const QImage &cell : row.cells) {
-                cellWidth = std::max(cellWidth, cell.width() * zoom_);
-                cellHeight = std::max(cellHeight, cell.height() * zoom_);
-            }
-        }
-        constexpr int titleWidth = 110, headHeight = 24, gap = 12;
-        const int width = titleWidth + static_cast<int>(columns_.size()) * (cellWidth + gap) + gap;
-        const int height = headHeight + static_cast<int>(rows_.size()) * (cellHeight + gap) + gap;
-        QImage sheet(width, height, QImage::Format_RGB32);
-        sheet.fill(QColor(250, 250, 250));
-        QPainter painter(&sheet);
-        painter.setPen(Qt::black);
-        for (int c = 0; c < columns_.size(); ++c) {
-            painter.drawText(QRect(titleWidth + c * (cellWidth + gap), 0, cellWidth, headHeight),
-                             Qt::AlignCenter, columns_[c]);
-        }
-        for (size_t r = 0; r < rows_.size(); ++r) {
-            const int y = headHeight + static_cast<int>(r) * (cellHeight + gap);
-            painter.drawText(QRect(4, y, titleWidth - 8, cellHeight),
-                             Qt::AlignVCenter | Qt::AlignLeft, rows_[r].title);
-            for (size_t c = 0; c < rows_[r].cells.size(); ++c) {
-                const QImage &cell = rows_[r].cells[c];
-                painter.drawImage(titleWidth + static_cast<int>(c) * (cellWidth + gap), y,
-                                  cell.scaled(cell.size() * zoom_, Qt::IgnoreAspectRatio,
-                                              Qt::FastTransformation));
-            }
-        }
-        return sheet;
-    }
-
-private:
-    struct Row {
-        QString title;
-        std::vector<QImage> cells;
-    };
-    QStringList columns_;
-    int zoom_;
-    std::vector<Row> rows_;
-};
 
 // A two-tone chequer, so what a transparent display lets through is plain to see.
 QBrush Chequer()
@@ -189,16 +131,16 @@ void RenderSheet(const QString &dir, const char *name, const QStringList &rows,
                  const QStringList &columns, int zoom,
                  const std::function<QImage(int row, int column)> &picture)
 {
-    Sheet sheet(columns, zoom);
+    ContactSheet sheet(columns, zoom, kTitleWidth);
     for (int r = 0; r < rows.size(); ++r) {
         std::vector<QImage> cells;
         for (int c = 0; c < columns.size(); ++c) {
             cells.push_back(picture(r, c));
-            Save(cells.back(), dir, FileName(name, rows[r], columns[c]));
+            SavePng(cells.back(), dir, FileName(name, rows[r], columns[c]));
         }
-        sheet.Add(rows[r], std::move(cells));
+        sheet.AddRow(rows[r], std::move(cells));
     }
-    Save(sheet.Render(), dir, QStringLiteral("lcd-%1-sheet.png").arg(QLatin1String(name)));
+    SavePng(sheet.Render(), dir, QStringLiteral("lcd-%1-sheet.png").arg(QLatin1String(name)));
 }
 
 QStringList KindNames()
