@@ -46,7 +46,7 @@ MainWindow::MainWindow(QWidget *parent)
     openDialog_.setInitialDir(QStringLiteral("vesk"));
     timer_.setInterval(kTimerIntervalMs);
     timer_.setTimerType(Qt::PreciseTimer);
-    comPort_ = std::make_unique<TComPort>(this);
+    comPort_ = std::make_unique<TComPort>();
     comPort_->setBaud(9600);
     comPort_->setTraceName("SERIAL.TRC");
     comPort_->setLogName("SERIAL.LOG");
