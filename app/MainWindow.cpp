@@ -116,8 +116,6 @@ void MainWindow::dispatch(void (TForm1::*handler)())
 {
     try {
         (form_.get()->*handler)();
-    } catch (const std::bad_alloc &) {
-        HandleApplicationException(EOutOfMemory());
     } catch (const std::exception &error) {
         HandleApplicationException(error);
     }

@@ -22,8 +22,6 @@ bool TApplication::notify(QObject *receiver, QEvent *event)
 {
     try {
         return QApplication::notify(receiver, event);
-    } catch (const std::bad_alloc &) {
-        HandleException(EOutOfMemory());
     } catch (const std::exception &error) {
         HandleException(error);
     }
@@ -32,7 +30,10 @@ bool TApplication::notify(QObject *receiver, QEvent *event)
 
 void TApplication::HandleException(const std::exception &error)
 {
-    QMessageBox box(QMessageBox::Critical, QString::fromLatin1(Title), ErrorBoxText(error.what()),
-                    QMessageBox::Ok, activeWindow());
+    // Memory running out in the runtime reads as the program's own out-of-memory error.
+    const std::string message =
+        dynamic_cast<const std::bad_alloc *>(&error) ? EOutOfMemory().Message() : std::string(error.what());
+    QMessageBox box(QMessageBox::Critical, QString::fromLatin1(Title), ErrorBoxText(message), QMessageBox::Ok,
+                    activeWindow());
     box.exec();
 }

@@ -4,6 +4,8 @@
 #include <QAbstractButton>
 #include <QMessageBox>
 #include <QTimer>
+#include <functional>
+#include <new>
 #include <gtest/gtest.h>
 
 namespace {
@@ -24,13 +26,39 @@ TEST(ErrorBoxText, AppendsAFullStopOnlyAfterCharactersSortingAfterIt)
 // An object whose event handler fails, as a handler of the window does when a command fails.
 class Failing : public QObject {
 public:
+    explicit Failing(std::function<void()> fail) : fail_(std::move(fail)) {}
     bool event(QEvent *event) override
     {
         if (event->type() == QEvent::User)
-            throw Exception("ie_Open - device already open");
+            fail_();
         return QObject::event(event);
     }
+
+private:
+    std::function<void()> fail_;
 };
+
+// Sends the failing event and reads the error box it brings up, closing it with OK.
+QString ErrorBoxShownFor(std::function<void()> fail)
+{
+    QString text;
+    QTimer::singleShot(0, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        text = box->text();
+        box->button(QMessageBox::Ok)->click();
+    });
+    Failing failing(std::move(fail));
+    QEvent event(QEvent::User);
+    QApplication::sendEvent(&failing, &event);
+    return text;
+}
+
+TEST(TopLevelHandler, MemoryRunningOutShowsOutOfMemory)
+{
+    EXPECT_EQ(ErrorBoxShownFor([] { throw std::bad_alloc(); }), QStringLiteral("Out of memory."));
+}
 
 TEST(TopLevelHandler, ShowsTheErrorBoxAndGoesOn)
 {
@@ -49,7 +77,7 @@ TEST(TopLevelHandler, ShowsTheErrorBoxAndGoesOn)
         box->button(QMessageBox::Ok)->click();
     });
 
-    Failing failing;
+    Failing failing([] { throw Exception("ie_Open - device already open"); });
     QEvent event(QEvent::User);
     QApplication::sendEvent(&failing, &event);
 
