@@ -531,11 +531,13 @@ void TMediaPlayer::AdjustAfterClick(TMPBtnType button)
     }
 }
 
-void TMediaPlayer::CopyAutoEnabled()
+void TMediaPlayer::CopyToButtons(TButtonSet buttons, bool Button::*flag)
 {
     for (int i = 0; i < buttonCount; ++i)
-        buttons_[i].autoEnabled = (autoEnabledButtons_ >> i) & 1;
+        buttons_[i].*flag = (buttons >> i) & 1;
 }
+
+void TMediaPlayer::CopyAutoEnabled() { CopyToButtons(autoEnabledButtons_, &Button::autoEnabled); }
 
 void TMediaPlayer::setAutoEnable(bool autoEnable)
 {
@@ -551,8 +553,7 @@ void TMediaPlayer::setVisibleButtons(TButtonSet buttons)
     if (visibleButtons_ == buttons)
         return;
     visibleButtons_ = buttons;
-    for (int i = 0; i < buttonCount; ++i)
-        buttons_[i].visible = (buttons >> i) & 1;
+    CopyToButtons(buttons, &Button::visible);
     if (!buttons_[focusedButton_].visible)
         MoveFocus(1);
     LayOutButtons();
@@ -565,8 +566,7 @@ void TMediaPlayer::setEnabledButtons(TButtonSet buttons)
     if (enabledButtons_ == buttons)
         return;
     enabledButtons_ = buttons;
-    for (int i = 0; i < buttonCount; ++i)
-        buttons_[i].enabled = (buttons >> i) & 1;
+    CopyToButtons(buttons, &Button::enabled);
     update();
 }
 
@@ -576,8 +576,7 @@ void TMediaPlayer::setColoredButtons(TButtonSet buttons)
     if (coloredButtons_ == buttons)
         return;
     coloredButtons_ = buttons;
-    for (int i = 0; i < buttonCount; ++i)
-        buttons_[i].colored = (buttons >> i) & 1;
+    CopyToButtons(buttons, &Button::colored);
     update();
 }
 

@@ -179,6 +179,8 @@ private:
     std::uint32_t PlayStyleFlags();
     void SendPlayStyle(unsigned command);
     void QueryCapabilities();
+    // Sets one flag of every button from the set's bit for it.
+    void CopyToButtons(TButtonSet buttons, bool Button::*flag);
     void CopyAutoEnabled();
     void AdjustAfterClick(TMPBtnType button);
     void AddPlayableButtons();
