@@ -1,5 +1,6 @@
 // Drawing costs of the display controls. Run: build/tamblo_bench_controls
 #include "controls/Gauges.h"
+#include "tests/common/PaintCounter.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -8,17 +9,6 @@
 #include <memory>
 
 namespace {
-
-class PaintCounter : public QObject {
-public:
-    long paints = 0;
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
 
 // The main window's gauge, shown on a window so repaints reach the screen.
 struct ShownGauge {

@@ -2,6 +2,7 @@
 // the position unchanged. Part of build/tamblo_bench_controls.
 #include "base/Component.h"
 #include "controls/ZintarLiquidIndicator.h"
+#include "tests/common/PaintCounter.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -10,17 +11,6 @@
 #include <vector>
 
 namespace {
-
-class LcdPaintCounter : public QObject {
-public:
-    long paints = 0;
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
 
 // The main window's display, configured as the window's description does.
 struct MainWindowDisplay {
@@ -87,7 +77,7 @@ void BM_LcdSameText(benchmark::State &state)
     display.window.show();
     for (int k = 0; k < 3; ++k)
         QCoreApplication::processEvents();
-    LcdPaintCounter counter;
+    PaintCounter counter;
     display.lcd->installEventFilter(&counter);
     const QString same = display.lcd->Indicatorstring();
     const qint64 picture = display.lcd->Image().cacheKey();

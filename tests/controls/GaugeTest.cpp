@@ -1,5 +1,6 @@
 #include "base/Exception.h"
 #include "controls/Gauges.h"
+#include "tests/common/PaintCounter.h"
 
 #include <QTest>
 #include <gtest/gtest.h>
@@ -9,18 +10,6 @@ namespace {
 
 const QRgb kBack = ToQColor(clWindowFrame).rgb();
 const QRgb kFore = ToQColor(clGradientActiveCaption).rgb();
-
-// Counts the paints a widget receives.
-class PaintCounter : public QObject {
-public:
-    int paints = 0;
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
 
 // The main window's gauge on a shown window.
 class GaugeTest : public ::testing::Test {

@@ -1,6 +1,7 @@
 #include "controls/LcdFont5x7.h"
 #include "controls/LcdGeometry.h"
 #include "tests/controls/LcdTestSupport.h"
+#include "tests/common/PaintCounter.h"
 
 #include <QCoreApplication>
 #include <QEnterEvent>
@@ -10,17 +11,6 @@
 using namespace lcdtest;
 
 namespace {
-
-class PaintCounter : public QObject {
-public:
-    int paints = 0;
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
 
 class ShownDisplayTest : public ::testing::Test {
 protected:

@@ -1,4 +1,5 @@
 #include "tests/e2e/RecorderHarness.h"
+#include "tests/common/PaintCounter.h"
 
 #include "app/TForm1.h"
 #include "app/TLabel.h"
@@ -110,17 +111,7 @@ TEST_F(Recording, EraseRunsTheGaugesDownAndSendsOnlyErase)
     EXPECT_EQ(form().Gauge1->Progress(), 12);
 
     // Count the gauge's paints during the run-down: each step is drawn while the window is busy.
-    int paints = 0;
-    struct PaintCounter : QObject {
-        int *count;
-        explicit PaintCounter(int *c) : count(c) {}
-        bool eventFilter(QObject *, QEvent *event) override
-        {
-            if (event->type() == QEvent::Paint)
-                ++*count;
-            return false;
-        }
-    } counter(&paints);
+    PaintCounter counter;
     form().Gauge1->installEventFilter(&counter);
     const auto before = std::chrono::steady_clock::now();
     harness.Click(form().kwFlatBtn6);
@@ -135,7 +126,7 @@ TEST_F(Recording, EraseRunsTheGaugesDownAndSendsOnlyErase)
     // 202 pauses of 30 ms: the click handler held the window for at least that long.
     EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(blocked).count(), 202 * 30);
     // Percent changes at every step from 100 down to 0 that differs from the last one shown.
-    EXPECT_GE(paints, 100);
+    EXPECT_GE(counter.paints, 100);
 }
 
 TEST_F(Recording, BusyPortShowsTheErrorAndTheNextPressSendsWithoutADialog)
