@@ -14,9 +14,10 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <QtEndian>
 #include <cmath>
 #include <cstdlib>
+#include <sndfile.h>
+#include <vector>
 
 using Clock = std::chrono::steady_clock;
 
@@ -155,33 +156,24 @@ bool RecorderHarness::Start(QString *error)
 
 QString RecorderHarness::MakeToneWav(const QString &name, int milliseconds, int rate)
 {
-    const qint64 frames = qint64(rate) * milliseconds / 1000;
-    QByteArray data;
-    data.reserve(int(44 + frames * 2));
-    auto put32 = [&](quint32 v) { v = qToLittleEndian(v); data.append(reinterpret_cast<const char *>(&v), 4); };
-    auto put16 = [&](quint16 v) { v = qToLittleEndian(v); data.append(reinterpret_cast<const char *>(&v), 2); };
-    data.append("RIFF");
-    put32(quint32(36 + frames * 2));
-    data.append("WAVEfmt ");
-    put32(16);
-    put16(1);
-    put16(1);
-    put32(quint32(rate));
-    put32(quint32(rate * 2));
-    put16(2);
-    put16(16);
-    data.append("data");
-    put32(quint32(frames * 2));
-    for (qint64 i = 0; i < frames; ++i) {
-        // Offset by half a step so that no sample is exactly zero.
-        const double phase = 2 * M_PI * 440.0 * (double(i) + 0.5) / rate;
-        put16(quint16(qint16(std::lround(8000 * std::sin(phase)) | 1)));
-    }
     const QString path = scratch_.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE *file = sf_open(path.toLocal8Bit().constData(), SFM_WRITE, &info);
+    if (!file)
         return {};
-    return path;
+    const qint64 frames = qint64(rate) * milliseconds / 1000;
+    std::vector<short> samples(static_cast<size_t>(frames));
+    for (qint64 i = 0; i < frames; ++i) {
+        // Offset by half a step, and odd, so that no sample is zero: every frame counts as sound.
+        const double phase = 2 * M_PI * 440.0 * (double(i) + 0.5) / rate;
+        samples[static_cast<size_t>(i)] = short(std::lround(8000 * std::sin(phase)) | 1);
+    }
+    const bool written = sf_writef_short(file, samples.data(), frames) == frames;
+    sf_close(file);
+    return written ? path : QString();
 }
 
 bool RecorderHarness::LoadThroughLabel(const QString &path)
