@@ -27,6 +27,7 @@ public:
     QString FileName() const override { return player_.FileName(); }
     void setFileName(const QString &name) override { player_.setFileName(name); }
     void OpenDevice() override { player_.OpenDevice(); }
+    void CloseDevice() override { player_.CloseDevice(); }
     void setStepFrames(std::int32_t frames) override { player_.setStepFrames(frames); }
     void StepForward() override { player_.StepForward(); }
     bool NotifyRequest() const override { return player_.NotifyRequest(); }
@@ -38,6 +39,10 @@ public:
     void StartPlayback() override { player_.StartPlayback(); }
     void StopPlayback() override { player_.StopPlayback(); }
     std::int32_t CurrentPosition() override { return player_.CurrentPosition(); }
+    std::string LastError() const override
+    {
+        return player_.LastMciResult() == 0 ? std::string() : player_.LastMciResultText().toStdString();
+    }
 
 private:
     TMediaPlayer &player_;
@@ -84,6 +89,7 @@ public:
         else if (!timer_.isActive())
             timer_.start();
     }
+    bool Enabled() const override { return timer_.isActive(); }
 
 private:
     QTimer &timer_;

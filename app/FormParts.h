@@ -24,6 +24,7 @@ public:
     virtual void setFileName(const QString &name) = 0;
     // Closes any open device, then opens FileName; raises EMCIDeviceError on failure.
     virtual void OpenDevice() = 0;
+    virtual void CloseDevice() = 0;
     virtual void setStepFrames(std::int32_t frames) = 0;
     virtual void StepForward() = 0;
     virtual bool NotifyRequest() const = 0;
@@ -36,6 +37,8 @@ public:
     virtual void StartPlayback() = 0;
     virtual void StopPlayback() = 0;
     virtual std::int32_t CurrentPosition() = 0;
+    // The text of the last command's failure, empty when it succeeded.
+    virtual std::string LastError() const = 0;
 };
 
 class GaugeOps {
@@ -74,6 +77,7 @@ class TimerOps {
 public:
     virtual ~TimerOps() = default;
     virtual void setEnabled(bool enabled) = 0;
+    virtual bool Enabled() const = 0;
 };
 
 class OpenDialogOps {

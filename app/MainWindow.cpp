@@ -101,6 +101,8 @@ void MainWindow::connectEvents()
     connect(&timer_, &QTimer::timeout, this, [this] { dispatch(&TForm1::Timer1Timer); });
 }
 
+void MainWindow::StopRecordingForExit() { dispatch(&TForm1::FormClose); }
+
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     dispatch(&TForm1::FormClose);

@@ -27,6 +27,9 @@ public:
     TOpenDialog &OpenDialog1() { return openDialog_; }
     QTimer &Timer1() { return timer_; }
 
+    // Stops a recording in progress and tells the device, as closing the window does.
+    void StopRecordingForExit();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 

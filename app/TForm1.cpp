@@ -1,6 +1,9 @@
 #include "app/TForm1.h"
 
+#include "base/Exception.h"
+
 #include <cmath>
+#include <exception>
 
 bool ActiveGSM1 = false;
 bool ActiveGSM2 = false;
@@ -20,9 +23,10 @@ std::int64_t wholeSeconds(std::int32_t lengthMs)
     return static_cast<std::int64_t>(std::trunc(lengthMs / 1000.0));
 }
 
+// The milliseconds are widened to three digits: 5030 ms reads "5.030 sec.", not "5.30 sec.".
 QString formatLength(std::int64_t seconds, std::int64_t remainder)
 {
-    return QString::number(seconds) + QLatin1Char('.') + QString::number(remainder)
+    return QString::number(seconds) + QLatin1Char('.') + QStringLiteral("%1").arg(remainder, 3, 10, QLatin1Char('0'))
            + QStringLiteral(" sec.");
 }
 
@@ -41,11 +45,11 @@ int TForm1::GaugeValue(std::int32_t positionMs)
 }
 
 // The length is read three times, as the label's text is built from separate queries.
-QString TForm1::lengthText()
+QString TForm1::lengthText(std::int32_t &length)
 {
     MediaPlayerOps &player = parts_.MediaPlayer1;
     const std::int64_t seconds = wholeSeconds(player.MediaLength());
-    const std::int32_t length = player.MediaLength();
+    length = player.MediaLength();
     const std::int64_t remainder = length - wholeSeconds(player.MediaLength()) * 1000;
     return formatLength(seconds, remainder);
 }
@@ -54,6 +58,30 @@ void TForm1::resetLabelColours()
 {
     parts_.RecGSM1.setFontColor(NormalColour);
     parts_.RecGSM2.setFontColor(NormalColour);
+}
+
+// Runs a player call whose failure must not keep a device command from going out: the failure is
+// held and raised once the command is on its way.
+std::exception_ptr TForm1::stopPlayback()
+{
+    if (!parts_.MediaPlayer1.NotifyRequest())
+        return nullptr;
+    try {
+        parts_.MediaPlayer1.StopPlayback();
+    } catch (const std::exception &) {
+        return std::current_exception();
+    }
+    return nullptr;
+}
+
+void TForm1::stopRecording()
+{
+    const std::exception_ptr failure = stopPlayback();
+    parts_.Timer1.setEnabled(false);
+    parts_.ComPort1.SendText(kStop);
+    resetLabelColours();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void TForm1::loadSoundFile(bool stopRecordingFirst)
@@ -75,7 +103,14 @@ void TForm1::loadSoundFile(bool stopRecordingFirst)
     player.setNotifyRequest(true);
     player.setDisplayArea(QRect(0, 0, parts_.Panel1.Width(), parts_.Panel1.Height()));
     player.setTimeFormatCode(0);
-    parts_.LabelLength.setCaption(lengthText());
+    std::int32_t length = 0;
+    const QString text = lengthText(length);
+    // A file without sound would never end a recording by itself.
+    if (length <= 0) {
+        player.CloseDevice();
+        throw Exception("The sound file is empty: " + player.FileName().toStdString());
+    }
+    parts_.LabelLength.setCaption(text);
     parts_.Fname.setCaption(player.FileName());
 }
 
@@ -89,8 +124,18 @@ void TForm1::record(const std::string &command, bool gsm1)
     parts_.Timer1.setEnabled(true);
     MediaPlayerOps &player = parts_.MediaPlayer1;
     if (player.NotifyRequest()) {
-        player.SeekTo(0);
-        player.StartPlayback();
+        // The device records from now on: if the sound cannot start, it is stopped at once.
+        try {
+            player.SeekTo(0);
+            player.StartPlayback();
+            const std::string failure = player.LastError();
+            if (!failure.empty())
+                throw Exception(failure);
+        } catch (const std::exception &) {
+            parts_.Timer1.setEnabled(false);
+            parts_.ComPort1.SendText(kStop);
+            throw;
+        }
     }
     ActiveGSM1 = gsm1;
     ActiveGSM2 = !gsm1;
@@ -107,19 +152,11 @@ void TForm1::kwFlatBtn1Click() { record(kRecord1, true); }
 
 void TForm1::kwFlatBtn3Click() { record(kRecord2, false); }
 
-void TForm1::kwFlatBtn2Click()
-{
-    if (parts_.MediaPlayer1.NotifyRequest())
-        parts_.MediaPlayer1.StopPlayback();
-    parts_.Timer1.setEnabled(false);
-    parts_.ComPort1.SendText(kStop);
-    resetLabelColours();
-}
+void TForm1::kwFlatBtn2Click() { stopRecording(); }
 
 void TForm1::kwFlatBtn6Click()
 {
-    if (parts_.MediaPlayer1.NotifyRequest())
-        parts_.MediaPlayer1.StopPlayback();
+    const std::exception_ptr failure = stopPlayback();
     parts_.Timer1.setEnabled(false);
     parts_.ComPort1.SendText(kErase);
     // Runs on the window's thread on purpose: the gauges repaint synchronously at each step.
@@ -129,10 +166,26 @@ void TForm1::kwFlatBtn6Click()
             parts_.Platform.Sleep(EraseStepPauseMs);
         }
     }
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+// A recording in progress is stopped on the way out: the device must not go on recording alone.
+void TForm1::stopRecordingOnExit()
+{
+    if (parts_.Timer1.Enabled())
+        stopRecording();
 }
 
 void TForm1::kwFlatBtn5Click()
 {
+    try {
+        stopRecordingOnExit();
+    } catch (const std::exception &) {
+        parts_.Timer1.setEnabled(false);
+        parts_.Window.Close();
+        throw;
+    }
     parts_.Timer1.setEnabled(false);
     parts_.Window.Close();
 }
@@ -152,11 +205,7 @@ void TForm1::Timer1Timer()
     parts_.LCDPosition.setIndicatorstring(QString::number(player.CurrentPosition()));
     if (player.CurrentPosition() < RecordLimitMs && player.CurrentPosition() < player.MediaLength())
         return;
-    if (player.NotifyRequest())
-        player.StopPlayback();
-    parts_.Timer1.setEnabled(false);
-    parts_.ComPort1.SendText(kStop);
-    resetLabelColours();
+    stopRecording();
 }
 
 void TForm1::FormCreate()
@@ -168,4 +217,8 @@ void TForm1::FormCreate()
     parts_.Image1.setTransparent(true);
 }
 
-void TForm1::FormClose() { parts_.Timer1.setEnabled(false); }
+void TForm1::FormClose()
+{
+    stopRecordingOnExit();
+    parts_.Timer1.setEnabled(false);
+}

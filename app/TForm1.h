@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <exception>
 #include <string>
 
 // Which channel the tick follows. Program-wide, not per window: a record button sets one and
@@ -34,7 +35,7 @@ public:
     void FormCreate();
     void FormClose();
 
-    // "7.350 sec." for 7350 ms: seconds, ".", the remaining milliseconds without padding, " sec.".
+    // "7.350 sec." for 7350 ms, "5.030 sec." for 5030 ms: seconds, ".", three digits of milliseconds, " sec.".
     static QString LengthText(std::int32_t lengthMs);
     // position / 100, rounded half to even.
     static int GaugeValue(std::int32_t positionMs);
@@ -43,7 +44,10 @@ private:
     void loadSoundFile(bool stopRecordingFirst);
     void record(const std::string &command, bool gsm1);
     void resetLabelColours();
-    QString lengthText();
+    std::exception_ptr stopPlayback();
+    void stopRecording();
+    void stopRecordingOnExit();
+    QString lengthText(std::int32_t &length);
 
     FormParts parts_;
 };

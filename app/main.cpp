@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 #include "app/TApplication.h"
+#include "base/TerminationSignals.h"
 
 #include <QIcon>
 #include <cstdio>
@@ -28,6 +29,12 @@ int main(int argc, char **argv)
     TApplication app(argc, argv);
     app.setWindowIcon(QIcon(QStringLiteral(":/tamblo.ico")));
     MainWindow window;
+    // Ending the program by a signal or with the session closes the window as the close box
+    // does, so a recording in progress is stopped on the device first.
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::Arrived, &window, &QWidget::close);
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, &MainWindow::StopRecordingForExit);
     window.show();
-    return app.exec();
+    const int status = app.exec();
+    return termination.Received() ? 128 + termination.Received() : status;
 }

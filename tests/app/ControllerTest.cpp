@@ -119,7 +119,7 @@ TEST_F(Controller, LoadingThroughTheLabelLeavesARecordingRunning)
     form.FnameClick();
     EXPECT_THAT(fakes.log.sends(), IsEmpty());
     EXPECT_TRUE(fakes.timer.enabled);
-    EXPECT_EQ(fakes.labelLength.caption, QStringLiteral("12.5 sec."));
+    EXPECT_EQ(fakes.labelLength.caption, QStringLiteral("12.005 sec."));
 }
 
 TEST_F(Controller, CancelledDialogOrNoSoundCardChangesNothing)
@@ -157,7 +157,8 @@ TEST_F(Controller, FailedOpenKeepsLabelsAndLeavesTheRecordToFailAtSeek)
     } catch (const Exception &error) {
         EXPECT_EQ(error.Message(), "No MCI device open");
     }
-    EXPECT_THAT(fakes.log.calls, ElementsAre("send REC2\r\n", "Timer on"));
+    // The device was told to record: it is told to stop at once, before the error is shown.
+    EXPECT_THAT(fakes.log.calls, ElementsAre("send REC2\r\n", "Timer on", "Timer off", "send REC\r\n"));
     EXPECT_FALSE(ActiveGSM2);
     EXPECT_EQ(fakes.recGsm2.colour, clGradientActiveCaption);
 }
@@ -187,14 +188,92 @@ TEST_F(Controller, FailedSendEndsEachHandlerWhereItStands)
     EXPECT_EQ(fakes.log.calls.back(), "Timer off");
 }
 
-TEST_F(Controller, ExitSendsNothing)
+TEST_F(Controller, ExitStopsARecordingInProgressAndSendsNothingOtherwise)
 {
     load(4200);
-    form.kwFlatBtn1Click();
-    fakes.log.calls.clear();
     form.kwFlatBtn5Click();
     form.FormClose();
     EXPECT_THAT(fakes.log.calls, ElementsAre("Timer off", "Close", "Timer off"));
+
+    // The exit button during a recording.
+    form.kwFlatBtn1Click();
+    fakes.log.calls.clear();
+    form.kwFlatBtn5Click();
+    form.FormClose();  // the close that the button starts finds nothing left to stop
+    EXPECT_THAT(fakes.log.calls, ElementsAre("StopPlayback", "Timer off", "send REC\r\n", "RecGSM1 colour " + kNormal,
+                                             "RecGSM2 colour " + kNormal, "Timer off", "Close", "Timer off"));
+
+    // The close box, Alt+F4 or a signal during a recording armed without a file.
+    FakeForm noFile;
+    TForm1 other(noFile.parts());
+    other.kwFlatBtn3Click();
+    noFile.log.calls.clear();
+    other.FormClose();
+    EXPECT_THAT(noFile.log.calls, ElementsAre("Timer off", "send REC\r\n", "RecGSM1 colour " + kNormal,
+                                              "RecGSM2 colour " + kNormal, "Timer off"));
+}
+
+TEST_F(Controller, StopAndEraseReachTheDeviceEvenWhenThePlayerFails)
+{
+    load(4200);
+    form.kwFlatBtn1Click();
+    // A failed load closes the old file but leaves NotifyRequest set: the player refuses to stop.
+    fakes.player.openFails = true;
+    fakes.dialog.chosen = QStringLiteral("/sounds/notasound.txt");
+    EXPECT_THROW(form.FnameClick(), Exception);
+    fakes.log.calls.clear();
+
+    EXPECT_THROW(form.kwFlatBtn2Click(), Exception);
+    EXPECT_THAT(fakes.log.sends(), ElementsAre("REC\r\n"));
+    EXPECT_FALSE(fakes.timer.enabled);
+    EXPECT_EQ(fakes.recGsm1.colour, clGradientActiveCaption);
+
+    fakes.log.calls.clear();
+    try {
+        form.kwFlatBtn6Click();
+        FAIL() << "the player's failure must still be shown";
+    } catch (const Exception &error) {
+        EXPECT_EQ(error.Message(), "No MCI device open");
+    }
+    EXPECT_THAT(fakes.log.sends(), ElementsAre("ERASE\r\n"));
+    EXPECT_EQ(fakes.log.calls.size(), 2u + 2 * 101 * 2);  // the gauges still run down
+}
+
+TEST_F(Controller, RecordWhosePlaybackCannotStartStopsTheDeviceAtOnce)
+{
+    load(4200);
+    fakes.player.playFailure = "The sound output could not be opened";
+    try {
+        form.kwFlatBtn1Click();
+        FAIL() << "a play that did not start must be shown";
+    } catch (const Exception &error) {
+        EXPECT_EQ(error.Message(), fakes.player.playFailure);
+    }
+    EXPECT_THAT(fakes.log.calls, ElementsAre("send REC1\r\n", "Timer on", "SeekTo 0", "StartPlayback", "Timer off",
+                                             "send REC\r\n"));
+    EXPECT_FALSE(ActiveGSM1);
+    EXPECT_EQ(fakes.recGsm1.colour, clGradientActiveCaption);
+}
+
+TEST_F(Controller, AnEmptySoundFileIsRefusedWhenLoaded)
+{
+    load(4200);
+    fakes.dialog.chosen = QStringLiteral("/sounds/empty.wav");
+    fakes.player.length = 0;
+    try {
+        form.FnameClick();
+        FAIL() << "a file of 0 ms must be refused";
+    } catch (const Exception &error) {
+        EXPECT_EQ(error.Message(), "The sound file is empty: /sounds/empty.wav");
+    }
+    EXPECT_EQ(fakes.log.calls.back(), "CloseDevice");
+    EXPECT_EQ(fakes.fname.caption, QStringLiteral("/sounds/tone.wav"));
+    EXPECT_EQ(fakes.labelLength.caption, QStringLiteral("4.200 sec."));
+
+    // Nothing is recorded from it: the device is stopped as soon as it was started.
+    fakes.log.calls.clear();
+    EXPECT_THROW(form.kwFlatBtn1Click(), Exception);
+    EXPECT_THAT(fakes.log.sends(), ElementsAre("REC1\r\n", "REC\r\n"));
 }
 
 TEST_F(Controller, TickReturnsEarlyUntilThereIsAPositionAndAFile)
@@ -263,11 +342,11 @@ TEST_F(Controller, FormCreateChecksTheSoundCard)
     EXPECT_TRUE(noCard.picture.transparent);
 }
 
-TEST(LengthText, SecondsDotRemainderWithoutPadding)
+TEST(LengthText, SecondsDotThreeDigitsOfMilliseconds)
 {
     const std::pair<std::int32_t, const char *> cases[] = {
-        {7350, "7.350 sec."}, {12005, "12.5 sec."}, {5030, "5.30 sec."},
-        {900, "0.900 sec."},  {60000, "60.0 sec."}, {0, "0.0 sec."},
+        {7350, "7.350 sec."}, {12005, "12.005 sec."}, {5030, "5.030 sec."}, {900, "0.900 sec."},
+        {60000, "60.000 sec."}, {0, "0.000 sec."},  {999, "0.999 sec."},   {1001, "1.001 sec."},
     };
     for (const auto &[length, text] : cases)
         EXPECT_EQ(TForm1::LengthText(length), QString::fromLatin1(text)) << length;

@@ -52,6 +52,11 @@ struct FakePlayer : MediaPlayerOps {
             throw Exception("The file is not a sound file this system knows");
         open = true;
     }
+    void CloseDevice() override
+    {
+        log.add("CloseDevice");
+        open = false;
+    }
     void setStepFrames(std::int32_t frames) override { log.add("StepFrames " + std::to_string(frames)); }
     void StepForward() override { log.add("StepForward"); }
     bool NotifyRequest() const override { return notifyRequest; }
@@ -81,6 +86,7 @@ struct FakePlayer : MediaPlayerOps {
     {
         requireOpen();
         log.add("StartPlayback");
+        lastError = playFailure;
     }
     void StopPlayback() override
     {
@@ -97,6 +103,7 @@ struct FakePlayer : MediaPlayerOps {
             positions.pop_front();
         return value;
     }
+    std::string LastError() const override { return lastError; }
     void requireOpen() const
     {
         if (!open)
@@ -108,6 +115,8 @@ struct FakePlayer : MediaPlayerOps {
     bool notifyRequest = false;
     bool open = false;
     bool openFails = false;
+    std::string playFailure;  // what a play command leaves as the last error
+    std::string lastError;
     std::int32_t length = 0;
     std::deque<std::int32_t> positions;
     int positionQueries = 0;
@@ -133,6 +142,7 @@ struct FakeTimer : TimerOps {
         enabled = on;
         log.add(std::string("Timer ") + (on ? "on" : "off"));
     }
+    bool Enabled() const override { return enabled; }
     CallLog &log;
     bool enabled = false;
 };

@@ -3,6 +3,7 @@
 
 #include "app/TForm1.h"
 #include "app/TLabel.h"
+#include "base/TerminationSignals.h"
 #include "controls/Gauges.h"
 #include "controls/ZintarLiquidIndicator.h"
 #include "controls/kwFltBtn.h"
@@ -12,6 +13,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QTest>
+#include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -62,7 +64,7 @@ TEST_F(Recording, LongFileToGsm2StopsAtTheTenSecondLimit)
 {
     const QString file = harness.MakeToneWav(QStringLiteral("long.wav"), 25000, kRate);
     ASSERT_TRUE(harness.LoadThroughLabel(file));
-    EXPECT_EQ(form().LabelLength->Caption(), QStringLiteral("25.0 sec."));
+    EXPECT_EQ(form().LabelLength->Caption(), QStringLiteral("25.000 sec."));
 
     harness.Click(form().kwFlatBtn3, true);
     ASSERT_TRUE(harness.Device().WaitForCommand(QStringLiteral("REC"), 1, 30000));
@@ -158,6 +160,69 @@ TEST_F(Recording, BusyPortShowsTheErrorAndTheNextPressSendsWithoutADialog)
     EXPECT_EQ(harness.PortDialogsAnswered(), 1);
     harness.Click(form().kwFlatBtn2);
     ASSERT_TRUE(harness.Device().WaitForCommand(QStringLiteral("REC"), 1, 10000));
+}
+
+// Starts a recording of an 8 s tone on GSM1 and waits until the device has its command.
+void StartLongRecording(RecorderHarness &harness)
+{
+    const QString file = harness.MakeToneWav(QStringLiteral("tone.wav"), 8000, kRate);
+    ASSERT_TRUE(harness.LoadThroughLabel(file));
+    harness.Click(harness.Window().Form().kwFlatBtn1, true);
+    ASSERT_TRUE(harness.Device().WaitForCommand(QStringLiteral("REC1"), 1, 10000));
+}
+
+TEST_F(Recording, ClosingTheWindowDuringARecordingStopsTheDevice)
+{
+    StartLongRecording(harness);
+    harness.Window().close();  // the close box and Alt+F4 end here
+    ASSERT_TRUE(harness.Device().WaitForCommand(QStringLiteral("REC"), 1, 10000));
+    EXPECT_EQ(harness.Device().Commands(), QStringList({QStringLiteral("REC1"), QStringLiteral("REC")}));
+    EXPECT_LT(playedSeconds(), 4.0);
+}
+
+TEST_F(Recording, TheExitButtonDuringARecordingStopsTheDevice)
+{
+    StartLongRecording(harness);
+    harness.Click(form().kwFlatBtn5);
+    ASSERT_TRUE(harness.Device().WaitForCommand(QStringLiteral("REC"), 1, 10000));
+    EXPECT_FALSE(harness.Window().isVisible());
+    EXPECT_EQ(harness.Device().Commands(), QStringList({QStringLiteral("REC1"), QStringLiteral("REC")}));
+}
+
+TEST_F(Recording, TerminationSignalsDuringARecordingStopTheDeviceAsTheCloseBoxDoes)
+{
+    for (int signalNumber : {SIGTERM, SIGINT}) {
+        RecorderHarness own;
+        QString error;
+        ASSERT_TRUE(own.Start(&error)) << error.toStdString();
+        // Wired as the program wires it.
+        TerminationSignals termination;
+        QObject::connect(&termination, &TerminationSignals::Arrived, &own.Window(), &QWidget::close);
+        StartLongRecording(own);
+        ASSERT_EQ(::raise(signalNumber), 0);
+        ASSERT_TRUE(own.Device().WaitForCommand(QStringLiteral("REC"), 1, 10000)) << signalNumber;
+        EXPECT_EQ(termination.Received(), signalNumber);
+        EXPECT_FALSE(own.Window().isVisible());
+    }
+}
+
+TEST_F(Recording, AnEmptyWaveIsRefusedWhenLoaded)
+{
+    const QString empty = harness.MakeToneWav(QStringLiteral("empty.wav"), 0, kRate);
+    ASSERT_FALSE(empty.isEmpty());
+    QString shown;
+    ExpectModal([&shown](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        if (!box)
+            return false;
+        shown = box->text();
+        box->button(QMessageBox::Ok)->click();
+        return true;
+    }, 20000);
+    EXPECT_FALSE(harness.LoadThroughLabel(empty));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty(); }, 10000));
+    EXPECT_EQ(shown, QStringLiteral("The sound file is empty: ") + empty + QLatin1Char('.'));
+    EXPECT_EQ(form().Fname->Caption(), QStringLiteral("---------"));
 }
 
 TEST(StartUp, WithoutASoundCardTheMessageComesBeforeTheWindow)

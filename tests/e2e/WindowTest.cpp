@@ -111,15 +111,17 @@ TEST_F(Window, OpenDialogOffersTheFourTypesFromVesk)
     EXPECT_EQ(form().Fname->Caption(), QStringLiteral("---------"));
 }
 
-TEST_F(Window, ExitClosesTheWindowWithoutACommand)
+TEST_F(Window, ExitWithNoRecordingInProgressClosesTheWindowWithoutACommand)
 {
     harness.Click(form().kwFlatBtn1, true);
     ASSERT_TRUE(harness.Device().WaitForCommand(QStringLiteral("REC1"), 1, 10000));
+    harness.Click(form().kwFlatBtn2);
+    ASSERT_TRUE(harness.Device().WaitForCommand(QStringLiteral("REC"), 1, 10000));
     QTest::mouseClick(form().kwFlatBtn5, Qt::LeftButton);
     EXPECT_FALSE(window().isVisible());
     EXPECT_FALSE(window().Timer1().isActive());
     QTest::qWait(200);
-    EXPECT_EQ(harness.Device().Commands(), QStringList({QStringLiteral("REC1")}));
+    EXPECT_EQ(harness.Device().Commands(), QStringList({QStringLiteral("REC1"), QStringLiteral("REC")}));
 }
 
 } // namespace
