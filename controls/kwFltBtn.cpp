@@ -47,6 +47,8 @@ constexpr int kTextFlags = Qt::TextSingleLine | Qt::TextShowMnemonic;
 TkwFlatBtn::TkwFlatBtn(QWidget *parent) : QWidget(parent)
 {
     setFocusPolicy(Qt::NoFocus);
+    // OnMouseMove reports every move over the button, not only while a button is held.
+    setMouseTracking(true);
     resize(75, 25);
 }
 

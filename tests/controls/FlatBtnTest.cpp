@@ -3,7 +3,12 @@
 #include <QPainter>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <functional>
 #include <memory>
+#include <set>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -273,4 +278,18 @@ TEST_F(FlatBtnTest, EllipticFramesRoundTheEnds)
     EXPECT_EQ(image.pixel(0, 0), kHost) << "corner cut by the 25 x 25 ellipse";
     EXPECT_EQ(image.pixel(2, 2), kHost);
     EXPECT_EQ(image.pixel(74, 24), kHost);
+}
+
+TEST_F(FlatBtnTest, MouseMoveIsReportedOnPlainHover)
+{
+    std::vector<QPoint> moves;
+    QObject::connect(button, &TkwFlatBtn::OnMouseMove,
+                     [&moves](Qt::KeyboardModifiers, int x, int y) { moves.emplace_back(x, y); });
+    Enter();
+    QTest::mouseMove(Window(), At(20, 7));
+    QTest::mouseMove(Window(), At(4, 18));
+    ASSERT_FALSE(moves.empty());
+    EXPECT_EQ(moves.back(), QPoint(4, 18));
+    EXPECT_NE(std::find(moves.begin(), moves.end(), QPoint(20, 7)), moves.end());
+    EXPECT_FALSE(button->HeldDown());
 }
