@@ -293,3 +293,155 @@ TEST_F(FlatBtnTest, MouseMoveIsReportedOnPlainHover)
     EXPECT_NE(std::find(moves.begin(), moves.end(), QPoint(20, 7)), moves.end());
     EXPECT_FALSE(button->HeldDown());
 }
+
+namespace {
+
+// What the framework's plain frame rule gives: the outline of (x1, y1, x2, y2), right and
+// bottom exclusive.
+bool OnOutline(int x, int y, int x1, int y1, int x2, int y2)
+{
+    const bool inside = x >= x1 && x < x2 && y >= y1 && y < y2;
+    return inside && (x == x1 || x == x2 - 1 || y == y1 || y == y2 - 1);
+}
+
+} // namespace
+
+TEST_F(FlatBtnTest, PlainFrameInTheFlatLookLeavesTwoColumnsOnTheLeft)
+{
+    button->setGeometry(10, 8, 75, 25);
+    host->resize(100, 60);
+    button->setGlyph(QPixmap());
+    button->setFrameColor(clBlue);
+    button->setDrawFrame(true);
+    const QImage image = Shot();
+    const QRgb blue = qRgb(0, 0, 255);
+    for (int y = 0; y < 25; ++y)
+        for (int x = 0; x < 75; ++x)
+            ASSERT_EQ(image.pixel(x, y), OnOutline(x, y, 2, 0, 75, 25) ? blue : kHost) << x << "," << y;
+}
+
+namespace {
+
+// The pixels of an image in one colour.
+std::set<std::pair<int, int>> PixelsOf(const QImage &image, QRgb colour)
+{
+    std::set<std::pair<int, int>> pixels;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixel(x, y) == colour)
+                pixels.emplace(x, y);
+    return pixels;
+}
+
+// Checks that a rounded frame nests: an outline in the light and dark colours closes the button
+// off from the outside, the face ring lies right inside it without a gap, and nothing else is
+// drawn. Returns the problems found.
+std::string FrameNesting(const QImage &image, QRgb innerRing)
+{
+    const int w = image.width();
+    const int h = image.height();
+    const auto colour = [&](int x, int y) { return image.pixel(x, y); };
+    const auto isOutline = [&](int x, int y) { return colour(x, y) == kLight || colour(x, y) == kDark; };
+    // The outside: host pixels reached from the edge of the picture.
+    std::vector<char> outside(static_cast<size_t>(w * h), 0);
+    std::vector<QPoint> stack;
+    for (int x = 0; x < w; ++x)
+        stack.insert(stack.end(), {QPoint(x, 0), QPoint(x, h - 1)});
+    for (int y = 0; y < h; ++y)
+        stack.insert(stack.end(), {QPoint(0, y), QPoint(w - 1, y)});
+    while (!stack.empty()) {
+        const QPoint p = stack.back();
+        stack.pop_back();
+        if (!image.rect().contains(p) || outside[static_cast<size_t>(p.y() * w + p.x())] ||
+            colour(p.x(), p.y()) != kHost)
+            continue;
+        outside[static_cast<size_t>(p.y() * w + p.x())] = 1;
+        stack.insert(stack.end(), {p + QPoint(1, 0), p - QPoint(1, 0), p + QPoint(0, 1), p - QPoint(0, 1)});
+    }
+    const auto out = [&](int x, int y) {
+        return x < 0 || y < 0 || x >= w || y >= h || outside[static_cast<size_t>(y * w + x)];
+    };
+    const auto any = [&](int x, int y, const std::function<bool(int, int)> &test) {
+        return test(x - 1, y) || test(x + 1, y) || test(x, y - 1) || test(x, y + 1);
+    };
+    const auto inImage = [&](std::function<bool(int, int)> test) {
+        return [w, h, test](int x, int y) { return x >= 0 && y >= 0 && x < w && y < h && test(x, y); };
+    };
+    std::string problems;
+    const auto report = [&](const char *what, int x, int y) {
+        problems += std::string(" ") + what + " at " + std::to_string(x) + "," + std::to_string(y);
+    };
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            if (out(x, y))
+                continue;
+            const bool nextToOutside = any(x, y, out);
+            const bool nextToOutline = any(x, y, inImage(isOutline));
+            if (nextToOutside && !isOutline(x, y))
+                report("opening", x, y);
+            else if (!nextToOutside && isOutline(x, y))
+                report("stray outline pixel", x, y);
+            else if (!isOutline(x, y) && nextToOutline && colour(x, y) != innerRing)
+                report("gap inside the outline", x, y);
+            else if (colour(x, y) == innerRing && !nextToOutline)
+                report("stray ring pixel", x, y);
+            else if (!isOutline(x, y) && !nextToOutline && colour(x, y) != kHost)
+                report("drawn inside", x, y);
+        }
+    }
+    return problems;
+}
+
+} // namespace
+
+TEST_F(FlatBtnTest, RoundedFramesNestWithoutGapsOrStrayPixels)
+{
+    button->setGlyph(QPixmap());
+    button->setElliptic(true);
+    host->resize(120, 100);
+    const struct {
+        QSize size;
+        TkwFlatBtn::TButtonOrientation orientation;
+    } shapes[] = {{{75, 25}, TkwFlatBtn::boHorizontal},
+                  {{40, 60}, TkwFlatBtn::boVertical},
+                  {{33, 25}, TkwFlatBtn::boHorizontal},
+                  {{90, 40}, TkwFlatBtn::boVertical},
+                  {{60, 50}, TkwFlatBtn::boHorizontal}};
+    for (const auto &shape : shapes) {
+        button->setGeometry(QRect(QPoint(10, 8), shape.size));
+        button->setButtonOrientation(shape.orientation);
+        const int w = shape.size.width();
+        const int h = shape.size.height();
+        Enter();
+        QImage image = Shot();
+        EXPECT_EQ(FrameNesting(image, kFace), "") << "raised " << w << " x " << h;
+        // The outline's light part faces the top left, its dark part the bottom right.
+        EXPECT_EQ(image.pixel(w / 2, 0), kLight) << w << " x " << h;
+        EXPECT_EQ(image.pixel(0, h / 2), kLight) << w << " x " << h;
+        EXPECT_EQ(image.pixel(w / 2, h - 1), kDark) << w << " x " << h;
+        EXPECT_EQ(image.pixel(w - 1, h / 2), kDark) << w << " x " << h;
+        EXPECT_EQ(image.pixel(w / 2, 1), kFace) << w << " x " << h;
+        EXPECT_EQ(image.pixel(0, 0), kHost) << w << " x " << h;
+        const auto raisedOutline = PixelsOf(image, kLight);
+
+        QTest::mousePress(Window(), Qt::LeftButton, {}, At(w / 2, h / 2));
+        image = Shot();
+        EXPECT_EQ(FrameNesting(image, kFace), "") << "sunken " << w << " x " << h;
+        EXPECT_EQ(image.pixel(w / 2, 0), kDark) << w << " x " << h;
+        EXPECT_EQ(image.pixel(w / 2, h - 1), kLight) << w << " x " << h;
+        EXPECT_EQ(PixelsOf(image, kDark), raisedOutline) << "the colours trade places";
+        QTest::mouseRelease(Window(), Qt::LeftButton, {}, At(w / 2, h / 2));
+        QTest::mouseMove(Window(), At(-5, -5));
+    }
+    // The flat look's rounded frame is the same outline in one colour.
+    button->setGeometry(10, 8, 75, 25);
+    button->setButtonOrientation(TkwFlatBtn::boHorizontal);
+    Enter();
+    auto outline = PixelsOf(Shot(), kLight);
+    const auto dark = PixelsOf(Shot(), kDark);
+    outline.insert(dark.begin(), dark.end());
+    QTest::mouseMove(Window(), At(-5, -5));
+    button->setFrameColor(clBtnHighlight);
+    button->setDrawFrame(true);
+    EXPECT_EQ(PixelsOf(Shot(), kLight), outline);
+}
