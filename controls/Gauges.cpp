@@ -1,6 +1,7 @@
 #include "controls/Gauges.h"
 
 #include "base/Exception.h"
+#include "controls/PixelRings.h"
 
 #include <QPainter>
 #include <QPaintEvent>
@@ -58,6 +59,35 @@ void DrawPie(QPainter &painter, const QRect &box, QPointF from, QPointF to)
     while (span <= 0)
         span += 360.0;
     painter.drawPie(box, RoundEven(start * 16), RoundEven(span * 16));
+}
+
+// Whether the pie inside the box (left, top, right, bottom) whose arc runs counterclockwise from
+// the radial through `from` to the radial through `to` holds the pixel (x, y). Pixels and the
+// radials' points are taken at their centres; equal radials give the whole ellipse.
+bool InPie(int x, int y, const QRect &box, QPoint from, QPoint to)
+{
+    const double a = box.width() / 2.0;
+    const double b = box.height() / 2.0;
+    if (a <= 0 || b <= 0)
+        return false;
+    const double cx = box.left() + a;
+    const double cy = box.top() + b;
+    const double dx = x + 0.5 - cx;
+    const double dy = y + 0.5 - cy;
+    if ((dx / a) * (dx / a) + (dy / b) * (dy / b) > 1)
+        return false;
+    if (dx == 0 && dy == 0)
+        return true;
+    constexpr double kTurn = 2 * std::numbers::pi;
+    // Counterclockwise on screen from the start radial, within one turn.
+    const auto sweep = [&](double px, double py, double start) {
+        const double t = std::fmod(std::atan2(-py, px) - start, kTurn);
+        return t < 0 ? t + kTurn : t;
+    };
+    const double start = std::atan2(-(from.y() + 0.5 - cy), from.x() + 0.5 - cx);
+    const double span = sweep(to.x() + 0.5 - cx, to.y() + 0.5 - cy, start);
+    // A radial along the centre's own pixel row lies on that row exactly: keep the row.
+    return span == 0 || sweep(dx, dy, start) <= span + 1e-9;
 }
 
 } // namespace
@@ -267,10 +297,16 @@ void TGauge::drawKind(QImage &overlay) const
         const int w = right - left + extra;
         const int h = bottom - top + extra;
         painter.fillRect(area, ToQColor(Color()));
-        painter.setBrush(ToQColor(backColor_));
+        // The dial: outline and inside come from one set of pixels, so the outline is closed
+        // and fills the bounding box. Qt fills a pie by pixel centres and strokes its arc by
+        // its own rule, and the fill pokes through between the steps of the arc.
         const QRect box = Edges(left, top, w, 2 * h - 1);
-        DrawPie(painter, QRect(box.topLeft(), box.size() - QSize(1, 1)),
-                QPointF(left + w, bottom - 1), QPointF(left, bottom - 1));
+        const QPoint from(left + w, bottom - 1);
+        const QPoint to(left, bottom - 1);
+        const TPixelRings dial(
+            area, [&](int x, int y) { return InPie(x, y, box, from, to); }, 1);
+        dial.Fill(painter, 1, ToQColor(backColor_));
+        dial.Fill(painter, 0, ToQColor(foreColor_));
         // The dial's base line; the end point is not drawn.
         painter.drawLine(left, bottom, left + w - 1, bottom);
         if (percent == 0)

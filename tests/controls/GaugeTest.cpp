@@ -2,9 +2,19 @@
 #include "controls/Gauges.h"
 #include "tests/common/PaintCounter.h"
 
+#include <QPainter>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+static void PrintTo(const QRect &rect, std::ostream *out)
+{
+    *out << "(" << rect.left() << "," << rect.top() << ")-(" << rect.right() << "," << rect.bottom()
+         << ")";
+}
 
 namespace {
 
@@ -200,4 +210,87 @@ TEST_F(GaugeTest, PieAndNeedleFollowTheirRadials)
     image = Shot();
     EXPECT_EQ(image.pixel(20, 10), kFore) << "points straight up at 50";
     EXPECT_EQ(image.pixel(10, 30), kBack);
+}
+
+namespace {
+
+const QRgb kOutside = ToQColor(clBtnFace).rgb();
+
+// A shown needle or pie gauge of the given size in the main window's colours, with the area
+// outside the dial in the face colour.
+struct DialGauge {
+    DialGauge()
+    {
+        window.resize(200, 120);
+        gauge = new TGauge(&window);
+        gauge->setShowText(false);
+        gauge->setBackColor(clWindowFrame);
+        gauge->setForeColor(clGradientActiveCaption);
+        gauge->setColor(clBtnFace);
+        window.show();
+    }
+    QImage Shot(TGauge::TGaugeKind kind, TGauge::TBorderStyle border, QSize size)
+    {
+        gauge->setKind(kind);
+        gauge->setBorderStyle(border);
+        gauge->setGeometry(QRect(QPoint(0, 0), size));
+        return gauge->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    }
+    QWidget window;
+    TGauge *gauge = nullptr;
+};
+
+// Where the dial's back colour touches the area outside it, the outline has a hole.
+std::string Holes(const QImage &image)
+{
+    std::string holes;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (image.pixel(x, y) != kBack)
+                continue;
+            const QPoint next[4] = {{x + 1, y}, {x - 1, y}, {x, y + 1}, {x, y - 1}};
+            for (const QPoint &n : next) {
+                if (image.rect().contains(n) && image.pixel(n) == kOutside) {
+                    holes += " (" + std::to_string(x) + "," + std::to_string(y) + ")";
+                    break;
+                }
+            }
+        }
+    }
+    return holes;
+}
+
+// The columns and rows the dial (outline and inside) covers.
+QRect DialBounds(const QImage &image)
+{
+    QRect bounds;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixel(x, y) == kBack || image.pixel(x, y) == kFore)
+                bounds |= QRect(x, y, 1, 1);
+    return bounds;
+}
+
+} // namespace
+
+TEST(GaugeDial, NeedleDialFillsItsBoundingRectangleWithAClosedOutline)
+{
+    DialGauge dial;
+    dial.gauge->setProgress(0);
+    // 80 x 45 with a border: the dial is bounded by (1, 1, 79, 87), so it spans columns 1 to 78
+    // and shows rows 1 to 43.
+    QImage image = dial.Shot(TGauge::gkNeedle, TGauge::bsSingle, {80, 45});
+    EXPECT_EQ(DialBounds(image), QRect(QPoint(1, 1), QPoint(78, 43)));
+    EXPECT_EQ(Holes(image), "");
+    for (int w = 20; w <= 120; w += 7) {
+        for (int h = 12; h <= 70; h += 5) {
+            for (TGauge::TBorderStyle border : {TGauge::bsNone, TGauge::bsSingle}) {
+                image = dial.Shot(TGauge::gkNeedle, border, {w, h});
+                const int b = border == TGauge::bsSingle ? 1 : 0;
+                ASSERT_EQ(DialBounds(image), QRect(QPoint(b, b), QPoint(w - 1 - b, h - 1 - b)))
+                    << w << " x " << h << " border " << b;
+                ASSERT_EQ(Holes(image), "") << w << " x " << h << " border " << b;
+            }
+        }
+    }
 }
