@@ -294,3 +294,143 @@ TEST(GaugeDial, NeedleDialFillsItsBoundingRectangleWithAClosedOutline)
         }
     }
 }
+
+namespace {
+
+// A shown gauge in the main window's colours and an 11-pixel font.
+struct PlainGauge {
+    PlainGauge(TGauge::TGaugeKind kind, TGauge::TBorderStyle border, QSize size)
+    {
+        QFont font;
+        font.setPixelSize(11);
+        window.setFont(font);
+        window.resize(200, 120);
+        gauge = new TGauge(&window);
+        gauge->setShowText(false);
+        gauge->setBackColor(clWindowFrame);
+        gauge->setForeColor(clGradientActiveCaption);
+        gauge->setKind(kind);
+        gauge->setBorderStyle(border);
+        gauge->setGeometry(QRect(QPoint(0, 0), size));
+        window.show();
+    }
+    QImage Shot() { return gauge->grab().toImage().convertToFormat(QImage::Format_RGB32); }
+    QWidget window;
+    TGauge *gauge = nullptr;
+};
+
+// The columns filled with ForeColor; every column inside the border must be all ForeColor or
+// all BackColor, and the border black.
+std::vector<int> FilledColumns(const QImage &image, int border)
+{
+    std::vector<int> columns;
+    for (int x = 0; x < image.width(); ++x) {
+        for (int y = 0; y < image.height(); ++y) {
+            const bool edge = x < border || y < border || x >= image.width() - border ||
+                              y >= image.height() - border;
+            if (edge) {
+                EXPECT_EQ(image.pixel(x, y), qRgb(0, 0, 0)) << "border at " << x << "," << y;
+            }
+        }
+        if (x < border || x >= image.width() - border)
+            continue;
+        const QRgb first = image.pixel(x, border);
+        for (int y = border; y < image.height() - border; ++y)
+            EXPECT_EQ(image.pixel(x, y), first) << "column " << x << " is not uniform";
+        if (first == kFore)
+            columns.push_back(x);
+        else
+            EXPECT_EQ(first, kBack) << "column " << x;
+    }
+    return columns;
+}
+
+} // namespace
+
+TEST(GaugeKinds, HorizontalBarFillsTheWholePartOfItsLengthFromTheLeft)
+{
+    // 100 x 24 with a border: W = 99 and the fill runs from column 1 to F - 1, so at 2 % (F = 1)
+    // nothing shows and at 3 % (F = 2) one column does. Without a border W = 101.
+    const struct {
+        TGauge::TBorderStyle border;
+        int percent;
+        std::vector<int> columns;
+    } cases[] = {
+        {TGauge::bsSingle, 0, {}},          {TGauge::bsSingle, 2, {}},
+        {TGauge::bsSingle, 3, {1}},         {TGauge::bsSingle, 33, Range(1, 31)},
+        {TGauge::bsSingle, 100, Range(1, 98)}, {TGauge::bsNone, 1, {0}},
+        {TGauge::bsNone, 33, Range(0, 32)},  {TGauge::bsNone, 99, Range(0, 98)},
+        {TGauge::bsNone, 100, Range(0, 99)},
+    };
+    for (const auto &c : cases) {
+        PlainGauge plain(TGauge::gkHorizontalBar, c.border, {100, 24});
+        plain.gauge->setProgress(c.percent);
+        const int border = c.border == TGauge::bsSingle ? 1 : 0;
+        EXPECT_EQ(FilledColumns(plain.Shot(), border), c.columns)
+            << c.percent << " % border " << border;
+    }
+}
+
+TEST(GaugeKinds, TextKindFillsItsInsideWithBackColor)
+{
+    PlainGauge plain(TGauge::gkText, TGauge::bsSingle, {60, 30});
+    plain.gauge->setProgress(70);
+    EXPECT_EQ(FilledColumns(plain.Shot(), 1), std::vector<int>{});
+    plain.gauge->setBorderStyle(TGauge::bsNone);
+    EXPECT_EQ(FilledColumns(plain.Shot(), 0), std::vector<int>{});
+}
+
+TEST(GaugeKinds, PercentTextSitsAtTheCentreOfTheInsideMeasuredFromZero)
+{
+    // X = (Right - Left + 1 - text width) / 2 and Y = (Bottom - Top + 1 - text height) / 2,
+    // not moved by the border; the text inverts what lies under it.
+    const struct {
+        TGauge::TGaugeKind kind;
+        TGauge::TBorderStyle border;
+        QSize size;
+        int percent;
+    } cases[] = {
+        {TGauge::gkText, TGauge::bsSingle, {60, 30}, 7},
+        {TGauge::gkHorizontalBar, TGauge::bsSingle, {100, 24}, 33},
+        {TGauge::gkHorizontalBar, TGauge::bsNone, {100, 24}, 100},
+        {TGauge::gkVerticalBar, TGauge::bsNone, {25, 41}, 50},
+        {TGauge::gkVerticalBar, TGauge::bsSingle, {25, 41}, 0},
+    };
+    for (const auto &c : cases) {
+        PlainGauge plain(c.kind, c.border, c.size);
+        plain.gauge->setProgress(c.percent);
+        const QImage picture = plain.Shot();
+        plain.gauge->setShowText(true);
+        const QImage withText = plain.Shot();
+
+        const QString text = QString::number(c.percent) + u'%';
+        QFont font = plain.gauge->font();
+        font.setStyleStrategy(QFont::NoAntialias);
+        const QFontMetrics metrics(font);
+        const int b = c.border == TGauge::bsSingle ? 1 : 0;
+        const int right = c.size.width() - b;
+        const int bottom = c.size.height() - b;
+        const int x = (right - b + 1 - metrics.horizontalAdvance(text)) / 2;
+        const int y = (bottom - b + 1 - metrics.height()) / 2;
+        QImage expected(c.size, QImage::Format_RGB32);
+        expected.fill(Qt::black);
+        {
+            QPainter painter(&expected);
+            painter.setClipRect(QRect(b, b, right - b, bottom - b));
+            painter.setFont(font);
+            painter.setPen(Qt::white);
+            painter.drawText(QRect(x, y, 200, 100), Qt::AlignLeft | Qt::AlignTop, text);
+        }
+        int textPixels = 0;
+        for (int py = 0; py < c.size.height(); ++py) {
+            for (int px = 0; px < c.size.width(); ++px) {
+                const bool inText = expected.pixel(px, py) == qRgb(255, 255, 255);
+                textPixels += inText;
+                const QRgb under = picture.pixel(px, py);
+                ASSERT_EQ(withText.pixel(px, py), inText ? (under ^ 0x00FFFFFFu) : under)
+                    << text.toStdString() << " at " << px << "," << py;
+            }
+        }
+        EXPECT_GT(textPixels, 10) << text.toStdString();
+    }
+}
