@@ -445,3 +445,132 @@ TEST_F(FlatBtnTest, RoundedFramesNestWithoutGapsOrStrayPixels)
     button->setDrawFrame(true);
     EXPECT_EQ(PixelsOf(Shot(), kLight), outline);
 }
+
+namespace {
+
+// The pixels one line of text covers when drawn in black into the rectangle (x1, y1, x2, y2),
+// right and bottom exclusive, vertically centred and aligned as asked, in the button's font.
+std::set<std::pair<int, int>> TextPixels(QSize size, const QFont &font, const QString &text,
+                                         int x1, int y1, int x2, int y2, Qt::Alignment align)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QFont crisp = font;
+    crisp.setStyleStrategy(QFont::NoAntialias);
+    QPainter painter(&image);
+    painter.setFont(crisp);
+    painter.setPen(Qt::black);
+    painter.drawText(QRect(QPoint(x1, y1), QPoint(x2 - 1, y2 - 1)),
+                     Qt::TextSingleLine | Qt::TextShowMnemonic | Qt::AlignVCenter | align, text);
+    painter.end();
+    return PixelsOf(image, qRgb(0, 0, 0));
+}
+
+QRect Bounds(const std::set<std::pair<int, int>> &pixels)
+{
+    QRect bounds;
+    for (const auto &[x, y] : pixels)
+        bounds |= QRect(x, y, 1, 1);
+    return bounds;
+}
+
+} // namespace
+
+TEST_F(FlatBtnTest, CaptionAndGlyphFollowTheLayout)
+{
+    QFont font;
+    font.setPixelSize(11);
+    host->setFont(font);
+    host->resize(120, 100);
+    button->setGeometry(10, 8, 75, 25);
+    const QImage glyph = Strip(16, 16, 1);
+    const QString shortText = QStringLiteral("Go");
+    const QString longText = QStringLiteral("Recording all");
+    const QFontMetrics metrics(font);
+    // The rules switch on the caption's width: room beside a left glyph is 75 - 16 - 9 - 2 = 48,
+    // beside a right one 57 - 2 = 55.
+    ASSERT_LT(metrics.horizontalAdvance(shortText), 48);
+    ASSERT_GT(metrics.horizontalAdvance(longText), 55);
+
+    const auto left = Qt::AlignLeft;
+    const auto centre = Qt::AlignHCenter;
+    const struct {
+        const char *name;
+        TkwFlatBtn::TGlyphLayout layout;
+        TkwFlatBtn::TButtonOrientation orientation;
+        QSize size;
+        bool withGlyph;
+        QString caption;
+        int x1, y1, x2, y2;
+        Qt::Alignment align;
+        QPoint glyphAt;
+    } cases[] = {
+        // Corner 25: the caption starts at 25 / 4 + 5 = 11; the glyph at 75 / 8 = 9, 12 - 8 = 4.
+        {"left, no glyph", TkwFlatBtn::glGlyphLeft, TkwFlatBtn::boHorizontal, {75, 25}, false,
+         shortText, 11, 0, 75, 25, centre, {}},
+        {"left", TkwFlatBtn::glGlyphLeft, TkwFlatBtn::boHorizontal, {75, 25}, true, shortText, 11,
+         0, 75, 25, centre, {9, 4}},
+        {"left, long", TkwFlatBtn::glGlyphLeft, TkwFlatBtn::boHorizontal, {75, 25}, true, longText,
+         27, 0, 75, 25, left, {9, 4}},
+        // Vertical: the corner is the width, 75 / 4 + 5 = 23.
+        {"left, vertical", TkwFlatBtn::glGlyphLeft, TkwFlatBtn::boVertical, {75, 25}, false,
+         shortText, 23, 0, 75, 25, centre, {}},
+        // Glyph at 75 - 18 = 57; the caption centred left of 57 + 6.
+        {"right", TkwFlatBtn::glGlyphRight, TkwFlatBtn::boHorizontal, {75, 25}, true, shortText, 0,
+         0, 63, 25, centre, {57, 4}},
+        {"right, long", TkwFlatBtn::glGlyphRight, TkwFlatBtn::boHorizontal, {75, 25}, true,
+         longText, 0, 0, 55, 25, Qt::AlignRight, {57, 4}},
+        // 60 x 50: glyph at 30 - 8 = 22 and 50 / 8 = 6 or 50 - 12 = 38; caption in the middle.
+        {"top", TkwFlatBtn::glGlyphTop, TkwFlatBtn::boHorizontal, {60, 50}, true, shortText, 0, 0,
+         60, 50, centre, {22, 6}},
+        {"bottom", TkwFlatBtn::glGlyphBottom, TkwFlatBtn::boHorizontal, {60, 50}, true, shortText,
+         0, 0, 60, 50, centre, {22, 38}},
+    };
+    for (const auto &c : cases) {
+        button->setGeometry(QRect(QPoint(10, 8), c.size));
+        button->setGlyphLayout(c.layout);
+        button->setButtonOrientation(c.orientation);
+        button->setGlyph(c.withGlyph ? QPixmap::fromImage(glyph) : QPixmap());
+        button->setCaption(c.caption);
+        const QImage image = Shot();
+        auto text = TextPixels(c.size, font, c.caption, c.x1, c.y1, c.x2, c.y2, c.align);
+        if (c.withGlyph) {
+            // The glyph is drawn over the caption, all but its key-coloured corner.
+            const QRect covered(c.glyphAt, QSize(16, 16));
+            std::erase_if(text, [&](const auto &p) {
+                return covered.contains(p.first, p.second) &&
+                       QPoint(p.first, p.second) != covered.bottomLeft();
+            });
+        }
+        EXPECT_EQ(PixelsOf(image, qRgb(0, 0, 0)), text) << c.name;
+        if (c.withGlyph) {
+            const QRect glyphBounds = Bounds(PixelsOf(image, kImages[0]));
+            EXPECT_EQ(glyphBounds, QRect(c.glyphAt, QSize(16, 16)) & image.rect()) << c.name;
+        }
+    }
+
+    // Pressed, the caption's rectangle loses 2 pixels at its left and top, and the glyph moves
+    // by (2, 2).
+    button->setGeometry(10, 8, 75, 25);
+    button->setGlyphLayout(TkwFlatBtn::glGlyphLeft);
+    button->setButtonOrientation(TkwFlatBtn::boHorizontal);
+    button->setCaption(shortText);
+    QTest::mousePress(Window(), Qt::LeftButton, {}, At(40, 12));
+    QImage image = Shot();
+    EXPECT_EQ(PixelsOf(image, qRgb(0, 0, 0)),
+              TextPixels({75, 25}, font, shortText, 13, 2, 75, 25, centre));
+    EXPECT_EQ(Bounds(PixelsOf(image, kImages[0])), QRect(11, 6, 16, 16));
+    QTest::mouseRelease(Window(), Qt::LeftButton, {}, At(40, 12));
+
+    // Disabled, the caption is engraved: light in its rectangle, dark one pixel up and left.
+    button->setGlyph(QPixmap());
+    button->setEnabled(false);
+    image = Shot();
+    const auto light = TextPixels({75, 25}, font, shortText, 11, 0, 75, 25, centre);
+    const auto dark = TextPixels({75, 25}, font, shortText, 10, -1, 74, 24, centre);
+    EXPECT_EQ(PixelsOf(image, kDark), dark);
+    std::set<std::pair<int, int>> lightShowing;
+    std::set_difference(light.begin(), light.end(), dark.begin(), dark.end(),
+                        std::inserter(lightShowing, lightShowing.end()));
+    EXPECT_EQ(PixelsOf(image, kLight), lightShowing);
+}
