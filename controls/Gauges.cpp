@@ -61,34 +61,42 @@ void DrawPie(QPainter &painter, const QRect &box, QPointF from, QPointF to)
     painter.drawPie(box, RoundEven(start * 16), RoundEven(span * 16));
 }
 
-// Whether the pie inside the box (left, top, right, bottom) whose arc runs counterclockwise from
-// the radial through `from` to the radial through `to` holds the pixel (x, y). Pixels and the
-// radials' points are taken at their centres; equal radials give the whole ellipse.
-bool InPie(int x, int y, const QRect &box, QPoint from, QPoint to)
-{
-    const double a = box.width() / 2.0;
-    const double b = box.height() / 2.0;
-    if (a <= 0 || b <= 0)
-        return false;
-    const double cx = box.left() + a;
-    const double cy = box.top() + b;
-    const double dx = x + 0.5 - cx;
-    const double dy = y + 0.5 - cy;
-    if ((dx / a) * (dx / a) + (dy / b) * (dy / b) > 1)
-        return false;
-    if (dx == 0 && dy == 0)
-        return true;
-    constexpr double kTurn = 2 * std::numbers::pi;
-    // Counterclockwise on screen from the start radial, within one turn.
-    const auto sweep = [&](double px, double py, double start) {
-        const double t = std::fmod(std::atan2(-py, px) - start, kTurn);
-        return t < 0 ? t + kTurn : t;
-    };
-    const double start = std::atan2(-(from.y() + 0.5 - cy), from.x() + 0.5 - cx);
-    const double span = sweep(to.x() + 0.5 - cx, to.y() + 0.5 - cy, start);
-    // A radial along the centre's own pixel row lies on that row exactly: keep the row.
-    return span == 0 || sweep(dx, dy, start) <= span + 1e-9;
-}
+// The pie inside the box (left, top, right, bottom) whose arc runs counterclockwise from the
+// radial through `from` to the radial through `to`, taken pixel by pixel. Pixels and the radials'
+// points are taken at their centres; equal radials give the whole ellipse.
+class PieShape {
+public:
+    PieShape(const QRect &box, QPoint from, QPoint to)
+        : a_(box.width() / 2.0), b_(box.height() / 2.0), cx_(box.left() + a_),
+          cy_(box.top() + b_), start_(Radial(from)), end_(Radial(to))
+    {
+    }
+
+    bool Holds(int x, int y) const
+    {
+        if (a_ <= 0 || b_ <= 0)
+            return false;
+        const QPointF p = Radial(QPoint(x, y));
+        if ((p.x() / a_) * (p.x() / a_) + (p.y() / b_) * (p.y() / b_) > 1)
+            return false;
+        // Turning counterclockwise from the start radial, the pixel comes before the end radial.
+        // A radial along the centre's own pixel row lies on that row exactly: keep the row.
+        const double sweep = Cross(start_, end_);
+        const bool afterStart = Cross(start_, p) >= 0;
+        const bool beforeEnd = Cross(p, end_) >= 0;
+        if (sweep == 0)
+            return QPointF::dotProduct(start_, end_) > 0 || afterStart; // a full or half turn
+        return sweep > 0 ? afterStart && beforeEnd : afterStart || beforeEnd;
+    }
+
+private:
+    // The direction from the centre to the pixel's centre, y pointing up.
+    QPointF Radial(QPoint pixel) const { return {pixel.x() + 0.5 - cx_, cy_ - (pixel.y() + 0.5)}; }
+    static double Cross(QPointF u, QPointF v) { return u.x() * v.y() - u.y() * v.x(); }
+
+    double a_, b_, cx_, cy_;
+    QPointF start_, end_;
+};
 
 } // namespace
 
@@ -303,8 +311,8 @@ void TGauge::drawKind(QImage &overlay) const
         const QRect box = Edges(left, top, w, 2 * h - 1);
         const QPoint from(left + w, bottom - 1);
         const QPoint to(left, bottom - 1);
-        const TPixelRings dial(
-            area, [&](int x, int y) { return InPie(x, y, box, from, to); }, 1);
+        const PieShape pie(box, from, to);
+        const TPixelRings dial(area, [&](int x, int y) { return pie.Holds(x, y); }, 1);
         dial.Fill(painter, 1, ToQColor(backColor_));
         dial.Fill(painter, 0, ToQColor(foreColor_));
         // The dial's base line; the end point is not drawn.

@@ -1,6 +1,7 @@
 #include "controls/PixelRings.h"
 
 #include <QPainter>
+#include <algorithm>
 
 TPixelRings::TPixelRings(const QRect &area, const PixelTest &holds, int depth)
     : area_(area), rings_(static_cast<size_t>(std::max(0, area.width() * area.height())), -1)
@@ -34,30 +35,28 @@ TPixelRings::TPixelRings(const QRect &area, const PixelTest &holds, int depth)
     }
 }
 
-int TPixelRings::Ring(int x, int y) const
-{
-    if (!area_.contains(x, y))
-        return -1;
-    return rings_[static_cast<size_t>((y - area_.top()) * area_.width() + x - area_.left())];
-}
-
 void TPixelRings::Fill(QPainter &painter, int ring, const QColor &colour,
                        const PixelTest &select) const
 {
-    const auto wanted = [&](int x, int y) {
-        return Ring(x, y) == ring && (!select || select(x, y));
-    };
+    const int w = area_.width();
+    if (w <= 0)
+        return;
     // A row's run at a time.
-    for (int y = area_.top(); y <= area_.bottom(); ++y) {
-        for (int x = area_.left(); x <= area_.right();) {
-            if (!wanted(x, y)) {
+    for (int y = 0; y < area_.height(); ++y) {
+        const int *row = rings_.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
+        const int top = area_.top() + y;
+        const auto wanted = [&](int x) {
+            return row[x] == ring && (!select || select(area_.left() + x, top));
+        };
+        for (int x = 0; x < w;) {
+            if (!wanted(x)) {
                 ++x;
                 continue;
             }
             const int start = x;
-            while (x <= area_.right() && wanted(x, y))
+            while (x < w && wanted(x))
                 ++x;
-            painter.fillRect(start, y, x - start, 1, colour);
+            painter.fillRect(area_.left() + start, top, x - start, 1, colour);
         }
     }
 }

@@ -15,19 +15,18 @@ class TPixelRings {
 public:
     using PixelTest = std::function<bool(int x, int y)>;
 
-    // The pixels of `area` for which `holds` is true, with rings counted up to `depth`. Pixels
-    // outside the area count as outside the shape.
+    // The pixels of `area` for which `holds` is true, with rings counted up to `depth`: ring 0
+    // holds the pixels that touch the outside by an edge, ring 1 those that touch ring 0, and
+    // so on; every pixel further in counts as ring `depth`. Pixels outside the area count as
+    // outside the shape.
     TPixelRings(const QRect &area, const PixelTest &holds, int depth);
 
-    // 0 for a pixel that touches the outside by an edge, 1 for one that touches ring 0, and so
-    // on; `depth` for every pixel further in; -1 outside the shape.
-    int Ring(int x, int y) const;
-
-    // Fills the pixels of one ring (the depth given at construction: the whole inside), only
-    // those that `select` accepts when it is given.
+    // Fills the pixels of one ring (ring `depth`: the whole inside), only those that `select`
+    // accepts when it is given.
     void Fill(QPainter &painter, int ring, const QColor &colour, const PixelTest &select = {}) const;
 
 private:
     QRect area_;
+    // Per pixel of the area, row by row: its ring, or -1 outside the shape.
     std::vector<int> rings_;
 };
