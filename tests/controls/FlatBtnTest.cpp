@@ -317,7 +317,8 @@ TEST_F(FlatBtnTest, PlainFrameInTheFlatLookLeavesTwoColumnsOnTheLeft)
     const QRgb blue = qRgb(0, 0, 255);
     for (int y = 0; y < 25; ++y)
         for (int x = 0; x < 75; ++x)
-            ASSERT_EQ(image.pixel(x, y), OnOutline(x, y, 2, 0, 75, 25) ? blue : kHost) << x << "," << y;
+            ASSERT_EQ(image.pixel(x, y), OnOutline(x, y, 2, 0, 75, 25) ? blue : kHost)
+                << x << "," << y;
 }
 
 namespace {
@@ -341,7 +342,9 @@ std::string FrameNesting(const QImage &image, QRgb innerRing)
     const int w = image.width();
     const int h = image.height();
     const auto colour = [&](int x, int y) { return image.pixel(x, y); };
-    const auto isOutline = [&](int x, int y) { return colour(x, y) == kLight || colour(x, y) == kDark; };
+    const auto isOutline = [&](int x, int y) {
+        return colour(x, y) == kLight || colour(x, y) == kDark;
+    };
     // The outside: host pixels reached from the edge of the picture.
     std::vector<char> outside(static_cast<size_t>(w * h), 0);
     std::vector<QPoint> stack;
@@ -356,7 +359,8 @@ std::string FrameNesting(const QImage &image, QRgb innerRing)
             colour(p.x(), p.y()) != kHost)
             continue;
         outside[static_cast<size_t>(p.y() * w + p.x())] = 1;
-        stack.insert(stack.end(), {p + QPoint(1, 0), p - QPoint(1, 0), p + QPoint(0, 1), p - QPoint(0, 1)});
+        stack.insert(stack.end(),
+                     {p + QPoint(1, 0), p - QPoint(1, 0), p + QPoint(0, 1), p - QPoint(0, 1)});
     }
     const auto out = [&](int x, int y) {
         return x < 0 || y < 0 || x >= w || y >= h || outside[static_cast<size_t>(y * w + x)];
@@ -365,7 +369,9 @@ std::string FrameNesting(const QImage &image, QRgb innerRing)
         return test(x - 1, y) || test(x + 1, y) || test(x, y - 1) || test(x, y + 1);
     };
     const auto inImage = [&](std::function<bool(int, int)> test) {
-        return [w, h, test](int x, int y) { return x >= 0 && y >= 0 && x < w && y < h && test(x, y); };
+        return [w, h, test](int x, int y) {
+            return x >= 0 && y >= 0 && x < w && y < h && test(x, y);
+        };
     };
     std::string problems;
     const auto report = [&](const char *what, int x, int y) {

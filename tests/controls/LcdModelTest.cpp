@@ -102,7 +102,8 @@ TEST_F(ShownDisplayTest, MouseAndResizeEventsReachTheirHandlers)
     });
     QObject::connect(lcd, &Lcd::OnMouseDown,
                      [&](Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y) {
-                         calls.push_back(at(button == Qt::LeftButton ? "down" : "other down", x, y));
+                         const char *what = button == Qt::LeftButton ? "down" : "other down";
+                         calls.push_back(at(what, x, y));
                      });
     QObject::connect(lcd, &Lcd::OnMouseUp,
                      [&](Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y) {

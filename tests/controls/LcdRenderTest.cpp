@@ -320,7 +320,8 @@ namespace {
 using Polygon = std::vector<QPoint>;
 
 // The elements of a 30 x 44 cell with isNormal, in cell coordinates, worked out from the
-// element table: stroke t = min(30, 44) / 6 = 5, h = 2.5, ux = 3.75, uy = 5.5. Lower-left, upper-left, top, upper-right, lower-right, bottom, middle.
+// element table: stroke t = min(30, 44) / 6 = 5, h = 2.5, ux = 3.75, uy = 5.5. Lower-left,
+// upper-left, top, upper-right, lower-right, bottom, middle.
 const std::vector<Polygon> kSegments30x44 = {
     {{3, 40}, {1, 35}, {3, 24}, {5, 22}, {8, 24}, {6, 35}},
     {{5, 21}, {3, 18}, {5, 8}, {7, 3}, {10, 8}, {8, 18}},
@@ -506,7 +507,8 @@ TEST(LcdPlacement, PointsTurnAboutTheCentreByTheRotationRule)
         {300, {{1, 32}, {105, -28}, {120, -2}, {16, 58}, {4, 38}, {7, 29}, {2, 32}, {39, 23}}},
         {900, {{45, 75}, {45, -45}, {75, -45}, {75, 75}, {52, 75}, {45, 68}, {45, 74}, {56, 38}}},
         {1234, {{81, 73}, {15, -27}, {40, -44}, {106, 56}, {87, 69}, {77, 67}, {80, 72}, {70, 36}}},
-        {-450, {{28, -38}, {113, 47}, {92, 68}, {7, -17}, {23, -33}, {33, -33}, {29, -37}, {46, -4}}},
+        {-450,
+         {{28, -38}, {113, 47}, {92, 68}, {7, -17}, {23, -33}, {33, -33}, {29, -37}, {46, -4}}},
     };
     for (const auto &c : cases) {
         std::vector<QPoint> turned = points;
