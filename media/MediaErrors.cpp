@@ -34,6 +34,7 @@ constexpr ErrorText errorTexts[] = {
     {MCIERR_TOO_MANY_DEVICES, "Too many media devices are open"},
     {MCIERR_NO_ELEMENT, "No sound file is loaded on the media device"},
     {MCIERR_CANNOT_RECORD, "The media device cannot record"},
+    {MCIERR_UNSUPPORTED_ENCODING, "The sound file is in an encoding the media system cannot decode"},
 };
 
 } // namespace

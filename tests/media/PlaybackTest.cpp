@@ -32,6 +32,12 @@ std::int64_t PatternFrame(float sample)
     return std::int64_t(std::lround(sample * 32768.0f)) - 1;
 }
 
+void PlayToEnd(TMediaPlayer &player)
+{
+    player.StartPlayback();
+    ASSERT_TRUE(WaitFor([&] { return player.DeviceMode() == 1; }));
+}
+
 class NoticeLog : public QObject {
 public:
     std::vector<unsigned> flags;
@@ -283,6 +289,76 @@ TEST(PlaybackTest, NoticesTellHowEachPlayEnded)
     EXPECT_EQ(mciSendCommand(id, MCI_PLAY, 0, nullptr), MCIERR_NULL_PARAMETER_BLOCK);
     ASSERT_EQ(mciSendCommand(id, MCI_CLOSE, MCI_WAIT, &stop), 0u);
     EXPECT_EQ(mciSendCommand(id, MCI_STATUS, MCI_STATUS_ITEM, &status), MCIERR_INVALID_DEVICE_ID);
+}
+
+// libsndfile cannot seek in these telephony encodings: rewinding starts the file again, and a
+// seek elsewhere decodes forward to its frame.
+TEST(PlaybackTest, EncodingsWithoutSeekingPlayWholeAtEveryRecording)
+{
+    FixtureDir dir;
+    for (int subtype : {SF_FORMAT_GSM610, SF_FORMAT_G721_32, SF_FORMAT_NMS_ADPCM_16}) {
+        const std::string wave = dir.Path("prompt" + std::to_string(subtype) + ".wav");
+        WriteWave(wave, 8000, 1, 4000, subtype); // 500 ms
+        std::vector<float> captured;
+        std::int32_t length = 0;
+        {
+            DiskCapture capture(dir.Path("out" + std::to_string(subtype) + ".raw"));
+            auto player = OpenPlayer(wave);
+            length = player->MediaLength();
+            for (int recording = 0; recording < 2; ++recording) {
+                player->SeekTo(0);
+                EXPECT_EQ(player->LastMciResult(), 0u) << subtype;
+                PlayToEnd(*player);
+                EXPECT_EQ(player->CurrentPosition(), length) << subtype;
+            }
+            player->SeekTo(300);
+            EXPECT_EQ(player->CurrentPosition(), 300) << subtype;
+            PlayToEnd(*player);
+            player->SeekTo(100);
+            EXPECT_EQ(player->CurrentPosition(), 100) << subtype;
+            PlayToEnd(*player);
+            player.reset();
+            captured = capture.Samples();
+        }
+        std::vector<float> sound = DecodeWithLibsndfile(wave);
+        sound.resize(std::size_t(length) * 8);
+        const std::vector<float> from100(sound.begin() + 800, sound.end());
+        const std::vector<float> from300(sound.begin() + 2400, sound.end());
+        EXPECT_EQ(Occurrences(captured, sound).size(), 2u) << subtype;
+        EXPECT_EQ(Occurrences(captured, from100).size(), 3u) << subtype;
+        EXPECT_EQ(Occurrences(captured, from300).size(), 4u) << subtype;
+    }
+}
+
+// 641 ms of GSM 6.10: 17 blocks, the last partly padding, and a pad byte after the data.
+TEST(PlaybackTest, GsmWaveEndsAtItsLastRealFrameWithoutNoise)
+{
+    FixtureDir dir;
+    const std::string wave = dir.Path("prompt.wav");
+    WriteWave(wave, 8000, 1, 5128, SF_FORMAT_GSM610);
+    for (const bool withFact : {true, false}) {
+        if (!withFact)
+            RemoveRiffChunks(wave, "fact");
+        const std::size_t frames = withFact ? 5128 : 17 * 320;
+        std::vector<float> captured;
+        {
+            DiskCapture capture(dir.Path(withFact ? "fact.raw" : "nofact.raw"));
+            auto player = OpenPlayer(wave);
+            EXPECT_EQ(player->MediaLength(), std::int32_t(frames / 8));
+            player->SeekTo(0);
+            PlayToEnd(*player);
+            EXPECT_EQ(player->CurrentPosition(), std::int32_t(frames / 8));
+            player.reset();
+            captured = capture.Samples();
+        }
+        std::vector<float> sound = DecodeWithLibsndfile(wave);
+        sound.resize(frames);
+        const std::vector<std::size_t> found = Occurrences(captured, sound);
+        ASSERT_EQ(found.size(), 1u) << "fact chunk " << withFact;
+        // After the sound the output carries silence only.
+        EXPECT_TRUE(std::all_of(captured.begin() + std::ptrdiff_t(found[0] + frames), captured.end(),
+                                [](float sample) { return sample == 0.0f; })) << "fact chunk " << withFact;
+    }
 }
 
 } // namespace
