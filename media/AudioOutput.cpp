@@ -4,8 +4,19 @@
 
 #include <SDL.h>
 
+MCIERROR AudioOutput::Supports(int rate, int channels)
+{
+    if (channels < 1 || channels > maxChannels)
+        return MCIERR_TOO_MANY_CHANNELS;
+    if (rate < minRate || rate > maxRate)
+        return MCIERR_UNSUPPORTED_RATE;
+    return MMSYSERR_NOERROR;
+}
+
 MCIERROR AudioOutput::Open(int rate, int channels, AudioSource &source, std::unique_ptr<AudioOutput> &output)
 {
+    if (const MCIERROR unsupported = Supports(rate, channels))
+        return unsupported;
     std::unique_ptr<AudioOutput> opened(new AudioOutput);
     if (!InitAudioSubsystem())
         return MCIERR_NO_OUTPUT_DEVICE;

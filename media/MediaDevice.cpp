@@ -27,6 +27,9 @@ MCIERROR MediaDevice::Open(MCIDEVICEID id, const std::string &path, std::optiona
     opened->channels_ = opened->decoder_->Channels();
     opened->frames_ = opened->decoder_->Frames();
     opened->end_ = opened->frames_;
+    result = AudioOutput::Supports(opened->rate_, opened->channels_);
+    if (result != MMSYSERR_NOERROR)
+        return result;
     result = AudioOutput::Open(opened->rate_, opened->channels_, *opened, opened->output_);
     if (result != MMSYSERR_NOERROR)
         return result;

@@ -244,6 +244,32 @@ TEST(OpeningTest, RejectedWaveFileIsClosedOnceAndLeaksNothing)
     EXPECT_EQ(OpenDescriptors(), before);
 }
 
+// Headers whose channel count or rate the output cannot take are refused when the file opens,
+// before anything plays; the limits themselves open.
+TEST(OpeningTest, SoundsTheOutputCannotPlayAreRefusedAtOpen)
+{
+    FixtureDir dir;
+    const std::string channels = "The sound has more channels than the sound output can play (at most 8)";
+    const std::string rate = "The sound's sample rate is outside what the sound output can play (1000 to 384000 Hz)";
+    struct Case {
+        int rate;
+        int channels;
+        std::string message;
+    };
+    const Case cases[] = {
+        {8000, 9, channels},    {8000, 256, channels}, {8000, 257, channels}, {8000, 1024, channels},
+        {8000, 8, "opened"},    {1000, 1, "opened"},   {384000, 2, "opened"},
+        {999, 1, rate},         {384001, 1, rate},     {1, 1, rate},
+    };
+    TMediaPlayer player;
+    for (const Case &c : cases) {
+        const std::string path = dir.Path(std::to_string(c.rate) + "x" + std::to_string(c.channels) + ".wav");
+        WriteWave(path, c.rate, c.channels, 10, SF_FORMAT_PCM_16);
+        EXPECT_EQ(OpenError(player, path), c.message) << c.rate << " Hz, " << c.channels << " channels";
+        EXPECT_EQ(player.IsOpen(), c.message == "opened");
+    }
+}
+
 TEST(OpeningTest, UnreadableFileRaises)
 {
     FixtureDir dir;
