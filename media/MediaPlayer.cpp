@@ -485,13 +485,13 @@ void TMediaPlayer::Eject()
 bool TMediaPlayer::event(QEvent *event)
 {
     if (event->type() == MciNotifyEvent::EventType()) {
-        HandleNotify();
+        HandleNotify(*static_cast<MciNotifyEvent *>(event));
         return true;
     }
     return QWidget::event(event);
 }
 
-void TMediaPlayer::HandleNotify()
+void TMediaPlayer::HandleNotify(const MciNotifyEvent &notice)
 {
     if (autoEnable_ && isOpen_ && DeviceMode() == modeStopped) {
         AddPlayableButtons();
@@ -499,6 +499,10 @@ void TMediaPlayer::HandleNotify()
         CopyAutoEnabled();
         update();
     }
+    // A play that failed on its way (a file cut short while it played) leaves its reason as the
+    // last error: the play command itself had succeeded.
+    if (notice.Flags() == MCI_NOTIFY_FAILURE && notice.Error() != 0 && notice.Device() == deviceNumber_)
+        lastMciResult_ = notice.Error();
     if (OnNotify)
         AtBoundary([this] { OnNotify(this); });
 }

@@ -3,6 +3,7 @@
 #include "base/Component.h"
 #include "base/Exception.h"
 #include "media/MciDefs.h"
+#include "media/MciNotify.h"
 
 #include <QPointer>
 #include <QRect>
@@ -189,7 +190,7 @@ private:
     int ButtonAt(const QPoint &point) const;
     void MoveFocus(int step);
     bool AtEnd();
-    void HandleNotify();
+    void HandleNotify(const MciNotifyEvent &notice);
     std::uint32_t StatusItem(std::uint32_t item, std::uint32_t flags = 0, std::uint32_t track = 0);
     TMPBtnType PerformAction(TMPBtnType button);
     TMPBtnType FireClick(TMPBtnType button);

@@ -11,6 +11,10 @@
 #include <sndfile.h>
 #include <unistd.h>
 
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -359,6 +363,100 @@ TEST(PlaybackTest, GsmWaveEndsAtItsLastRealFrameWithoutNoise)
         EXPECT_TRUE(std::all_of(captured.begin() + std::ptrdiff_t(found[0] + frames), captured.end(),
                                 [](float sample) { return sample == 0.0f; })) << "fact chunk " << withFact;
     }
+}
+
+// Where a wave file's data chunk begins, found by walking its chunks.
+std::size_t DataOffset(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (std::size_t pos = 12; pos + 8 <= bytes.size();) {
+        std::uint32_t size = 0;
+        std::memcpy(&size, bytes.data() + pos + 4, 4);
+        if (std::memcmp(bytes.data() + pos, "data", 4) == 0)
+            return pos + 8;
+        pos += 8 + size + (size & 1);
+    }
+    return 0;
+}
+
+// The player's view of the end of a play: the notice that comes with the device stopped, and the
+// last error then.
+struct EndWatch {
+    explicit EndWatch(TMediaPlayer &player) : player(player)
+    {
+        QCoreApplication::processEvents(); // notices of earlier commands
+        player.OnNotify = [this](QObject *) {
+            const MCIERROR error = this->player.LastMciResult();
+            const QString text = this->player.LastMciResultText();
+            if (this->player.DeviceMode() == 1) {
+                ++ends;
+                errorAtEnd = error;
+                errorTextAtEnd = text;
+            }
+        };
+    }
+    TMediaPlayer &player;
+    int ends = 0;
+    MCIERROR errorAtEnd = 0;
+    QString errorTextAtEnd;
+};
+
+// A file cut short on disk while it plays ends where its data ends, and the play fails with the
+// file reported as damaged: no silence stands in for the missing sound.
+TEST(PlaybackTest, FileCutShortWhilePlayingIsReportedDamagedAndEndsThere)
+{
+    FixtureDir dir;
+    const std::string wave = dir.Path("cut.wav");
+    WriteWave(wave, rate, 1, rate * 4, SF_FORMAT_PCM_16);
+    std::int64_t cut = 0;
+    std::vector<float> captured;
+    {
+        DiskCapture capture(dir.Path("out.raw"));
+        auto player = OpenPlayer(wave);
+        player->setTimeFormatCode(9); // samples: frames exactly
+        EndWatch watch(*player);
+        player->StartPlayback();
+        ASSERT_TRUE(WaitFor([&] { return player->CurrentPosition() > 0; }));
+        player->PauseOrResume(); // paused: the cut lands half a second ahead, wherever the play is
+        ASSERT_EQ(player->DeviceMode(), 5);
+        cut = player->CurrentPosition() + rate / 2;
+        ASSERT_LT(cut, rate * 4);
+        ASSERT_EQ(truncate(wave.c_str(), off_t(DataOffset(wave) + std::size_t(cut) * 2)), 0);
+        player->PauseOrResume();
+        ASSERT_TRUE(WaitFor([&] { return watch.ends > 0; }));
+        EXPECT_EQ(watch.errorAtEnd, MCIERR_DAMAGED_FILE);
+        EXPECT_EQ(watch.errorTextAtEnd, "The sound file is damaged or incomplete");
+        EXPECT_EQ(player->DeviceMode(), 1);
+        EXPECT_EQ(player->CurrentPosition(), cut);
+        // The sound now ends there, so a caller waiting for the end sees it.
+        EXPECT_EQ(player->MediaLength(), cut);
+        player.reset();
+        captured = capture.Samples();
+    }
+    EXPECT_EQ(SoundFrames(captured, 1), cut);
+}
+
+// A header that claims more data than the file holds is common (a writer that never came back to
+// fix it): the sound is the data there is, opens with that length, and plays to it without error.
+TEST(PlaybackTest, HeaderOverstatingTheDataPlaysTheDataThereIs)
+{
+    FixtureDir dir;
+    const std::string wave = dir.Path("over.wav");
+    WriteWave(wave, rate, 1, rate / 4, SF_FORMAT_PCM_16);
+    {
+        std::fstream file(wave, std::ios::in | std::ios::out | std::ios::binary);
+        const std::uint32_t claimed = rate * 2; // a second of data, twice the 250 ms there is
+        file.seekp(std::streamoff(DataOffset(wave) - 4));
+        file.write(reinterpret_cast<const char *>(&claimed), 4);
+    }
+    auto player = OpenPlayer(wave);
+    EndWatch watch(*player);
+    EXPECT_EQ(player->MediaLength(), 250);
+    player->StartPlayback();
+    ASSERT_TRUE(WaitFor([&] { return watch.ends > 0; }));
+    EXPECT_EQ(watch.errorAtEnd, 0u);
+    EXPECT_EQ(player->CurrentPosition(), 250);
 }
 
 } // namespace
