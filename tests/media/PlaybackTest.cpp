@@ -1,5 +1,7 @@
 #include "media/MciNotify.h"
 #include "media/MediaPlayer.h"
+#include "media/MidiDecoder.h"
+#include "media/SoundFile.h"
 #include "media/MediaSystem.h"
 #include "tests/media/MediaFixtures.h"
 
@@ -14,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -457,6 +460,70 @@ TEST(PlaybackTest, HeaderOverstatingTheDataPlaysTheDataThereIs)
     ASSERT_TRUE(WaitFor([&] { return watch.ends > 0; }));
     EXPECT_EQ(watch.errorAtEnd, 0u);
     EXPECT_EQ(player->CurrentPosition(), 250);
+}
+
+std::vector<std::uint8_t> HalfSecondSong(std::uint8_t program)
+{
+    return MidiFileBytes(0, 480, {MidiTrack({{0, {0xC0, program}}, {0, {0x90, 60, 100}}, {480, {0x80, 60, 0}}, EndOfTrack(0)})});
+}
+
+// The sound font is read at the first MIDI open of a run and kept: later opens do not read it.
+TEST(PlaybackTest, SoundFontIsReadOncePerRun)
+{
+    FixtureDir dir;
+    const std::string song = dir.Path("song.mid");
+    WriteBytes(song, HalfSecondSong(0));
+    const std::string font = dir.Path("font.sf2");
+    ASSERT_EQ(symlink(MidiDecoder::SoundFontPath(), font.c_str()), 0);
+    setenv("TAMBLO_SOUNDFONT", font.c_str(), 1);
+    OpenPlayer(song).reset();
+    ASSERT_EQ(unlink(font.c_str()), 0);
+    std::vector<float> captured;
+    {
+        DiskCapture capture(dir.Path("out.raw"));
+        std::unique_ptr<TMediaPlayer> player;
+        EXPECT_NO_THROW(player = OpenPlayer(song));
+        if (player) {
+            PlayToEnd(*player);
+            EXPECT_EQ(player->CurrentPosition(), 500);
+            player.reset();
+        }
+        captured = capture.Samples();
+    }
+    unsetenv("TAMBLO_SOUNDFONT");
+    EXPECT_GE(FirstSoundFrame(captured, 2), 0);
+}
+
+// Two songs render at the same time on two threads with the one font, each as it does alone.
+TEST(PlaybackTest, TwoMidiSongsRenderAtOnceAsEachDoesAlone)
+{
+    FixtureDir dir;
+    const std::string paths[2] = {dir.Path("piano.mid"), dir.Path("organ.mid")};
+    WriteBytes(paths[0], HalfSecondSong(0));
+    WriteBytes(paths[1], HalfSecondSong(19));
+    const auto render = [](const std::string &path, std::vector<float> &samples) {
+        std::unique_ptr<Decoder> decoder;
+        SoundKind kind = SoundKind::Wave;
+        if (OpenSoundFile(path, decoder, kind) != 0)
+            return;
+        samples.resize(std::size_t(decoder->Frames()) * 2);
+        // In output-sized pieces, with a seek back to the start halfway, as a second recording does.
+        for (int pass = 0; pass < 2; ++pass) {
+            decoder->Seek(0);
+            for (std::int64_t at = 0; at < decoder->Frames(); at += 256)
+                decoder->Read(samples.data() + at * 2, std::min<std::int64_t>(256, decoder->Frames() - at));
+        }
+    };
+    std::vector<float> alone[2], together[2];
+    render(paths[0], alone[0]);
+    render(paths[1], alone[1]);
+    ASSERT_GE(FirstSoundFrame(alone[0], 2), 0);
+    ASSERT_NE(alone[0], alone[1]);
+    std::thread other([&] { render(paths[1], together[1]); });
+    render(paths[0], together[0]);
+    other.join();
+    EXPECT_EQ(together[0], alone[0]);
+    EXPECT_EQ(together[1], alone[1]);
 }
 
 } // namespace
