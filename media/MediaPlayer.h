@@ -3,7 +3,6 @@
 #include "base/Component.h"
 #include "base/Exception.h"
 #include "media/MciDefs.h"
-#include "media/MciNotify.h"
 
 #include <QPointer>
 #include <QRect>
@@ -13,6 +12,8 @@
 #include <functional>
 
 #include <QMenu>
+
+class MciNotifyEvent;
 
 // Raised when a file cannot be opened and when a command needs an open device and there is none.
 class EMCIDeviceError : public Exception {
