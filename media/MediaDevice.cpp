@@ -292,8 +292,8 @@ void MediaDevice::Render(float *out, int frames)
     }
     const std::int64_t position = handed_;
     const std::int64_t wanted = std::min<std::int64_t>(frames, end_ - position);
-    const std::int64_t got = wanted > 0 ? std::max<std::int64_t>(decoder_->Read(out, wanted), -1) : 0;
-    const std::int64_t played = std::max<std::int64_t>(got, 0);
+    const std::int64_t got = wanted > 0 ? decoder_->Read(out, wanted) : 0;
+    const std::int64_t played = std::max<std::int64_t>(got, 0); // -1: the file no longer decodes
     std::fill(out + played * channels_, out + samples, 0.0f);
     if (awaitingSound_) {
         const std::size_t handed = std::size_t(played) * std::size_t(channels_);

@@ -668,7 +668,7 @@ void TMediaPlayer::FollowParent(const QSize &oldSize, const QSize &newSize)
         else if (!nearEdge)
             place += grown / 2;
     };
-    QRect bounds = geometry();
+    const QRect bounds = geometry();
     int x = bounds.x(), y = bounds.y(), width = bounds.width(), height = bounds.height();
     follow(anchors_ & akLeft, anchors_ & akRight, newSize.width() - oldSize.width(), x, width);
     follow(anchors_ & akTop, anchors_ & akBottom, newSize.height() - oldSize.height(), y, height);
