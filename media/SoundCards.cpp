@@ -9,14 +9,15 @@ void Silence(void *, Uint8 *stream, int length)
     SDL_memset(stream, 0, std::size_t(length));
 }
 
-// The default output is opened paused, so nothing is played, and closed at once.
+// The default output is opened paused, so nothing is played, and closed at once; a short buffer
+// keeps the wait of closing short.
 bool DefaultOutputOpens()
 {
     SDL_AudioSpec wanted{};
     wanted.freq = 44100;
     wanted.format = AUDIO_S16SYS;
     wanted.channels = 2;
-    wanted.samples = 256;
+    wanted.samples = 64;
     wanted.callback = &Silence;
     SDL_AudioSpec obtained{};
     const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, SDL_AUDIO_ALLOW_ANY_CHANGE);
