@@ -84,6 +84,52 @@ TEST_F(ComPortTest, SendTextPutsTheBytesOnTheWireAt9600)
     EXPECT_EQ(line.c_cflag & (CSIZE | PARENB | CSTOPB), static_cast<tcflag_t>(CS8));
 }
 
+TEST_F(ComPortTest, TheOpenLineIsRaw9600EightN1WithoutFlowControl)
+{
+    const termios cooked = pty.SlaveSettings();
+    ASSERT_TRUE(cooked.c_lflag & ICANON);
+    ASSERT_TRUE(cooked.c_oflag & OPOST);
+
+    port.setComNumber(5);
+    port.setOpen(true);
+    const termios line = pty.SlaveSettings();
+    EXPECT_EQ(cfgetospeed(&line), B9600);
+    EXPECT_EQ(cfgetispeed(&line), B9600);
+    EXPECT_EQ(line.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(line.c_cflag & (CREAD | CLOCAL), static_cast<tcflag_t>(CREAD | CLOCAL));
+    EXPECT_EQ(line.c_iflag & (IXON | IXOFF | IXANY | ICRNL | INLCR | IGNCR | ISTRIP | INPCK | PARMRK | BRKINT), 0u);
+    EXPECT_EQ(line.c_oflag & OPOST, 0u);
+    EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ECHONL | ISIG | IEXTEN), 0u);
+
+    // Line ends cross unchanged both ways, and nothing is echoed back to the device.
+    port.SendText("REC1\r\n");
+    EXPECT_EQ(pty.Read(6), "REC1\r\n");
+    pty.Write("OK\r\n");
+    ASSERT_TRUE(WaitFor([&] { return port.Dispatcher()->InputUsed() == 4; }));
+    std::uint8_t received[4] = {};
+    ASSERT_EQ(port.Dispatcher()->GetBlock(received, 4), 0);
+    EXPECT_EQ(std::string(received, received + 4), "OK\r\n");
+    EXPECT_EQ(pty.Drain(), "");
+}
+
+TEST_F(ComPortTest, EveryCommandSentBeforeACloseReachesTheFarEnd)
+{
+    constexpr int kRounds = 500;
+    port.setComNumber(5);
+    std::string received;
+    for (int round = 0; round < kRounds; ++round) {
+        port.SendText("REC\r\n");
+        port.setOpen(false);
+        received += pty.Read(5, 1000);
+    }
+    received += pty.Drain();
+    std::string expected;
+    for (int round = 0; round < kRounds; ++round)
+        expected += "REC\r\n";
+    EXPECT_EQ(received.size(), expected.size()) << "commands lost: " << (expected.size() - received.size()) / 5.0;
+    EXPECT_TRUE(received == expected);
+}
+
 TEST_F(ComPortTest, SendTextReturnsBeforeTheBytesLeave)
 {
     FakeDispatcher *fake = nullptr;
@@ -234,6 +280,44 @@ TEST_F(ComPortTest, FarEndThatStopsReadingHangsNeitherSendTextNorTheClose)
     port.setOpen(false);
     EXPECT_FALSE(port.Open());
     EXPECT_EQ(port.PortPhase(), ppClosed);
+}
+
+TEST_F(ComPortTest, ACloseThatCannotDrainDropsOnlyWhatItGaveUpOn)
+{
+    port.setComNumber(5);
+    port.setOpen(true);
+    // The far end reads nothing: fill the line towards it until it takes no more.
+    const int own = pty.slave;
+    fcntl(own, F_SETFL, fcntl(own, F_GETFL) | O_NONBLOCK);
+    const std::string chunk(512, 'f');
+    std::size_t filler = 0;
+    for (bool tookMore = true; tookMore;) {
+        tookMore = false;
+        ssize_t n;
+        while ((n = write(own, chunk.data(), chunk.size())) > 0) {
+            filler += static_cast<std::size_t>(n);
+            tookMore = true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_GT(filler, 0u);
+
+    port.SendText("REC\r\n");
+    Idle(100);
+    ASSERT_EQ(port.Dispatcher()->OutputUsed(), 5u);  // stuck in the ring
+
+    const auto start = std::chrono::steady_clock::now();
+    port.setOpen(false);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_FALSE(port.Open());
+    EXPECT_EQ(port.PortPhase(), ppClosed);
+    // The drain gives up after half a second without progress; far less than this bound.
+    EXPECT_LT(took, std::chrono::seconds(10));
+
+    // What the line had taken still arrives; only the command the close gave up on is gone.
+    const std::string arrived = pty.Drain(300);
+    EXPECT_EQ(arrived.size(), filler);
+    EXPECT_EQ(arrived.find_first_not_of('f'), std::string::npos);
 }
 
 TEST_F(ComPortTest, FarEndThatHangsUpMidStreamCrashesNothing)
@@ -531,7 +615,9 @@ TEST_F(ComPortTest, ADeviceHandedOverByATelephonyLineIsAdoptedWithItsSettings)
 
     const int handle = open(pty.SlaveName.c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GT(handle, 0);
+    // The line hands the device over raw, at its own speed.
     termios line = pty.SlaveSettings();
+    cfmakeraw(&line);
     cfsetspeed(&line, B4800);
     tcsetattr(pty.slave, TCSANOW, &line);
     port.setTapiHandle(static_cast<std::uint16_t>(handle));

@@ -1,6 +1,7 @@
 #include "serial/SystemErrors.h"
 #include "tests/serial/SerialTestSupport.h"
 
+#include <QScopeGuard>
 #include <fstream>
 #include <future>
 #include <gtest/gtest.h>
@@ -166,23 +167,27 @@ TEST_F(DeviceLayerTest, AnEventWaitReportsEachArrivalOnceAndEndsOnAMaskChange)
             return std::make_pair(result, events);
         });
     };
+    std::future<std::pair<int, std::uint32_t>> first, arrival, next, stopped;
+    // A failed check must not leave a wait behind for the futures to join for ever.
+    const auto endWaits = qScopeGuard([&] { device.Close(); });
+
     // The mask change itself ends the first wait; drain it.
-    auto first = wait();
+    first = wait();
     ASSERT_EQ(first.get().first, 0);
 
     pty.Write("a");
-    auto arrival = wait();
+    arrival = wait();
     ASSERT_EQ(arrival.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(arrival.get(), std::make_pair(0, EV_RXCHAR));
 
     // The byte stays unread: the next wait sleeps until something new happens.
-    auto next = wait();
+    next = wait();
     EXPECT_EQ(next.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
     pty.Write("b");
     ASSERT_EQ(next.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(next.get(), std::make_pair(0, EV_RXCHAR));
 
-    auto stopped = wait();
+    stopped = wait();
     EXPECT_EQ(stopped.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
     device.SetMask(0);
     ASSERT_EQ(stopped.wait_for(std::chrono::seconds(10)), std::future_status::ready);

@@ -112,7 +112,8 @@ TEST_F(DispatcherTest, FlushOutputAbandonsAPendingWriteAndEmptiesTheRing)
     EXPECT_EQ(d.Writes()[0], "REC\r\n");
 }
 
-TEST_F(DispatcherTest, QueuedOutputLeavesBeforeTheClosePurges)
+// Output the line has taken is never purged at the close: the driver may still be handing it on.
+TEST_F(DispatcherTest, QueuedOutputLeavesBeforeTheCloseAndIsNotPurged)
 {
     ASSERT_EQ(Open(), 0);
     d.HoldAfter(0);
@@ -124,9 +125,8 @@ TEST_F(DispatcherTest, QueuedOutputLeavesBeforeTheClosePurges)
     d.CloseLine();
     release.join();
     const std::vector<std::string> journal = d.Journal();
-    const auto written = std::find(journal.begin(), journal.end(), "write:REC\r\n");
-    ASSERT_NE(written, journal.end());
-    EXPECT_NE(std::find(written, journal.end(), "purge:5"), journal.end());
+    EXPECT_NE(std::find(journal.begin(), journal.end(), "write:REC\r\n"), journal.end());
+    EXPECT_EQ(std::find(journal.begin(), journal.end(), "purge:5"), journal.end());
 }
 
 TEST_F(DispatcherTest, ALineThatTakesNothingDoesNotHoldTheCloseUp)
@@ -136,6 +136,7 @@ TEST_F(DispatcherTest, ALineThatTakesNothingDoesNotHoldTheCloseUp)
     ASSERT_EQ(Write("REC\r\n"), 0);
     d.CloseLine();
     EXPECT_TRUE(d.Writes().empty());
+    EXPECT_EQ(d.RingCount(), 0u);
     EXPECT_EQ(d.ActiveThreads.load(), 0);
 }
 

@@ -70,17 +70,15 @@ private:
 };
 
 // A pseudo-terminal published as COMn: the far end (master) is the test's device. Like the
-// simulator it keeps a slave descriptor open, through which the line settings can be read.
+// simulator it keeps a slave descriptor open, through which the line settings can be read. The
+// line starts with the kernel's default (cooked) settings, so whatever raw mode the port has
+// is the port's own doing.
 class PtyPort {
 public:
     PtyPort(const PortsDirectory &ports, int n)
     {
         char name[256] = {};
-        termios raw{};
-        cfmakeraw(&raw);
-        raw.c_cflag |= CLOCAL | CREAD;
-        cfsetspeed(&raw, B9600);
-        openpty(&master, &slave, name, &raw, nullptr);
+        openpty(&master, &slave, name, nullptr, nullptr);
         fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
         SlaveName = name;
         LinkPath = ports.PortPath(n);
