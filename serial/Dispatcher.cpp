@@ -337,6 +337,7 @@ int TBaseDispatcher::OpenLine(const std::string &deviceName, std::uint32_t baud,
 
     {
         std::lock_guard output(OutputLock);
+        OutputOpen = true;
         OutRing.assign(outSize, 0);
         OutSize = outSize;
         OutHead = OutTail = 0;
@@ -460,6 +461,7 @@ void TBaseDispatcher::ReleaseBuffers()
         StopThreads();
     {
         std::lock_guard output(OutputLock);
+        OutputOpen = false;
         OutRing.clear();
         OutRing.shrink_to_fit();
         OutHead = OutTail = 0;
@@ -800,7 +802,7 @@ int TBaseDispatcher::WriteBlock(const std::uint8_t *data, std::size_t count)
     int result = 0;
     {
         std::lock_guard output(OutputLock);
-        if (OutRing.empty())
+        if (!OutputOpen)
             return kCommNotOpen;
         // Nothing queued now could ever leave.
         if (DeviceGone.load())

@@ -267,6 +267,8 @@ public:
 
     // Guarded by OutputLock.
     std::recursive_mutex OutputLock;
+    // Between the open and the release of the buffers; the ring may have no room at all.
+    bool OutputOpen = false;
     std::vector<std::uint8_t> OutRing;
     std::uint32_t OutSize = 0;
     std::uint32_t OutHead = 0;

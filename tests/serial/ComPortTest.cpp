@@ -169,6 +169,16 @@ TEST_F(ComPortTest, AStringLongerThanTheFreeRoomRaisesAndQueuesNothing)
     EXPECT_EQ(Bytes(fake->Writes()), "0123456789abcdef");
 }
 
+TEST_F(ComPortTest, AnOutputRingWithoutRoomRefusesEveryCommandAsTooLong)
+{
+    port.setComNumber(5);
+    port.setOutSize(0);
+    ExpectRaises<EOutputBufferTooSmall>([&] { port.SendText("REC1\r\n"); }, "Output buffer too small for block");
+    EXPECT_TRUE(port.Open());
+    port.SendText("");
+    EXPECT_EQ(pty.Drain(), "");
+}
+
 TEST_F(ComPortTest, AMissingPortRaisesBadIdAndIsRetriedWithoutADialog)
 {
     ModalWatcher<TComSelectForm> watcher([](TComSelectForm *form) { form->done(TComSelectForm::mrAbort); });
@@ -494,6 +504,29 @@ TEST_F(ComPortTest, LogDumpListsTheEvents)
     EXPECT_EQ(port.Logging(), tlOff);
 }
 
+TEST_F(ComPortTest, DumpsRefuseToWriteThroughALink)
+{
+    const std::string target = ports.Path() + "/precious.txt";
+    std::ofstream(target) << "keep me";
+    const std::string traceLink = ports.Path() + "/SERIAL.TRC";
+    const std::string logLink = ports.Path() + "/SERIAL.LOG";
+    ASSERT_EQ(symlink(target.c_str(), traceLink.c_str()), 0);
+    ASSERT_EQ(symlink(target.c_str(), logLink.c_str()), 0);
+    port.setTraceName(traceLink);
+    port.setLogName(logLink);
+    port.setComNumber(5);
+    port.setTracing(tlOn);
+    port.setLogging(tlOn);
+    port.SendText("REC1\r\n");
+    ExpectRaises<EInOutError>([&] { port.setTracing(tlDump); }, "File access denied");
+    port.setTracing(tlOn);
+    ExpectRaises<EInOutError>([&] { port.setTracing(tlAppend); }, "File access denied");
+    ExpectRaises<EInOutError>([&] { port.setLogging(tlDump); }, "File access denied");
+    EXPECT_EQ(ReadFile(target), "keep me");
+    EXPECT_EQ(port.Tracing(), tlOff);
+    EXPECT_EQ(port.Logging(), tlOff);
+}
+
 TEST_F(ComPortTest, AnUnwritableTraceStillLetsThePortClose)
 {
     port.setTraceName(ports.Path() + "/no/such/dir/SERIAL.TRC");
@@ -570,6 +603,48 @@ TEST_F(ComPortTest, FixedPropertiesAndDefaults)
     EXPECT_TRUE(fresh.DTR());
     EXPECT_TRUE(fresh.RTS());
     EXPECT_EQ(fresh.property("Baud").toInt(), 19200);
+}
+
+TEST_F(ComPortTest, EveryPublishedSettingCanComeFromAStoredDescription)
+{
+    for (const char *name : {"DeviceLayer", "ComNumber", "Baud", "PromptForPort", "Parity", "DataBits", "StopBits",
+                             "InSize", "OutSize", "AutoOpen", "Open", "DTR", "RTS", "HWFlowOptions", "SWFlowOptions",
+                             "XOnChar", "XOffChar", "BufferFull", "BufferResume", "Tracing", "TraceSize", "TraceName",
+                             "TraceHex", "TraceAllHex", "Logging", "LogSize", "LogName", "LogHex", "LogAllHex",
+                             "UseMSRShadow", "UseEventWord", "CommNotificationLevel", "TapiMode", "RS485Mode"})
+        EXPECT_TRUE(port.metaObject()->property(port.metaObject()->indexOfProperty(name)).isWritable()) << name;
+
+    // As a form description gives them: texts for sets and names, numbers for characters.
+    EXPECT_TRUE(port.setProperty("HWFlowOptions", QStringLiteral("hwfUseDTR|hwfRequireDSR")));
+    EXPECT_EQ(port.HWFlowOptions(), (THWFlowOptionSet{hwfUseDTR, hwfRequireDSR}));
+    EXPECT_EQ(port.BufferFull(), 3686);  // the setter ran
+    EXPECT_EQ(port.property("HWFlowOptions").toString().toStdString(), "hwfUseDTR|hwfRequireDSR");
+    EXPECT_TRUE(port.setProperty("HWFlowOptions", QStringLiteral("[hwfRequireCTS]")));
+    EXPECT_EQ(port.HWFlowOptions(), THWFlowOptionSet{hwfRequireCTS});
+    EXPECT_TRUE(port.setProperty("HWFlowOptions", 2));
+    EXPECT_EQ(port.HWFlowOptions(), THWFlowOptionSet{hwfUseRTS});
+    EXPECT_FALSE(port.setProperty("HWFlowOptions", QStringLiteral("hwfUseRTS|hwfNoSuchOption")));
+    EXPECT_EQ(port.HWFlowOptions(), THWFlowOptionSet{hwfUseRTS});
+    EXPECT_TRUE(port.setProperty("HWFlowOptions", QString()));
+    EXPECT_EQ(port.HWFlowOptions(), THWFlowOptionSet{});
+
+    EXPECT_TRUE(port.setProperty("XOnChar", 65));
+    EXPECT_TRUE(port.setProperty("XOffChar", 66));
+    EXPECT_TRUE(port.setProperty("TraceName", QStringLiteral("line.trc")));
+    EXPECT_TRUE(port.setProperty("LogName", QStringLiteral("line.log")));
+    EXPECT_EQ(port.XOnChar(), 'A');
+    EXPECT_EQ(port.XOffChar(), 'B');
+    EXPECT_EQ(port.TraceName(), "line.trc");
+    EXPECT_EQ(port.LogName(), "line.log");
+    EXPECT_EQ(port.property("TraceName").toString().toStdString(), "line.trc");
+
+    // They reach the line like any setting.
+    port.setSWFlowOptions(swfTransmit);
+    port.setComNumber(5);
+    port.setOpen(true);
+    EXPECT_EQ(pty.SlaveSettings().c_cc[VSTART], 'A');
+    EXPECT_TRUE(port.setProperty("XOffChar", 67));
+    EXPECT_EQ(pty.SlaveSettings().c_cc[VSTOP], 'C');
 }
 
 TEST_F(ComPortTest, APortSetOpenWhileLoadingOpensWhenLoadingEnds)
@@ -669,6 +744,21 @@ TEST(ComSelectForm, LayoutCaptionsAndKeys)
     result = form.ShowModal();
     EXPECT_EQ(result, TComSelectForm::mrOk);
     ExpectRaises<EConvertError>([&] { form.SelectedComNumber(); }, "'' is not a valid integer value");
+}
+
+TEST(ComSelectForm, EachLabelShowsItsWholeText)
+{
+    PortsDirectory ports;
+    TComSelectForm form;
+    for (const char *name : {"Label1", "Label2"}) {
+        const QLabel *label = form.findChild<QLabel *>(name);
+        ASSERT_NE(label, nullptr);
+        // The font asked for is really there, not replaced by a wider one.
+        EXPECT_EQ(QFontInfo(label->font()).family().toStdString(), label->font().family().toStdString()) << name;
+        const QFontMetrics metrics(label->font());
+        EXPECT_LE(metrics.horizontalAdvance(label->text()), label->width()) << name;
+        EXPECT_LE(metrics.height(), label->height()) << name;
+    }
 }
 
 TEST(ComSelectForm, OkWithoutAnyPortLeavesThePortClosed)

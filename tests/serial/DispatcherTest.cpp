@@ -49,6 +49,15 @@ TEST_F(DispatcherTest, AWriteOfExactlyTheFreeRoomFillsTheRingAndOneMoreByteIsRef
     EXPECT_EQ(Bytes(d.Writes()), "0123456789abcdef");
 }
 
+TEST_F(DispatcherTest, ARingWithoutRoomRefusesEveryWriteUntilTheClose)
+{
+    ASSERT_EQ(Open(0), 0);
+    EXPECT_EQ(Write("x"), -3006);
+    EXPECT_EQ(Write(""), 0);
+    d.CloseLine();
+    EXPECT_EQ(Write("x"), -2007);
+}
+
 TEST_F(DispatcherTest, MoreThanTheFreeRoomQueuesNothing)
 {
     ASSERT_EQ(Open(16), 0);
