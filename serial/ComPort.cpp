@@ -346,6 +346,9 @@ void TCustomComPort::RequestPortNumber()
         return;
     if (!promptForPort_)
         throw ENoPortSelected(kNoPortSelected);
+    // A ports folder that does not exist would only show an empty list: say what is wrong.
+    if (const int error = CheckPortsDirectory())
+        RaiseOnError(*this, -error);
     TComSelectForm form;
     if (form.ShowModal() != TComSelectForm::mrOk)
         throw ENoPortSelected(kNoPortSelected);

@@ -1,6 +1,7 @@
 #include "serial/ComPort.h"
 #include "serial/SelectPort.h"
 #include "serial/SerialErrors.h"
+#include "serial/SystemErrors.h"
 #include "tests/serial/SerialTestSupport.h"
 
 #include <QComboBox>
@@ -58,6 +59,17 @@ void Choose(TComSelectForm *form, const QString &entry)
     form->PortsComboBox()->setCurrentIndex(form->PortsComboBox()->findText(entry));
     Click(Button(form, "OkBtn"));
 }
+
+// A device layer whose open fails with the given system error.
+class RefusingDispatcher : public FakeDispatcher {
+public:
+    RefusingDispatcher(TCustomComPort *owner, int error) : FakeDispatcher(owner), error_(error) {}
+    int DeviceOpen(const std::string &, std::uint32_t, std::uint32_t) override { return -1; }
+    int LastSystemError() const override { return error_; }
+
+private:
+    int error_;
+};
 
 class ComPortTest : public ::testing::Test {
 protected:
@@ -198,6 +210,79 @@ TEST_F(ComPortTest, APortHeldByAnotherProgramRaisesAlreadyOpen)
     ASSERT_TRUE(holder.Holding());
     port.setComNumber(5);
     ExpectRaises<EAlreadyOpen>([&] { port.SendText("REC1\r\n"); }, "ie_Open - device already open");
+    EXPECT_FALSE(port.Open());
+}
+
+TEST_F(ComPortTest, APortInAnotherProgramsExclusiveModeIsListedRefusedAndLeftInThatMode)
+{
+    PortHolder holder(pty.LinkPath, PortHolder::ByExclusiveMode);
+    ASSERT_TRUE(holder.Holding());
+    std::vector<std::string> listed;
+    ModalWatcher<TComSelectForm> watcher([&](TComSelectForm *form) {
+        listed = Entries(form);
+        Choose(form, "COM5");
+    });
+    ExpectRaises<EAlreadyOpen>([&] { port.SendText("REC1\r\n"); }, "ie_Open - device already open");
+    EXPECT_EQ(listed, std::vector<std::string>{"COM5"});
+    EXPECT_FALSE(port.Open());
+    EXPECT_TRUE(InExclusiveMode(pty.slave));
+    EXPECT_EQ(pty.Drain(), "");
+}
+
+TEST_F(ComPortTest, OpenFailuresSayWhatIsWrong)
+{
+    struct Case {
+        int systemError;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {SystemError::FileNotFound, "ie_BadId - Specified comport doesn't exist"},
+        {SystemError::PathNotFound, "ie_BadId - Specified comport doesn't exist"},
+        {SystemError::AccessDenied, "ie_Open - device already open"},
+        {SystemError::InvalidAccess, "Permission denied: this user may not open the serial port (add the user to "
+                                     "the dialout group and log in again)"},
+        {SystemError::BadUnit, "Not a serial device"},
+    };
+    port.setComNumber(5);
+    for (const Case &c : cases) {
+        port.setDispatcherFactory([&](TCustomComPort &owner) { return std::make_unique<RefusingDispatcher>(&owner, c.systemError); });
+        try {
+            port.SendText("REC1\r\n");
+            ADD_FAILURE() << "nothing raised for " << c.systemError;
+        } catch (const Exception &error) {
+            EXPECT_EQ(error.Message(), c.message) << c.systemError;
+            if (c.systemError == SystemError::InvalidAccess || c.systemError == SystemError::BadUnit) {
+                const auto *io = dynamic_cast<const EInOutError *>(&error);
+                ASSERT_NE(io, nullptr);
+                EXPECT_EQ(io->ErrorCode, c.systemError);
+            }
+        }
+        EXPECT_FALSE(port.Open());
+    }
+}
+
+TEST_F(ComPortTest, APathThatIsNoSerialDeviceSaysSo)
+{
+    mkdir(ports.PortPath(7).c_str(), 0755);
+    std::ofstream(ports.PortPath(8)) << "not a tty";
+    for (std::uint16_t n : {7, 8}) {
+        port.setComNumber(n);
+        ExpectRaises<EInOutError>([&] { port.SendText("REC1\r\n"); }, "Not a serial device");
+        EXPECT_FALSE(port.Open());
+    }
+}
+
+TEST_F(ComPortTest, AMistypedPortsVariableIsReportedInsteadOfAnEmptyDialog)
+{
+    const std::string typo = ports.Path() + "/no-such-folder";
+    setenv("TAMBLO_PORTS", typo.c_str(), 1);
+    ModalWatcher<TComSelectForm> watcher([](TComSelectForm *form) { form->done(TComSelectForm::mrAbort); });
+    const std::string message = "TAMBLO_PORTS does not name a directory: \"" + typo + "\"";
+    ExpectRaises<EInOutError>([&] { port.SendText("REC1\r\n"); }, message);
+    EXPECT_EQ(watcher.Shown, 0);
+    EXPECT_EQ(port.ComNumber(), 0);
+    port.setComNumber(1);
+    ExpectRaises<EInOutError>([&] { port.SendText("REC1\r\n"); }, message);
     EXPECT_FALSE(port.Open());
 }
 
