@@ -14,7 +14,7 @@ struct Pair {
 
 // errno -> system error. Several errno values share a system error; the first row of each
 // system error is the errno whose words describe it.
-constexpr std::array<Pair, 28> kPairs{{
+constexpr std::array<Pair, 27> kPairs{{
     {ENOENT, SystemError::FileNotFound},
     {ENXIO, SystemError::FileNotFound},
     {ENODEV, SystemError::FileNotFound},
@@ -22,7 +22,6 @@ constexpr std::array<Pair, 28> kPairs{{
     {ENOTDIR, SystemError::PathNotFound},
     {ENAMETOOLONG, SystemError::PathNotFound},
     {ELOOP, SystemError::PathNotFound},
-    {EISDIR, SystemError::BadUnit},
     {EMFILE, SystemError::TooManyOpenFiles},
     {ENFILE, SystemError::TooManyOpenFiles},
     {EACCES, SystemError::AccessDenied},
