@@ -384,17 +384,7 @@ TEST_F(ComPortTest, ACloseThatCannotDrainDropsOnlyWhatItGaveUpOn)
     // The far end reads nothing: fill the line towards it until it takes no more.
     const int own = pty.slave;
     fcntl(own, F_SETFL, fcntl(own, F_GETFL) | O_NONBLOCK);
-    const std::string chunk(512, 'f');
-    std::size_t filler = 0;
-    for (bool tookMore = true; tookMore;) {
-        tookMore = false;
-        ssize_t n;
-        while ((n = write(own, chunk.data(), chunk.size())) > 0) {
-            filler += static_cast<std::size_t>(n);
-            tookMore = true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    const std::size_t filler = FillLine([own](const char *data, std::size_t count) { return write(own, data, count); });
     ASSERT_GT(filler, 0u);
 
     port.SendText("REC\r\n");
@@ -410,7 +400,8 @@ TEST_F(ComPortTest, ACloseThatCannotDrainDropsOnlyWhatItGaveUpOn)
     EXPECT_LT(took, std::chrono::seconds(10));
 
     // What the line had taken still arrives; only the command the close gave up on is gone.
-    const std::string arrived = pty.Drain(300);
+    std::string arrived = pty.Read(filler);
+    arrived += pty.Drain();
     EXPECT_EQ(arrived.size(), filler);
     EXPECT_EQ(arrived.find_first_not_of('f'), std::string::npos);
 }

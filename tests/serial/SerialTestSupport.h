@@ -239,6 +239,27 @@ inline void WriteText(const std::string &path, const std::string &text)
     close(fd);
 }
 
+// Fills the line towards a far end that reads nothing, through write (the count taken, 0 or
+// less for none), until it has taken nothing for two looks in a row: a pseudo-terminal moves
+// bytes along a while after it refused a write, and has room again then. Returns the count.
+template <typename Write>
+std::size_t FillLine(Write write, char filler = 'f')
+{
+    const std::string chunk(512, filler);
+    std::size_t taken = 0;
+    for (int quiet = 0; quiet < 2;) {
+        long n;
+        bool tookMore = false;
+        while ((n = write(chunk.data(), chunk.size())) > 0) {
+            taken += static_cast<std::size_t>(n);
+            tookMore = true;
+        }
+        quiet = tookMore ? 0 : quiet + 1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return taken;
+}
+
 // A process that runs, doing nothing, while this object exists.
 class RunningProcess {
 public:
