@@ -4,6 +4,7 @@
 #include "base/ExceptionSink.h"
 #include "serial/SelectPort.h"
 #include "serial/SerialErrors.h"
+#include "serial/SystemErrors.h"
 
 #include <QMetaEnum>
 #include <QRegularExpression>
@@ -13,17 +14,6 @@
 #include <exception>
 
 namespace {
-
-constexpr int kAccessDenied = -5;
-constexpr int kFileNotFound = -2;
-constexpr int kPathNotFound = -3;
-constexpr int kBadId = -2001;
-constexpr int kCommNotOpen = -2007;
-constexpr int kAlreadyOpen = -2008;
-constexpr int kNoPortSelected = -2011;
-constexpr int kNotOpenedByTapi = -2012;
-constexpr int kNullApi = -3001;
-constexpr int kPutBlockFail = -3004;
 
 constexpr std::uint32_t kMaxTraceSize = 4'000'000;
 constexpr std::uint32_t kMaxLogSize = 16'000'000;
@@ -172,8 +162,8 @@ TBaseDispatcher &TCustomComPort::RequireDispatcher()
 {
     TBaseDispatcher *dispatcher = AcquireDispatcher();
     if (!dispatcher) {
-        RaiseOnError(*this, kCommNotOpen);
-        throw ECommNotOpen(kCommNotOpen);
+        RaiseOnError(*this, SerialResult::CommNotOpen);
+        throw ECommNotOpen(SerialResult::CommNotOpen);
     }
     return *dispatcher;
 }
@@ -184,13 +174,13 @@ void TCustomComPort::SendText(const std::string &text)
         return;
     TBaseDispatcher *dispatcher = AcquireDispatcher();
     if (!dispatcher) {
-        RaiseOnError(*this, kCommNotOpen);
+        RaiseOnError(*this, SerialResult::CommNotOpen);
         return;
     }
     const int result = dispatcher->WriteBlock(reinterpret_cast<const std::uint8_t *>(text.data()), text.size());
     // A device that has gone away is closed, so that the next command opens it afresh (or says
     // that it is missing) instead of failing on the dead one for the rest of the run.
-    if (result == kPutBlockFail && dispatcher->DeviceGone.load())
+    if (result == SerialResult::PutBlockFail && dispatcher->DeviceGone.load())
         ClosePort();
     RaiseOnError(*this, result);
 }
@@ -345,13 +335,13 @@ void TCustomComPort::RequestPortNumber()
     if (comNumber_ != 0)
         return;
     if (!promptForPort_)
-        throw ENoPortSelected(kNoPortSelected);
+        throw ENoPortSelected(SerialResult::NoPortSelected);
     // A ports folder that does not exist would only show an empty list: say what is wrong.
     if (const int error = CheckPortsDirectory())
         RaiseOnError(*this, -error);
     TComSelectForm form;
     if (form.ShowModal() != TComSelectForm::mrOk)
-        throw ENoPortSelected(kNoPortSelected);
+        throw ENoPortSelected(SerialResult::NoPortSelected);
     setComNumber(static_cast<std::uint16_t>(form.SelectedComNumber()));
 }
 
@@ -360,7 +350,7 @@ std::unique_ptr<TBaseDispatcher> TCustomComPort::CreateDispatcher()
     if (dispatcherFactory_)
         return dispatcherFactory_(*this);
     if (deviceLayer_ != dlWin32)
-        throw ENullApi(kNullApi);
+        throw ENullApi(SerialResult::NullApi);
     if (tapiMode_ == tmOn)
         return std::make_unique<TTapi32Dispatcher>(this, tapiHandle_);
     return std::make_unique<TWin32Dispatcher>(this);
@@ -374,10 +364,10 @@ void TCustomComPort::InitDispatcher()
                                                            (hwFlowOptions_.Contains(hwfUseRTS) ? 0x20 : 0));
     int result = dispatcher_->OpenLine(name, static_cast<std::uint32_t>(baud_), parity_, dataBits_, stopBits_,
                                        inSize_, outSize_, options);
-    if (result == kAccessDenied)
-        result = kAlreadyOpen;
-    else if (result == kFileNotFound || result == kPathNotFound)
-        result = kBadId;
+    if (result == -SystemError::AccessDenied)
+        result = SerialResult::AlreadyOpen;
+    else if (result == -SystemError::FileNotFound || result == -SystemError::PathNotFound)
+        result = SerialResult::BadId;
     if (result != 0)
         RaiseOnError(*this, result);
 }
@@ -391,7 +381,7 @@ void TCustomComPort::OpenNow()
     try {
         if (tapiMode_ == tmOn) {
             if (tapiHandle_ == 0)
-                throw ENotOpenedByTapi(kNotOpenedByTapi);
+                throw ENotOpenedByTapi(SerialResult::NotOpenedByTapi);
             std::uint32_t baud = 0;
             int parity = 0;
             int dataBits = 0;

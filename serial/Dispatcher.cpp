@@ -21,20 +21,6 @@
 
 namespace {
 
-// Result codes of the library.
-constexpr int kBadArgument = -1002;
-constexpr int kCommNotOpen = -2007;
-constexpr int kPutBlockFail = -3004;
-constexpr int kGetBlockFail = -3005;
-constexpr int kOutputBufferTooSmall = -3006;
-constexpr int kTracingNotEnabled = -3008;
-constexpr int kLoggingNotEnabled = -3009;
-constexpr int kBaseAddressNotSet = -3010;
-constexpr int kNoMoreTriggers = -5001;
-constexpr int kTriggerTooLong = -5002;
-constexpr int kBadTriggerHandle = -5003;
-constexpr int kNoMemory = -8;
-
 // This system drives RS-485 direction by the driver's RTS toggle, never by hand.
 constexpr bool kNTFamily = true;
 
@@ -319,7 +305,7 @@ int TBaseDispatcher::OpenLine(const std::string &deviceName, std::uint32_t baud,
     }
     if (!CreateSignals()) {
         CloseLine();
-        return kNoMemory;
+        return -SystemError::NotEnoughMemory;
     }
 
     const int handle = DeviceOpen(deviceName, inSize, outSize);
@@ -673,7 +659,7 @@ int TBaseDispatcher::SetQueueSizes(std::uint32_t inSize, std::uint32_t outSize)
 int TBaseDispatcher::SetHardwareFlow(std::uint32_t full, std::uint32_t resume, int options)
 {
     if (full < resume || InSize < full)
-        return kBadArgument;
+        return SerialResult::BadArgument;
     std::lock_guard guard(GeneralLock);
     DeviceGetState(Line);
     Line.fOutxCtsFlow = false;
@@ -710,7 +696,7 @@ int TBaseDispatcher::SetHardwareFlow(std::uint32_t full, std::uint32_t resume, i
 int TBaseDispatcher::SetSoftwareFlow(std::uint32_t full, std::uint32_t resume, int options)
 {
     if (full < resume || InSize < full)
-        return kBadArgument;
+        return SerialResult::BadArgument;
     std::lock_guard guard(GeneralLock);
     DeviceGetState(Line);
     if (options & 2) {
@@ -752,7 +738,7 @@ int TBaseDispatcher::DriveDTR(bool on)
         return 1;
     const int result = DeviceEscape(on ? SETDTR : CLRDTR);
     DTRLevel.store(on);
-    return result < 0 ? kBadArgument : result;
+    return result < 0 ? SerialResult::BadArgument : result;
 }
 
 int TBaseDispatcher::DriveRTS(bool on)
@@ -761,7 +747,7 @@ int TBaseDispatcher::DriveRTS(bool on)
         return 1;
     const int result = DeviceEscape(on ? SETRTS : CLRRTS);
     RTSLevel.store(on);
-    return result < 0 ? kBadArgument : result;
+    return result < 0 ? SerialResult::BadArgument : result;
 }
 
 void TBaseDispatcher::SetRS485(bool on)
@@ -803,24 +789,24 @@ int TBaseDispatcher::WriteBlock(const std::uint8_t *data, std::size_t count)
     {
         std::lock_guard output(OutputLock);
         if (!OutputOpen)
-            return kCommNotOpen;
+            return SerialResult::CommNotOpen;
         // Nothing queued now could ever leave.
         if (DeviceGone.load())
-            return kPutBlockFail;
+            return SerialResult::PutBlockFail;
         // Errors accumulate until LineErrorCode reads them, so a write does not hide them.
         LineErrors.fetch_or(DeviceStatus(Status) & 31);
         const std::uint32_t freeRoom = OutSize - RingUsed();
         if (count > freeRoom)
-            return kOutputBufferTooSmall;
+            return SerialResult::OutputBufferTooSmall;
         // Direction control by hand needs the legacy base address, which this system lacks.
         if (RS485.load() && !kNTFamily)
-            return kBaseAddressNotSet;
+            return SerialResult::BaseAddressNotSet;
         if (count == freeRoom)
             OutFull = true;
         const int queued = DeviceQueueWrite(data, count);
         if (queued <= 0) {
             DeviceStatus(Status);
-            result = kPutBlockFail;
+            result = SerialResult::PutBlockFail;
         }
         OutputSent.store(true);
     }
@@ -1002,9 +988,9 @@ int TBaseDispatcher::GetBlock(std::uint8_t *buffer, std::size_t count)
 {
     std::lock_guard input(InputLock);
     if (InRing.empty())
-        return kCommNotOpen;
+        return SerialResult::CommNotOpen;
     if (count > InputUsed())
-        return kGetBlockFail;
+        return SerialResult::GetBlockFail;
     const std::uint32_t start = (InTail + (InAvailNotify ? ConsumedCount : 0)) % InRingSize;
     for (std::size_t i = 0; i < count; ++i)
         buffer[i] = InRing[(start + i) % InRingSize];
@@ -1429,7 +1415,7 @@ int TBaseDispatcher::AddTimerTrigger(std::uint32_t intervalMs)
 {
     std::lock_guard guard(GeneralLock);
     if (NextTriggerHandle > kLastTriggerNumber)
-        return kNoMoreTriggers;
+        return SerialResult::NoMoreTriggers;
     const auto handle = static_cast<std::uint16_t>(NextTriggerHandle++ << 3);
     TimerTriggers.push_back({handle, intervalMs, false, {}});
     return handle;
@@ -1446,18 +1432,18 @@ int TBaseDispatcher::SetTimerTrigger(std::uint16_t handle, std::uint32_t interva
             return 0;
         }
     }
-    return kBadTriggerHandle;
+    return SerialResult::BadTriggerHandle;
 }
 
 int TBaseDispatcher::AddDataTrigger(const std::string &text, bool ignoreCase)
 {
     if (text.size() > kMaxTriggerText)
-        return kTriggerTooLong;
+        return SerialResult::TriggerTooLong;
     if (text.empty())
-        return kBadArgument;
+        return SerialResult::BadArgument;
     std::lock_guard guard(GeneralLock);
     if (NextTriggerHandle > kLastTriggerNumber)
-        return kNoMoreTriggers;
+        return SerialResult::NoMoreTriggers;
     const auto handle = static_cast<std::uint16_t>(NextTriggerHandle++ << 3);
     DataTriggers.push_back({handle, text, ignoreCase, true, 0});
     return handle;
@@ -1466,10 +1452,10 @@ int TBaseDispatcher::AddDataTrigger(const std::string &text, bool ignoreCase)
 int TBaseDispatcher::AddStatusTrigger(std::uint16_t kind)
 {
     if (kind < StatusModem || kind > StatusOutSent)
-        return kBadArgument;
+        return SerialResult::BadArgument;
     std::lock_guard guard(GeneralLock);
     if (NextTriggerHandle > kLastTriggerNumber)
-        return kNoMoreTriggers;
+        return SerialResult::NoMoreTriggers;
     const auto handle = static_cast<std::uint16_t>((NextTriggerHandle++ << 3) | kind);
     StatusTriggers.push_back({handle, 0, false, 0});
     return handle;
@@ -1488,7 +1474,7 @@ int TBaseDispatcher::SetStatusTrigger(std::uint16_t handle, std::uint32_t value,
             return 0;
         }
     }
-    return kBadTriggerHandle;
+    return SerialResult::BadTriggerHandle;
 }
 
 int TBaseDispatcher::RemoveTrigger(std::uint16_t handle)
@@ -1503,7 +1489,7 @@ int TBaseDispatcher::RemoveTrigger(std::uint16_t handle)
     };
     if (remove(TimerTriggers) || remove(DataTriggers) || remove(StatusTriggers))
         return 0;
-    return kBadTriggerHandle;
+    return SerialResult::BadTriggerHandle;
 }
 
 void TBaseDispatcher::EvaluateStatusTriggers()
@@ -1626,7 +1612,7 @@ int TBaseDispatcher::DumpTrace(const std::string &fileName, bool append, bool he
 {
     std::lock_guard guard(GeneralLock);
     if (!Trace.Active())
-        return kTracingNotEnabled;
+        return SerialResult::TracingNotEnabled;
     return Trace.Dump(fileName, append, hex, allHex, deviceName_);
 }
 
@@ -1658,7 +1644,7 @@ int TBaseDispatcher::DumpLog(const std::string &fileName, bool append, bool hex,
 {
     std::lock_guard guard(GeneralLock);
     if (!EventLog.Active())
-        return kLoggingNotEnabled;
+        return SerialResult::LoggingNotEnabled;
     return EventLog.Dump(fileName, append, hex, allHex, deviceName_);
 }
 
@@ -1702,7 +1688,7 @@ int TWin32Dispatcher::DeviceOpen(const std::string &name, std::uint32_t, std::ui
         readEvent_.reset();
         spareEvent_.reset();
         Device.Close();
-        return kNoMemory;
+        return -SystemError::NotEnoughMemory;
     }
     return Device.Descriptor();
 }
@@ -1813,12 +1799,12 @@ TTapi32Dispatcher::TTapi32Dispatcher(TCustomComPort *owner, int handle)
 int TTapi32Dispatcher::DeviceOpen(const std::string &, std::uint32_t, std::uint32_t)
 {
     if (handle_ == 0)
-        return kCommNotOpen;
+        return SerialResult::CommNotOpen;
     if (!Device.IsOpen())
         return -1;
     readEvent_ = std::make_unique<TSyncEvent>(TSyncEvent::ManualReset);
     spareEvent_ = std::make_unique<TSyncEvent>(TSyncEvent::ManualReset);
     if (!readEvent_->IsValid() || !spareEvent_->IsValid())
-        return kNoMemory;
+        return -SystemError::NotEnoughMemory;
     return handle_;
 }

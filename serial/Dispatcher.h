@@ -176,12 +176,12 @@ public:
     void CopyTriggersOut(TTriggerSave &save);
     void CopyTriggersIn(const TTriggerSave &save);
     std::uint32_t InputUsed();
-    // Takes count received bytes, whole or not at all (-3005); inside a data-available
+    // Takes count received bytes, whole or not at all (GetBlockFail); inside a data-available
     // notification the bytes are counted as consumed and leave the ring when it ends.
     int GetBlock(std::uint8_t *buffer, std::size_t count);
     std::uint32_t RefreshModemStatus(std::uint32_t mask);
 
-    // Triggers: handles or negative codes (-5001 no more, -5002 too long, -5003 bad handle).
+    // Triggers: handles, or NoMoreTriggers, TriggerTooLong or BadTriggerHandle.
     int AddTimerTrigger(std::uint32_t intervalMs);
     int SetTimerTrigger(std::uint16_t handle, std::uint32_t intervalMs, bool enabled);
     int AddDataTrigger(const std::string &text, bool ignoreCase);

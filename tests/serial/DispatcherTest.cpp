@@ -1,4 +1,5 @@
 #include "base/Exception.h"
+#include "serial/SystemErrors.h"
 #include "tests/serial/SerialTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -41,7 +42,7 @@ TEST_F(DispatcherTest, AWriteOfExactlyTheFreeRoomFillsTheRingAndOneMoreByteIsRef
     EXPECT_EQ(Write("0123456789abcdef"), 0);
     EXPECT_EQ(d.OutputUsed(), 16u);
     EXPECT_EQ(d.OutputFree(), 0u);
-    EXPECT_EQ(Write("x"), -3006);
+    EXPECT_EQ(Write("x"), SerialResult::OutputBufferTooSmall);
     EXPECT_EQ(d.OutputUsed(), 16u);
 
     d.Release();
@@ -52,10 +53,10 @@ TEST_F(DispatcherTest, AWriteOfExactlyTheFreeRoomFillsTheRingAndOneMoreByteIsRef
 TEST_F(DispatcherTest, ARingWithoutRoomRefusesEveryWriteUntilTheClose)
 {
     ASSERT_EQ(Open(0), 0);
-    EXPECT_EQ(Write("x"), -3006);
+    EXPECT_EQ(Write("x"), SerialResult::OutputBufferTooSmall);
     EXPECT_EQ(Write(""), 0);
     d.CloseLine();
-    EXPECT_EQ(Write("x"), -2007);
+    EXPECT_EQ(Write("x"), SerialResult::CommNotOpen);
 }
 
 TEST_F(DispatcherTest, MoreThanTheFreeRoomQueuesNothing)
@@ -63,7 +64,7 @@ TEST_F(DispatcherTest, MoreThanTheFreeRoomQueuesNothing)
     ASSERT_EQ(Open(16), 0);
     d.HoldAfter(0);
     ASSERT_EQ(Write("0123456789"), 0);
-    EXPECT_EQ(Write("ABCDEFG"), -3006);
+    EXPECT_EQ(Write("ABCDEFG"), SerialResult::OutputBufferTooSmall);
     EXPECT_EQ(Write("ABCDEF"), 0);
     d.Release();
     ASSERT_TRUE(WaitFor([&] { return d.OutputUsed() == 0; }));
@@ -207,8 +208,8 @@ TEST_F(DispatcherTest, FlowControlThresholdsAndChecks)
     EXPECT_EQ(d.DriveRTS(false), 1);
     EXPECT_TRUE(d.RTSLevel.load());
 
-    EXPECT_EQ(d.SetHardwareFlow(100, 200, 1), -1002);
-    EXPECT_EQ(d.SetHardwareFlow(5000, 200, 1), -1002);
+    EXPECT_EQ(d.SetHardwareFlow(100, 200, 1), SerialResult::BadArgument);
+    EXPECT_EQ(d.SetHardwareFlow(5000, 200, 1), SerialResult::BadArgument);
     EXPECT_EQ(d.SetSoftwareFlow(3072, 1024, 3), 0);
     EXPECT_TRUE(d.State().fInX);
     EXPECT_TRUE(d.State().fOutX);
@@ -291,7 +292,7 @@ TEST_F(DispatcherTest, AHandlerTakesBytesDuringTheNotification)
     }));
     EXPECT_TRUE(WaitFor([&] { return d.InputUsed() == 0; }));
     std::uint8_t byte = 0;
-    EXPECT_EQ(d.GetBlock(&byte, 1), -3005);
+    EXPECT_EQ(d.GetBlock(&byte, 1), SerialResult::GetBlockFail);
 }
 
 TEST_F(DispatcherTest, WithoutAReaderTheInputRingFillsAndStops)
@@ -320,7 +321,7 @@ TEST_F(DispatcherTest, RoundsRunWithoutLineEvents)
     ASSERT_GT(handle, 0);
     ASSERT_EQ(d.SetTimerTrigger(static_cast<std::uint16_t>(handle), 100, true), 0);
     EXPECT_TRUE(WaitFor([&] { return timers.load() == 1; }));
-    EXPECT_EQ(d.SetTimerTrigger(0x7FF8, 1, true), -5003);
+    EXPECT_EQ(d.SetTimerTrigger(0x7FF8, 1, true), SerialResult::BadTriggerHandle);
 }
 
 TEST_F(DispatcherTest, StatusTriggerReportsOutputSent)
@@ -353,7 +354,7 @@ TEST_F(DispatcherTest, TriggersSurviveACopyOutAndIn)
     TTriggerSave save;
     d.CopyTriggersOut(save);
     ASSERT_EQ(d.RemoveTrigger(static_cast<std::uint16_t>(data)), 0);
-    EXPECT_EQ(d.RemoveTrigger(static_cast<std::uint16_t>(data)), -5003);
+    EXPECT_EQ(d.RemoveTrigger(static_cast<std::uint16_t>(data)), SerialResult::BadTriggerHandle);
 
     d.CopyTriggersIn(save);
     {

@@ -23,6 +23,9 @@ namespace {
 // A port stand-in: only its loading state matters to RaiseOnError.
 class FakePort : public TComponent {};
 
+// The codes below are written as numbers on purpose: these tests pin the published numbering,
+// which the names in SystemErrors.h must keep.
+
 std::string LinuxWords(int errnoValue) { return CleanSystemMessage(std::strerror(errnoValue)); }
 
 // The codes the table must hold, as runs of first and last code.
