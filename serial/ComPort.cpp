@@ -2,9 +2,11 @@
 
 #include "base/Exception.h"
 #include "base/ExceptionSink.h"
+#include "serial/DispatcherTable.h"
 #include "serial/SelectPort.h"
 #include "serial/SerialErrors.h"
 #include "serial/SystemErrors.h"
+#include "serial/Win32Dispatcher.h"
 
 #include <QMetaEnum>
 #include <QRegularExpression>
@@ -180,7 +182,7 @@ void TCustomComPort::SendText(const std::string &text)
     const int result = dispatcher->WriteBlock(reinterpret_cast<const std::uint8_t *>(text.data()), text.size());
     // A device that has gone away is closed, so that the next command opens it afresh (or says
     // that it is missing) instead of failing on the dead one for the rest of the run.
-    if (result == SerialResult::PutBlockFail && dispatcher->DeviceGone.load())
+    if (result == SerialResult::PutBlockFail && dispatcher->IsDeviceGone())
         ClosePort();
     RaiseOnError(*this, result);
 }
@@ -476,8 +478,8 @@ void TCustomComPort::ClosePort()
     dispatcher_->CopyTriggersOut(savedTriggers_);
     triggersSaved_ = true;
     dispatcher_->CloseLine();
-    if (dispatcher_->Dispatching.load()) {
-        const auto lParam = static_cast<std::int32_t>(static_cast<std::uint32_t>(dispatcher_->TableIndex) << 16);
+    if (dispatcher_->IsDispatching()) {
+        const auto lParam = static_cast<std::int32_t>(static_cast<std::uint32_t>(dispatcher_->IndexInTable()) << 16);
         QPointer<TNotifyWindow> window = notifyWindow_;
         PostToTarget(notifyWindow_, [window, lParam] {
             if (window)
@@ -504,7 +506,7 @@ void TCustomComPort::ClosePendingArrived(std::int32_t lParam)
 {
     if (portPhase_ != ppShuttingDown || !dispatcher_)
         return;
-    if (dispatcher_->ThreadsStarted.load()) {
+    if (dispatcher_->AreThreadsStarted()) {
         QPointer<TNotifyWindow> window = notifyWindow_;
         QTimer::singleShot(kClosePendingRetryMs, window, [window, lParam] {
             PostToTarget(window, [window, lParam] {

@@ -1,36 +1,22 @@
 #include "serial/Dispatcher.h"
 
-#include "base/Exception.h"
-#include "base/ExceptionSink.h"
+#include "serial/DispatcherTable.h"
 #include "serial/DispatcherThreads.h"
 #include "serial/SystemErrors.h"
 
 #include <QCoreApplication>
-#include <QThread>
 #include <algorithm>
 #include <array>
-#include <cctype>
-#include <condition_variable>
 #include <cstring>
-#include <sched.h>
 #include <thread>
-
-#if defined(__SANITIZE_THREAD__)
-#include <sanitizer/tsan_interface.h>
-#endif
 
 namespace {
 
 // This system drives RS-485 direction by the driver's RTS toggle, never by hand.
 constexpr bool kNTFamily = true;
 
-constexpr std::uint16_t kLastTriggerNumber = 0x1FFF;
-constexpr std::size_t kMaxTriggerText = 255;
-
-// Bounds of the waits of the stop sequence and of a flush.
-constexpr int kGraceMs = 36 * 55;
+// Bounds of the waits of a flush and of the drains before a close or a line change.
 constexpr int kFlushAckMs = 5000;
-constexpr int kSendTimeoutMs = 3000;
 constexpr int kDrainTurns = 5000;
 constexpr auto kDrainStep = std::chrono::milliseconds(2);
 constexpr auto kDrainStallLimit = std::chrono::milliseconds(500);
@@ -54,187 +40,14 @@ std::uint32_t TranslateBaud(std::uint32_t code)
     return code;
 }
 
-// Qt's event queue synchronises with a lock the thread sanitizer cannot see; the hand-off of
-// a call to another thread is told to it here.
-#if defined(__SANITIZE_THREAD__)
-void HandOver(const void *call)
-{
-    __tsan_release(const_cast<void *>(call));
-}
-void TakeOver(const void *call)
-{
-    __tsan_acquire(const_cast<void *>(call));
-}
-#else
-void HandOver(const void *) {}
-void TakeOver(const void *) {}
-#endif
-
-bool OnMainThread()
-{
-    const QCoreApplication *app = QCoreApplication::instance();
-    return app && QThread::currentThread() == app->thread();
-}
-
-struct CallRecord {
-    std::mutex lock;
-    std::condition_variable finished;
-    bool done = false;
-};
-
-// A call handed to a target's thread: sent (someone waits for it) or posted.
-class CallEvent : public QEvent {
-public:
-    CallEvent(Type type, std::function<void()> call, std::shared_ptr<CallRecord> record)
-        : QEvent(type), Call(std::move(call)), Record(std::move(record))
-    {
-    }
-    ~CallEvent() override { Finish(); }
-
-    void Finish()
-    {
-        if (!Record)
-            return;
-        {
-            std::lock_guard guard(Record->lock);
-            Record->done = true;
-        }
-        Record->finished.notify_all();
-        Record.reset();
-    }
-
-    std::function<void()> Call;
-    std::shared_ptr<CallRecord> Record;
-};
-
-QEvent::Type SentCallType()
-{
-    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
-    return type;
-}
-
-QEvent::Type PostedCallType()
-{
-    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
-    return type;
-}
-
 } // namespace
-
-// ---------------------------------------------------------------------------------------------
-// Calls between threads
-
-bool TMessageTarget::event(QEvent *event)
-{
-    TakeOver(event);
-    if (event->type() != SentCallType() && event->type() != PostedCallType())
-        return QObject::event(event);
-    auto *call = static_cast<CallEvent *>(event);
-    try {
-        if (call->Call)
-            call->Call();
-    } catch (const std::exception &error) {
-        HandleApplicationException(error);
-    }
-    call->Finish();
-    return true;
-}
-
-bool SendToTarget(TMessageTarget *target, std::function<void()> call, int timeoutMs)
-{
-    if (!target)
-        return false;
-    if (QThread::currentThread() == target->thread()) {
-        call();
-        return true;
-    }
-    auto record = std::make_shared<CallRecord>();
-    auto *event = new CallEvent(SentCallType(), std::move(call), record);
-    HandOver(event);
-    QCoreApplication::postEvent(target, event);
-    std::unique_lock guard(record->lock);
-    if (timeoutMs < 0) {
-        record->finished.wait(guard, [&] { return record->done; });
-        return true;
-    }
-    return record->finished.wait_for(guard, std::chrono::milliseconds(timeoutMs),
-                                     [&] { return record->done; });
-}
-
-void PostToTarget(TMessageTarget *target, std::function<void()> call)
-{
-    if (!target)
-        return;
-    auto *event = new CallEvent(PostedCallType(), std::move(call), nullptr);
-    HandOver(event);
-    QCoreApplication::postEvent(target, event);
-}
-
-void HandleSentCalls()
-{
-    if (OnMainThread())
-        QCoreApplication::sendPostedEvents(nullptr, SentCallType());
-}
-
-// ---------------------------------------------------------------------------------------------
-// The dispatcher table
-
-TDispatcherTable &TDispatcherTable::Instance()
-{
-    static TDispatcherTable table;
-    return table;
-}
-
-int TDispatcherTable::Register(TBaseDispatcher *dispatcher)
-{
-    std::lock_guard guard(lock_);
-    const auto empty = std::find(slots_.begin(), slots_.end(), nullptr);
-    if (empty != slots_.end()) {
-        *empty = dispatcher;
-        return static_cast<int>(empty - slots_.begin());
-    }
-    slots_.push_back(dispatcher);
-    return static_cast<int>(slots_.size() - 1);
-}
-
-void TDispatcherTable::Unregister(int index)
-{
-    std::lock_guard guard(lock_);
-    if (index < 0 || static_cast<std::size_t>(index) >= slots_.size())
-        return;
-    slots_[static_cast<std::size_t>(index)] = nullptr;
-    while (!slots_.empty() && slots_.back() == nullptr)
-        slots_.pop_back();
-}
-
-TBaseDispatcher *TDispatcherTable::At(int index)
-{
-    std::lock_guard guard(lock_);
-    if (index < 0 || static_cast<std::size_t>(index) >= slots_.size())
-        return nullptr;
-    return slots_[static_cast<std::size_t>(index)];
-}
-
-TCustomComPort *TDispatcherTable::OwnerAt(int index)
-{
-    std::lock_guard guard(lock_);
-    if (index < 0 || static_cast<std::size_t>(index) >= slots_.size() || !slots_[static_cast<std::size_t>(index)])
-        return nullptr;
-    return slots_[static_cast<std::size_t>(index)]->Owner;
-}
-
-std::size_t TDispatcherTable::Size()
-{
-    std::lock_guard guard(lock_);
-    return slots_.size();
-}
 
 // ---------------------------------------------------------------------------------------------
 // Construction and destruction
 
 TBaseDispatcher::TBaseDispatcher(TCustomComPort *owner) : Owner(owner)
 {
-    TableIndex = TDispatcherTable::Instance().Register(this);
+    TableIndex = TDispatcherTable::Instance().Register(this, owner);
     if (QCoreApplication::instance()) {
         mainThreadTarget_ = std::make_unique<TMessageTarget>();
         mainThreadTarget_->moveToThread(QCoreApplication::instance()->thread());
@@ -245,9 +58,7 @@ TBaseDispatcher::~TBaseDispatcher()
 {
     // Concrete dispatchers close in their own destructor (Shutdown); this only makes sure no
     // thread outlives the object.
-    WaitHandlingMessages([this] { return ActiveThreads.load() == 0; }, -1);
-    for (auto &thread : threads_)
-        thread->Join();
+    JoinThreads();
     threads_.clear();
     TDispatcherTable::Instance().Unregister(TableIndex);
 }
@@ -258,24 +69,7 @@ void TBaseDispatcher::Shutdown()
         ReleaseBuffers();
     else
         CloseLine();
-    WaitHandlingMessages([this] { return ActiveThreads.load() == 0; }, -1);
-    for (auto &thread : threads_)
-        thread->Join();
-}
-
-bool TBaseDispatcher::WaitHandlingMessages(const std::function<bool()> &done, int maxMs)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxMs);
-    while (!done()) {
-        // A worker may be waiting for the main thread to take a notification.
-        HandleSentCalls();
-        if (done())
-            break;
-        if (maxMs >= 0 && std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    JoinThreads();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -424,7 +218,9 @@ void TBaseDispatcher::CloseLine()
         }
         FlushInput();
         Log(LogKind::Close, LogDetail::None, 0);
-        DeviceClose();
+        EndThreadWaits();
+        if (DeviceClose() == 0)
+            DeviceHandle.store(-1);
     }
     {
         std::lock_guard guard(GeneralLock);
@@ -435,6 +231,17 @@ void TBaseDispatcher::CloseLine()
         }
     }
     ReleaseBuffers();
+}
+
+void TBaseDispatcher::EndThreadWaits()
+{
+    if (!ThreadsStarted.load())
+        return;
+    StopRequested.store(true);
+    // An empty event mask ends the comm thread's wait on the device.
+    DeviceSetMask(0);
+    DispatchDoneSignal->Set();
+    AckSignal->Reset();
 }
 
 void TBaseDispatcher::ReleaseBuffers()
@@ -460,94 +267,6 @@ void TBaseDispatcher::ReleaseBuffers()
         InHead = InTail = 0;
         InFull = false;
     }
-}
-
-void TBaseDispatcher::StartThreads()
-{
-    std::lock_guard control(threadControlLock_);
-    std::lock_guard guard(GeneralLock);
-    if (ThreadsStarted.load())
-        throw Exception("Dispatcher already started");
-    ThreadsStarted.store(true);
-    StopRequested.store(false);
-
-    auto start = [this](std::unique_ptr<TDispatcherThread> thread, std::atomic<TDispatcherThread *> &reference) {
-        // Counted before it runs, so that a thread ending early never finds the count at 0
-        // while its siblings are still being started.
-        ActiveThreads.fetch_add(1);
-        reference.store(thread.get());
-        TDispatcherThread *raw = thread.get();
-        threads_.push_back(std::move(thread));
-        try {
-            raw->Start();
-        } catch (const std::system_error &) {
-            reference.store(nullptr);
-            if (ActiveThreads.fetch_sub(1) == 1)
-                ThreadsStarted.store(false);
-            return;
-        }
-        // A thread that is slow to start does not stop the open.
-        AckSignal->Wait(3000);
-    };
-    start(std::make_unique<TComThread>(*this), CommWorker);
-    start(std::make_unique<TDispThread>(*this), DispatchWorker);
-    start(std::make_unique<TOutThread>(*this), OutputWorker);
-    ApplyPriorities();
-}
-
-void TBaseDispatcher::StopThreads()
-{
-    {
-        std::lock_guard control(threadControlLock_);
-        if (!ThreadsStarted.load())
-            return;
-        SignalAndWaitForThreads();
-    }
-    // The dispatch thread may still be finishing a deferred close, which needs the lock above;
-    // the other callers wait until every thread is out.
-    if (!TDispatcherThread::IsWorkerOf(*this))
-        WaitHandlingMessages([this] { return ActiveThreads.load() == 0; }, -1);
-}
-
-void TBaseDispatcher::SignalAndWaitForThreads()
-{
-    StopRequested.store(true);
-    if (OutputWorker.load()) {
-        FlushSignal->Set();
-        WaitHandlingMessages([this] { return OutputWorker.load() == nullptr; }, -1);
-    }
-    if (CommWorker.load()) {
-        DeviceSetMask(0);
-        DispatchDoneSignal->Set();
-        AckSignal->Reset();
-        WaitHandlingMessages([this] { return CommWorker.load() == nullptr; }, -1);
-    }
-    if (DispatchWorker.load()) {
-        // Woken at once rather than at the end of its 50 ms period: it checks for the stop
-        // first thing after its wait.
-        CommEventSignal->Set();
-        if (!WaitHandlingMessages([this] { return DispatchWorker.load() == nullptr; }, kGraceMs)) {
-            CommEventSignal->Set();
-            // Freeing the dispatcher under a running thread would crash: a thread that outlives
-            // both grace periods (a handler that does not return) is waited for to the end.
-            WaitHandlingMessages([this] { return DispatchWorker.load() == nullptr; }, -1);
-        }
-    }
-}
-
-void TBaseDispatcher::ThreadEnded(TDispatcherThread *thread)
-{
-    const bool dispatchThread = DispatchWorker.load() == thread;
-    for (auto *reference : {&CommWorker, &DispatchWorker, &OutputWorker}) {
-        TDispatcherThread *expected = thread;
-        reference->compare_exchange_strong(expected, nullptr);
-    }
-    if (dispatchThread && CleanupOnExit.load()) {
-        ReleaseBuffers();
-        CleanupOnExit.store(false);
-    }
-    if (ActiveThreads.fetch_sub(1) == 1)
-        ThreadsStarted.store(false);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -781,6 +500,12 @@ std::uint32_t TBaseDispatcher::RingUsed() const
     return (OutHead + OutSize - OutTail) % OutSize;
 }
 
+std::uint32_t TBaseDispatcher::OutputRingCount()
+{
+    std::lock_guard output(OutputLock);
+    return RingUsed();
+}
+
 int TBaseDispatcher::WriteBlock(const std::uint8_t *data, std::size_t count)
 {
     if (count == 0)
@@ -938,6 +663,7 @@ int TBaseDispatcher::FlushOutput()
 
 void TBaseDispatcher::RefreshStatus()
 {
+    std::lock_guard output(OutputLock);
     LineErrors.fetch_or(DeviceStatus(Status) & 31);
 }
 
@@ -1082,507 +808,8 @@ void TBaseDispatcher::ReadIntoRing()
     }
 }
 
-std::uint32_t TBaseDispatcher::RefreshModemStatus(std::uint32_t mask)
-{
-    std::lock_guard guard(GeneralLock);
-    ModemLines = (DeviceModemStatus() & 0xF0) | (ModemLines & 0x0F);
-    if (RingSeen.exchange(false))
-        ModemLines |= 0x04;
-    const std::uint32_t result = ModemLines;
-    ModemLines &= mask;
-    return result;
-}
-
 // ---------------------------------------------------------------------------------------------
-// Rounds of the dispatch thread
-
-void TBaseDispatcher::EventRound()
-{
-    const std::uint32_t events = EventMask.load();
-    if (events & (EV_CTS | EV_DSR | EV_RLSD | EV_RING | EV_RINGTE)) {
-        {
-            std::lock_guard guard(GeneralLock);
-            const std::uint32_t before = ModemLines;
-            RefreshModemStatus(0xFF);
-            ModemLines |= ((before ^ ModemLines) & 0xF0) >> 4;
-        }
-        if (!Dispatching.load())
-            EvaluateStatusTriggers();
-    }
-    if (events & (EV_BREAK | EV_ERR)) {
-        RefreshStatus();
-        if (!Dispatching.load())
-            EvaluateStatusTriggers();
-    }
-    ReadIntoRing();
-    if (!Dispatching.load()) {
-        {
-            std::lock_guard guard(GeneralLock);
-            ModemLines = RefreshModemStatus(0xF0);
-        }
-        EvaluateStatusTriggers();
-        while (DataCheck()) {
-            if (ClosePending.load())
-                return;
-        }
-        if (ClosePending.load())
-            return;
-    }
-    DispatchDoneSignal->Set();
-}
-
-void TBaseDispatcher::TimerRound()
-{
-    if (ClosePending.load() || Dispatching.load())
-        return;
-    EvaluateStatusTriggers();
-    EvaluateTimerTriggers();
-}
-
-bool TBaseDispatcher::DataCheck()
-{
-    std::vector<std::uint8_t> fresh;
-    {
-        std::lock_guard input(InputLock);
-        if (InRing.empty())
-            return false;
-        const std::uint64_t newBytes = std::min<std::uint64_t>(ReceivedTotal - ScanPosition, InRingSize);
-        if (newBytes > 0) {
-            std::lock_guard guard(GeneralLock);
-            if (!DataTriggers.empty()) {
-                fresh.resize(newBytes);
-                const std::uint64_t from = ReceivedTotal - newBytes;
-                for (std::uint64_t i = 0; i < newBytes; ++i)
-                    fresh[i] = InRing[(from + i) % InRingSize];
-            }
-        }
-        ScanPosition = ReceivedTotal;
-    }
-
-    // Offer each new byte to the data triggers.
-    std::vector<std::uint16_t> matched;
-    if (!fresh.empty()) {
-        std::lock_guard guard(GeneralLock);
-        for (std::uint8_t byte : fresh) {
-            for (TDataTrigger &trigger : DataTriggers) {
-                if (!trigger.Enabled || trigger.Text.empty())
-                    continue;
-                auto same = [&](char wanted) {
-                    return trigger.IgnoreCase ? std::toupper(wanted) == std::toupper(byte) : wanted == static_cast<char>(byte);
-                };
-                if (same(trigger.Text[trigger.Matched]))
-                    ++trigger.Matched;
-                else
-                    trigger.Matched = same(trigger.Text[0]) ? 1 : 0;
-                if (trigger.Matched == trigger.Text.size()) {
-                    trigger.Matched = 0;
-                    matched.push_back(trigger.Handle);
-                }
-            }
-        }
-    }
-    for (std::uint16_t handle : matched) {
-        Log(LogKind::Trigger, LogDetail::DataMatched, handle);
-        Deliver(NotifyData, handle, static_cast<std::uint16_t>(InputUsed()));
-        if (ClosePending.load())
-            return false;
-    }
-
-    std::uint32_t threshold;
-    {
-        std::lock_guard guard(GeneralLock);
-        threshold = AvailThreshold;
-    }
-    std::uint32_t unread;
-    {
-        std::lock_guard input(InputLock);
-        if (threshold == 0 || ScanPosition == LastNotifiedPosition)
-            return false;
-        unread = InputUsed();
-        if (unread < threshold)
-            return false;
-        LastNotifiedPosition = ScanPosition;
-    }
-    Log(LogKind::Available, LogDetail::None, unread);
-    return Deliver(NotifyAvail, static_cast<std::uint16_t>(unread), static_cast<std::uint16_t>(unread));
-}
-
-bool TBaseDispatcher::Deliver(std::uint16_t msg, std::uint16_t trigger, std::uint16_t data)
-{
-    if (!NotifyNeeded.load())
-        return true;
-    std::size_t events;
-    std::size_t procs;
-    std::size_t windows;
-    {
-        std::lock_guard guard(GeneralLock);
-        Dispatching.store(true);
-        events = EventHandlers.size();
-        procs = ProcHandlers.size();
-        windows = WindowHandlers.size();
-    }
-    {
-        std::lock_guard input(InputLock);
-        LargestConsumed = 0;
-        InAvailNotify = msg == NotifyAvail || msg == NotifyData;
-    }
-    const auto lParam = static_cast<std::int32_t>((static_cast<std::uint32_t>(TableIndex) << 16) | data);
-    bool result = true;
-    bool closed = false;
-
-    auto before = [this] {
-        std::lock_guard input(InputLock);
-        ConsumedCount = 0;
-    };
-    auto after = [this] {
-        std::lock_guard input(InputLock);
-        LargestConsumed = std::max(LargestConsumed, ConsumedCount);
-        return ClosePending.load();
-    };
-    auto entry = [this](std::vector<HandlerEntry> &list, std::size_t index, HandlerEntry &copy) {
-        std::lock_guard guard(GeneralLock);
-        if (index >= list.size() || list[index].Deleted)
-            return false;
-        copy = list[index];
-        return true;
-    };
-
-    for (std::size_t i = 0; i < events && !closed; ++i) {
-        HandlerEntry handler;
-        if (!entry(EventHandlers, i, handler))
-            continue;
-        before();
-        if (handler.OnMainThread && mainThreadTarget_)
-            SendToTarget(mainThreadTarget_.get(), [&] { handler.Handler(msg, trigger, lParam); }, -1);
-        else
-            handler.Handler(msg, trigger, lParam);
-        closed = after();
-    }
-    for (std::size_t i = 0; i < procs && !closed; ++i) {
-        HandlerEntry handler;
-        if (!entry(ProcHandlers, i, handler))
-            continue;
-        before();
-        handler.Handler(msg, trigger, lParam);
-        closed = after();
-    }
-    if (!closed && (windows > 1 || EventsAssigned.load())) {
-        for (std::size_t i = 0; i < windows && !closed; ++i) {
-            TNotifyWindow *window = nullptr;
-            {
-                std::lock_guard guard(GeneralLock);
-                if (i < WindowHandlers.size() && !WindowHandlers[i].Deleted)
-                    window = WindowHandlers[i].Window;
-            }
-            if (!window)
-                continue;
-            before();
-            SendToTarget(window, [window, msg, trigger, lParam] { window->WindowProc(msg, trigger, lParam); },
-                         kSendTimeoutMs);
-            closed = after();
-        }
-    }
-
-    {
-        std::lock_guard input(InputLock);
-        if (closed) {
-            InAvailNotify = false;
-            result = false;
-        } else if (InAvailNotify) {
-            InAvailNotify = false;
-            InTail = (InTail + LargestConsumed) % InRingSize;
-            if (LargestConsumed != 0)
-                InFull = false;
-            if (msg == NotifyAvail && LargestConsumed != trigger)
-                result = false;
-        }
-    }
-
-    std::lock_guard guard(GeneralLock);
-    Dispatching.store(false);
-    if (DeferredRemoval) {
-        auto purge = [](auto &list) {
-            list.erase(std::remove_if(list.begin(), list.end(), [](const auto &e) { return e.Deleted; }), list.end());
-        };
-        purge(WindowHandlers);
-        purge(ProcHandlers);
-        purge(EventHandlers);
-        DeferredRemoval = false;
-        SetHandlerMode(0);
-    }
-    return result;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Handlers
-
-void TBaseDispatcher::SetAvailThreshold(std::uint32_t threshold)
-{
-    std::lock_guard guard(GeneralLock);
-    AvailThreshold = threshold;
-}
-
-void TBaseDispatcher::SetHandlerMode(int mode)
-{
-    std::lock_guard guard(GeneralLock);
-    const bool handlers = WindowHandlers.size() > 1 || !ProcHandlers.empty() || !EventHandlers.empty();
-    switch (mode) {
-    case 0:
-        NotifyNeeded.store(handlers || EventsAssigned.load());
-        break;
-    case 1:
-        EventsAssigned.store(true);
-        NotifyNeeded.store(true);
-        break;
-    case 2:
-        EventsAssigned.store(false);
-        NotifyNeeded.store(handlers);
-        break;
-    default:
-        break;
-    }
-}
-
-void TBaseDispatcher::AddWindowHandler(TNotifyWindow *window)
-{
-    std::lock_guard guard(GeneralLock);
-    WindowHandlers.push_back({window, false});
-    NotifyNeeded.store(true);
-}
-
-void TBaseDispatcher::RemoveWindowHandler(TNotifyWindow *window)
-{
-    std::lock_guard guard(GeneralLock);
-    auto found = std::find_if(WindowHandlers.begin(), WindowHandlers.end(),
-                              [window](const WindowEntry &e) { return e.Window == window && !e.Deleted; });
-    if (found == WindowHandlers.end())
-        return;
-    if (Dispatching.load()) {
-        found->Deleted = true;
-        DeferredRemoval = true;
-    } else {
-        WindowHandlers.erase(found);
-    }
-}
-
-void TBaseDispatcher::AddProcHandler(const TNotifyHandler &handler)
-{
-    std::lock_guard guard(GeneralLock);
-    ProcHandlers.push_back({handler, false, false});
-    NotifyNeeded.store(true);
-}
-
-void TBaseDispatcher::AddEventHandler(const TNotifyHandler &handler, bool onMainThread)
-{
-    std::lock_guard guard(GeneralLock);
-    EventHandlers.push_back({handler, false, onMainThread});
-    NotifyNeeded.store(true);
-}
-
-void TBaseDispatcher::CopyTriggersOut(TTriggerSave &save)
-{
-    std::lock_guard guard(GeneralLock);
-    save = TTriggerSave{AvailThreshold, TimerTriggers, DataTriggers, StatusTriggers};
-}
-
-void TBaseDispatcher::CopyTriggersIn(const TTriggerSave &save)
-{
-    std::lock_guard guard(GeneralLock);
-    AvailThreshold = save.AvailThreshold;
-    TimerTriggers = save.TimerTriggers;
-    DataTriggers = save.DataTriggers;
-    StatusTriggers = save.StatusTriggers;
-    const auto now = std::chrono::steady_clock::now();
-    std::uint16_t highest = 0;
-    for (TTimerTrigger &trigger : TimerTriggers) {
-        trigger.Due = now + std::chrono::milliseconds(trigger.Interval);
-        highest = std::max<std::uint16_t>(highest, trigger.Handle >> 3);
-    }
-    for (TDataTrigger &trigger : DataTriggers) {
-        trigger.Matched = 0;
-        highest = std::max<std::uint16_t>(highest, trigger.Handle >> 3);
-    }
-    for (const TStatusTrigger &trigger : StatusTriggers)
-        highest = std::max<std::uint16_t>(highest, trigger.Handle >> 3);
-    // New triggers must not take the handles of the ones brought back.
-    NextTriggerHandle = std::max<std::uint16_t>(NextTriggerHandle, highest + 1);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Triggers
-
-int TBaseDispatcher::AddTimerTrigger(std::uint32_t intervalMs)
-{
-    std::lock_guard guard(GeneralLock);
-    if (NextTriggerHandle > kLastTriggerNumber)
-        return SerialResult::NoMoreTriggers;
-    const auto handle = static_cast<std::uint16_t>(NextTriggerHandle++ << 3);
-    TimerTriggers.push_back({handle, intervalMs, false, {}});
-    return handle;
-}
-
-int TBaseDispatcher::SetTimerTrigger(std::uint16_t handle, std::uint32_t intervalMs, bool enabled)
-{
-    std::lock_guard guard(GeneralLock);
-    for (TTimerTrigger &trigger : TimerTriggers) {
-        if (trigger.Handle == handle) {
-            trigger.Interval = intervalMs;
-            trigger.Enabled = enabled;
-            trigger.Due = std::chrono::steady_clock::now() + std::chrono::milliseconds(intervalMs);
-            return 0;
-        }
-    }
-    return SerialResult::BadTriggerHandle;
-}
-
-int TBaseDispatcher::AddDataTrigger(const std::string &text, bool ignoreCase)
-{
-    if (text.size() > kMaxTriggerText)
-        return SerialResult::TriggerTooLong;
-    if (text.empty())
-        return SerialResult::BadArgument;
-    std::lock_guard guard(GeneralLock);
-    if (NextTriggerHandle > kLastTriggerNumber)
-        return SerialResult::NoMoreTriggers;
-    const auto handle = static_cast<std::uint16_t>(NextTriggerHandle++ << 3);
-    DataTriggers.push_back({handle, text, ignoreCase, true, 0});
-    return handle;
-}
-
-int TBaseDispatcher::AddStatusTrigger(std::uint16_t kind)
-{
-    if (kind < StatusModem || kind > StatusOutSent)
-        return SerialResult::BadArgument;
-    std::lock_guard guard(GeneralLock);
-    if (NextTriggerHandle > kLastTriggerNumber)
-        return SerialResult::NoMoreTriggers;
-    const auto handle = static_cast<std::uint16_t>((NextTriggerHandle++ << 3) | kind);
-    StatusTriggers.push_back({handle, 0, false, 0});
-    return handle;
-}
-
-int TBaseDispatcher::SetStatusTrigger(std::uint16_t handle, std::uint32_t value, bool enabled)
-{
-    std::lock_guard guard(GeneralLock);
-    for (TStatusTrigger &trigger : StatusTriggers) {
-        if (trigger.Handle == handle) {
-            trigger.Value = value;
-            trigger.Enabled = enabled;
-            trigger.Reference = ModemLines & 0xF0;
-            if ((handle & 7) == StatusOutSent && enabled)
-                OutputSent.store(false);
-            return 0;
-        }
-    }
-    return SerialResult::BadTriggerHandle;
-}
-
-int TBaseDispatcher::RemoveTrigger(std::uint16_t handle)
-{
-    std::lock_guard guard(GeneralLock);
-    auto remove = [handle](auto &list) {
-        const auto found = std::find_if(list.begin(), list.end(), [handle](const auto &t) { return t.Handle == handle; });
-        if (found == list.end())
-            return false;
-        list.erase(found);
-        return true;
-    };
-    if (remove(TimerTriggers) || remove(DataTriggers) || remove(StatusTriggers))
-        return 0;
-    return SerialResult::BadTriggerHandle;
-}
-
-void TBaseDispatcher::EvaluateStatusTriggers()
-{
-    std::vector<std::uint16_t> fired;
-    {
-        std::lock_guard guard(GeneralLock);
-        for (TStatusTrigger &trigger : StatusTriggers) {
-            if (!trigger.Enabled)
-                continue;
-            bool hit = false;
-            switch (trigger.Handle & 7) {
-            case StatusModem: {
-                const std::uint32_t lines = ModemLines & 0xF0;
-                hit = ((lines ^ trigger.Reference) & trigger.Value & 0xF0) != 0;
-                trigger.Reference = lines;
-                break;
-            }
-            case StatusLineError: {
-                const std::uint32_t wanted = trigger.Value ? trigger.Value : 31;
-                hit = (LineErrors.load() & wanted) != 0;
-                break;
-            }
-            case StatusOutbuffFree: hit = OutputFree() >= trigger.Value; break;
-            case StatusOutbuffUsed: hit = OutputUsed() >= trigger.Value; break;
-            case StatusOutSent: hit = OutputSent.exchange(false); break;
-            default: break;
-            }
-            if (hit) {
-                // A status trigger fires once; setting it again re-arms it.
-                trigger.Enabled = false;
-                fired.push_back(trigger.Handle);
-            }
-        }
-    }
-    for (std::uint16_t handle : fired) {
-        StatusHit.store(true);
-        Log(LogKind::Status, LogDetail::StatusMatched, handle);
-        Deliver(NotifyStatus, handle, 0);
-        if (ClosePending.load())
-            return;
-    }
-}
-
-void TBaseDispatcher::EvaluateTimerTriggers()
-{
-    std::vector<std::uint16_t> fired;
-    {
-        std::lock_guard guard(GeneralLock);
-        const auto now = std::chrono::steady_clock::now();
-        for (TTimerTrigger &trigger : TimerTriggers) {
-            if (trigger.Enabled && trigger.Due <= now) {
-                trigger.Enabled = false;
-                fired.push_back(trigger.Handle);
-            }
-        }
-    }
-    for (std::uint16_t handle : fired) {
-        Log(LogKind::Timer, LogDetail::TimerFired, handle);
-        Deliver(NotifyTimer, handle, 0);
-        if (ClosePending.load())
-            return;
-    }
-}
-
-// ---------------------------------------------------------------------------------------------
-// Priorities, trace and log
-
-void TBaseDispatcher::SetPriorityBoost(std::uint8_t boost)
-{
-    std::lock_guard guard(GeneralLock);
-    if (boost == PriorityBoost)
-        return;
-    PriorityBoost = boost;
-    ApplyPriorities();
-}
-
-void TBaseDispatcher::ApplyPriorities()
-{
-    std::lock_guard guard(GeneralLock);
-    if (TDispatcherThread *thread = CommWorker.load())
-        thread->SetPriorityLevel(PriorityBoost);
-    if (TDispatcherThread *thread = DispatchWorker.load())
-        thread->SetPriorityLevel(PriorityBoost);
-    if (TDispatcherThread *thread = OutputWorker.load())
-        thread->SetPriorityLevel(PriorityBoost + (RS485.load() ? 1 : 0));
-}
-
-int TBaseDispatcher::Yield()
-{
-    sched_yield();
-    return 0;
-}
+// Trace and log
 
 void TBaseDispatcher::StartTracing(std::uint32_t entries)
 {
@@ -1665,146 +892,4 @@ std::string TBaseDispatcher::DeviceName()
 {
     std::lock_guard guard(GeneralLock);
     return deviceName_;
-}
-
-// ---------------------------------------------------------------------------------------------
-// The native device layer
-
-TWin32Dispatcher::TWin32Dispatcher(TCustomComPort *owner) : TBaseDispatcher(owner) {}
-
-TWin32Dispatcher::~TWin32Dispatcher()
-{
-    Shutdown();
-}
-
-int TWin32Dispatcher::DeviceOpen(const std::string &name, std::uint32_t, std::uint32_t)
-{
-    lastError_ = Device.Open(name);
-    if (lastError_ != 0)
-        return -1;
-    readEvent_ = std::make_unique<TSyncEvent>(TSyncEvent::ManualReset);
-    spareEvent_ = std::make_unique<TSyncEvent>(TSyncEvent::ManualReset);
-    if (!readEvent_->IsValid() || !spareEvent_->IsValid()) {
-        readEvent_.reset();
-        spareEvent_.reset();
-        Device.Close();
-        return -SystemError::NotEnoughMemory;
-    }
-    return Device.Descriptor();
-}
-
-int TWin32Dispatcher::DeviceClose()
-{
-    readEvent_.reset();
-    spareEvent_.reset();
-    if (ThreadsStarted.load()) {
-        StopRequested.store(true);
-        Device.SetMask(0);
-        DispatchDoneSignal->Set();
-        AckSignal->Reset();
-    }
-    if (Device.Close() != 0)
-        return -1;
-    DeviceHandle.store(-1);
-    return 0;
-}
-
-int TWin32Dispatcher::DeviceEscape(int function)
-{
-    Device.Escape(function);
-    return 0;
-}
-
-int TWin32Dispatcher::DevicePurge(unsigned directions)
-{
-    const int error = Device.Purge(directions);
-    return error == 0 ? 0 : -error;
-}
-
-std::uint32_t TWin32Dispatcher::DeviceStatus(TLineStatus &status)
-{
-    std::lock_guard output(OutputLock);
-    std::uint32_t errors = 0;
-    if (Device.ClearError(status, errors) != 0)
-        status = TLineStatus{};
-    status.cbOutQue = RingUsed();
-    return errors;
-}
-
-int TWin32Dispatcher::DeviceGetState(TLineSettings &line)
-{
-    return Device.GetState(line) == 0 ? 0 : -1;
-}
-
-int TWin32Dispatcher::DeviceRead(std::uint8_t *buffer, std::size_t count)
-{
-    const int got = Device.Read(buffer, count);
-    return got > 0 ? got : 0;
-}
-
-int TWin32Dispatcher::DeviceSetState(const TLineSettings &line)
-{
-    const int error = Device.SetState(line);
-    return error == 0 ? 0 : -error;
-}
-
-bool TWin32Dispatcher::DeviceSetBuffers(std::uint32_t, std::uint32_t)
-{
-    // A tty's queues have the driver's fixed sizes; there is nothing to ask for.
-    if (!Device.IsOpen()) {
-        lastError_ = SystemError::InvalidHandle;
-        return false;
-    }
-    return true;
-}
-
-int TWin32Dispatcher::DeviceWrite(const std::uint8_t *data, std::size_t count)
-{
-    return Device.Write(data, count);
-}
-
-int TWin32Dispatcher::DeviceWaitWritable(TSyncEvent &interrupt)
-{
-    return Device.WaitWritable(interrupt);
-}
-
-int TWin32Dispatcher::DeviceSetMask(std::uint32_t mask)
-{
-    return Device.SetMask(mask);
-}
-
-int TWin32Dispatcher::DeviceWaitEvent(std::uint32_t &events)
-{
-    return Device.WaitEvent(events);
-}
-
-std::uint32_t TWin32Dispatcher::DeviceModemStatus()
-{
-    return Device.ModemStatus();
-}
-
-std::uint32_t TWin32Dispatcher::DeviceOutputQueued()
-{
-    return Device.OutputQueued();
-}
-
-// The handle is taken over at once, so that its line settings can be read before the open.
-TTapi32Dispatcher::TTapi32Dispatcher(TCustomComPort *owner, int handle)
-    : TWin32Dispatcher(owner), handle_(handle)
-{
-    if (handle_ != 0)
-        lastError_ = Device.Adopt(handle_);
-}
-
-int TTapi32Dispatcher::DeviceOpen(const std::string &, std::uint32_t, std::uint32_t)
-{
-    if (handle_ == 0)
-        return SerialResult::CommNotOpen;
-    if (!Device.IsOpen())
-        return -1;
-    readEvent_ = std::make_unique<TSyncEvent>(TSyncEvent::ManualReset);
-    spareEvent_ = std::make_unique<TSyncEvent>(TSyncEvent::ManualReset);
-    if (!readEvent_->IsValid() || !spareEvent_->IsValid())
-        return -SystemError::NotEnoughMemory;
-    return handle_;
 }

@@ -1,13 +1,11 @@
 #pragma once
 
 #include "serial/DeviceLayer.h"
+#include "serial/Notifications.h"
 #include "serial/SyncEvent.h"
 #include "serial/TraceLog.h"
 
-#include <QEvent>
-#include <QObject>
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -18,84 +16,15 @@
 class TCustomComPort;
 class TDispatcherThread;
 
-// Notification messages, with the trigger value as wParam and, in lParam, the dispatcher's
-// table index in the high word and the data in the low word.
-constexpr std::uint16_t NotifyAvail = 0x7E01;
-constexpr std::uint16_t NotifyData = 0x7E02;
-constexpr std::uint16_t NotifyTimer = 0x7E03;
-constexpr std::uint16_t NotifyStatus = 0x7E04;
-constexpr std::uint16_t NotifyClosePending = 0x7E0A;
-
-// Status trigger kinds, held in the low 3 bits of a status trigger's handle.
-constexpr std::uint16_t StatusModem = 1;
-constexpr std::uint16_t StatusLineError = 2;
-constexpr std::uint16_t StatusOutbuffFree = 3;
-constexpr std::uint16_t StatusOutbuffUsed = 4;
-constexpr std::uint16_t StatusOutSent = 5;
-
-// An object living on the main thread that runs calls which other threads hand it, in order.
-// Notifications reach the port component through one of these.
-class TMessageTarget : public QObject {
-public:
-    using QObject::QObject;
-
-protected:
-    bool event(QEvent *event) override;
-};
-
-// A receiver of notification messages: the port component's hidden window.
-class TNotifyWindow : public TMessageTarget {
-public:
-    using TMessageTarget::TMessageTarget;
-    virtual void WindowProc(std::uint16_t msg, std::uint16_t wParam, std::int32_t lParam) = 0;
-};
-
-// Runs call on the target's thread and waits at most timeoutMs (negative: without limit) for it
-// to finish; runs it at once when the caller is on that thread. True when it ran in time.
-bool SendToTarget(TMessageTarget *target, std::function<void()> call, int timeoutMs);
-// Queues call for the target's thread and returns.
-void PostToTarget(TMessageTarget *target, std::function<void()> call);
-// On the main thread, runs the calls that other threads are waiting for (and only those).
-void HandleSentCalls();
-
-// A procedure or event handler of notifications: (message, trigger value, lParam).
-using TNotifyHandler = std::function<void(std::uint16_t, std::uint16_t, std::int32_t)>;
-
-struct TTimerTrigger {
-    std::uint16_t Handle = 0;
-    std::uint32_t Interval = 0; // milliseconds
-    bool Enabled = false;
-    std::chrono::steady_clock::time_point Due{};
-};
-
-struct TDataTrigger {
-    std::uint16_t Handle = 0;
-    std::string Text;
-    bool IgnoreCase = false;
-    bool Enabled = true;
-    std::size_t Matched = 0; // characters of Text matched so far
-};
-
-struct TStatusTrigger {
-    std::uint16_t Handle = 0;
-    std::uint32_t Value = 0; // modem line mask, or a byte count for the output kinds
-    bool Enabled = false;
-    std::uint32_t Reference = 0; // modem lines when armed
-};
-
-// The triggers and the data-available threshold, copied out at close and in at the next open.
-struct TTriggerSave {
-    std::uint32_t AvailThreshold = 0;
-    std::vector<TTimerTrigger> TimerTriggers;
-    std::vector<TDataTrigger> DataTriggers;
-    std::vector<TStatusTrigger> StatusTriggers;
-};
-
 // Owns one open serial device for a port component: the device, the output ring that the
 // caller writes into, the input ring that the worker threads fill, the cached line settings,
 // three re-entrant locks and six signals. Operations return result codes: 0, a positive
 // informational value, or a negative failure (a negated system error or a library code).
-// Every field below is guarded by the lock named beside it or is atomic.
+//
+// The class spans several files along its seams: Dispatcher.cpp opens and closes, keeps the
+// line settings and the two rings; DispatcherThreads.cpp starts and stops the worker threads;
+// DispatcherNotify.cpp holds the rounds, the triggers and the delivery of notifications. The
+// device layers that implement the device operations are in Win32Dispatcher.h.
 class TBaseDispatcher {
 public:
     static constexpr std::uint32_t InRingSize = 8192;
@@ -105,38 +34,6 @@ public:
 
     TBaseDispatcher(const TBaseDispatcher &) = delete;
     TBaseDispatcher &operator=(const TBaseDispatcher &) = delete;
-
-    // --- Device operations, supplied by a device layer -------------------------------------
-    virtual int DeviceEscape(int function) = 0;
-    virtual int DevicePurge(unsigned directions) = 0;
-    // Fills the record; returns the driver's line error bits (0 when it cannot tell).
-    virtual std::uint32_t DeviceStatus(TLineStatus &status) = 0;
-    virtual void DeviceReadFailed(int code) { (void)code; }
-    virtual int DeviceGetState(TLineSettings &line) = 0;
-    virtual int DeviceRead(std::uint8_t *buffer, std::size_t count) = 0;
-    virtual int DeviceSetState(const TLineSettings &line) = 0;
-    virtual int DeviceQueueWrite(const std::uint8_t *data, std::size_t count);
-    virtual bool DeviceSetBuffers(std::uint32_t inSize, std::uint32_t outSize) = 0;
-    virtual void ReleaseBuffers();
-    virtual void StartThreads();
-    virtual void StopThreads();
-    // The device handle, or a negative value on failure.
-    virtual int DeviceOpen(const std::string &name, std::uint32_t inSize, std::uint32_t outSize) = 0;
-    virtual int DeviceClose() = 0;
-    virtual int Yield();
-    virtual void SetPriorityBoost(std::uint8_t boost);
-    virtual void SetHandlerMode(int mode);
-
-    // The worker threads' view of the device (the background half of the write path and the
-    // line event wait): see TSerialDevice for the meaning of the results.
-    virtual int DeviceWrite(const std::uint8_t *data, std::size_t count) = 0;
-    virtual int DeviceWaitWritable(TSyncEvent &interrupt) = 0;
-    virtual int DeviceSetMask(std::uint32_t mask) = 0;
-    virtual int DeviceWaitEvent(std::uint32_t &events) = 0;
-    virtual std::uint32_t DeviceModemStatus() = 0;
-    virtual std::uint32_t DeviceOutputQueued() { return 0; }
-    // The system error of the last failed DeviceOpen.
-    virtual int LastSystemError() const { return 0; }
 
     // --- Operations of the port component ---------------------------------------------------
     int OpenLine(const std::string &deviceName, std::uint32_t baud, int parity, int dataBits,
@@ -180,6 +77,12 @@ public:
     // notification the bytes are counted as consumed and leave the ring when it ends.
     int GetBlock(std::uint8_t *buffer, std::size_t count);
     std::uint32_t RefreshModemStatus(std::uint32_t mask);
+    virtual void ReleaseBuffers();
+    virtual void StartThreads();
+    virtual void StopThreads();
+    virtual int Yield();
+    virtual void SetPriorityBoost(std::uint8_t boost);
+    virtual void SetHandlerMode(int mode);
 
     // Triggers: handles, or NoMoreTriggers, TriggerTooLong or BadTriggerHandle.
     int AddTimerTrigger(std::uint32_t intervalMs);
@@ -206,24 +109,96 @@ public:
     void SetDeviceName(const std::string &name);
     std::string DeviceName();
 
-    // --- The worker threads' rounds: the read side and the write loop ---------------------
+    // --- What the port component reads of the state -----------------------------------------
+    TCustomComPort *OwnerPort() const { return Owner; }
+    int IndexInTable() const { return TableIndex; }
+    // A notification is being delivered; a close asked for now finishes when it ends.
+    bool IsDispatching() const { return Dispatching.load(); }
+    // Cleared when the last worker thread has ended.
+    bool AreThreadsStarted() const { return ThreadsStarted.load(); }
+    int ActiveThreadCount() const { return ActiveThreads.load(); }
+    // The device hung up (an adapter unplugged, the far end of a pseudo-terminal closed).
+    bool IsDeviceGone() const { return DeviceGone.load(); }
+
+protected:
+    // --- Device operations, supplied by a device layer -------------------------------------
+    virtual int DeviceEscape(int function) = 0;
+    virtual int DevicePurge(unsigned directions) = 0;
+    // Fills the record; returns the driver's line error bits (0 when it cannot tell).
+    virtual std::uint32_t DeviceStatus(TLineStatus &status) = 0;
+    virtual void DeviceReadFailed(int code) { (void)code; }
+    virtual int DeviceGetState(TLineSettings &line) = 0;
+    virtual int DeviceRead(std::uint8_t *buffer, std::size_t count) = 0;
+    virtual int DeviceSetState(const TLineSettings &line) = 0;
+    virtual int DeviceQueueWrite(const std::uint8_t *data, std::size_t count);
+    virtual bool DeviceSetBuffers(std::uint32_t inSize, std::uint32_t outSize) = 0;
+    // The device handle, or a negative value on failure.
+    virtual int DeviceOpen(const std::string &name, std::uint32_t inSize, std::uint32_t outSize) = 0;
+    // Closes the device only: the dispatcher has told its threads to stop before.
+    virtual int DeviceClose() = 0;
+    // The worker threads' view of the device (the background half of the write path and the
+    // line event wait): see TSerialDevice for the meaning of the results.
+    virtual int DeviceWrite(const std::uint8_t *data, std::size_t count) = 0;
+    virtual int DeviceWaitWritable(TSyncEvent &interrupt) = 0;
+    virtual int DeviceSetMask(std::uint32_t mask) = 0;
+    virtual int DeviceWaitEvent(std::uint32_t &events) = 0;
+    virtual std::uint32_t DeviceModemStatus() = 0;
+    virtual std::uint32_t DeviceOutputQueued() { return 0; }
+    // The system error of the last failed DeviceOpen.
+    virtual int LastSystemError() const { return 0; }
+
+    // Closes and waits for the threads; every concrete dispatcher calls it in its destructor,
+    // while its device operations still exist.
+    void Shutdown();
+    // The bytes in the output ring, for a device layer's status record.
+    std::uint32_t OutputRingCount();
+
+private:
+    // The worker threads run the rounds and the write loop below and read the thread control.
+    friend class TDispatcherThread;
+    friend class TComThread;
+    friend class TDispThread;
+    friend class TOutThread;
+
+    // --- Opening, closing and the line (Dispatcher.cpp) ---------------------------------------
+    bool CreateSignals();
+    // Applies Line to the device and drives DTR and RTS to their levels.
+    int ApplyLine();
+    // Makes the threads leave their waits on the device, before it closes.
+    void EndThreadWaits();
+
+    // --- The rings (Dispatcher.cpp) ----------------------------------------------------------
     void WriteLoop(TSyncEvent &writeDone);
+    void AdvanceOutTail(std::uint32_t count);
+    // Makes the output thread let go of its write and empties the output ring.
+    void AbandonOutputRing();
+    std::uint32_t RingUsed() const; // under OutputLock
+    void ReadIntoRing();
+    std::uint32_t UnreadInput() const; // under InputLock
+
+    // --- The worker threads (DispatcherThreads.cpp) ------------------------------------------
+    void SignalAndWaitForThreads();
+    // The common ending of a worker thread.
+    void ThreadEnded(TDispatcherThread *thread);
+    // Waits until every thread has ended and joins them.
+    void JoinThreads();
+    void ApplyPriorities();
+    // Waits until done() holds, handling the main thread's waiting calls when on it; gives up
+    // after maxMs (negative: never).
+    static bool WaitHandlingMessages(const std::function<bool()> &done, int maxMs);
+
+    // --- Rounds and notifications (DispatcherNotify.cpp) -------------------------------------
     void EventRound();
     void TimerRound();
-    void ReadIntoRing();
     // One data check: true when it should run again in the same round.
     bool DataCheck();
     bool Deliver(std::uint16_t msg, std::uint16_t trigger, std::uint16_t data);
     void EvaluateStatusTriggers();
     void EvaluateTimerTriggers();
-    // The common ending of a worker thread.
-    void ThreadEnded(TDispatcherThread *thread);
-    // Waits until done() holds, handling the main thread's waiting calls when on it; gives up
-    // after maxMs (negative: never).
-    static bool WaitHandlingMessages(const std::function<bool()> &done, int maxMs);
 
     // --- State ------------------------------------------------------------------------------
-    TCustomComPort *Owner;
+    // Set at construction.
+    TCustomComPort *const Owner;
     int TableIndex = -1;
     std::atomic<int> DeviceHandle{-1};
 
@@ -261,6 +236,7 @@ public:
     std::uint8_t PriorityBoost = 0;
     TCharTrace Trace;
     TEventLog EventLog;
+    std::string deviceName_;
 
     // Accumulated line errors (1 queue overflow, 2 overrun, 4 parity, 8 framing, 16 break).
     std::atomic<std::uint32_t> LineErrors{0};
@@ -295,7 +271,7 @@ public:
     std::uint32_t ConsumedCount = 0;
     std::uint32_t LargestConsumed = 0;
 
-    // Thread control.
+    // Thread control. Each worker clears its own reference when it ends.
     std::atomic<TDispatcherThread *> CommWorker{nullptr};
     std::atomic<TDispatcherThread *> DispatchWorker{nullptr};
     std::atomic<TDispatcherThread *> OutputWorker{nullptr};
@@ -307,9 +283,13 @@ public:
     std::atomic<bool> CleanupOnExit{false};
     std::atomic<bool> RingSeen{false};
     std::atomic<std::uint32_t> EventMask{0};
-    // The device hung up (an adapter unplugged, the far end of a pseudo-terminal closed).
     std::atomic<bool> DeviceGone{false};
     std::atomic<bool> StatusHit{false};
+    // Serialises starting and stopping the threads without involving GeneralLock, which the
+    // dispatch thread needs in every round.
+    std::recursive_mutex threadControlLock_;
+    // Filled under threadControlLock_; joined once every thread has ended.
+    std::vector<std::unique_ptr<TDispatcherThread>> threads_;
 
     // The six signals; they live as long as the dispatcher.
     std::unique_ptr<TSyncEvent> CommEventSignal;
@@ -319,84 +299,6 @@ public:
     std::unique_ptr<TSyncEvent> WriteDoneSignal;
     std::unique_ptr<TSyncEvent> FlushSignal;
 
-protected:
-    // Closes and waits for the threads; every concrete dispatcher calls it in its destructor,
-    // while its device operations still exist.
-    void Shutdown();
-    // Applies Line to the device and drives DTR and RTS to their levels.
-    int ApplyLine();
-    bool CreateSignals();
-    void AdvanceOutTail(std::uint32_t count);
-    // Makes the output thread let go of its write and empties the output ring.
-    void AbandonOutputRing();
-    std::uint32_t RingUsed() const; // under OutputLock
-    std::uint32_t UnreadInput() const; // under InputLock
-    void ApplyPriorities();
-
-private:
-    void SignalAndWaitForThreads();
-    // Serialises starting and stopping the threads without involving GeneralLock, which the
-    // dispatch thread needs in every round.
-    std::recursive_mutex threadControlLock_;
-    std::vector<std::unique_ptr<TDispatcherThread>> threads_;
-    std::string deviceName_;
+    // Runs the event handlers that want the main thread; made with the dispatcher.
     std::unique_ptr<TMessageTarget> mainThreadTarget_;
-};
-
-// The native device layer over a tty (selected by the port component's dlWin32).
-class TWin32Dispatcher : public TBaseDispatcher {
-public:
-    explicit TWin32Dispatcher(TCustomComPort *owner);
-    ~TWin32Dispatcher() override;
-
-    int DeviceEscape(int function) override;
-    int DevicePurge(unsigned directions) override;
-    std::uint32_t DeviceStatus(TLineStatus &status) override;
-    int DeviceGetState(TLineSettings &line) override;
-    int DeviceRead(std::uint8_t *buffer, std::size_t count) override;
-    int DeviceSetState(const TLineSettings &line) override;
-    bool DeviceSetBuffers(std::uint32_t inSize, std::uint32_t outSize) override;
-    int DeviceOpen(const std::string &name, std::uint32_t inSize, std::uint32_t outSize) override;
-    int DeviceClose() override;
-    int DeviceWrite(const std::uint8_t *data, std::size_t count) override;
-    int DeviceWaitWritable(TSyncEvent &interrupt) override;
-    int DeviceSetMask(std::uint32_t mask) override;
-    int DeviceWaitEvent(std::uint32_t &events) override;
-    std::uint32_t DeviceModemStatus() override;
-    std::uint32_t DeviceOutputQueued() override;
-    int LastSystemError() const override { return lastError_; }
-
-protected:
-    TSerialDevice Device;
-    int lastError_ = 0;
-    // The read record's event and the spare one, made with the device.
-    std::unique_ptr<TSyncEvent> readEvent_;
-    std::unique_ptr<TSyncEvent> spareEvent_;
-};
-
-// A device handed over by a telephony line: the descriptor is adopted, not opened.
-class TTapi32Dispatcher : public TWin32Dispatcher {
-public:
-    TTapi32Dispatcher(TCustomComPort *owner, int handle);
-    int DeviceOpen(const std::string &name, std::uint32_t inSize, std::uint32_t outSize) override;
-
-private:
-    int handle_;
-};
-
-// The process-wide list of dispatchers, by which notifications find theirs.
-class TDispatcherTable {
-public:
-    static TDispatcherTable &Instance();
-    int Register(TBaseDispatcher *dispatcher);
-    void Unregister(int index);
-    // The dispatcher at index, or none.
-    TBaseDispatcher *At(int index);
-    // The port component of the dispatcher at index, or none.
-    TCustomComPort *OwnerAt(int index);
-    std::size_t Size();
-
-private:
-    std::mutex lock_;
-    std::vector<TBaseDispatcher *> slots_;
 };

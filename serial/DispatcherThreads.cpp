@@ -1,9 +1,12 @@
 #include "serial/DispatcherThreads.h"
 
+#include "base/Exception.h"
 #include "serial/Dispatcher.h"
 #include "serial/SystemErrors.h"
 
 #include <algorithm>
+#include <sched.h>
+#include <system_error>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -18,6 +21,9 @@ constexpr int kNicePerLevel = 5;
 
 // The dispatch thread's round period without events.
 constexpr int kRoundMs = 50;
+
+// How long the stop sequence waits for the dispatch thread before it wakes it again.
+constexpr int kGraceMs = 36 * 55;
 
 thread_local const TBaseDispatcher *workerOf = nullptr;
 
@@ -134,4 +140,146 @@ void TOutThread::Execute()
         if (d.StopRequested.load() || d.ClosePending.load())
             break;
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Starting and stopping the threads of a dispatcher
+
+void TBaseDispatcher::StartThreads()
+{
+    std::lock_guard control(threadControlLock_);
+    std::lock_guard guard(GeneralLock);
+    if (ThreadsStarted.load())
+        throw Exception("Dispatcher already started");
+    ThreadsStarted.store(true);
+    StopRequested.store(false);
+
+    auto start = [this](std::unique_ptr<TDispatcherThread> thread, std::atomic<TDispatcherThread *> &reference) {
+        // Counted before it runs, so that a thread ending early never finds the count at 0
+        // while its siblings are still being started.
+        ActiveThreads.fetch_add(1);
+        reference.store(thread.get());
+        TDispatcherThread *raw = thread.get();
+        threads_.push_back(std::move(thread));
+        try {
+            raw->Start();
+        } catch (const std::system_error &) {
+            reference.store(nullptr);
+            if (ActiveThreads.fetch_sub(1) == 1)
+                ThreadsStarted.store(false);
+            return;
+        }
+        // A thread that is slow to start does not stop the open.
+        AckSignal->Wait(3000);
+    };
+    start(std::make_unique<TComThread>(*this), CommWorker);
+    start(std::make_unique<TDispThread>(*this), DispatchWorker);
+    start(std::make_unique<TOutThread>(*this), OutputWorker);
+    ApplyPriorities();
+}
+
+void TBaseDispatcher::StopThreads()
+{
+    {
+        std::lock_guard control(threadControlLock_);
+        if (!ThreadsStarted.load())
+            return;
+        SignalAndWaitForThreads();
+    }
+    // The dispatch thread may still be finishing a deferred close, which needs the lock above;
+    // the other callers wait until every thread is out.
+    if (!TDispatcherThread::IsWorkerOf(*this))
+        WaitHandlingMessages([this] { return ActiveThreads.load() == 0; }, -1);
+}
+
+void TBaseDispatcher::SignalAndWaitForThreads()
+{
+    StopRequested.store(true);
+    if (OutputWorker.load()) {
+        FlushSignal->Set();
+        WaitHandlingMessages([this] { return OutputWorker.load() == nullptr; }, -1);
+    }
+    if (CommWorker.load()) {
+        DeviceSetMask(0);
+        DispatchDoneSignal->Set();
+        AckSignal->Reset();
+        WaitHandlingMessages([this] { return CommWorker.load() == nullptr; }, -1);
+    }
+    if (DispatchWorker.load()) {
+        // Woken at once rather than at the end of its 50 ms period: it checks for the stop
+        // first thing after its wait.
+        CommEventSignal->Set();
+        if (!WaitHandlingMessages([this] { return DispatchWorker.load() == nullptr; }, kGraceMs)) {
+            CommEventSignal->Set();
+            // Freeing the dispatcher under a running thread would crash: a thread that outlives
+            // both grace periods (a handler that does not return) is waited for to the end.
+            WaitHandlingMessages([this] { return DispatchWorker.load() == nullptr; }, -1);
+        }
+    }
+}
+
+void TBaseDispatcher::ThreadEnded(TDispatcherThread *thread)
+{
+    const bool dispatchThread = DispatchWorker.load() == thread;
+    for (auto *reference : {&CommWorker, &DispatchWorker, &OutputWorker}) {
+        TDispatcherThread *expected = thread;
+        reference->compare_exchange_strong(expected, nullptr);
+    }
+    if (dispatchThread && CleanupOnExit.load()) {
+        ReleaseBuffers();
+        CleanupOnExit.store(false);
+    }
+    if (ActiveThreads.fetch_sub(1) == 1)
+        ThreadsStarted.store(false);
+}
+
+void TBaseDispatcher::JoinThreads()
+{
+    WaitHandlingMessages([this] { return ActiveThreads.load() == 0; }, -1);
+    for (auto &thread : threads_)
+        thread->Join();
+}
+
+bool TBaseDispatcher::WaitHandlingMessages(const std::function<bool()> &done, int maxMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxMs);
+    while (!done()) {
+        // A worker may be waiting for the main thread to take a notification.
+        HandleSentCalls();
+        if (done())
+            break;
+        if (maxMs >= 0 && std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Priorities
+
+void TBaseDispatcher::SetPriorityBoost(std::uint8_t boost)
+{
+    std::lock_guard guard(GeneralLock);
+    if (boost == PriorityBoost)
+        return;
+    PriorityBoost = boost;
+    ApplyPriorities();
+}
+
+void TBaseDispatcher::ApplyPriorities()
+{
+    std::lock_guard guard(GeneralLock);
+    if (TDispatcherThread *thread = CommWorker.load())
+        thread->SetPriorityLevel(PriorityBoost);
+    if (TDispatcherThread *thread = DispatchWorker.load())
+        thread->SetPriorityLevel(PriorityBoost);
+    if (TDispatcherThread *thread = OutputWorker.load())
+        thread->SetPriorityLevel(PriorityBoost + (RS485.load() ? 1 : 0));
+}
+
+int TBaseDispatcher::Yield()
+{
+    sched_yield();
+    return 0;
 }

@@ -3,6 +3,7 @@
 #include "base/Exception.h"
 #include "serial/Dispatcher.h"
 #include "serial/SystemErrors.h"
+#include "serial/Win32Dispatcher.h"
 #include "ui_SelectPort.h"
 
 #include <QKeyEvent>

@@ -434,7 +434,7 @@ TEST_F(ComPortTest, AllThreadsEndWhenThePortCloses)
     port.setComNumber(5);
     const int before = ThreadCount();
     port.setOpen(true);
-    EXPECT_EQ(port.Dispatcher()->ActiveThreads.load(), 3);
+    EXPECT_EQ(port.Dispatcher()->ActiveThreadCount(), 3);
     EXPECT_EQ(ThreadCount(), before + 3);
     int closes = 0;
     port.setOnPortClose([&](TCustomComPort *) { ++closes; });

@@ -1,4 +1,6 @@
 #include "base/Exception.h"
+#include "serial/ComPort.h"
+#include "serial/DispatcherTable.h"
 #include "serial/SystemErrors.h"
 #include "tests/serial/SerialTestSupport.h"
 
@@ -147,7 +149,7 @@ TEST_F(DispatcherTest, ALineThatTakesNothingDoesNotHoldTheCloseUp)
     d.CloseLine();
     EXPECT_TRUE(d.Writes().empty());
     EXPECT_EQ(d.RingCount(), 0u);
-    EXPECT_EQ(d.ActiveThreads.load(), 0);
+    EXPECT_EQ(d.ActiveThreadCount(), 0);
 }
 
 TEST_F(DispatcherTest, ChangeLineWithTheCurrentValuesTouchesNothing)
@@ -206,7 +208,9 @@ TEST_F(DispatcherTest, FlowControlThresholdsAndChecks)
     EXPECT_EQ(d.State().XonLim, 409);
     EXPECT_EQ(d.State().fRtsControl, RTS_CONTROL_HANDSHAKE);
     EXPECT_EQ(d.DriveRTS(false), 1);
-    EXPECT_TRUE(d.RTSLevel.load());
+    // The wanted level stayed high: without the handshake RTS is enabled again.
+    EXPECT_EQ(d.SetHardwareFlow(3686, 409, 0), 0);
+    EXPECT_EQ(d.State().fRtsControl, RTS_CONTROL_ENABLE);
 
     EXPECT_EQ(d.SetHardwareFlow(100, 200, 1), SerialResult::BadArgument);
     EXPECT_EQ(d.SetHardwareFlow(5000, 200, 1), SerialResult::BadArgument);
@@ -225,11 +229,14 @@ TEST_F(DispatcherTest, DtrUnderHandshakeControlIsNotDriven)
 {
     ASSERT_EQ(Open(4096, 0x10 | 0x02), 0);
     EXPECT_EQ(d.DriveDTR(false), 1);
-    EXPECT_TRUE(d.DTRLevel.load());
     const std::vector<int> escapes = d.Escapes();
     EXPECT_EQ(std::count(escapes.begin(), escapes.end(), CLRDTR), 0);
     EXPECT_EQ(d.DriveRTS(false), 0);
     EXPECT_EQ(d.Escapes().back(), CLRRTS);
+    // The wanted level stayed high: without the handshake DTR is enabled again.
+    EXPECT_EQ(d.SetHardwareFlow(0, 0, 0), 0);
+    EXPECT_EQ(d.State().fDtrControl, DTR_CONTROL_ENABLE);
+    EXPECT_EQ(d.State().fRtsControl, RTS_CONTROL_DISABLE);
 }
 
 TEST_F(DispatcherTest, LineErrorsAreReportedMostUrgentFirstAndBreakSeparately)
@@ -357,20 +364,20 @@ TEST_F(DispatcherTest, TriggersSurviveACopyOutAndIn)
     EXPECT_EQ(d.RemoveTrigger(static_cast<std::uint16_t>(data)), SerialResult::BadTriggerHandle);
 
     d.CopyTriggersIn(save);
-    {
-        std::lock_guard guard(d.GeneralLock);
-        EXPECT_EQ(d.AvailThreshold, 7u);
-        ASSERT_EQ(d.DataTriggers.size(), 1u);
-        EXPECT_EQ(d.DataTriggers[0].Text, "OK\r\n");
-    }
+    TTriggerSave again;
+    d.CopyTriggersOut(again);
+    EXPECT_EQ(again.AvailThreshold, 7u);
+    ASSERT_EQ(again.DataTriggers.size(), 1u);
+    EXPECT_EQ(again.DataTriggers[0].Text, "OK\r\n");
+    EXPECT_TRUE(again.DataTriggers[0].IgnoreCase);
     EXPECT_NE(d.AddTimerTrigger(10), data);
 }
 
 TEST_F(DispatcherTest, ThreadsStartAndAllEndOnClose)
 {
     ASSERT_EQ(Open(), 0);
-    EXPECT_TRUE(d.ThreadsStarted.load());
-    EXPECT_EQ(d.ActiveThreads.load(), 3);
+    EXPECT_TRUE(d.AreThreadsStarted());
+    EXPECT_EQ(d.ActiveThreadCount(), 3);
     EXPECT_THROW(d.StartThreads(), Exception);
     try {
         d.StartThreads();
@@ -378,11 +385,9 @@ TEST_F(DispatcherTest, ThreadsStartAndAllEndOnClose)
         EXPECT_EQ(error.Message(), "Dispatcher already started");
     }
     d.CloseLine();
-    EXPECT_EQ(d.ActiveThreads.load(), 0);
-    EXPECT_FALSE(d.ThreadsStarted.load());
-    EXPECT_EQ(d.CommWorker.load(), nullptr);
-    EXPECT_EQ(d.DispatchWorker.load(), nullptr);
-    EXPECT_EQ(d.OutputWorker.load(), nullptr);
+    // Each thread clears its reference before it counts itself out.
+    EXPECT_EQ(d.ActiveThreadCount(), 0);
+    EXPECT_FALSE(d.AreThreadsStarted());
 }
 
 TEST_F(DispatcherTest, ACloseDuringADeliveryFinishesWhenTheHandlerReturns)
@@ -400,11 +405,11 @@ TEST_F(DispatcherTest, ACloseDuringADeliveryFinishesWhenTheHandlerReturns)
     ASSERT_TRUE(WaitFor([&] { return inHandler.load(); }));
 
     d.CloseLine();
-    EXPECT_TRUE(d.ClosePending.load());
-    EXPECT_TRUE(d.ThreadsStarted.load());
+    EXPECT_TRUE(d.IsDispatching());
+    EXPECT_TRUE(d.AreThreadsStarted());
     leave = true;
-    EXPECT_TRUE(WaitFor([&] { return !d.ThreadsStarted.load(); }));
-    EXPECT_EQ(d.ActiveThreads.load(), 0);
+    EXPECT_TRUE(WaitFor([&] { return !d.AreThreadsStarted(); }));
+    EXPECT_EQ(d.ActiveThreadCount(), 0);
 }
 
 TEST(DispatcherTable, SlotsAreReusedAndTrimmed)
@@ -412,15 +417,30 @@ TEST(DispatcherTable, SlotsAreReusedAndTrimmed)
     const std::size_t before = TDispatcherTable::Instance().Size();
     auto first = std::make_unique<FakeDispatcher>();
     auto second = std::make_unique<FakeDispatcher>();
-    EXPECT_EQ(TDispatcherTable::Instance().At(first->TableIndex), first.get());
-    const int firstIndex = first->TableIndex;
+    EXPECT_EQ(TDispatcherTable::Instance().At(first->IndexInTable()), first.get());
+    const int firstIndex = first->IndexInTable();
     first.reset();
     EXPECT_EQ(TDispatcherTable::Instance().At(firstIndex), nullptr);
     auto third = std::make_unique<FakeDispatcher>();
-    EXPECT_EQ(third->TableIndex, firstIndex);
+    EXPECT_EQ(third->IndexInTable(), firstIndex);
     third.reset();
     second.reset();
     EXPECT_EQ(TDispatcherTable::Instance().Size(), before);
+}
+
+TEST(DispatcherTable, FindsTheOwnerOfASlot)
+{
+    TComPort port;
+    auto owned = std::make_unique<FakeDispatcher>(&port);
+    auto probe = std::make_unique<FakeDispatcher>();
+    TDispatcherTable &table = TDispatcherTable::Instance();
+    EXPECT_EQ(table.OwnerAt(owned->IndexInTable()), &port);
+    EXPECT_EQ(table.OwnerAt(probe->IndexInTable()), nullptr);
+    EXPECT_EQ(table.OwnerAt(-1), nullptr);
+    EXPECT_EQ(table.OwnerAt(static_cast<int>(table.Size())), nullptr);
+    const int index = owned->IndexInTable();
+    owned.reset();
+    EXPECT_EQ(table.OwnerAt(index), nullptr);
 }
 
 } // namespace

@@ -398,11 +398,7 @@ public:
         std::lock_guard guard(lock_);
         return escapes_;
     }
-    std::uint32_t RingCount()
-    {
-        std::lock_guard output(OutputLock);
-        return RingUsed();
-    }
+    std::uint32_t RingCount() { return OutputRingCount(); }
 
     int DeviceEscape(int function) override
     {
@@ -420,10 +416,9 @@ public:
     }
     std::uint32_t DeviceStatus(TLineStatus &status) override
     {
-        std::lock_guard output(OutputLock);
+        status.cbOutQue = OutputRingCount();
         std::lock_guard guard(lock_);
         status.cbInQue = static_cast<std::uint32_t>(input_.size());
-        status.cbOutQue = RingUsed();
         return std::exchange(pendingErrors_, 0);
     }
     void InjectErrors(std::uint32_t errors)
@@ -455,17 +450,7 @@ public:
     }
     bool DeviceSetBuffers(std::uint32_t, std::uint32_t) override { return true; }
     int DeviceOpen(const std::string &, std::uint32_t, std::uint32_t) override { return 3; }
-    int DeviceClose() override
-    {
-        if (ThreadsStarted.load()) {
-            StopRequested.store(true);
-            DeviceSetMask(0);
-            DispatchDoneSignal->Set();
-            AckSignal->Reset();
-        }
-        DeviceHandle.store(-1);
-        return 0;
-    }
+    int DeviceClose() override { return 0; }
     int DeviceWrite(const std::uint8_t *data, std::size_t count) override
     {
         std::lock_guard guard(lock_);
