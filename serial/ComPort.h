@@ -99,6 +99,7 @@ enum TPortPhase { ppClosed, ppShuttingDown, ppOpen };
 // The serial port component: the line settings, opening on first use (asking for a port number
 // when none is set), the output path, notifications and the diagnostic trace and log. Every
 // operation runs on the main thread; every failure is raised as an exception.
+// ComPortNotify.cpp holds its side of the notifications.
 class TCustomComPort : public TSerialComponent {
     Q_OBJECT
 public:
