@@ -5,6 +5,7 @@
 #include "serial/SystemErrors.h"
 
 #include <algorithm>
+#include <pthread.h>
 #include <sched.h>
 #include <system_error>
 #include <sys/resource.h>
@@ -63,6 +64,7 @@ bool TDispatcherThread::IsWorkerOf(const TBaseDispatcher &dispatcher)
 void TDispatcherThread::Run()
 {
     workerOf = &Dispatcher;
+    pthread_setname_np(pthread_self(), Name());
     threadId_.store(gettid());
     if (priorityLevel_.load() != 0)
         SetPriorityLevel(priorityLevel_.load());

@@ -18,6 +18,8 @@ public:
 
     void Start();
     void Join();
+    // Every worker's name begins with this, so that tools and tests can tell them apart.
+    static constexpr const char *NamePrefix = "serial-";
     // Whether the calling thread is a worker of the dispatcher.
     static bool IsWorkerOf(const TBaseDispatcher &dispatcher);
     // Priority on the framework's scale (normal 0, higher 1, highest 2, ...), as niceness; a
@@ -26,6 +28,8 @@ public:
 
 protected:
     virtual void Execute() = 0;
+    // The thread's name as the system shows it: at most 15 characters.
+    virtual const char *Name() const = 0;
     TBaseDispatcher &Dispatcher;
 
 private:
@@ -43,6 +47,7 @@ public:
 
 protected:
     void Execute() override;
+    const char *Name() const override { return "serial-comm"; }
 };
 
 // Reads received bytes into the input ring every 50 ms and on each event, and delivers the
@@ -53,6 +58,7 @@ public:
 
 protected:
     void Execute() override;
+    const char *Name() const override { return "serial-dispatch"; }
 };
 
 // Writes the output ring to the device.
@@ -62,4 +68,5 @@ public:
 
 protected:
     void Execute() override;
+    const char *Name() const override { return "serial-output"; }
 };

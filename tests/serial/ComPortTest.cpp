@@ -432,16 +432,16 @@ TEST_F(ComPortTest, FarEndThatHangsUpMidStreamCrashesNothing)
 TEST_F(ComPortTest, AllThreadsEndWhenThePortCloses)
 {
     port.setComNumber(5);
-    const int before = ThreadCount();
+    ASSERT_EQ(SerialThreadCount(), 0);
     port.setOpen(true);
     EXPECT_EQ(port.Dispatcher()->ActiveThreadCount(), 3);
-    EXPECT_EQ(ThreadCount(), before + 3);
+    EXPECT_EQ(SerialThreadCount(), 3);
     int closes = 0;
     port.setOnPortClose([&](TCustomComPort *) { ++closes; });
     port.ClosePort();
     EXPECT_EQ(closes, 1);
     EXPECT_EQ(port.Dispatcher(), nullptr);
-    EXPECT_EQ(ThreadCount(), before);
+    EXPECT_EQ(SerialThreadCount(), 0);
 }
 
 TEST_F(ComPortTest, ANewComNumberOnAnOpenPortReopensThere)
@@ -499,7 +499,7 @@ TEST_F(ComPortTest, EachArrivalIsNotifiedOnceOnTheMainThread)
 
 TEST_F(ComPortTest, AHandlerThatClosesThePortFinishesTheCloseAfterwards)
 {
-    const int before = ThreadCount();
+    ASSERT_EQ(SerialThreadCount(), 0);
     int closes = 0;
     port.setOnPortClose([&](TCustomComPort *) { ++closes; });
     port.setOnTriggerAvail([&](TCustomComPort *p, std::uint16_t) {
@@ -514,7 +514,7 @@ TEST_F(ComPortTest, AHandlerThatClosesThePortFinishesTheCloseAfterwards)
     EXPECT_EQ(closes, 1);
     EXPECT_FALSE(port.Open());
     EXPECT_EQ(pty.Drain(), "");
-    EXPECT_TRUE(WaitFor([&] { return ThreadCount() == before; }));
+    EXPECT_TRUE(WaitFor([&] { return SerialThreadCount() == 0; }));
 
     port.setOnTriggerAvail(nullptr);
     port.setOnPortClose(nullptr);

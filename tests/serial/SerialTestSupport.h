@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial/Dispatcher.h"
+#include "serial/DispatcherThreads.h"
 
 #include <QApplication>
 #include <QPointer>
@@ -295,12 +296,17 @@ inline pid_t EndedProcess()
     return pid;
 }
 
-// The number of threads of this process.
-inline int ThreadCount()
+// The number of the serial link's worker threads in this process, known by their names (a
+// sanitizer or a library may run threads of its own).
+inline int SerialThreadCount()
 {
+    const std::string prefix = TDispatcherThread::NamePrefix;
     int count = 0;
-    for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator("/proc/self/task"))
-        ++count;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc/self/task")) {
+        const std::string name = ReadText(entry.path().string() + "/comm");
+        if (name.rfind(prefix, 0) == 0)
+            ++count;
+    }
     return count;
 }
 
