@@ -412,6 +412,354 @@ TEST_F(DispatcherTest, ACloseDuringADeliveryFinishesWhenTheHandlerReturns)
     EXPECT_EQ(d.ActiveThreadCount(), 0);
 }
 
+// --- Boundaries of the rings, the line and the triggers --------------------------------------
+
+TEST_F(DispatcherTest, AWrappedRingCountsItsBytesAndFillsExactly)
+{
+    ASSERT_EQ(Open(16), 0);
+    d.HoldAfter(1, 8);
+    ASSERT_EQ(Write("01234567" "89AB"), 0);
+    ASSERT_TRUE(WaitFor([&] { return d.BlockedAttempts() > 0; }));
+    // Four bytes wait at 8..11; eight more wrap around the end.
+    ASSERT_EQ(Write("CDEFGHIJ"), 0);
+    EXPECT_EQ(d.OutputUsed(), 12u);
+    EXPECT_EQ(d.OutputFree(), 4u);
+    EXPECT_EQ(Write("KLMNO"), SerialResult::OutputBufferTooSmall);
+    EXPECT_EQ(Write("KLMN"), 0);
+    EXPECT_EQ(d.OutputUsed(), 16u);
+
+    d.Release();
+    ASSERT_TRUE(WaitFor([&] { return d.OutputUsed() == 0; }));
+    Idle(100);
+    EXPECT_EQ(Bytes(d.Writes()), "0123456789ABCDEFGHIJKLMN");
+}
+
+TEST_F(DispatcherTest, ARefusedChunkIsDroppedAndAGoneDeviceRefusesMore)
+{
+    ASSERT_EQ(Open(), 0);
+    d.RefuseNextWrite(-SystemError::GenFailure);
+    ASSERT_EQ(Write("lost"), 0);
+    ASSERT_TRUE(WaitFor([&] { return d.OutputUsed() == 0; }));
+    ASSERT_EQ(Write("kept"), 0);
+    ASSERT_TRUE(WaitFor([&] { return d.Writes().size() == 1; }));
+    Idle(100);
+    EXPECT_EQ(d.Writes(), std::vector<std::string>{"kept"});
+    EXPECT_FALSE(d.IsDeviceGone());
+
+    d.RefuseNextWrite(-SystemError::FileNotFound);
+    ASSERT_EQ(Write("unplugged"), 0);
+    ASSERT_TRUE(WaitFor([&] { return d.IsDeviceGone(); }));
+    EXPECT_EQ(Write("x"), SerialResult::PutBlockFail);
+    EXPECT_EQ(d.Writes().size(), 1u);
+}
+
+TEST_F(DispatcherTest, EveryLineErrorBitHasItsCode)
+{
+    ASSERT_EQ(Open(), 0);
+    const struct {
+        std::uint32_t bits;
+        int first;
+        int second;
+    } rows[] = {
+        {CE_RXOVER, 1, 0},
+        {CE_OVERRUN, 2, 0},
+        {CE_RXPARITY, 3, 0},
+        {CE_FRAME, 4, 0},
+        // A break stays until it is taken.
+        {CE_BREAK, 9, 9},
+        // The most urgent error wins, and the others are cleared with it.
+        {CE_RXOVER | CE_FRAME, 1, 0},
+        {CE_OVERRUN | CE_RXPARITY, 2, 0},
+        {CE_RXPARITY | CE_FRAME, 3, 0},
+        {CE_FRAME | CE_BREAK, 4, 9},
+        // Bits outside the five are no line errors.
+        {0x20 | 0x100, 0, 0},
+    };
+    for (const auto &row : rows) {
+        d.InjectErrors(row.bits);
+        d.RefreshStatus();
+        EXPECT_EQ(d.LineErrorCode(), row.first) << row.bits;
+        EXPECT_EQ(d.LineErrorCode(), row.second) << row.bits;
+        EXPECT_EQ(d.TakeBreak(), (row.bits & CE_BREAK) != 0) << row.bits;
+        EXPECT_EQ(d.LineErrorCode(), 0) << row.bits;
+    }
+}
+
+TEST_F(DispatcherTest, AWriteKeepsTheLineErrorsItSees)
+{
+    ASSERT_EQ(Open(), 0);
+    d.InjectErrors(CE_RXPARITY);
+    ASSERT_EQ(Write("x"), 0);
+    EXPECT_EQ(d.LineErrorCode(), 3);
+}
+
+TEST_F(DispatcherTest, LegacyBaudCodesReadAsTheirRates)
+{
+    ASSERT_EQ(Open(), 0);
+    // The slowest rate comes last: each change first waits for 18 characters at the old rate.
+    const std::pair<std::uint32_t, std::uint32_t> rows[] = {
+        {0xFEFF, 115200},
+        {0xFF16, 9600},
+        {0xFF27, 256000},
+        // A code without a rate, and codes just outside the table, are rates themselves.
+        {0xFF19, 0xFF19},
+        {0xFF28, 0xFF28},
+        {0xFF0F, 0xFF0F},
+        {0xFF10, 110},
+    };
+    for (const auto &[code, rate] : rows) {
+        ASSERT_EQ(d.ChangeLine(code, 0, 8, 1), 0);
+        std::uint32_t baud = 0;
+        int parity = 0, dataBits = 0, stopBits = 0;
+        d.GetLineSettings(baud, parity, dataBits, stopBits);
+        EXPECT_EQ(baud, rate) << std::hex << code;
+    }
+}
+
+TEST_F(DispatcherTest, EachLineItemAloneChangesTheLine)
+{
+    ASSERT_EQ(Open(), 0);
+    int writes = d.StateWrites();
+    EXPECT_EQ(d.ChangeLine(9600, 2, 8, 1), 0);
+    EXPECT_EQ(d.State().Parity, EVENPARITY);
+    EXPECT_EQ(d.StateWrites(), ++writes);
+    EXPECT_EQ(d.ChangeLine(9600, 2, 7, 1), 0);
+    EXPECT_EQ(d.State().ByteSize, 7);
+    EXPECT_EQ(d.StateWrites(), ++writes);
+
+    // One and a half stop bits read as two.
+    EXPECT_EQ(d.ChangeLine(9600, 2, 5, 1), 0);
+    std::uint32_t baud = 0;
+    int parity = 0, dataBits = 0, stopBits = 0;
+    d.GetLineSettings(baud, parity, dataBits, stopBits);
+    EXPECT_EQ(dataBits, 5);
+    EXPECT_EQ(stopBits, 2);
+}
+
+TEST_F(DispatcherTest, FlowThresholdsAtTheirLimits)
+{
+    ASSERT_EQ(Open(), 0);
+    // Full may equal the queue size and the resume level.
+    EXPECT_EQ(d.SetHardwareFlow(4096, 4096, 0), 0);
+    EXPECT_EQ(d.State().XoffLim, 0);
+    EXPECT_EQ(d.State().XonLim, 4096);
+    EXPECT_EQ(d.SetSoftwareFlow(4096, 4096, 2), 0);
+    EXPECT_EQ(d.SetHardwareFlow(4097, 0, 0), SerialResult::BadArgument);
+    EXPECT_EQ(d.SetSoftwareFlow(4097, 0, 2), SerialResult::BadArgument);
+    EXPECT_EQ(d.SetHardwareFlow(10, 11, 0), SerialResult::BadArgument);
+    EXPECT_EQ(d.SetSoftwareFlow(10, 11, 2), SerialResult::BadArgument);
+}
+
+// A distinct byte pattern, so that a misplaced byte shows.
+std::string Pattern(std::size_t count, std::size_t from = 0)
+{
+    std::string bytes;
+    for (std::size_t i = from; i < from + count; ++i)
+        bytes.push_back(static_cast<char>(i * 7 % 251));
+    return bytes;
+}
+
+std::string Take(FakeDispatcher &d, std::size_t count)
+{
+    std::string bytes(count, '\0');
+    if (d.GetBlock(reinterpret_cast<std::uint8_t *>(bytes.data()), count) != 0)
+        return "refused";
+    return bytes;
+}
+
+TEST_F(DispatcherTest, TheInputRingWrapsAroundItsEnd)
+{
+    ASSERT_EQ(Open(), 0);
+    d.Feed(Pattern(8000));
+    ASSERT_TRUE(WaitFor([&] { return d.InputUsed() == 8000; }));
+    EXPECT_EQ(Take(d, 8000), Pattern(8000));
+    // The driver hands over at most 100 bytes per read, less than it says are waiting.
+    d.ShortReads(100);
+    d.Feed(Pattern(1000, 8000));
+    ASSERT_TRUE(WaitFor([&] { return d.InputUsed() == 1000; }));
+    EXPECT_EQ(Take(d, 1000), Pattern(1000, 8000));
+    EXPECT_EQ(Take(d, 1), "refused");
+
+    // A flush empties a ring that is neither empty nor full.
+    d.Feed("xyz");
+    ASSERT_TRUE(WaitFor([&] { return d.InputUsed() == 3; }));
+    EXPECT_EQ(d.FlushInput(), 0);
+    EXPECT_EQ(d.InputUsed(), 0u);
+    d.Feed("q");
+    ASSERT_TRUE(WaitFor([&] { return d.InputUsed() == 1; }));
+    EXPECT_EQ(Take(d, 1), "q");
+}
+
+TEST_F(DispatcherTest, TakingFromAFullInputRingMakesRoomForMore)
+{
+    ASSERT_EQ(Open(), 0);
+    d.Feed(Pattern(10000));
+    ASSERT_TRUE(WaitFor([&] { return d.InputUsed() == TBaseDispatcher::InRingSize; }));
+    EXPECT_EQ(Take(d, 100), Pattern(100));
+    ASSERT_TRUE(WaitFor([&] { return d.InputUsed() == TBaseDispatcher::InRingSize; }));
+    EXPECT_EQ(Take(d, TBaseDispatcher::InRingSize), Pattern(TBaseDispatcher::InRingSize, 100));
+}
+
+// Collects the notifications of a dispatcher, from the dispatch thread.
+class NotificationLog {
+public:
+    explicit NotificationLog(FakeDispatcher &d)
+    {
+        d.AddProcHandler([this](std::uint16_t msg, std::uint16_t trigger, std::int32_t) {
+            std::lock_guard guard(lock_);
+            seen_.emplace_back(msg, trigger);
+        });
+    }
+    std::vector<std::pair<std::uint16_t, std::uint16_t>> Seen()
+    {
+        std::lock_guard guard(lock_);
+        return seen_;
+    }
+    std::size_t Count(std::uint16_t msg)
+    {
+        const auto seen = Seen();
+        return static_cast<std::size_t>(std::count_if(seen.begin(), seen.end(), [msg](const auto &s) { return s.first == msg; }));
+    }
+
+private:
+    std::mutex lock_;
+    std::vector<std::pair<std::uint16_t, std::uint16_t>> seen_;
+};
+
+TEST_F(DispatcherTest, DataAvailableWaitsForItsThreshold)
+{
+    ASSERT_EQ(Open(), 0);
+    NotificationLog log(d);
+    d.SetAvailThreshold(4);
+    d.Feed("abc");
+    Idle(200);
+    EXPECT_EQ(log.Count(NotifyAvail), 0u);
+    d.Feed("d");
+    ASSERT_TRUE(WaitFor([&] { return log.Count(NotifyAvail) == 1; }));
+    EXPECT_EQ(log.Seen()[0], std::make_pair(NotifyAvail, std::uint16_t{4}));
+}
+
+TEST_F(DispatcherTest, EveryHandlerSeesTheSameBytesAndTheLargestTakeLeavesTheRing)
+{
+    ASSERT_EQ(Open(), 0);
+    std::mutex lock;
+    std::vector<std::string> taken;
+    auto taker = [&](std::size_t count) {
+        return [&, count](std::uint16_t msg, std::uint16_t, std::int32_t) {
+            if (msg != NotifyAvail)
+                return;
+            const std::string bytes = Take(d, count);
+            std::lock_guard guard(lock);
+            taken.push_back(bytes);
+        };
+    };
+    d.AddProcHandler(taker(5));
+    d.AddProcHandler(taker(3));
+    d.SetAvailThreshold(1);
+    d.Feed("abcdefgh");
+    ASSERT_TRUE(WaitFor([&] { return d.InputUsed() == 3; }));
+    {
+        std::lock_guard guard(lock);
+        EXPECT_EQ(taken, (std::vector<std::string>{"abcde", "abc"}));
+    }
+    EXPECT_EQ(Take(d, 3), "fgh");
+}
+
+TEST_F(DispatcherTest, ADataTriggerFindsItsTextAfterAFalseStart)
+{
+    ASSERT_EQ(Open(), 0);
+    NotificationLog log(d);
+    const int handle = d.AddDataTrigger("ab", false);
+    ASSERT_GT(handle, 0);
+    d.Feed("xaab");
+    ASSERT_TRUE(WaitFor([&] { return log.Count(NotifyData) == 1; }));
+    EXPECT_EQ(log.Seen()[0], std::make_pair(NotifyData, static_cast<std::uint16_t>(handle)));
+    d.Feed("AB");
+    Idle(150);
+    EXPECT_EQ(log.Count(NotifyData), 1u);
+}
+
+TEST_F(DispatcherTest, AModemTriggerFiresOnAChangeOfItsLinesOnly)
+{
+    d.SetModemLines(MS_CTS_ON);
+    ASSERT_EQ(Open(), 0);
+    NotificationLog log(d);
+    const int handle = d.AddStatusTrigger(StatusModem);
+    ASSERT_EQ(d.SetStatusTrigger(static_cast<std::uint16_t>(handle), MS_CTS_ON, true), 0);
+    // CTS is on, but has not changed; DSR changes, but is not watched.
+    Idle(150);
+    d.SetModemLines(MS_CTS_ON | MS_DSR_ON, EV_DSR);
+    Idle(150);
+    EXPECT_EQ(log.Count(NotifyStatus), 0u);
+    d.SetModemLines(MS_DSR_ON, EV_CTS);
+    ASSERT_TRUE(WaitFor([&] { return log.Count(NotifyStatus) == 1; }));
+    EXPECT_EQ(log.Seen()[0].second, handle);
+    // It fires once until it is set again.
+    d.SetModemLines(MS_CTS_ON | MS_DSR_ON, EV_CTS);
+    Idle(150);
+    EXPECT_EQ(log.Count(NotifyStatus), 1u);
+}
+
+TEST_F(DispatcherTest, OutputTriggersFireAtTheirThresholds)
+{
+    ASSERT_EQ(Open(16), 0);
+    d.HoldAfter(0);
+    ASSERT_EQ(Write("REC1\r\n"), 0);
+    NotificationLog log(d);
+    const auto used = static_cast<std::uint16_t>(d.AddStatusTrigger(StatusOutbuffUsed));
+    const auto free = static_cast<std::uint16_t>(d.AddStatusTrigger(StatusOutbuffFree));
+    ASSERT_EQ(d.SetStatusTrigger(used, 7, true), 0);
+    ASSERT_EQ(d.SetStatusTrigger(free, 11, true), 0);
+    Idle(150);
+    EXPECT_EQ(log.Count(NotifyStatus), 0u);
+    ASSERT_EQ(d.SetStatusTrigger(used, 6, true), 0);
+    ASSERT_EQ(d.SetStatusTrigger(free, 10, true), 0);
+    ASSERT_TRUE(WaitFor([&] { return log.Count(NotifyStatus) == 2; }));
+    d.Release();
+}
+
+TEST_F(DispatcherTest, TriggerLimits)
+{
+    ASSERT_EQ(Open(), 0);
+    EXPECT_GT(d.AddDataTrigger(std::string(255, 'a'), false), 0);
+    EXPECT_EQ(d.AddDataTrigger(std::string(256, 'a'), false), SerialResult::TriggerTooLong);
+    EXPECT_EQ(d.AddDataTrigger("", false), SerialResult::BadArgument);
+    EXPECT_EQ(d.AddStatusTrigger(0), SerialResult::BadArgument);
+    EXPECT_EQ(d.AddStatusTrigger(StatusOutSent + 1), SerialResult::BadArgument);
+    // Handles count up to 0x1FFF, shifted past the three bits of the status kind.
+    int handles = 1;
+    int last = 0;
+    for (int handle; (handle = d.AddTimerTrigger(1000)) > 0; ++handles)
+        last = handle;
+    EXPECT_EQ(handles, 0x1FFF);
+    EXPECT_EQ(last, 0x1FFF << 3);
+    EXPECT_EQ(d.AddStatusTrigger(StatusModem), SerialResult::NoMoreTriggers);
+    EXPECT_EQ(d.AddDataTrigger("OK", false), SerialResult::NoMoreTriggers);
+}
+
+TEST_F(DispatcherTest, TriggersBroughtIntoANewOpenWorkAndKeepTheirHandles)
+{
+    ASSERT_EQ(Open(), 0);
+    const int data = d.AddDataTrigger("OK", false);
+    ASSERT_GT(d.AddTimerTrigger(10), data);
+    TTriggerSave save;
+    d.CopyTriggersOut(save);
+    d.CloseLine();
+
+    FakeDispatcher reopened;
+    ASSERT_EQ(reopened.OpenLine("\\\\.\\COM1", 9600, 0, 8, 1, 4096, 4096, 0x03), 0);
+    reopened.CopyTriggersIn(save);
+    const int fresh = reopened.AddTimerTrigger(10);
+    EXPECT_GT(fresh, 0);
+    for (const TTimerTrigger &trigger : save.TimerTriggers)
+        EXPECT_NE(fresh, trigger.Handle);
+    EXPECT_NE(fresh, data);
+    NotificationLog log(reopened);
+    reopened.Feed("OK");
+    ASSERT_TRUE(WaitFor([&] { return log.Count(NotifyData) == 1; }));
+    EXPECT_EQ(log.Seen()[0].second, data);
+}
+
 TEST(DispatcherTable, SlotsAreReusedAndTrimmed)
 {
     const std::size_t before = TDispatcherTable::Instance().Size();

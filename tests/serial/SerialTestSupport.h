@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -26,6 +27,7 @@
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 // Runs the event loop until done() holds or timeoutMs passes; returns done().
@@ -387,7 +389,26 @@ public:
             std::lock_guard guard(lock_);
             input_ += bytes;
         }
-        inputArrived_.Set();
+        Raise(EV_RXCHAR);
+    }
+    // The next write is refused with this result (a negated system error).
+    void RefuseNextWrite(int result)
+    {
+        std::lock_guard guard(lock_);
+        refusal_ = result;
+    }
+    // Each read hands over at most this many bytes, whatever the status said was waiting.
+    void ShortReads(std::size_t most)
+    {
+        std::lock_guard guard(lock_);
+        readLimit_ = most;
+    }
+    // The modem lines (MS_ bits) from now on, announced by a line event when one is given.
+    void SetModemLines(std::uint32_t lines, std::uint32_t event = 0)
+    {
+        modemLines_.store(lines);
+        if (event != 0)
+            Raise(event);
     }
     TLineSettings State()
     {
@@ -441,7 +462,7 @@ public:
     int DeviceRead(std::uint8_t *buffer, std::size_t count) override
     {
         std::lock_guard guard(lock_);
-        const std::size_t n = std::min(count, input_.size());
+        const std::size_t n = std::min({count, input_.size(), readLimit_});
         std::copy_n(input_.begin(), n, buffer);
         input_.erase(0, n);
         return static_cast<int>(n);
@@ -460,6 +481,8 @@ public:
     int DeviceWrite(const std::uint8_t *data, std::size_t count) override
     {
         std::lock_guard guard(lock_);
+        if (refusal_ != 0)
+            return std::exchange(refusal_, 0);
         if (allowedWrites_ == 0) {
             ++blockedAttempts_;
             return 0;
@@ -484,16 +507,21 @@ public:
         events = 0;
         if (mask_.load() == 0)
             return 87;
-        const int which = TSyncEvent::WaitAny({&inputArrived_, &maskChanged_}, -1);
-        if (which == 0)
-            events = EV_RXCHAR;
+        if (TSyncEvent::WaitAny({&eventRaised_, &maskChanged_}, -1) == 0)
+            events = pendingEvents_.exchange(0);
         return 0;
     }
-    std::uint32_t DeviceModemStatus() override { return 0; }
+    std::uint32_t DeviceModemStatus() override { return modemLines_.load(); }
 
     using TBaseDispatcher::Shutdown;
 
 private:
+    void Raise(std::uint32_t event)
+    {
+        pendingEvents_.fetch_or(event);
+        eventRaised_.Set();
+    }
+
     std::mutex lock_;
     std::vector<std::string> journal_;
     std::size_t allowedWrites_ = SIZE_MAX;
@@ -504,9 +532,13 @@ private:
     int stateWrites_ = 0;
     std::vector<int> escapes_;
     std::uint32_t pendingErrors_ = 0;
+    int refusal_ = 0;
+    std::size_t readLimit_ = SIZE_MAX;
     std::atomic<std::uint32_t> mask_{0};
+    std::atomic<std::uint32_t> pendingEvents_{0};
+    std::atomic<std::uint32_t> modemLines_{0};
     TSyncEvent writable_{TSyncEvent::AutoReset};
-    TSyncEvent inputArrived_{TSyncEvent::AutoReset};
+    TSyncEvent eventRaised_{TSyncEvent::AutoReset};
     TSyncEvent maskChanged_{TSyncEvent::AutoReset};
 };
 
