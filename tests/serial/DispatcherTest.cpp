@@ -580,6 +580,12 @@ TEST_F(DispatcherTest, TheInputRingWrapsAroundItsEnd)
     EXPECT_EQ(Take(d, 1000), Pattern(1000, 8000));
     EXPECT_EQ(Take(d, 1), "refused");
 
+    // From an empty ring whose indices stand mid-way, whole reads wrap it too.
+    d.ShortReads(SIZE_MAX);
+    d.Feed(Pattern(8000, 9000));
+    ASSERT_TRUE(WaitFor([&] { return d.InputUsed() == 8000; }));
+    EXPECT_EQ(Take(d, 8000), Pattern(8000, 9000));
+
     // A flush empties a ring that is neither empty nor full.
     d.Feed("xyz");
     ASSERT_TRUE(WaitFor([&] { return d.InputUsed() == 3; }));
@@ -663,6 +669,30 @@ TEST_F(DispatcherTest, EveryHandlerSeesTheSameBytesAndTheLargestTakeLeavesTheRin
         EXPECT_EQ(taken, (std::vector<std::string>{"abcde", "abc"}));
     }
     EXPECT_EQ(Take(d, 3), "fgh");
+}
+
+TEST_F(DispatcherTest, AFlushDuringANotificationEmptiesTheRingWhenItEnds)
+{
+    ASSERT_EQ(Open(), 0);
+    // The first handler takes two bytes, the second flushes the rest, once.
+    std::atomic<int> calls{0};
+    d.AddProcHandler([&](std::uint16_t msg, std::uint16_t, std::int32_t) {
+        if (msg == NotifyAvail && calls.load() == 0 && Take(d, 2) == "ab")
+            ++calls;
+    });
+    d.AddProcHandler([&](std::uint16_t msg, std::uint16_t, std::int32_t) {
+        if (msg == NotifyAvail && calls.load() == 1 && d.FlushInput() == 0)
+            ++calls;
+    });
+    d.SetAvailThreshold(1);
+    d.Feed("abcdef");
+    ASSERT_TRUE(WaitFor([&] { return calls.load() == 2; }));
+    EXPECT_TRUE(WaitFor([&] { return d.InputUsed() == 0; }));
+    Idle(100);
+    EXPECT_EQ(d.InputUsed(), 0u);
+    d.Feed("g");
+    ASSERT_TRUE(WaitFor([&] { return d.InputUsed() == 1; }));
+    EXPECT_EQ(Take(d, 1), "g");
 }
 
 TEST_F(DispatcherTest, ADataTriggerFindsItsTextAfterAFalseStart)
