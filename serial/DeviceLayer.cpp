@@ -16,6 +16,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -100,6 +101,15 @@ std::string ResolvePortName(const std::string &portName)
     return {};
 }
 
+bool IsPseudoTerminalNumber(std::uint64_t deviceNumber)
+{
+    // The majors of the UNIX 98 pseudo-terminal slaves.
+    constexpr unsigned kFirstPtyMajor = 136;
+    constexpr unsigned kLastPtyMajor = 143;
+    const unsigned number = major(deviceNumber);
+    return number >= kFirstPtyMajor && number <= kLastPtyMajor;
+}
+
 TSerialDevice::TSerialDevice()
     : epollFd_(epoll_create1(EPOLL_CLOEXEC)),
       maskChanged_(std::make_unique<TSyncEvent>(TSyncEvent::AutoReset)),
@@ -180,6 +190,8 @@ int TSerialDevice::Prepare(int descriptor, bool exclusive)
 
     int lines = 0;
     hasModemLines_ = ioctl(descriptor, TIOCMGET, &lines) == 0;
+    struct stat node {};
+    pseudoTerminal_ = fstat(descriptor, &node) == 0 && S_ISCHR(node.st_mode) && IsPseudoTerminalNumber(node.st_rdev);
     exclusive_ = exclusive;
     restore_ = exclusive;
     shadow_ = TLineSettings{};
@@ -371,7 +383,9 @@ int TSerialDevice::Purge(unsigned directions)
     const int descriptor = fd_.load();
     if (descriptor < 0)
         return SystemError::InvalidHandle;
-    const bool output = directions & (PURGE_TXABORT | PURGE_TXCLEAR);
+    // What a pseudo-terminal's driver holds has already reached the far end, which just has not
+    // read it yet: flushing it would take back bytes that were sent.
+    const bool output = (directions & (PURGE_TXABORT | PURGE_TXCLEAR)) && !pseudoTerminal_;
     const bool input = directions & (PURGE_RXABORT | PURGE_RXCLEAR);
     const int queue = output && input ? TCIOFLUSH : output ? TCOFLUSH : TCIFLUSH;
     if ((output || input) && tcflush(descriptor, queue) != 0)

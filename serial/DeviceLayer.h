@@ -105,6 +105,9 @@ struct TLineStatus {
 // COM33-48 = /dev/ttyACM0-15. Empty when the name maps to no device.
 std::string ResolvePortName(const std::string &portName);
 
+// Whether a character device number belongs to a pseudo-terminal's slave end (/dev/pts/N).
+bool IsPseudoTerminalNumber(std::uint64_t deviceNumber);
+
 // One open serial device on a tty. Every operation returns 0 (or a count) on success and a
 // system error number, negated where a count could be returned, on failure. The operations may
 // be called from several threads; Close waits for the ones in progress.
@@ -176,6 +179,7 @@ private:
     std::unique_ptr<TSyncEvent> maskChanged_;
     std::atomic<std::uint32_t> mask_{0};
     bool hasModemLines_ = false;
+    bool pseudoTerminal_ = false;
     bool hasCounters_ = false;
     bool exclusive_ = false;
     // Output thread only: a pseudo-terminal can report room that a write then refuses.
