@@ -84,6 +84,8 @@ bool ParsePortNumber(const std::string &name, int &number)
 
 std::string ResolvePortName(const std::string &portName)
 {
+    if (portName.rfind('/', 0) == 0)
+        return portName;
     int number = 0;
     if (!ParsePortNumber(portName, number) || number <= 0)
         return {};

@@ -102,7 +102,8 @@ struct TLineStatus {
 
 // The tty path for a port name "\\.\COMn" (or "COMn"): $TAMBLO_PORTS/COMn when that variable
 // names a directory, otherwise COM1-16 = /dev/ttyS0-15, COM17-32 = /dev/ttyUSB0-15,
-// COM33-48 = /dev/ttyACM0-15. Empty when the name maps to no device.
+// COM33-48 = /dev/ttyACM0-15. A device path (beginning with "/") is taken as it is. Empty when
+// the name maps to no device.
 std::string ResolvePortName(const std::string &portName);
 
 // Whether a character device number belongs to a pseudo-terminal's slave end (/dev/pts/N).

@@ -19,7 +19,8 @@ TEST(PortNames, FixedTableWithoutAPortsDirectory)
     EXPECT_EQ(ResolvePortName("\\\\.\\COM49"), "");
     EXPECT_EQ(ResolvePortName("\\\\.\\COM0"), "");
     EXPECT_EQ(ResolvePortName("\\\\.\\COMx"), "");
-    EXPECT_EQ(ResolvePortName("/dev/ttyS0"), "");
+    // A device path is no port number: it is opened as it is.
+    EXPECT_EQ(ResolvePortName("/dev/ttyS0"), "/dev/ttyS0");
 }
 
 TEST(PortNames, APortsDirectoryTakesOverEveryNumber)
