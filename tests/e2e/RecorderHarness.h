@@ -5,8 +5,8 @@
 // recording figures.
 
 #include "app/MainWindow.h"
+#include "tests/common/DeviceSimulator.h"
 
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -15,41 +15,6 @@
 #include <memory>
 #include <optional>
 #include <vector>
-
-// One line the simulator printed: its own clock in milliseconds, and the text.
-struct DeviceLine {
-    double ms = 0;
-    QString text;
-};
-
-// The device simulator, publishing COM1 in a fresh ports directory that TAMBLO_PORTS names.
-class DeviceSimulator {
-public:
-    DeviceSimulator();
-    ~DeviceSimulator();
-
-    bool Start(QString *error);
-    QString PortsDirectory() const { return ports_.path(); }
-    QString PortPath() const { return ports_.filePath(QStringLiteral("COM1")); }
-
-    // Everything it printed so far, the first line (the port it published) excluded.
-    std::vector<DeviceLine> Lines();
-    // Just the commands it received, in order: "REC1", "REC", "ERASE", ...
-    QStringList Commands();
-    // Waits (running the event loop) until the command has arrived `count` times.
-    bool WaitForCommand(const QString &command, int count, int timeoutMs);
-    // A command's arrival on the test's steady clock.
-    std::optional<std::chrono::steady_clock::time_point> Arrival(const QString &command, int occurrence);
-
-private:
-    void readOutput();
-
-    QTemporaryDir ports_;
-    QProcess process_;
-    QByteArray pending_;
-    std::vector<DeviceLine> lines_;
-    std::chrono::steady_clock::time_point started_;
-};
 
 // Arranged before a call that opens a modal widget: polls for the active modal widget and hands
 // it to `action` until the action returns true (it took the widget) or the time is up.
