@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr int kTimerIntervalMs = 10;
-
 QPixmap backgroundPicture()
 {
     QFile file(QStringLiteral(":/background.jpg"));
@@ -44,7 +42,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     openDialog_.setFilter(QStringLiteral("wav|*.wav|midi|*.mid|mp3|*.mp3|rmi|*.rmi"));
     openDialog_.setInitialDir(QStringLiteral("vesk"));
-    timer_.setInterval(kTimerIntervalMs);
+    timer_.setInterval(TForm1::TimerIntervalMs);
     timer_.setTimerType(Qt::PreciseTimer);
     comPort_ = std::make_unique<TComPort>();
     comPort_->setBaud(9600);
