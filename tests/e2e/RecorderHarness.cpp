@@ -33,12 +33,13 @@ void ExpectModal(std::function<bool(QWidget *)> action, int timeoutMs)
     poll->start(5);
 }
 
-RecorderHarness::RecorderHarness() = default;
+RecorderHarness::RecorderHarness(Audio audio) : audio_(audio) {}
 
 RecorderHarness::~RecorderHarness()
 {
     window_.reset();
     unsetenv("SDL_DISKAUDIOFILE");
+    unsetenv("PULSE_SERVER");
 }
 
 bool RecorderHarness::Start(QString *error)
@@ -46,8 +47,17 @@ bool RecorderHarness::Start(QString *error)
     if (!device_.Start(error))
         return false;
     setenv("TAMBLO_PORTS", device_.PortsDirectory().toLocal8Bit().constData(), 1);
-    setenv("SDL_AUDIODRIVER", "disk", 1);
-    setenv("SDL_DISKAUDIOFILE", AudioFile().toLocal8Bit().constData(), 1);
+    if (audio_ == Audio::Sink) {
+        std::string reason;
+        if (!sink_.Start(&reason)) {
+            *error = QString::fromStdString(reason);
+            return false;
+        }
+        sink_.UseForSdl();
+    } else {
+        setenv("SDL_AUDIODRIVER", "disk", 1);
+        setenv("SDL_DISKAUDIOFILE", AudioFile().toLocal8Bit().constData(), 1);
+    }
     window_ = std::make_unique<MainWindow>();
     window_->show();
     if (!QTest::qWaitForWindowExposed(window_.get())) {

@@ -6,6 +6,7 @@
 
 #include "app/MainWindow.h"
 #include "tests/common/DeviceSimulator.h"
+#include "tests/common/SoundSink.h"
 
 #include <QString>
 #include <QStringList>
@@ -20,15 +21,19 @@
 // it to `action` until the action returns true (it took the widget) or the time is up.
 void ExpectModal(std::function<bool(QWidget *)> action, int timeoutMs = 10000);
 
-// The window and what it needs: the simulator, a ports directory, disk audio into a file.
+// The window and what it needs: the simulator, a ports directory, and the sound output: disk audio
+// into a file where the content counts, a private sound server's sink where the timing counts.
 class RecorderHarness {
 public:
-    RecorderHarness();
+    enum class Audio { Disk, Sink };
+
+    explicit RecorderHarness(Audio audio = Audio::Disk);
     ~RecorderHarness();
 
     bool Start(QString *error);
     MainWindow &Window() { return *window_; }
     DeviceSimulator &Device() { return device_; }
+    SoundSink &Sink() { return sink_; }
     QString AudioFile() const { return scratch_.filePath(QStringLiteral("audio.raw")); }
     QString Scratch() const { return scratch_.path(); }
 
@@ -47,7 +52,9 @@ public:
     static std::pair<qint64, qint64> SoundFrames(const QString &rawFile, int channels);
 
 private:
+    Audio audio_;
     QTemporaryDir scratch_;
+    SoundSink sink_;
     DeviceSimulator device_;
     std::unique_ptr<MainWindow> window_;
     int portDialogs_ = 0;

@@ -225,6 +225,36 @@ TEST_F(Recording, AnEmptyWaveIsRefusedWhenLoaded)
     EXPECT_EQ(form().Fname->Caption(), QStringLiteral("---------"));
 }
 
+// What the device hears: the sound at a real sound server's sink, on the serial line's timeline.
+TEST(RecordingAtTheSink, TheWholeToneReachesTheSinkWhileTheDeviceRecords)
+{
+    if (!SoundSink::Available())
+        GTEST_SKIP() << "pulseaudio and parec are not installed (scripts/setup installs them)";
+    RecorderHarness harness(RecorderHarness::Audio::Sink);
+    QString error;
+    ASSERT_TRUE(harness.Start(&error)) << error.toStdString();
+    Ui::TForm1 &form = harness.Window().Form();
+    const QString file = harness.MakeToneWav(QStringLiteral("tone.wav"), 1500, kRate);
+    ASSERT_TRUE(harness.LoadThroughLabel(file));
+
+    const std::int64_t before = harness.Sink().FrameCount();
+    harness.Click(form.kwFlatBtn1, true);
+    ASSERT_TRUE(harness.Device().WaitForCommand(QStringLiteral("REC"), 1, 20000));
+    const auto start = harness.Device().Arrival(QStringLiteral("REC1"), 1);
+    const auto stop = harness.Device().Arrival(QStringLiteral("REC"), 1);
+    ASSERT_TRUE(start && stop);
+    ASSERT_TRUE(harness.Sink().WaitUntilCaptured(*stop + std::chrono::milliseconds(300), std::chrono::seconds(5)));
+
+    SoundSink &sink = harness.Sink();
+    const auto first = sink.FirstSound(500, before);
+    ASSERT_TRUE(first.has_value()) << "no sound reached the sink";
+    const auto last = sink.LastSound(500, *first);
+    ASSERT_TRUE(last.has_value());
+    // The tone starts once the device records, and about 1.5 s of it is played.
+    EXPECT_GT(sink.FrameTime(*first), *start);
+    EXPECT_NEAR(double(*last - *first) / SoundSink::Rate, 1.5, 0.05);
+}
+
 TEST(StartUp, WithoutASoundCardTheMessageComesBeforeTheWindow)
 {
     setenv("SDL_AUDIODRIVER", "none-installed", 1);

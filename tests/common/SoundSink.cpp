@@ -1,0 +1,274 @@
+#include "tests/common/SoundSink.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <cstring>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The environment of a child: ours, with the given variables replaced.
+std::vector<std::string> ChildEnvironment(const std::vector<std::pair<std::string, std::string>> &set)
+{
+    std::vector<std::string> out;
+    for (char **entry = environ; *entry; ++entry) {
+        const std::string line(*entry);
+        bool replaced = false;
+        for (const auto &[name, value] : set)
+            replaced = replaced || line.rfind(name + "=", 0) == 0;
+        if (!replaced)
+            out.push_back(line);
+    }
+    for (const auto &[name, value] : set)
+        out.push_back(name + "=" + value);
+    return out;
+}
+
+// Starts a program with its standard output on `outFd` and its errors on `errFd`.
+pid_t Spawn(const std::vector<std::string> &argv, const std::vector<std::string> &env, int outFd, int errFd)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO);
+    std::vector<char *> args;
+    for (const std::string &arg : argv)
+        args.push_back(const_cast<char *>(arg.c_str()));
+    args.push_back(nullptr);
+    std::vector<char *> envp;
+    for (const std::string &line : env)
+        envp.push_back(const_cast<char *>(line.c_str()));
+    envp.push_back(nullptr);
+    pid_t pid = -1;
+    const int result = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    return result == 0 ? pid : -1;
+}
+
+void Terminate(pid_t &pid)
+{
+    if (pid <= 0)
+        return;
+    ::kill(pid, SIGTERM);
+    for (int i = 0; i < 300; ++i) {
+        if (::waitpid(pid, nullptr, WNOHANG) == pid) {
+            pid = -1;
+            return;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    pid = -1;
+}
+
+bool Running(pid_t pid) { return pid > 0 && ::waitpid(pid, nullptr, WNOHANG) == 0; }
+
+} // namespace
+
+bool SoundSink::Available()
+{
+    const char *path = std::getenv("PATH");
+    const auto found = [path](const std::string &program) {
+        std::string folders = path ? path : "/usr/bin:/bin";
+        std::size_t start = 0;
+        while (start <= folders.size()) {
+            const std::size_t end = std::min(folders.find(':', start), folders.size());
+            if (::access((folders.substr(start, end - start) + "/" + program).c_str(), X_OK) == 0)
+                return true;
+            start = end + 1;
+        }
+        return false;
+    };
+    return found("pulseaudio") && found("parec");
+}
+
+SoundSink::SoundSink() = default;
+
+SoundSink::~SoundSink() { stop(); }
+
+std::string SoundSink::Server() const { return "unix:" + folder_ + "/rt/pulse/native"; }
+
+void SoundSink::UseForSdl() const
+{
+    setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+    setenv("PULSE_SERVER", Server().c_str(), 1);
+}
+
+bool SoundSink::Start(std::string *error)
+{
+    char folder[] = "/tmp/tamblo-sink.XXXXXX";
+    if (!mkdtemp(folder)) {
+        *error = std::string("no temporary folder: ") + std::strerror(errno);
+        return false;
+    }
+    folder_ = folder;
+    const std::string runtime = folder_ + "/rt";
+    ::mkdir(runtime.c_str(), 0700);
+
+    const std::string log = folder_ + "/server.log";
+    const int logFd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const std::vector<std::string> env =
+        ChildEnvironment({{"HOME", folder_}, {"XDG_RUNTIME_DIR", runtime}, {"PULSE_SERVER", Server()}});
+    server_ = Spawn({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+                     "--log-target=stderr",
+                     "--load=module-null-sink sink_name=rec rate=" + std::to_string(Rate) + " channels=1",
+                     "--load=module-native-protocol-unix auth-anonymous=1"},
+                    env, logFd, logFd);
+    if (server_ < 0) {
+        ::close(logFd);
+        *error = "pulseaudio could not be started (is the pulseaudio package installed?)";
+        return false;
+    }
+    const std::string socket = runtime + "/pulse/native";
+    struct stat info {};
+    for (int i = 0; i < 1000 && ::stat(socket.c_str(), &info) != 0 && Running(server_); ++i)
+        std::this_thread::sleep_for(10ms);
+    if (::stat(socket.c_str(), &info) != 0) {
+        ::close(logFd);
+        *error = "the sound server did not open its socket; see " + log;
+        return false;
+    }
+
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+        ::close(logFd);
+        *error = "no pipe for the capture";
+        return false;
+    }
+    capture_ = Spawn({"parec", "-d", "rec.monitor", "--raw", "--format=s16le", "--rate=" + std::to_string(Rate),
+                      "--channels=1", "--latency-msec=2"},
+                     env, pipeFds[1], logFd);
+    ::close(pipeFds[1]);
+    ::close(logFd);
+    if (capture_ < 0) {
+        ::close(pipeFds[0]);
+        *error = "parec could not be started (is the pulseaudio-utils package installed?)";
+        return false;
+    }
+    reader_ = std::thread([this, fd = pipeFds[0]] { readCapture(fd); });
+    // The monitor delivers silence from the start: the first frames say the capture runs.
+    for (int i = 0; i < 1000 && FrameCount() == 0 && Running(capture_); ++i)
+        std::this_thread::sleep_for(10ms);
+    if (FrameCount() == 0) {
+        *error = "parec captured nothing from the sink; see " + log;
+        return false;
+    }
+    return true;
+}
+
+void SoundSink::readCapture(int fd)
+{
+    std::vector<char> buffer(16384);
+    bool oddByte = false;
+    char held = 0;
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+        const Clock::time_point arrival = Clock::now();
+        if (got <= 0) {
+            if (got < 0 && errno == EINTR)
+                continue;
+            break;
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::size_t at = 0;
+        if (oddByte) {
+            const unsigned char low = static_cast<unsigned char>(held);
+            samples_.push_back(static_cast<std::int16_t>(low | (static_cast<unsigned char>(buffer[0]) << 8)));
+            at = 1;
+            oddByte = false;
+        }
+        for (; at + 1 < static_cast<std::size_t>(got); at += 2) {
+            const unsigned char low = static_cast<unsigned char>(buffer[at]);
+            samples_.push_back(static_cast<std::int16_t>(low | (static_cast<unsigned char>(buffer[at + 1]) << 8)));
+        }
+        if (at < static_cast<std::size_t>(got)) {
+            held = buffer[at];
+            oddByte = true;
+        }
+        // The last frame of this chunk was played no later than now.
+        const auto played = std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(double(samples_.size()) / Rate));
+        const Clock::time_point origin = arrival - played;
+        if (!origin_ || origin < *origin_)
+            origin_ = origin;
+    }
+    ::close(fd);
+}
+
+void SoundSink::stop()
+{
+    Terminate(capture_);
+    if (reader_.joinable())
+        reader_.join();
+    Terminate(server_);
+    if (!folder_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+        folder_.clear();
+    }
+}
+
+std::vector<std::int16_t> SoundSink::Samples() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return samples_;
+}
+
+std::int64_t SoundSink::FrameCount() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<std::int64_t>(samples_.size());
+}
+
+SoundSink::Clock::time_point SoundSink::FrameTime(std::int64_t frame) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const Clock::time_point origin = origin_.value_or(Clock::time_point());
+    return origin + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(double(frame) / Rate));
+}
+
+std::optional<std::int64_t> SoundSink::FirstSound(int threshold, std::int64_t from) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (std::int64_t i = std::max<std::int64_t>(from, 0); i < std::int64_t(samples_.size()); ++i) {
+        if (std::abs(int(samples_[std::size_t(i)])) > threshold)
+            return i;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::int64_t> SoundSink::LastSound(int threshold, std::int64_t from, std::int64_t end) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::int64_t size = std::int64_t(samples_.size());
+    const std::int64_t stop = end < 0 || end > size ? size : end;
+    for (std::int64_t i = stop - 1; i >= std::max<std::int64_t>(from, 0); --i) {
+        if (std::abs(int(samples_[std::size_t(i)])) > threshold)
+            return i;
+    }
+    return std::nullopt;
+}
+
+bool SoundSink::WaitUntilCaptured(Clock::time_point moment, std::chrono::milliseconds timeout) const
+{
+    const Clock::time_point deadline = Clock::now() + timeout;
+    while (Clock::now() < deadline) {
+        const std::int64_t frames = FrameCount();
+        if (frames > 0 && FrameTime(frames - 1) >= moment)
+            return true;
+        std::this_thread::sleep_for(5ms);
+    }
+    return false;
+}
