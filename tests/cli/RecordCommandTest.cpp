@@ -1,5 +1,6 @@
 #include "tests/cli/TambloProcess.h"
 #include "tests/common/DeviceSimulator.h"
+#include "tests/common/SoundSink.h"
 #include "tests/media/MediaFixtures.h"
 
 #include <QFile>
@@ -229,6 +230,74 @@ TEST_F(RecordCommand, APortHeldByAnotherProgramIsNamedAndNothingIsSent)
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.err, QStringLiteral("tamblo: COM1: ie_Open - device already open\n"));
     EXPECT_EQ(CommandsUpToAStop(), QStringList{QStringLiteral("REC")});
+}
+
+// What the recorder hears: the sound at a real sound server's sink, on the serial line's timeline.
+class RecordingAtTheSink : public RecordCommand {
+protected:
+    void SetUp() override
+    {
+        if (!SoundSink::Available())
+            GTEST_SKIP() << "pulseaudio and parec are not installed (scripts/setup installs them)";
+        RecordCommand::SetUp();
+        std::string reason;
+        ASSERT_TRUE(sink.Start(&reason)) << reason;
+        environment.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("pulseaudio"));
+        environment.insert(QStringLiteral("PULSE_SERVER"), QString::fromStdString(sink.Server()));
+    }
+
+    // The test pattern rises from silence by one step a frame: this is a few ms into it.
+    static constexpr int kThreshold = 50;
+    SoundSink sink;
+};
+
+TEST_F(RecordingAtTheSink, TheWholeFileSoundsWhileTheDeviceRecords)
+{
+    const QString tone = Tone("tone.wav", 1500);
+    const std::int64_t before = sink.FrameCount();
+    const TambloResult result =
+        RunTamblo({QStringLiteral("record"), QStringLiteral("--channel"), QStringLiteral("1"), tone}, environment);
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC"), 1, 10000));
+    const auto start = device.Arrival(QStringLiteral("REC1"), 1);
+    const auto stop = device.Arrival(QStringLiteral("REC"), 1);
+    ASSERT_TRUE(start && stop);
+    ASSERT_TRUE(sink.WaitUntilCaptured(*stop + std::chrono::milliseconds(300), std::chrono::seconds(5)));
+
+    const auto first = sink.FirstSound(kThreshold, before);
+    ASSERT_TRUE(first.has_value()) << "no sound reached the sink";
+    const auto last = sink.LastSound(kThreshold, *first);
+    ASSERT_TRUE(last.has_value());
+    // The file was opened before REC1 went out, yet it sounds only once the device records.
+    EXPECT_GT(sink.FrameTime(*first), *start);
+    EXPECT_NEAR(double(*last - *first) / SoundSink::Rate, 1.5, 0.05);
+    const double startDelay = std::chrono::duration<double, std::milli>(sink.FrameTime(*first) - *start).count();
+    const double tail = std::chrono::duration<double, std::milli>(sink.FrameTime(*last) - *stop).count();
+    std::printf("[ figures  ] REC1 to first sound %.1f ms; last sound %.1f ms after REC\n", startDelay, tail);
+}
+
+TEST_F(RecordingAtTheSink, CtrlCSilencesTheSoundAndStopsTheDevice)
+{
+    const QString tone = Tone("tone.wav", 8000);
+    const std::int64_t before = sink.FrameCount();
+    TambloProcess run({QStringLiteral("record"), QStringLiteral("--channel"), QStringLiteral("2"), tone}, environment);
+    ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC2"), 1, 10000));
+    QTest::qWait(1000);
+    run.Signal(SIGINT);
+    const TambloResult result = run.Finish(20000);
+    EXPECT_EQ(result.exitCode, 130);
+    ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC"), 1, 10000));
+    const auto stop = device.Arrival(QStringLiteral("REC"), 1);
+    ASSERT_TRUE(stop.has_value());
+    ASSERT_TRUE(sink.WaitUntilCaptured(*stop + std::chrono::milliseconds(500), std::chrono::seconds(5)));
+
+    const auto first = sink.FirstSound(kThreshold, before);
+    ASSERT_TRUE(first.has_value()) << "no sound reached the sink";
+    const auto last = sink.LastSound(kThreshold, *first);
+    ASSERT_TRUE(last.has_value());
+    // About a second sounded, and nothing of the rest of the file after the stop.
+    EXPECT_GT(double(*last - *first) / SoundSink::Rate, 0.8);
+    EXPECT_LT(sink.FrameTime(*last), *stop + std::chrono::milliseconds(200));
 }
 
 class SeveralRecorders : public RecordCommand {
