@@ -130,6 +130,15 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     return ParseCommand(*spec, rest);
 }
 
+QString CommandName(CommandLine::Command command)
+{
+    for (const CommandSpec &spec : kCommands) {
+        if (spec.command == command)
+            return QLatin1String(spec.name);
+    }
+    return {};
+}
+
 QString HelpText(CommandLine::Command topic)
 {
     static const QString portOption = QStringLiteral(

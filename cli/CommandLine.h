@@ -28,5 +28,8 @@ struct ParsedCommandLine {
 // Parses the arguments after the program name.
 ParsedCommandLine ParseCommandLine(const QStringList &arguments);
 
+// "record", "erase", ...; empty for Help and Version.
+QString CommandName(CommandLine::Command command);
+
 // The text of --help for a command (Help: the general text). Ends with a line end.
 QString HelpText(CommandLine::Command topic);

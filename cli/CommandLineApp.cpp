@@ -133,10 +133,7 @@ int RunOnRecorders(const CommandLine &line)
 {
     const PortSelection selection = SelectPorts(line.ports, qEnvironmentVariable("TAMBLO_PORT"), ExistingPortNames);
     if (!selection.error.isEmpty())
-        return UsageError(QString::fromLatin1(line.command == CommandLine::Record ? "record"
-                                              : line.command == CommandLine::Erase ? "erase"
-                                                                                    : "stop")
-                          + QStringLiteral(": ") + selection.error);
+        return UsageError(CommandName(line.command) + QStringLiteral(": ") + selection.error);
     const ProgressReport::Mode mode = line.json                  ? ProgressReport::Json
                                       : ::isatty(STDOUT_FILENO) ? ProgressReport::Terminal
                                                                 : ProgressReport::Plain;
