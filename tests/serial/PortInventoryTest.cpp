@@ -1,6 +1,8 @@
 #include "serial/PortInventory.h"
+#include "serial/SelectPort.h"
 #include "tests/serial/SerialTestSupport.h"
 
+#include <QComboBox>
 #include <QTemporaryDir>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -143,6 +145,22 @@ TEST(PortInventory, TheDescriptionNamesTheAdapter)
     port.Access = PortAccess::NoPermission;
     EXPECT_EQ(DescribePort(port), "/dev/ttyUSB0 (/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0), "
                                   "ftdi_sio, USB FTDI FT232R USB UART 0403:6001 serial A50285BI, no permission");
+}
+
+// Each entry of the port dialog says, as its tool tip, what the inventory says of the port.
+TEST(PortInventory, ThePortDialogShowsTheDescriptionAsEachEntrysToolTip)
+{
+    PortsDirectory ports;
+    PtyPort first(ports, 1);
+    PtyPort twelfth(ports, 12);
+    TComSelectForm form;
+    QComboBox *entries = form.PortsComboBox();
+    ASSERT_EQ(entries->count(), 2);
+    EXPECT_EQ(entries->itemText(0), QStringLiteral("COM1"));
+    EXPECT_EQ(entries->itemText(1), QStringLiteral("COM12"));
+    EXPECT_EQ(entries->itemData(0, Qt::ToolTipRole).toString().toStdString(),
+              first.LinkPath + " -> " + first.SlaveName + ", pseudo-terminal, free");
+    EXPECT_EQ(entries->itemData(1, Qt::ToolTipRole).toString().toStdString(), DescribePort(*InspectPort(12)));
 }
 
 } // namespace
