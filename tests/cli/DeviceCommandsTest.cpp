@@ -4,7 +4,9 @@
 #include "tests/common/DeviceSimulator.h"
 
 #include <QJsonArray>
+#include <QFile>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -109,6 +111,29 @@ TEST_F(DeviceCommands, PortsListsEachPortWithWhereItLeadsAndWhetherItIsFree)
     EXPECT_EQ(ports[0][QStringLiteral("state")], QStringLiteral("held"));
     // Listing opens nothing for longer than a look: the device heard nothing.
     EXPECT_TRUE(device.Commands().isEmpty());
+}
+
+// A user outside the group that may use serial ports sees the port, and that it is not his.
+TEST_F(DeviceCommands, PortsTellsAUserWithoutPermissionSo)
+{
+    if (::getuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+        GTEST_SKIP() << "needs root and setpriv to run the program as another user";
+    // The ports folder is open to all; the pseudo-terminal, like a serial device, is not.
+    QFile::setPermissions(device.PortsDirectory(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                       QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                                       QFileDevice::ExeOther);
+    const auto asNobody = [&](const QString &command) {
+        TambloProcess run({QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                           QStringLiteral("--clear-groups"), QStringLiteral(TAMBLO_PATH), command},
+                          environment, {}, QStringLiteral("setpriv"));
+        return run.Finish();
+    };
+    if (asNobody(QStringLiteral("--version")).exitCode != 0)
+        GTEST_SKIP() << "the user nobody cannot run the program from where it was built";
+    const TambloResult result = asNobody(QStringLiteral("ports"));
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    EXPECT_TRUE(result.out.startsWith(QStringLiteral("COM1   ") + device.PortPath()));
+    EXPECT_TRUE(result.out.endsWith(QStringLiteral(", pseudo-terminal, no permission\n"))) << result.out.toStdString();
 }
 
 TEST(CommandLineProgram, HelpVersionAndUsageErrorsWithoutADisplay)

@@ -29,13 +29,13 @@ TambloResult RunTamblo(const QStringList &arguments, const QProcessEnvironment &
 }
 
 TambloProcess::TambloProcess(const QStringList &arguments, const QProcessEnvironment &environment,
-                             const QStringList &reader)
+                             const QStringList &reader, const QString &program)
 {
     if (!reader.isEmpty()) {
         process_.setStandardOutputProcess(&reader_);
         reader_.start(reader.front(), reader.mid(1));
     }
-    process_.setProgram(QStringLiteral(TAMBLO_PATH));
+    process_.setProgram(program);
     process_.setArguments(arguments);
     process_.setProcessEnvironment(environment);
     started_ = std::chrono::steady_clock::now();

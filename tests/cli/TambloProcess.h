@@ -35,9 +35,10 @@ TambloResult RunTamblo(const QStringList &arguments, const QProcessEnvironment &
 // A run that goes on while the test looks at the device.
 class TambloProcess {
 public:
-    // With a `reader`, standard output goes through a pipe into that command instead.
+    // With a `reader`, standard output goes through a pipe into that command instead. A `program`
+    // runs instead of tamblo (one that starts tamblo itself).
     TambloProcess(const QStringList &arguments, const QProcessEnvironment &environment,
-                  const QStringList &reader = {});
+                  const QStringList &reader = {}, const QString &program = QStringLiteral(TAMBLO_PATH));
     ~TambloProcess();
     qint64 Pid() const { return process_.processId(); }
     void Signal(int signalNumber);
