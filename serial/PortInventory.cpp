@@ -59,10 +59,11 @@ std::optional<PortAccess> Probe(const std::string &path)
         device.Close();
         return PortAccess::Free;
     }
-    if (result != SystemError::AccessDenied)
-        return std::nullopt;
-    // Refused: either another program holds it, or we may not open it at all.
-    return ::access(path.c_str(), R_OK | W_OK) == 0 ? PortAccess::Held : PortAccess::NoPermission;
+    if (result == SystemError::AccessDenied)
+        return PortAccess::Held;
+    if (result == SystemError::InvalidAccess)
+        return PortAccess::NoPermission;
+    return std::nullopt;
 }
 
 PortDetails Describe(const std::string &path, PortAccess access)
