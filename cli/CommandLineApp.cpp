@@ -8,7 +8,9 @@
 #include "cli/ProgressReport.h"
 #include "cli/Version.h"
 #include "media/SoundInfo.h"
+#include "serial/DeviceLayer.h"
 #include "serial/PortInventory.h"
+#include "serial/SystemErrors.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -74,8 +76,19 @@ QJsonObject PortJson(const PortDetails &port)
     return object;
 }
 
+// A ports folder that does not exist leaves no port at all: say so rather than list nothing.
+bool PortsDirectoryMissing()
+{
+    const int error = CheckPortsDirectory();
+    if (error != 0)
+        Print(stderr, QStringLiteral("tamblo: %1\n").arg(QString::fromLocal8Bit(SystemErrorText(error).c_str())));
+    return error != 0;
+}
+
 int ListThePorts(bool json)
 {
+    if (PortsDirectoryMissing())
+        return kExitFailure;
     const std::vector<PortDetails> ports = ListPorts();
     for (const PortDetails &port : ports) {
         if (json)
@@ -131,6 +144,8 @@ int DescribeFiles(const QStringList &files, bool json)
 
 int RunOnRecorders(const CommandLine &line)
 {
+    if (line.ports.isEmpty() && qEnvironmentVariableIsEmpty("TAMBLO_PORT") && PortsDirectoryMissing())
+        return kExitFailure;
     const PortSelection selection = SelectPorts(line.ports, qEnvironmentVariable("TAMBLO_PORT"), ExistingPortNames);
     if (!selection.error.isEmpty())
         return UsageError(CommandName(line.command) + QStringLiteral(": ") + selection.error);

@@ -84,6 +84,14 @@ TEST_F(DeviceCommands, WithoutAPortNamedOneMustBeTheOnlyOne)
     EXPECT_EQ(none.exitCode, 2);
     EXPECT_TRUE(none.err.startsWith(QStringLiteral("tamblo: stop: no serial port found; name one with --port\n")))
         << none.err.toStdString();
+    // A ports folder that is not there is named, for the search as for the listing.
+    const QProcessEnvironment mistyped = CommandLineEnvironment(nothing.path() + QStringLiteral("/missing"));
+    for (const char *command : {"stop", "ports"}) {
+        const TambloResult result = RunTamblo({QLatin1String(command)}, mistyped);
+        EXPECT_EQ(result.exitCode, 1) << command;
+        EXPECT_EQ(result.err, QStringLiteral("tamblo: TAMBLO_PORTS does not name a directory: \"%1/missing\"\n")
+                                  .arg(nothing.path()));
+    }
     EXPECT_TRUE(device.Commands().isEmpty());
     EXPECT_TRUE(second.Commands().isEmpty());
 }
