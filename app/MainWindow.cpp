@@ -116,9 +116,5 @@ void MainWindow::Close() { close(); }
 
 void MainWindow::dispatch(void (TForm1::*handler)())
 {
-    try {
-        (form_.get()->*handler)();
-    } catch (const std::exception &error) {
-        HandleApplicationException(error);
-    }
+    RunAtBoundary([this, handler] { (form_.get()->*handler)(); });
 }
