@@ -3,6 +3,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <tuple>
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -326,6 +327,42 @@ TEST_F(Controller, TickStopsAtTheLimitWithoutAskingForTheLength)
     EXPECT_THAT(fakes.log.calls, ElementsAre("Gauge2 100", "LCD 9999", "StopPlayback", "Timer off", "send REC\r\n",
                                              "RecGSM1 colour " + kNormal, "RecGSM2 colour " + kNormal));
     EXPECT_EQ(fakes.player.lengthQueries, lengthQueriesBefore);
+}
+
+TEST_F(Controller, TicksAtPositionZeroChangeNothingWhileTheSoundStarts)
+{
+    load(4200);
+    form.kwFlatBtn1Click();
+    fakes.log.calls.clear();
+    fakes.player.positions = {0};
+    for (int i = 0; i < 3; ++i)
+        form.Timer1Timer();
+    EXPECT_THAT(fakes.log.calls, IsEmpty());
+    EXPECT_EQ(fakes.display.text, QStringLiteral("000000"));
+    EXPECT_TRUE(fakes.timer.enabled);
+}
+
+TEST_F(Controller, TheStopTestsAtTheirExactBoundaries)
+{
+    // {length, position seen by every query, whether the tick ends the recording}
+    const std::tuple<std::int32_t, std::int32_t, bool> cases[] = {
+        {25000, 9999, false}, {25000, 10000, true}, {4200, 4199, false}, {4200, 4200, true}, {4200, 4201, true},
+        {10000, 9999, false}, {10001, 10000, true},
+    };
+    for (const auto &[length, position, stops] : cases) {
+        FakeForm own;
+        TForm1 controller(own.parts());
+        own.dialog.chosen = QStringLiteral("/sounds/tone.wav");
+        own.player.length = length;
+        controller.FnameClick();
+        controller.kwFlatBtn1Click();
+        own.log.calls.clear();
+        own.player.positions = {position};
+        controller.Timer1Timer();
+        EXPECT_EQ(own.timer.enabled, !stops) << length << " " << position;
+        EXPECT_EQ(own.log.sends(), stops ? std::vector<std::string>{"REC\r\n"} : std::vector<std::string>{})
+            << length << " " << position;
+    }
 }
 
 TEST_F(Controller, FormCreateChecksTheSoundCard)

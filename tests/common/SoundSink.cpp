@@ -77,6 +77,23 @@ bool Running(pid_t pid) { return pid > 0 && ::waitpid(pid, nullptr, WNOHANG) == 
 
 } // namespace
 
+bool SoundSink::Available()
+{
+    const char *path = std::getenv("PATH");
+    const auto found = [path](const std::string &program) {
+        std::string folders = path ? path : "/usr/bin:/bin";
+        std::size_t start = 0;
+        while (start <= folders.size()) {
+            const std::size_t end = std::min(folders.find(':', start), folders.size());
+            if (::access((folders.substr(start, end - start) + "/" + program).c_str(), X_OK) == 0)
+                return true;
+            start = end + 1;
+        }
+        return false;
+    };
+    return found("pulseaudio") && found("parec");
+}
+
 SoundSink::SoundSink() = default;
 
 SoundSink::~SoundSink() { stop(); }

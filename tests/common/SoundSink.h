@@ -29,6 +29,8 @@ public:
     SoundSink(const SoundSink &) = delete;
     SoundSink &operator=(const SoundSink &) = delete;
 
+    // Whether pulseaudio and parec are installed; tests skip their sink checks without them.
+    static bool Available();
     // Starts the server and the capture; false, with the reason, when either cannot start.
     bool Start(std::string *error);
     // "unix:<socket>", the value for PULSE_SERVER.
