@@ -1,9 +1,27 @@
+#include "app/TApplication.h"
+
+#include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
+
+// The window names the desktop entry that is installed, and the entry starts the program with
+// the window's icon; a rename on one side only leaves the running program without its entry.
+TEST(DesktopEntry, IsTheOneTheApplicationNames)
+{
+    EXPECT_EQ(QGuiApplication::desktopFileName(), QLatin1String(TApplication::DesktopId));
+    const QString path = QStringLiteral(TAMBLO_SOURCE_DIR "/packaging/%1.desktop").arg(QLatin1String(TApplication::DesktopId));
+    ASSERT_TRUE(QFile::exists(path)) << path.toStdString();
+    QSettings entry(path, QSettings::IniFormat);
+    entry.beginGroup(QStringLiteral("Desktop Entry"));
+    EXPECT_EQ(entry.value(QStringLiteral("Exec")).toString(), QStringLiteral("tamblo"));
+    EXPECT_EQ(entry.value(QStringLiteral("Icon")).toString(), QLatin1String(TApplication::DesktopId));
+    EXPECT_EQ(entry.value(QStringLiteral("StartupWMClass")).toString(), QLatin1String(TApplication::Title));
+}
 
 QImage themeIcon(const QTemporaryDir &theme, int size)
 {
