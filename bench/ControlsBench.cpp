@@ -1,8 +1,10 @@
 // Drawing costs of the display controls. Run: build/tamblo_bench_controls
 #include "controls/Gauges.h"
+#include "controls/kwFltBtn.h"
 #include "tests/common/PaintCounter.h"
 
 #include <QApplication>
+#include <QEnterEvent>
 #include <QEvent>
 #include <benchmark/benchmark.h>
 #include <cstdlib>
@@ -70,6 +72,39 @@ void BM_GaugeSamePercent(benchmark::State &state)
         benchmark::Counter(static_cast<double>(shown.counter.paints), benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_GaugeSamePercent)->Unit(benchmark::kNanosecond)->Repetitions(7)->ReportAggregatesOnly(true);
+
+// The needle kind's picture, whose dial is worked out pixel by pixel (80 x 45 with a border).
+void BM_GaugeNeedlePicture(benchmark::State &state)
+{
+    ShownGauge shown;
+    shown.gauge->setKind(TGauge::gkNeedle);
+    shown.gauge->setBorderStyle(TGauge::bsSingle);
+    shown.gauge->setGeometry(10, 10, 80, 45);
+    shown.gauge->setProgress(33);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(shown.gauge->RenderPicture());
+}
+BENCHMARK(BM_GaugeNeedlePicture)->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
+
+// One paint of a hot 75 x 25 button with a caption: square frames (argument 0) or rounded ones
+// (argument 1), whose rings are worked out pixel by pixel at every paint.
+void BM_FlatButtonHotPicture(benchmark::State &state)
+{
+    QWidget window;
+    window.resize(120, 60);
+    auto *button = new TkwFlatBtn(&window);
+    button->setGeometry(10, 10, 75, 25);
+    button->setCaption(QStringLiteral("&Play"));
+    button->setElliptic(state.range(0) != 0);
+    window.show();
+    QCoreApplication::processEvents();
+    const QPointF inside(30, 12);
+    QEnterEvent enter(inside, button->mapToGlobal(inside), button->mapToGlobal(inside));
+    QCoreApplication::sendEvent(button, &enter);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(button->RenderImage());
+}
+BENCHMARK(BM_FlatButtonHotPicture)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
 
 } // namespace
 

@@ -1,6 +1,7 @@
 #include "controls/Gauges.h"
 
 #include "base/Exception.h"
+#include "controls/PixelRings.h"
 
 #include <QPainter>
 #include <QPaintEvent>
@@ -59,6 +60,43 @@ void DrawPie(QPainter &painter, const QRect &box, QPointF from, QPointF to)
         span += 360.0;
     painter.drawPie(box, RoundEven(start * 16), RoundEven(span * 16));
 }
+
+// The pie inside the box (left, top, right, bottom) whose arc runs counterclockwise from the
+// radial through `from` to the radial through `to`, taken pixel by pixel. Pixels and the radials'
+// points are taken at their centres; equal radials give the whole ellipse.
+class PieShape {
+public:
+    PieShape(const QRect &box, QPoint from, QPoint to)
+        : a_(box.width() / 2.0), b_(box.height() / 2.0), cx_(box.left() + a_),
+          cy_(box.top() + b_), start_(Radial(from)), end_(Radial(to))
+    {
+    }
+
+    bool Holds(int x, int y) const
+    {
+        if (a_ <= 0 || b_ <= 0)
+            return false;
+        const QPointF p = Radial(QPoint(x, y));
+        if ((p.x() / a_) * (p.x() / a_) + (p.y() / b_) * (p.y() / b_) > 1)
+            return false;
+        // Turning counterclockwise from the start radial, the pixel comes before the end radial.
+        // A radial along the centre's own pixel row lies on that row exactly: keep the row.
+        const double sweep = Cross(start_, end_);
+        const bool afterStart = Cross(start_, p) >= 0;
+        const bool beforeEnd = Cross(p, end_) >= 0;
+        if (sweep == 0)
+            return QPointF::dotProduct(start_, end_) > 0 || afterStart; // a full or half turn
+        return sweep > 0 ? afterStart && beforeEnd : afterStart || beforeEnd;
+    }
+
+private:
+    // The direction from the centre to the pixel's centre, y pointing up.
+    QPointF Radial(QPoint pixel) const { return {pixel.x() + 0.5 - cx_, cy_ - (pixel.y() + 0.5)}; }
+    static double Cross(QPointF u, QPointF v) { return u.x() * v.y() - u.y() * v.x(); }
+
+    double a_, b_, cx_, cy_;
+    QPointF start_, end_;
+};
 
 } // namespace
 
@@ -267,10 +305,16 @@ void TGauge::drawKind(QImage &overlay) const
         const int w = right - left + extra;
         const int h = bottom - top + extra;
         painter.fillRect(area, ToQColor(Color()));
-        painter.setBrush(ToQColor(backColor_));
+        // The dial: outline and inside come from one set of pixels, so the outline is closed
+        // and fills the bounding box. Qt fills a pie by pixel centres and strokes its arc by
+        // its own rule, and the fill pokes through between the steps of the arc.
         const QRect box = Edges(left, top, w, 2 * h - 1);
-        DrawPie(painter, QRect(box.topLeft(), box.size() - QSize(1, 1)),
-                QPointF(left + w, bottom - 1), QPointF(left, bottom - 1));
+        const QPoint from(left + w, bottom - 1);
+        const QPoint to(left, bottom - 1);
+        const PieShape pie(box, from, to);
+        const TPixelRings dial(area, [&](int x, int y) { return pie.Holds(x, y); }, 1);
+        dial.Fill(painter, 1, ToQColor(backColor_));
+        dial.Fill(painter, 0, ToQColor(foreColor_));
         // The dial's base line; the end point is not drawn.
         painter.drawLine(left, bottom, left + w - 1, bottom);
         if (percent == 0)

@@ -4,6 +4,7 @@
 #include "controls/LcdCharShapes.h"
 
 #include <QCoreApplication>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
 #include <algorithm>
@@ -67,6 +68,8 @@ QByteArray EightBit(const QString &text)
 TZintarLiquidIndicator::TZintarLiquidIndicator(QWidget *parent) : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // OnMouseMove reports every move over the control, not only while a button is held.
+    setMouseTracking(true);
     resize(indicatorWidth_, indicatorHeight_);
     UpdateWindowRegion();
     RebuildImage();
@@ -367,6 +370,8 @@ bool TZintarLiquidIndicator::event(QEvent *event)
 void TZintarLiquidIndicator::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
+    if (!IsLoading())
+        emit OnResize();
     const double theta = Theta();
     if (std::fabs(std::sin(theta)) < 0.0001) {
         // Lying flat: the indicator follows the control.
@@ -404,6 +409,24 @@ void TZintarLiquidIndicator::leaveEvent(QEvent *event)
     QWidget::leaveEvent(event);
     if (onMouseExit_)
         onMouseExit_(this);
+}
+
+void TZintarLiquidIndicator::mousePressEvent(QMouseEvent *event)
+{
+    const QPoint at = event->position().toPoint();
+    emit OnMouseDown(event->button(), event->modifiers(), at.x(), at.y());
+}
+
+void TZintarLiquidIndicator::mouseMoveEvent(QMouseEvent *event)
+{
+    const QPoint at = event->position().toPoint();
+    emit OnMouseMove(event->modifiers(), at.x(), at.y());
+}
+
+void TZintarLiquidIndicator::mouseReleaseEvent(QMouseEvent *event)
+{
+    const QPoint at = event->position().toPoint();
+    emit OnMouseUp(event->button(), event->modifiers(), at.x(), at.y());
 }
 
 // --- drawing -------------------------------------------------------------------------------

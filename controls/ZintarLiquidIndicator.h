@@ -150,6 +150,14 @@ public:
     const QImage &LightMaterial() const { return lightMaterial_; }
     const QImage &ShadowMaterial() const { return shadowMaterial_; }
 
+signals:
+    // The framework's events: every move over the control, pressed or not, and each resize
+    // (not while a stored form is read), before the indicator follows the new size.
+    void OnMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, int x, int y);
+    void OnMouseMove(Qt::KeyboardModifiers modifiers, int x, int y);
+    void OnMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, int x, int y);
+    void OnResize();
+
 protected:
     void Loaded() override;
     virtual void DrawSelf();
@@ -159,6 +167,9 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void enterEvent(QEnterEvent *event) override;
     void leaveEvent(QEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
     bool IsLoaded() const { return !IsLoading(); }

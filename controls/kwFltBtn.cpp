@@ -1,5 +1,7 @@
 #include "controls/kwFltBtn.h"
 
+#include "controls/PixelRings.h"
+
 #include <QEnterEvent>
 #include <QKeySequence>
 #include <QMouseEvent>
@@ -42,11 +44,28 @@ QChar AcceleratorOf(const QString &caption)
 
 constexpr int kTextFlags = Qt::TextSingleLine | Qt::TextShowMnemonic;
 
+// Whether the pixel lies in the rectangle (0, 0, w, h) with rounded corners of a corner ellipse
+// of corner x corner (at most the rectangle's own size): whether its centre does.
+bool InRoundedRect(int x, int y, int w, int h, int corner)
+{
+    const double rx = std::min(corner, w) / 2.0;
+    const double ry = std::min(corner, h) / 2.0;
+    // How far outside its corner ellipse a point lies, in the ellipse's radii; 0 along the sides.
+    const auto offset = [](double p, double r, int size) {
+        return r > 0 ? (p - std::clamp(p, r, size - r)) / r : 0.0;
+    };
+    const double dx = offset(x + 0.5, rx, w);
+    const double dy = offset(y + 0.5, ry, h);
+    return dx * dx + dy * dy <= 1;
+}
+
 } // namespace
 
 TkwFlatBtn::TkwFlatBtn(QWidget *parent) : QWidget(parent)
 {
     setFocusPolicy(Qt::NoFocus);
+    // OnMouseMove reports every move over the button, not only while a button is held.
+    setMouseTracking(true);
     resize(75, 25);
 }
 
@@ -365,19 +384,36 @@ void TkwFlatBtn::drawCaption(QPainter &painter, const QRect &rect, const QColor 
     painter.drawText(rect, flags, caption_);
 }
 
-// The outline of (x1, y1, x2, y2), right and bottom exclusive; rounded with the corner size
-// when the button is elliptic.
+// The square outline of (x1, y1, x2, y2), right and bottom exclusive.
 void TkwFlatBtn::drawFrame(QPainter &painter, int x1, int y1, int x2, int y2, TColor colour) const
 {
     if (x2 - x1 < 1 || y2 - y1 < 1)
         return;
     painter.setPen(QPen(ToQColor(colour), 1));
     painter.setBrush(Qt::NoBrush);
-    const QRect outline(x1, y1, x2 - x1 - 1, y2 - y1 - 1);
-    if (elliptic_)
-        painter.drawRoundedRect(outline, corner_ / 2.0, corner_ / 2.0);
-    else
-        painter.drawRect(outline);
+    painter.drawRect(QRect(x1, y1, x2 - x1 - 1, y2 - y1 - 1));
+}
+
+// The rounded frame of the whole button: its outline, light where it lies nearer the top or
+// left side than the bottom or right side (as a square frame's top and left edges are) and dark
+// elsewhere, and when asked the ring just inside it. The outlines are peeled off one shape:
+// three rounded outlines of slightly different sizes would cross along the curves, leaving
+// gaps and stray pixels.
+void TkwFlatBtn::drawRoundedFrame(QPainter &painter, TColor light, TColor dark,
+                                  std::optional<TColor> inner) const
+{
+    const int w = width();
+    const int h = height();
+    const TPixelRings rings(
+        QRect(0, 0, w, h), [&](int x, int y) { return InRoundedRect(x, y, w, h, corner_); }, 2);
+    const auto lightSide = [&](int x, int y) {
+        return std::min(x + 0.5, y + 0.5) <= std::min(w - x - 0.5, h - y - 0.5);
+    };
+    const auto darkSide = [&](int x, int y) { return !lightSide(x, y); };
+    rings.Fill(painter, 0, ToQColor(light), lightSide);
+    rings.Fill(painter, 0, ToQColor(dark), darkSide);
+    if (inner)
+        rings.Fill(painter, 1, ToQColor(*inner));
 }
 
 void TkwFlatBtn::drawImage(QPainter &painter, int x, int y) const
@@ -431,7 +467,7 @@ QImage TkwFlatBtn::RenderImage()
         }
         if (drawFrame_) {
             if (elliptic_)
-                drawFrame(painter, l, t, r, b, frameColor_);
+                drawRoundedFrame(painter, frameColor_, frameColor_, std::nullopt);
             else
                 drawFrame(painter, l + 2, t, r, b, frameColor_);
         }
@@ -446,10 +482,15 @@ QImage TkwFlatBtn::RenderImage()
             drawCaption(painter, captionRect_.adjusted(2, 2, 0, 0), fontColour);
         const TColor outer = raised ? topColour_ : bottomColour_;
         const TColor inner = raised ? bottomColour_ : topColour_;
-        const int e = elliptic_ ? 0 : 1;
-        drawFrame(painter, l + e, t, r, b, outer);
-        drawFrame(painter, l + 1 + e, t + 1, r, b, inner);
-        drawFrame(painter, l + 1 + e, t + 1, r - 1, b - 1, clBtnFace);
+        if (elliptic_) {
+            // The second outline shares the first one's bottom and right side and the third
+            // covers the rest of it: the outline in two colours with a face ring inside.
+            drawRoundedFrame(painter, outer, inner, clBtnFace);
+        } else {
+            drawFrame(painter, l + 1, t, r, b, outer);
+            drawFrame(painter, l + 2, t + 1, r, b, inner);
+            drawFrame(painter, l + 2, t + 1, r - 1, b - 1, clBtnFace);
+        }
         const int shift = raised ? 0 : 2;
         drawImage(painter, glyphX_ + shift, glyphY_ + shift);
         break;

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QPixmap>
 #include <QWidget>
+#include <optional>
 
 // A push button that lies flat on whatever its parent shows behind it. It draws itself into an
 // off-screen bitmap filled with the parent's colour and copies it with that colour left out, so
@@ -97,6 +98,8 @@ private:
     void layOut(const QFontMetrics &metrics);
     void drawCaption(QPainter &painter, const QRect &rect, const QColor &colour) const;
     void drawFrame(QPainter &painter, int x1, int y1, int x2, int y2, TColor colour) const;
+    void drawRoundedFrame(QPainter &painter, TColor light, TColor dark,
+                          std::optional<TColor> inner) const;
     void drawImage(QPainter &painter, int x, int y) const;
     void updateShortcut();
 

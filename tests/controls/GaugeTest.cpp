@@ -2,9 +2,19 @@
 #include "controls/Gauges.h"
 #include "tests/common/PaintCounter.h"
 
+#include <QPainter>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+static void PrintTo(const QRect &rect, std::ostream *out)
+{
+    *out << "(" << rect.left() << "," << rect.top() << ")-(" << rect.right() << "," << rect.bottom()
+         << ")";
+}
 
 namespace {
 
@@ -200,4 +210,227 @@ TEST_F(GaugeTest, PieAndNeedleFollowTheirRadials)
     image = Shot();
     EXPECT_EQ(image.pixel(20, 10), kFore) << "points straight up at 50";
     EXPECT_EQ(image.pixel(10, 30), kBack);
+}
+
+namespace {
+
+const QRgb kOutside = ToQColor(clBtnFace).rgb();
+
+// A shown needle or pie gauge of the given size in the main window's colours, with the area
+// outside the dial in the face colour.
+struct DialGauge {
+    DialGauge()
+    {
+        window.resize(200, 120);
+        gauge = new TGauge(&window);
+        gauge->setShowText(false);
+        gauge->setBackColor(clWindowFrame);
+        gauge->setForeColor(clGradientActiveCaption);
+        gauge->setColor(clBtnFace);
+        window.show();
+    }
+    QImage Shot(TGauge::TGaugeKind kind, TGauge::TBorderStyle border, QSize size)
+    {
+        gauge->setKind(kind);
+        gauge->setBorderStyle(border);
+        gauge->setGeometry(QRect(QPoint(0, 0), size));
+        return gauge->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    }
+    QWidget window;
+    TGauge *gauge = nullptr;
+};
+
+// Where the dial's back colour touches the area outside it, the outline has a hole.
+std::string Holes(const QImage &image)
+{
+    std::string holes;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (image.pixel(x, y) != kBack)
+                continue;
+            const QPoint next[4] = {{x + 1, y}, {x - 1, y}, {x, y + 1}, {x, y - 1}};
+            for (const QPoint &n : next) {
+                if (image.rect().contains(n) && image.pixel(n) == kOutside) {
+                    holes += " (" + std::to_string(x) + "," + std::to_string(y) + ")";
+                    break;
+                }
+            }
+        }
+    }
+    return holes;
+}
+
+// The columns and rows the dial (outline and inside) covers.
+QRect DialBounds(const QImage &image)
+{
+    QRect bounds;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixel(x, y) == kBack || image.pixel(x, y) == kFore)
+                bounds |= QRect(x, y, 1, 1);
+    return bounds;
+}
+
+} // namespace
+
+TEST(GaugeDial, NeedleDialFillsItsBoundingRectangleWithAClosedOutline)
+{
+    DialGauge dial;
+    dial.gauge->setProgress(0);
+    // 80 x 45 with a border: the dial is bounded by (1, 1, 79, 87), so it spans columns 1 to 78
+    // and shows rows 1 to 43.
+    QImage image = dial.Shot(TGauge::gkNeedle, TGauge::bsSingle, {80, 45});
+    EXPECT_EQ(DialBounds(image), QRect(QPoint(1, 1), QPoint(78, 43)));
+    EXPECT_EQ(Holes(image), "");
+    for (int w = 20; w <= 120; w += 7) {
+        for (int h = 12; h <= 70; h += 5) {
+            for (TGauge::TBorderStyle border : {TGauge::bsNone, TGauge::bsSingle}) {
+                image = dial.Shot(TGauge::gkNeedle, border, {w, h});
+                const int b = border == TGauge::bsSingle ? 1 : 0;
+                ASSERT_EQ(DialBounds(image), QRect(QPoint(b, b), QPoint(w - 1 - b, h - 1 - b)))
+                    << w << " x " << h << " border " << b;
+                ASSERT_EQ(Holes(image), "") << w << " x " << h << " border " << b;
+            }
+        }
+    }
+}
+
+namespace {
+
+// A shown gauge in the main window's colours and an 11-pixel font.
+struct PlainGauge {
+    PlainGauge(TGauge::TGaugeKind kind, TGauge::TBorderStyle border, QSize size)
+    {
+        QFont font;
+        font.setPixelSize(11);
+        window.setFont(font);
+        window.resize(200, 120);
+        gauge = new TGauge(&window);
+        gauge->setShowText(false);
+        gauge->setBackColor(clWindowFrame);
+        gauge->setForeColor(clGradientActiveCaption);
+        gauge->setKind(kind);
+        gauge->setBorderStyle(border);
+        gauge->setGeometry(QRect(QPoint(0, 0), size));
+        window.show();
+    }
+    QImage Shot() { return gauge->grab().toImage().convertToFormat(QImage::Format_RGB32); }
+    QWidget window;
+    TGauge *gauge = nullptr;
+};
+
+// The columns filled with ForeColor; every column inside the border must be all ForeColor or
+// all BackColor, and the border black.
+std::vector<int> FilledColumns(const QImage &image, int border)
+{
+    std::vector<int> columns;
+    for (int x = 0; x < image.width(); ++x) {
+        for (int y = 0; y < image.height(); ++y) {
+            const bool edge = x < border || y < border || x >= image.width() - border ||
+                              y >= image.height() - border;
+            if (edge) {
+                EXPECT_EQ(image.pixel(x, y), qRgb(0, 0, 0)) << "border at " << x << "," << y;
+            }
+        }
+        if (x < border || x >= image.width() - border)
+            continue;
+        const QRgb first = image.pixel(x, border);
+        for (int y = border; y < image.height() - border; ++y)
+            EXPECT_EQ(image.pixel(x, y), first) << "column " << x << " is not uniform";
+        if (first == kFore)
+            columns.push_back(x);
+        else
+            EXPECT_EQ(first, kBack) << "column " << x;
+    }
+    return columns;
+}
+
+} // namespace
+
+TEST(GaugeKinds, HorizontalBarFillsTheWholePartOfItsLengthFromTheLeft)
+{
+    // 100 x 24 with a border: W = 99 and the fill runs from column 1 to F - 1, so at 2 % (F = 1)
+    // nothing shows and at 3 % (F = 2) one column does. Without a border W = 101.
+    const struct {
+        TGauge::TBorderStyle border;
+        int percent;
+        std::vector<int> columns;
+    } cases[] = {
+        {TGauge::bsSingle, 0, {}},          {TGauge::bsSingle, 2, {}},
+        {TGauge::bsSingle, 3, {1}},         {TGauge::bsSingle, 33, Range(1, 31)},
+        {TGauge::bsSingle, 100, Range(1, 98)}, {TGauge::bsNone, 1, {0}},
+        {TGauge::bsNone, 33, Range(0, 32)},  {TGauge::bsNone, 99, Range(0, 98)},
+        {TGauge::bsNone, 100, Range(0, 99)},
+    };
+    for (const auto &c : cases) {
+        PlainGauge plain(TGauge::gkHorizontalBar, c.border, {100, 24});
+        plain.gauge->setProgress(c.percent);
+        const int border = c.border == TGauge::bsSingle ? 1 : 0;
+        EXPECT_EQ(FilledColumns(plain.Shot(), border), c.columns)
+            << c.percent << " % border " << border;
+    }
+}
+
+TEST(GaugeKinds, TextKindFillsItsInsideWithBackColor)
+{
+    PlainGauge plain(TGauge::gkText, TGauge::bsSingle, {60, 30});
+    plain.gauge->setProgress(70);
+    EXPECT_EQ(FilledColumns(plain.Shot(), 1), std::vector<int>{});
+    plain.gauge->setBorderStyle(TGauge::bsNone);
+    EXPECT_EQ(FilledColumns(plain.Shot(), 0), std::vector<int>{});
+}
+
+TEST(GaugeKinds, PercentTextSitsAtTheCentreOfTheInsideMeasuredFromZero)
+{
+    // X = (Right - Left + 1 - text width) / 2 and Y = (Bottom - Top + 1 - text height) / 2,
+    // not moved by the border; the text inverts what lies under it.
+    const struct {
+        TGauge::TGaugeKind kind;
+        TGauge::TBorderStyle border;
+        QSize size;
+        int percent;
+    } cases[] = {
+        {TGauge::gkText, TGauge::bsSingle, {60, 30}, 7},
+        {TGauge::gkHorizontalBar, TGauge::bsSingle, {100, 24}, 33},
+        {TGauge::gkHorizontalBar, TGauge::bsNone, {100, 24}, 100},
+        {TGauge::gkVerticalBar, TGauge::bsNone, {25, 41}, 50},
+        {TGauge::gkVerticalBar, TGauge::bsSingle, {25, 41}, 0},
+    };
+    for (const auto &c : cases) {
+        PlainGauge plain(c.kind, c.border, c.size);
+        plain.gauge->setProgress(c.percent);
+        const QImage picture = plain.Shot();
+        plain.gauge->setShowText(true);
+        const QImage withText = plain.Shot();
+
+        const QString text = QString::number(c.percent) + u'%';
+        QFont font = plain.gauge->font();
+        font.setStyleStrategy(QFont::NoAntialias);
+        const QFontMetrics metrics(font);
+        const int b = c.border == TGauge::bsSingle ? 1 : 0;
+        const int right = c.size.width() - b;
+        const int bottom = c.size.height() - b;
+        const int x = (right - b + 1 - metrics.horizontalAdvance(text)) / 2;
+        const int y = (bottom - b + 1 - metrics.height()) / 2;
+        QImage expected(c.size, QImage::Format_RGB32);
+        expected.fill(Qt::black);
+        {
+            QPainter painter(&expected);
+            painter.setClipRect(QRect(b, b, right - b, bottom - b));
+            painter.setFont(font);
+            painter.setPen(Qt::white);
+            painter.drawText(QRect(x, y, 200, 100), Qt::AlignLeft | Qt::AlignTop, text);
+        }
+        int textPixels = 0;
+        for (int py = 0; py < c.size.height(); ++py) {
+            for (int px = 0; px < c.size.width(); ++px) {
+                const bool inText = expected.pixel(px, py) == qRgb(255, 255, 255);
+                textPixels += inText;
+                const QRgb under = picture.pixel(px, py);
+                ASSERT_EQ(withText.pixel(px, py), inText ? (under ^ 0x00FFFFFFu) : under)
+                    << text.toStdString() << " at " << px << "," << py;
+            }
+        }
+        EXPECT_GT(textPixels, 10) << text.toStdString();
+    }
 }

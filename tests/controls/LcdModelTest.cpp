@@ -7,6 +7,10 @@
 #include <QEnterEvent>
 #include <QPolygon>
 #include <QTest>
+#include <QWindow>
+#include <algorithm>
+#include <string>
+#include <vector>
 
 using namespace lcdtest;
 
@@ -85,6 +89,53 @@ TEST_F(ShownDisplayTest, MouseEnterAndExitReachTheirHandlersAfterTheFlagChanged)
     QCoreApplication::processEvents();
     EXPECT_EQ(Shot(lcd).pixel(8, 4), kLit);
     EXPECT_EQ(calls, (std::vector<std::string>{"enter", "exit"}));
+}
+
+TEST_F(ShownDisplayTest, MouseAndResizeEventsReachTheirHandlers)
+{
+    std::vector<std::string> calls;
+    const auto at = [](const char *what, int x, int y) {
+        return std::string(what) + " " + std::to_string(x) + "," + std::to_string(y);
+    };
+    QObject::connect(lcd, &Lcd::OnMouseMove, [&](Qt::KeyboardModifiers, int x, int y) {
+        calls.push_back(at("move", x, y));
+    });
+    QObject::connect(lcd, &Lcd::OnMouseDown,
+                     [&](Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y) {
+                         const char *what = button == Qt::LeftButton ? "down" : "other down";
+                         calls.push_back(at(what, x, y));
+                     });
+    QObject::connect(lcd, &Lcd::OnMouseUp,
+                     [&](Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y) {
+                         calls.push_back(at(button == Qt::LeftButton ? "up" : "other up", x, y));
+                     });
+    QWindow *window = host.window->windowHandle();
+    const auto onWindow = [&](int x, int y) { return lcd->mapTo(host.window.get(), QPoint(x, y)); };
+    QTest::mouseMove(window, QPoint(200, 200));
+    QTest::mouseMove(window, onWindow(10, 5)); // no button held
+    QTest::mousePress(window, Qt::LeftButton, {}, onWindow(20, 8));
+    QTest::mouseMove(window, onWindow(25, 9));
+    QTest::mouseRelease(window, Qt::LeftButton, {}, onWindow(25, 9));
+    QTest::mouseClick(window, Qt::RightButton, {}, onWindow(3, 4));
+    std::vector<std::string> expected{"move 10,5", "down 20,8", "move 25,9", "up 25,9",
+                                      "other down 3,4", "other up 3,4"};
+    // Moves the platform adds on its own to reach a pressed point are allowed.
+    std::erase_if(calls, [&](const std::string &call) {
+        return call.starts_with("move") &&
+               std::find(expected.begin(), expected.end(), call) == expected.end();
+    });
+    EXPECT_EQ(calls, expected);
+
+    // Resizing reports the new size before the indicator follows it.
+    int resizes = 0;
+    QObject::connect(lcd, &Lcd::OnResize, [&] {
+        ++resizes;
+        EXPECT_EQ(lcd->size(), QSize(100, 40));
+        EXPECT_EQ(lcd->IndicatorWidth(), 120);
+    });
+    lcd->resize(100, 40);
+    EXPECT_EQ(resizes, 1);
+    EXPECT_EQ(lcd->IndicatorWidth(), 100);
 }
 
 TEST(LcdModel, StoredColoursWinOverTheSchemeWhileLoading)

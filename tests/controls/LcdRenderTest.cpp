@@ -1,11 +1,19 @@
 #include "controls/LcdGeometry.h"
+#include "controls/LcdRotation.h"
 #include "tests/controls/LcdTestSupport.h"
 
 #include <QCoreApplication>
 #include <QEnterEvent>
 #include <QTest>
 #include <QTransform>
+#include <initializer_list>
 #include <map>
+#include <ostream>
+
+static void PrintTo(const QPoint &point, std::ostream *out)
+{
+    *out << "(" << point.x() << "," << point.y() << ")";
+}
 
 using namespace lcdtest;
 
@@ -309,6 +317,51 @@ TEST(LcdRender, HoverWithWidthActionMakesDotsSmaller)
 
 namespace {
 
+using Polygon = std::vector<QPoint>;
+
+// The elements of a 30 x 44 cell with isNormal, in cell coordinates, worked out from the
+// element table: stroke t = min(30, 44) / 6 = 5, h = 2.5, ux = 3.75, uy = 5.5. Lower-left,
+// upper-left, top, upper-right, lower-right, bottom, middle.
+const std::vector<Polygon> kSegments30x44 = {
+    {{3, 40}, {1, 35}, {3, 24}, {5, 22}, {8, 24}, {6, 35}},
+    {{5, 21}, {3, 18}, {5, 8}, {7, 3}, {10, 8}, {8, 18}},
+    {{8, 3}, {11, 3}, {20, 3}, {23, 3}, {20, 8}, {11, 8}},
+    {{24, 3}, {26, 8}, {25, 18}, {22, 21}, {20, 18}, {21, 8}},
+    {{22, 22}, {25, 24}, {23, 35}, {20, 40}, {18, 35}, {20, 24}},
+    {{4, 41}, {7, 36}, {17, 36}, {19, 41}, {17, 41}, {7, 41}},
+    {{6, 22}, {9, 19}, {19, 19}, {21, 22}, {19, 24}, {9, 24}},
+};
+const std::vector<Polygon> kColonDots30x44 = {
+    {{13, 17}, {11, 13}, {13, 10}, {16, 10}, {18, 13}, {16, 17}},
+    {{11, 33}, {9, 30}, {11, 26}, {14, 26}, {16, 30}, {14, 33}},
+};
+const Polygon kPoint30x44 = {{22, 38}, {24, 36}, {26, 36}, {28, 38}, {26, 41}, {24, 41}};
+
+std::vector<Polygon> Join(std::initializer_list<std::vector<Polygon>> parts)
+{
+    std::vector<Polygon> all;
+    for (const auto &part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+std::vector<Polygon> ElementsOf(Lcd::TZnIndicatorKind kind)
+{
+    return kind == Lcd::ik9segment ? Join({kSegments30x44, kColonDots30x44, {kPoint30x44}})
+                                   : Join({kSegments30x44, {kPoint30x44}});
+}
+
+std::vector<Polygon> Polygons(const TPolygonSet &set)
+{
+    std::vector<Polygon> polygons;
+    const QPoint *p = set.Points().data();
+    for (int count : set.Counts()) {
+        polygons.emplace_back(p, p + count);
+        p += count;
+    }
+    return polygons;
+}
+
 // Four segment cells of 30 x 44 inside a raised bevel of 4: cell k starts at (4 + 30k, 4).
 struct SegmentDisplay {
     explicit SegmentDisplay(Lcd::TZnIndicatorKind kind) : kind(kind)
@@ -323,34 +376,25 @@ struct SegmentDisplay {
         lcd->setIndicatorHeight(52);
     }
 
-    // Which elements of each cell are lit, read from the pixels inside every element.
+    // Which elements of each cell are lit, read at the middle of every element (the mean of its
+    // corners).
     std::vector<std::string> Read(const QString &text)
     {
         lcd->setIndicatorstring(text);
         const QImage image = Shot(lcd.get());
         const QRgb lit = Rgb(lcd->NumberForeColor());
         const QRgb unlit = Rgb(lcd->NumberBackColor());
-        const TPolygonSet elements = CellElements(kind, Lcd::isNormal, false, 30, 44);
         std::vector<std::string> cells;
         for (int k = 0; k < 4; ++k) {
             std::string pattern;
-            const QPoint *p = elements.Points().data();
-            for (int count : elements.Counts()) {
-                const QRegion region = PolygonRegion(p, count).translated(4 + 30 * k, 4);
-                p += count;
-                int lits = 0, unlits = 0;
-                for (const QRect &r : region) {
-                    for (int y = r.top(); y <= r.bottom(); ++y) {
-                        for (int x = r.left(); x <= r.right(); ++x) {
-                            const QRgb pixel = image.pixel(x, y);
-                            lits += pixel == lit;
-                            unlits += pixel == unlit;
-                            EXPECT_TRUE(pixel == lit || pixel == unlit) << x << "," << y;
-                        }
-                    }
-                }
-                EXPECT_TRUE(lits == 0 || unlits == 0) << "element half lit in cell " << k + 1;
-                pattern += lits > 0 ? '1' : '0';
+            for (const Polygon &element : ElementsOf(kind)) {
+                QPoint sum;
+                for (const QPoint &corner : element)
+                    sum += corner;
+                const QPoint middle(4 + 30 * k + sum.x() / 6, 4 + sum.y() / 6);
+                const QRgb pixel = image.pixel(middle);
+                EXPECT_TRUE(pixel == lit || pixel == unlit) << middle.x() << "," << middle.y();
+                pattern += pixel == lit ? '1' : '0';
             }
             cells.push_back(pattern);
         }
@@ -387,4 +431,229 @@ TEST(LcdRender, NineSegmentCellsAddTheColon)
     EXPECT_EQ(display.Read("8.:"), (Cells{"0000000000", "0000000000", "1111111001", "0000000110"}));
     EXPECT_EQ(display.Read(":.,-"),
               (Cells{"0000000000", "0000000111", "0000000001", "0000001000"}));
+}
+
+TEST(LcdShapes, SegmentElementsFollowTheElementTable)
+{
+    EXPECT_EQ(Polygons(CellElements(Lcd::ik7segment, Lcd::isNormal, false, 30, 44)),
+              ElementsOf(Lcd::ik7segment));
+    EXPECT_EQ(Polygons(CellElements(Lcd::ik9segment, Lcd::isNormal, false, 30, 44)),
+              ElementsOf(Lcd::ik9segment));
+
+    // Hovering with a width action: t = min(30, 44) / 5 = 6, one step heavier.
+    EXPECT_EQ(Polygons(CellElements(Lcd::ik7segment, Lcd::isNormal, true, 30, 44)),
+              (std::vector<Polygon>{
+                  {{3, 40}, {0, 34}, {2, 25}, {5, 22}, {8, 25}, {6, 34}},
+                  {{5, 21}, {2, 18}, {4, 8}, {7, 2}, {10, 8}, {8, 18}},
+                  {{8, 2}, {11, 2}, {20, 2}, {23, 2}, {20, 8}, {11, 8}},
+                  {{24, 2}, {27, 8}, {25, 18}, {22, 21}, {19, 18}, {21, 8}},
+                  {{22, 22}, {25, 25}, {23, 34}, {20, 40}, {17, 34}, {19, 25}},
+                  {{4, 41}, {7, 35}, {16, 35}, {19, 41}, {16, 41}, {7, 41}},
+                  {{6, 22}, {9, 19}, {18, 19}, {21, 22}, {18, 25}, {9, 25}},
+                  {{23, 38}, {24, 35}, {28, 35}, {29, 38}, {28, 41}, {24, 41}},
+              }));
+
+    // isThin in 24 x 36: min / 8 = 3 (at its minimum); ux = 3, uy = 4.5.
+    EXPECT_EQ(Polygons(CellElements(Lcd::ik7segment, Lcd::isThin, false, 24, 36)),
+              (std::vector<Polygon>{
+                  {{3, 32}, {1, 29}, {3, 19}, {4, 18}, {6, 19}, {4, 29}},
+                  {{4, 17}, {3, 15}, {4, 6}, {6, 3}, {7, 6}, {6, 15}},
+                  {{7, 3}, {8, 3}, {17, 3}, {18, 3}, {17, 6}, {8, 6}},
+                  {{19, 3}, {21, 6}, {19, 15}, {18, 17}, {16, 15}, {18, 6}},
+                  {{18, 18}, {19, 19}, {18, 29}, {16, 32}, {15, 29}, {16, 19}},
+                  {{4, 33}, {5, 30}, {14, 30}, {15, 33}, {14, 33}, {5, 33}},
+                  {{5, 18}, {7, 16}, {15, 16}, {17, 18}, {15, 19}, {7, 19}},
+                  {{18, 31}, {19, 30}, {20, 30}, {21, 31}, {20, 33}, {19, 33}},
+              }));
+
+    // isThick in 40 x 60: min / 5 = 8; on hover min / 4.5.
+    EXPECT_EQ(Polygons(CellElements(Lcd::ik7segment, Lcd::isThick, false, 40, 60)),
+              (std::vector<Polygon>{
+                  {{5, 55}, {1, 47}, {3, 34}, {7, 30}, {11, 34}, {9, 47}},
+                  {{7, 29}, {3, 25}, {6, 11}, {10, 3}, {14, 11}, {11, 25}},
+                  {{11, 3}, {15, 3}, {27, 3}, {31, 3}, {27, 11}, {15, 11}},
+                  {{32, 3}, {36, 11}, {34, 25}, {30, 29}, {26, 25}, {28, 11}},
+                  {{30, 30}, {34, 34}, {31, 47}, {27, 55}, {23, 47}, {26, 34}},
+                  {{6, 56}, {10, 48}, {22, 48}, {26, 56}, {22, 56}, {10, 56}},
+                  {{8, 30}, {12, 26}, {25, 26}, {29, 30}, {25, 34}, {12, 34}},
+                  {{30, 52}, {32, 48}, {37, 48}, {39, 52}, {37, 56}, {32, 56}},
+              }));
+    EXPECT_EQ(Polygons(CellElements(Lcd::ik7segment, Lcd::isThick, true, 40, 60)),
+              (std::vector<Polygon>{
+                  {{5, 55}, {0, 47}, {3, 34}, {7, 30}, {11, 34}, {9, 47}},
+                  {{7, 29}, {3, 24}, {5, 11}, {10, 3}, {14, 11}, {11, 24}},
+                  {{11, 3}, {15, 3}, {27, 3}, {31, 3}, {27, 11}, {15, 11}},
+                  {{32, 3}, {36, 11}, {34, 24}, {30, 29}, {25, 24}, {28, 11}},
+                  {{30, 30}, {34, 34}, {31, 47}, {27, 55}, {23, 47}, {25, 34}},
+                  {{6, 56}, {10, 48}, {22, 48}, {26, 56}, {22, 56}, {10, 56}},
+                  {{8, 30}, {12, 25}, {24, 25}, {29, 30}, {24, 34}, {12, 34}},
+                  {{30, 52}, {32, 48}, {38, 48}, {40, 52}, {38, 56}, {32, 56}},
+              }));
+}
+
+// --- turning -------------------------------------------------------------------------------
+
+TEST(LcdPlacement, PointsTurnAboutTheCentreByTheRotationRule)
+{
+    // Each point turned about the origin and rounded, then all moved by the rounded shift that
+    // keeps the unrounded centre in place; the origin itself stays before the shift.
+    const std::vector<QPoint> points = {{0, 0},  {120, 0}, {120, 30}, {0, 30},
+                                        {0, 7},  {7, 0},   {1, 0},    {37, 11}};
+    const struct {
+        int tenths;
+        std::vector<QPoint> turned;
+    } cases[] = {
+        {0, points},
+        {300, {{1, 32}, {105, -28}, {120, -2}, {16, 58}, {4, 38}, {7, 29}, {2, 32}, {39, 23}}},
+        {900, {{45, 75}, {45, -45}, {75, -45}, {75, 75}, {52, 75}, {45, 68}, {45, 74}, {56, 38}}},
+        {1234, {{81, 73}, {15, -27}, {40, -44}, {106, 56}, {87, 69}, {77, 67}, {80, 72}, {70, 36}}},
+        {-450,
+         {{28, -38}, {113, 47}, {92, 68}, {7, -17}, {23, -33}, {33, -33}, {29, -37}, {46, -4}}},
+    };
+    for (const auto &c : cases) {
+        std::vector<QPoint> turned = points;
+        RotatePoints(turned.data(), static_cast<int>(turned.size()), AngleRadians(c.tenths),
+                     QPoint(60, 15));
+        EXPECT_EQ(turned, c.turned) << c.tenths;
+    }
+}
+
+TEST(LcdPlacement, TheWindowTakesTheShapeOfTheTurnedRectangle)
+{
+    // 120 x 30 at 30 degrees: the control is 119 x 86, the shift (119 - 120) div 2 = 0 and
+    // (86 - 30) div 2 = 28, so the corners land at (1, 60), (105, 0), (120, 26) and (16, 86).
+    Host host;
+    Lcd *lcd = MainDisplay(host.window.get());
+    lcd->setIndicatorAngle(300);
+    ASSERT_EQ(lcd->size(), QSize(119, 86));
+    const QRegion shape = lcd->mask();
+    for (const QPoint inside : {QPoint(2, 60), QPoint(105, 1), QPoint(118, 26), QPoint(16, 84)})
+        EXPECT_TRUE(shape.contains(inside)) << inside.x() << "," << inside.y();
+    for (const QPoint outside : {QPoint(0, 60), QPoint(102, 0), QPoint(119, 28), QPoint(14, 85)})
+        EXPECT_FALSE(shape.contains(outside)) << outside.x() << "," << outside.y();
+}
+
+TEST(LcdPlacement, ControlTakesTheRoundedSizeOfTheTurnedRectangle)
+{
+    const struct {
+        int width, height, tenths;
+        QSize size;
+    } cases[] = {
+        {120, 30, 300, {119, 86}},  // 118.92 x 85.98
+        {120, 30, -300, {119, 86}},
+        {172, 36, 100, {176, 65}},  // 175.64 x 65.32
+        {172, 36, 600, {117, 167}}, // 117.18 x 166.96
+        {100, 40, 1234, {88, 106}}, // 88.44 x 105.50
+        {50, 20, 200, {54, 36}},    // 53.83 x 35.89
+        {172, 36, 1, {172, 36}},    // 172.06 x 36.30
+    };
+    for (const auto &c : cases) {
+        Lcd lcd;
+        lcd.setIndicatorWidth(c.width);
+        lcd.setIndicatorHeight(c.height);
+        lcd.setIndicatorAngle(c.tenths);
+        EXPECT_EQ(lcd.size(), c.size) << c.width << " x " << c.height << " at " << c.tenths;
+    }
+}
+
+TEST(LcdPlacement, LightingSectorChangesAtTheDiagonals)
+{
+    using S = TLightSector;
+    const struct {
+        int tenths;
+        TLightSector sector;
+    } cases[] = {
+        {0, S::Upright},         {-1, S::Upright},        {449, S::Upright},
+        {450, S::Upright},       {451, S::LeftTurned},    {900, S::LeftTurned},
+        {1349, S::LeftTurned},   {1350, S::UpsideDown},   {1800, S::UpsideDown},
+        {2250, S::UpsideDown},   {2251, S::RightTurned},  {2700, S::RightTurned},
+        {3150, S::RightTurned},  {3151, S::Upright},      {3600, S::Upright},
+        {-450, S::Upright},      {-451, S::RightTurned},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(LightingSector(AngleRadians(c.tenths)), c.sector) << c.tenths;
+}
+
+// --- dot sizes -----------------------------------------------------------------------------
+
+namespace {
+
+// Checks a cell of unlit dots: every pixel that an odd number of the dw x dh dots at the given
+// places cover is unlit, every other pixel of the cell background.
+void ExpectDots(const QImage &image, QPoint cell, QSize size, const std::vector<int> &xs,
+                const std::vector<int> &ys, int dw, int dh, QRgb unlit, QRgb background)
+{
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x) {
+            int covered = 0;
+            for (int dotY : ys)
+                for (int dotX : xs)
+                    covered += x >= dotX && x < dotX + dw && y >= dotY && y < dotY + dh;
+            ASSERT_EQ(image.pixel(cell + QPoint(x, y)), covered % 2 ? unlit : background)
+                << "dots " << dw << " x " << dh << ", cell pixel " << x << "," << y;
+        }
+    }
+}
+
+} // namespace
+
+TEST(LcdRender, DotSizeFollowsTheStrokeWeight)
+{
+    // One 80 x 70 cell: m = 6, px = 13.6, py = 10; dots at x = 6, 19, 33, 46, 60 and
+    // y = 0, 10, ..., 60.
+    const std::vector<int> xs = {6, 19, 33, 46, 60};
+    const std::vector<int> ys = {0, 10, 20, 30, 40, 50, 60};
+    const struct {
+        Lcd::TZnIndicatorStyle style;
+        QSize dot, hovered;
+    } cases[] = {
+        {Lcd::isThin, {8, 5}, {5, 4}},    // 2px/3 - 1 = 8.07, 5.67; px/2 - 1 = 5.8, 4
+        {Lcd::isNormal, {9, 6}, {8, 5}},  // 3px/4 - 1 = 9.2, 6.5; 2px/3 - 1
+        {Lcd::isThick, {12, 9}, {9, 6}},  // px - 1 = 12.6, 9; 3px/4 - 1
+    };
+    for (const auto &c : cases) {
+        Host host;
+        Lcd *lcd = new Lcd(host.window.get());
+        lcd->setIndicatorKind(Lcd::ik5x7matrix);
+        lcd->setOuterBevel(Lcd::bkNone);
+        lcd->setInnerBevel(Lcd::bkNone);
+        lcd->setIndicatorGap(0);
+        lcd->setSignNumber(1);
+        lcd->setIndicatorWidth(80);
+        lcd->setIndicatorHeight(70);
+        lcd->setIndicatorStyle(c.style);
+        lcd->setMouseAction(Lcd::maWidth);
+        host.window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(host.window.get()));
+        const QRgb unlit = Rgb(lcd->NumberBackColor());
+        const QRgb back = Rgb(lcd->BackColor());
+        ExpectDots(Shot(lcd), {0, 0}, {80, 70}, xs, ys, c.dot.width(), c.dot.height(), unlit, back);
+
+        QPointF at(5, 5);
+        QEnterEvent enter(at, at, lcd->mapToGlobal(at));
+        QCoreApplication::sendEvent(lcd, &enter);
+        QCoreApplication::processEvents();
+        ExpectDots(Shot(lcd), {0, 0}, {80, 70}, xs, ys, c.hovered.width(), c.hovered.height(),
+                   unlit, back);
+    }
+}
+
+TEST_F(MainDisplayTest, SmallCellsTakeTheMinimumDotSizesAndOverlapsDropOut)
+{
+    // 18 x 22 cells: px = 2.8 and py = 3.14 give sizes below every minimum: thin 1.5 -> 1 x 1,
+    // thick 3.5 -> 3 x 3. Thick dots in columns 1 and 2 (x = 2 and 4) overlap in column 4,
+    // which is left out.
+    const std::vector<int> xs = {2, 4, 7, 10, 13};
+    const std::vector<int> ys = {0, 3, 6, 9, 12, 15, 18};
+    lcd->setIndicatorstring(QString());
+    lcd->setIndicatorStyle(Lcd::isThin);
+    QImage image = OnWindow();
+    for (int k = 0; k < 6; ++k)
+        ExpectDots(image, {4 + 18 * k, 4}, {18, 22}, xs, ys, 1, 1, kUnlit, kFrame);
+    lcd->setIndicatorStyle(Lcd::isThick);
+    image = OnWindow();
+    for (int k = 0; k < 6; ++k)
+        ExpectDots(image, {4 + 18 * k, 4}, {18, 22}, xs, ys, 3, 3, kUnlit, kFrame);
+    EXPECT_EQ(image.pixel(4 + 4, 4), kFrame);
+    EXPECT_EQ(image.pixel(4 + 3, 4), kUnlit);
 }

@@ -29,10 +29,11 @@ QImage Load(const QString &name)
 // A window surface that shows a picture, as the main window shows its background.
 class Backdrop : public QWidget {
 public:
-    explicit Backdrop(QImage picture) : picture_(std::move(picture))
+    explicit Backdrop(QImage picture, QColor colour = ToQColor(clBtnFace))
+        : picture_(std::move(picture))
     {
         QPalette colours = palette();
-        colours.setColor(QPalette::Window, ToQColor(clBtnFace));
+        colours.setColor(QPalette::Window, colour);
         setPalette(colours);
         resize(picture_.isNull() ? QSize(120, 60) : picture_.size());
     }
@@ -260,9 +261,23 @@ void RenderButtonGallery(const QString &dir)
              b->setGlyph(strip);
          }},
     };
+    // On a parent of another colour the face-coloured ring inside the rounded frames shows.
+    Backdrop coloured(QImage(), QColor(70, 110, 150));
+    coloured.resize(140, 60);
+    coloured.setFont(WindowFont());
+    coloured.show();
+    const Look colouredLooks[] = {
+        {"elliptic-on-colour", {75, 25}, looks[0].setUp},
+        {"vertical-on-colour", {40, 60}, looks[4].setUp},
+    };
+
     ContactSheet lookSheet(StateTitles(), kZoom, kTitleWidth);
     for (const Look &look : looks)
         lookSheet.AddRow(QLatin1String(look.name), StateRow(plain, look.setUp, QRect(QPoint(20, 5), look.size),
                                                           dir, QLatin1String(look.name)));
+    for (const Look &look : colouredLooks)
+        lookSheet.AddRow(QLatin1String(look.name), StateRow(coloured, look.setUp,
+                                                          QRect(QPoint(20, 5), look.size), dir,
+                                                          QLatin1String(look.name)));
     SavePng(lookSheet.Render(), dir, QStringLiteral("button-looks-sheet.png"));
 }

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QEnterEvent>
 #include <QPainter>
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -290,25 +291,32 @@ void RenderLcdGallery(const QString &dir)
                         r == 4);
                 });
 
-    // The whole matrix font, '!' to '~' (the backquote has no glyph).
+    // The whole matrix font, '!' to '~' (the backquote has no glyph), in cells of 24 x 36: at
+    // that width the dots of neighbouring columns stand two pixels apart (in cells of 16 they
+    // touch, and the glyphs cannot be read).
+    constexpr int kFontCells = 16;
+    constexpr int kFontCellWidth = 24;
+    constexpr int kFontCellHeight = 36;
     QStringList lines;
-    for (int first = 33; first <= 126; first += 24) {
+    QStringList ranges;
+    for (int first = 33; first <= 126; first += kFontCells) {
+        const int last = std::min(first + kFontCells - 1, 126);
         QString line;
-        for (int ch = first; ch < first + 24 && ch <= 126; ++ch)
+        for (int ch = first; ch <= last; ++ch)
             line += QChar(ch);
         lines << line;
+        ranges << QStringLiteral("%1-%2").arg(first).arg(last);
     }
-    RenderSheet(dir, "font",
-                {QStringLiteral("33-56"), QStringLiteral("57-80"), QStringLiteral("81-104"),
-                 QStringLiteral("105-126")},
-                {QStringLiteral("5x7 matrix")}, 2, [&](int r, int) {
-                    return Capture([&](Lcd *lcd) {
-                        lcd->setColorScheme(Lcd::csInvSilver);
-                        lcd->setSignNumber(24);
-                        lcd->setIndicatorWidth(24 * 16 + 12);
-                        lcd->setIndicatorHeight(36);
-                        lcd->setIndicatorKind(Lcd::ik5x7matrix);
-                        lcd->setIndicatorstring(lines[r]);
-                    });
-                });
+    RenderSheet(dir, "font", ranges, {QStringLiteral("5x7 matrix")}, 3, [&](int r, int) {
+        return Capture([&](Lcd *lcd) {
+            lcd->setColorScheme(Lcd::csInvSilver);
+            lcd->setSignNumber(kFontCells);
+            // Gap and two bevels of 2 on each side: 6 pixels around the cells.
+            lcd->setIndicatorWidth(kFontCells * kFontCellWidth + 12);
+            lcd->setIndicatorHeight(kFontCellHeight + 12);
+            lcd->setIndicatorKind(Lcd::ik5x7matrix);
+            // Left-aligned like the other lines: the last one is shorter.
+            lcd->setIndicatorstring(lines[r].leftJustified(kFontCells, u' '));
+        });
+    });
 }
