@@ -4,14 +4,23 @@
 
 #include <SDL.h>
 
+MCIERROR AudioOutput::Supports(int rate, int channels)
+{
+    if (channels < 1 || channels > maxChannels)
+        return MCIERR_TOO_MANY_CHANNELS;
+    if (rate < minRate || rate > maxRate)
+        return MCIERR_UNSUPPORTED_RATE;
+    return MMSYSERR_NOERROR;
+}
+
 MCIERROR AudioOutput::Open(int rate, int channels, AudioSource &source, std::unique_ptr<AudioOutput> &output)
 {
+    if (const MCIERROR unsupported = Supports(rate, channels))
+        return unsupported;
     std::unique_ptr<AudioOutput> opened(new AudioOutput);
     if (!InitAudioSubsystem())
         return MCIERR_NO_OUTPUT_DEVICE;
     opened->subsystem_ = true;
-    if (SDL_GetNumAudioDevices(0) == 0)
-        return MCIERR_NO_OUTPUT_DEVICE;
     opened->source_ = &source;
     opened->channels_ = channels;
 
@@ -25,8 +34,10 @@ MCIERROR AudioOutput::Open(int rate, int channels, AudioSource &source, std::uni
     SDL_AudioSpec obtained{};
     // No allowed changes: SDL converts from our format to the device's own.
     opened->device_ = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+    // A driver may list no device while its default output opens: only a failed open says
+    // there is none.
     if (opened->device_ == 0)
-        return MCIERR_OUTPUT_FAILED;
+        return SDL_GetNumAudioDevices(0) > 0 ? MCIERR_OUTPUT_FAILED : MCIERR_NO_OUTPUT_DEVICE;
     SDL_PauseAudioDevice(opened->device_, 0);
     output = std::move(opened);
     return MMSYSERR_NOERROR;

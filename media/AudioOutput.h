@@ -19,6 +19,15 @@ class AudioOutput {
 public:
     // Frames per device buffer: the delay from a command to the sound stays within a few ms.
     static constexpr int bufferFrames = 256;
+    // What the output takes. SDL plays at most 8 channels; a buffer at a rate below the lowest
+    // would last long enough to hold up closing for seconds (256 s at 1 Hz).
+    static constexpr int maxChannels = 8;
+    static constexpr int minRate = 1000;
+    static constexpr int maxRate = 384000;
+
+    // 0 when the output can play sound of this rate and channel count, else the code that says
+    // which of them it cannot.
+    static MCIERROR Supports(int rate, int channels);
 
     static MCIERROR Open(int rate, int channels, AudioSource &source, std::unique_ptr<AudioOutput> &output);
     ~AudioOutput();

@@ -139,6 +139,9 @@ inline constexpr MCIERROR MCIERR_SOUNDFONT = MCIERR_BASE + 98;
 inline constexpr MCIERROR MCIERR_TOO_MANY_DEVICES = MCIERR_BASE + 99;
 inline constexpr MCIERROR MCIERR_NO_ELEMENT = MCIERR_BASE + 100;
 inline constexpr MCIERROR MCIERR_CANNOT_RECORD = MCIERR_BASE + 101;
+inline constexpr MCIERROR MCIERR_UNSUPPORTED_ENCODING = MCIERR_BASE + 102;
+inline constexpr MCIERROR MCIERR_TOO_MANY_CHANNELS = MCIERR_BASE + 103;
+inline constexpr MCIERROR MCIERR_UNSUPPORTED_RATE = MCIERR_BASE + 104;
 
 // Parameter blocks. dwCallback is the object that receives the completion notice of a command
 // sent with MCI_NOTIFY; every block starts with it.

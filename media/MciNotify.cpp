@@ -2,8 +2,8 @@
 
 #include <QCoreApplication>
 
-MciNotifyEvent::MciNotifyEvent(unsigned flags, MCIDEVICEID device)
-    : QEvent(EventType()), flags_(flags), device_(device)
+MciNotifyEvent::MciNotifyEvent(unsigned flags, MCIDEVICEID device, MCIERROR error)
+    : QEvent(EventType()), flags_(flags), device_(device), error_(error)
 {
 }
 
@@ -13,8 +13,8 @@ QEvent::Type MciNotifyEvent::EventType()
     return type;
 }
 
-void PostMciNotify(QObject *target, unsigned flags, MCIDEVICEID device)
+void PostMciNotify(QObject *target, unsigned flags, MCIDEVICEID device, MCIERROR error)
 {
     if (target != nullptr)
-        QCoreApplication::postEvent(target, new MciNotifyEvent(flags, device));
+        QCoreApplication::postEvent(target, new MciNotifyEvent(flags, device, error));
 }

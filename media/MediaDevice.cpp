@@ -27,6 +27,9 @@ MCIERROR MediaDevice::Open(MCIDEVICEID id, const std::string &path, std::optiona
     opened->channels_ = opened->decoder_->Channels();
     opened->frames_ = opened->decoder_->Frames();
     opened->end_ = opened->frames_;
+    result = AudioOutput::Supports(opened->rate_, opened->channels_);
+    if (result != MMSYSERR_NOERROR)
+        return result;
     result = AudioOutput::Open(opened->rate_, opened->channels_, *opened, opened->output_);
     if (result != MMSYSERR_NOERROR)
         return result;
@@ -73,12 +76,12 @@ std::uint32_t MediaDevice::FromFrames(std::int64_t frames) const
     return std::uint32_t(frames * 1000 / rate_);
 }
 
-void MediaDevice::EndPlayLocked(unsigned noticeFlags)
+void MediaDevice::EndPlayLocked(unsigned noticeFlags, MCIERROR error)
 {
     const bool wasPlaying = Playing();
     if (wasPlaying)
         mode_ = MCI_MODE_STOP;
-    PostMciNotify(std::exchange(pending_, nullptr), noticeFlags, id_);
+    PostMciNotify(std::exchange(pending_, nullptr), noticeFlags, id_, error);
     WakeWaiters();
     // The output is closed on the commands' thread, never from its own thread (which may be the
     // one running here), and a while later: closing waits for the buffer being played, and the
@@ -290,21 +293,24 @@ void MediaDevice::Render(float *out, int frames)
     const std::int64_t position = handed_;
     const std::int64_t wanted = std::min<std::int64_t>(frames, end_ - position);
     const std::int64_t got = wanted > 0 ? decoder_->Read(out, wanted) : 0;
-    if (got < 0) {
-        std::fill(out, out + samples, 0.0f);
-        EndPlayLocked(MCI_NOTIFY_FAILURE);
-        return;
-    }
-    // A decoder that ends early (the file shrank under us) is padded with silence to the end.
-    std::fill(out + got * channels_, out + samples, 0.0f);
+    const std::int64_t played = std::max<std::int64_t>(got, 0); // -1: the file no longer decodes
+    std::fill(out + played * channels_, out + samples, 0.0f);
     if (awaitingSound_) {
-        const std::size_t played = std::size_t(wanted) * std::size_t(channels_);
-        if (std::any_of(out, out + played, [](float sample) { return sample != 0.0f; })) {
+        const std::size_t handed = std::size_t(played) * std::size_t(channels_);
+        if (std::any_of(out, out + handed, [](float sample) { return sample != 0.0f; })) {
             firstSound_ = std::chrono::steady_clock::now().time_since_epoch().count();
             awaitingSound_ = false;
         }
     }
-    handed_ = position + wanted;
-    if (position + wanted >= end_)
+    handed_ = position + played;
+    if (played < wanted) {
+        // The file was cut short after it was opened, or no longer decodes: the sound ends where
+        // its data does, and the play fails there instead of running on in silence.
+        frames_ = handed_.load();
+        end_ = frames_;
+        EndPlayLocked(MCI_NOTIFY_FAILURE, MCIERR_DAMAGED_FILE);
+        return;
+    }
+    if (handed_ >= end_)
         EndPlayLocked(MCI_NOTIFY_SUCCESSFUL);
 }

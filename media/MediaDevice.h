@@ -53,8 +53,9 @@ private:
     // up to a frame so that reading the position back gives the same milliseconds.
     bool ToFrames(std::uint32_t value, std::int64_t &frames) const;
     std::uint32_t FromFrames(std::int64_t frames) const;
-    // Under the output lock: stops playing and aborts the pending notice, if any.
-    void EndPlayLocked(unsigned noticeFlags);
+    // Under the output lock: stops playing and ends the pending notice, if any, with these flags
+    // (and the reason of a failure).
+    void EndPlayLocked(unsigned noticeFlags, MCIERROR error = 0);
     void WakeWaiters();
     bool Playing() const { return mode_ == MCI_MODE_PLAY || mode_ == MCI_MODE_PAUSE; }
 
@@ -71,7 +72,8 @@ private:
     std::unique_ptr<Decoder> decoder_;
     int rate_ = 0;
     int channels_ = 0;
-    std::int64_t frames_ = 0;
+    // The sound's length; it shrinks to where the data ends when the file is cut short.
+    std::atomic<std::int64_t> frames_{0};
 
     std::atomic<std::uint32_t> mode_{MCI_MODE_STOP};
     std::atomic<std::int64_t> handed_{0};      // frames handed to the output since the start of the sound

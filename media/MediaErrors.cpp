@@ -34,6 +34,9 @@ constexpr ErrorText errorTexts[] = {
     {MCIERR_TOO_MANY_DEVICES, "Too many media devices are open"},
     {MCIERR_NO_ELEMENT, "No sound file is loaded on the media device"},
     {MCIERR_CANNOT_RECORD, "The media device cannot record"},
+    {MCIERR_UNSUPPORTED_ENCODING, "The sound file is in an encoding the media system cannot decode"},
+    {MCIERR_TOO_MANY_CHANNELS, "The sound has more channels than the sound output can play (at most 8)"},
+    {MCIERR_UNSUPPORTED_RATE, "The sound's sample rate is outside what the sound output can play (1000 to 384000 Hz)"},
 };
 
 } // namespace

@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QResizeEvent>
 #include <qdrawutil.h>
 
 #include <algorithm>
@@ -62,6 +63,8 @@ void AtBoundary(Action action)
 
 TMediaPlayer::TMediaPlayer(QWidget *parent) : QWidget(parent)
 {
+    if (parent != nullptr)
+        parent->installEventFilter(this); // for the anchors
     setAttribute(Qt::WA_OpaquePaintEvent);
     resize(240, 30);
     setTabStop(true);
@@ -485,13 +488,18 @@ void TMediaPlayer::Eject()
 bool TMediaPlayer::event(QEvent *event)
 {
     if (event->type() == MciNotifyEvent::EventType()) {
-        HandleNotify();
+        HandleNotify(*static_cast<MciNotifyEvent *>(event));
         return true;
     }
+    // The anchors follow whichever parent the player has.
+    if (event->type() == QEvent::ParentAboutToChange && parentWidget() != nullptr)
+        parentWidget()->removeEventFilter(this);
+    if (event->type() == QEvent::ParentChange && parentWidget() != nullptr)
+        parentWidget()->installEventFilter(this);
     return QWidget::event(event);
 }
 
-void TMediaPlayer::HandleNotify()
+void TMediaPlayer::HandleNotify(const MciNotifyEvent &notice)
 {
     if (autoEnable_ && isOpen_ && DeviceMode() == modeStopped) {
         AddPlayableButtons();
@@ -499,6 +507,10 @@ void TMediaPlayer::HandleNotify()
         CopyAutoEnabled();
         update();
     }
+    // A play that failed on its way (a file cut short while it played) leaves its reason as the
+    // last error: the play command itself had succeeded.
+    if (notice.Flags() == MCI_NOTIFY_FAILURE && notice.Error() != 0 && notice.Device() == deviceNumber_)
+        lastMciResult_ = notice.Error();
     if (OnNotify)
         AtBoundary([this] { OnNotify(this); });
 }
@@ -600,8 +612,9 @@ void TMediaPlayer::LayOutButtons()
     const QSize glyph = GlyphSize();
     // While the window reads its description, the stored size comes before the stored buttons:
     // the size that fits the buttons is only known once loading ends.
+    buttonsMinimum_ = QSize(count * (glyph.width() + glyphMarginX - 1) + 1, glyph.height() + glyphMarginY);
     if (!IsLoading())
-        setMinimumSize(count * (glyph.width() + glyphMarginX - 1) + 1, glyph.height() + glyphMarginY);
+        ApplySizeLimits();
     const int width = (this->width() - 1) / count + 1;
     int left = 0;
     for (Button &button : buttons_) {
@@ -612,6 +625,54 @@ void TMediaPlayer::LayOutButtons()
         button.rect = QRect(left, 0, width, height());
         left += width - 1;
     }
+}
+
+void TMediaPlayer::ApplySizeLimits()
+{
+    const QSize least = buttonsMinimum_.expandedTo(QSize(constraints_.MinWidth, constraints_.MinHeight));
+    const QSize most(constraints_.MaxWidth > 0 ? constraints_.MaxWidth : QWIDGETSIZE_MAX,
+                     constraints_.MaxHeight > 0 ? constraints_.MaxHeight : QWIDGETSIZE_MAX);
+    // Qt resizes the widget into its new limits.
+    setMinimumSize(least);
+    setMaximumSize(most.expandedTo(least));
+}
+
+void TMediaPlayer::setConstraints(const TSizeConstraints &constraints)
+{
+    if (constraints_ == constraints)
+        return;
+    constraints_ = constraints;
+    if (!IsLoading())
+        ApplySizeLimits();
+}
+
+bool TMediaPlayer::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == parentWidget() && event->type() == QEvent::Resize && !IsLoading()) {
+        const auto *resize = static_cast<QResizeEvent *>(event);
+        if (resize->oldSize().isValid())
+            FollowParent(resize->oldSize(), resize->size());
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// Along each direction: anchored to both edges, the size follows the parent's; to the far edge
+// only, the place does; to neither, the place moves by half.
+void TMediaPlayer::FollowParent(const QSize &oldSize, const QSize &newSize)
+{
+    const auto follow = [](bool nearEdge, bool farEdge, int grown, int &place, int &size) {
+        if (nearEdge && farEdge)
+            size += grown;
+        else if (farEdge)
+            place += grown;
+        else if (!nearEdge)
+            place += grown / 2;
+    };
+    const QRect bounds = geometry();
+    int x = bounds.x(), y = bounds.y(), width = bounds.width(), height = bounds.height();
+    follow(anchors_ & akLeft, anchors_ & akRight, newSize.width() - oldSize.width(), x, width);
+    follow(anchors_ & akTop, anchors_ & akBottom, newSize.height() - oldSize.height(), y, height);
+    setGeometry(x, y, width, height);
 }
 
 int TMediaPlayer::ButtonAt(const QPoint &point) const

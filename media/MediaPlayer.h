@@ -13,6 +13,8 @@
 
 #include <QMenu>
 
+class MciNotifyEvent;
+
 // Raised when a file cannot be opened and when a command needs an open device and there is none.
 class EMCIDeviceError : public Exception {
 public:
@@ -21,6 +23,22 @@ public:
 
 // A set of TMPBtnType values: bit n stands for the button of value n.
 using TButtonSet = std::uint16_t;
+
+// The least and the largest size a control may take, in pixels; 0 leaves that side free.
+struct TSizeConstraints {
+    Q_GADGET
+    Q_PROPERTY(int MinWidth MEMBER MinWidth)
+    Q_PROPERTY(int MinHeight MEMBER MinHeight)
+    Q_PROPERTY(int MaxWidth MEMBER MaxWidth)
+    Q_PROPERTY(int MaxHeight MEMBER MaxHeight)
+
+public:
+    int MinWidth = 0;
+    int MinHeight = 0;
+    int MaxWidth = 0;
+    int MaxHeight = 0;
+    bool operator==(const TSizeConstraints &) const = default;
+};
 
 // The media player control: opens a sound file through the media system, plays, stops and
 // positions it, reports its length and position, and offers a bar of nine push buttons.
@@ -41,6 +59,8 @@ class TMediaPlayer : public QWidget, public TComponent {
     Q_PROPERTY(int TabOrder READ TabOrder WRITE setTabOrder)
     Q_PROPERTY(bool ShowHint READ ShowHint WRITE setShowHint)
     Q_PROPERTY(bool ParentShowHint READ ParentShowHint WRITE setParentShowHint)
+    Q_PROPERTY(TAnchors Anchors READ Anchors WRITE setAnchors)
+    Q_PROPERTY(TSizeConstraints Constraints READ Constraints WRITE setConstraints)
 
 public:
     enum TMPDeviceTypes {
@@ -50,6 +70,11 @@ public:
     Q_ENUM(TMPDeviceTypes)
     enum TMPBtnType { btPlay, btPause, btStop, btNext, btPrev, btStep, btBack, btRecord, btEject };
     Q_ENUM(TMPBtnType)
+    // The parent's edges the control keeps its distance to when the parent is resized; anchored
+    // to both edges of a direction, it stretches, to neither, it keeps its place in the middle.
+    enum TAnchorKind { akLeft = 1, akTop = 2, akRight = 4, akBottom = 8 };
+    Q_DECLARE_FLAGS(TAnchors, TAnchorKind)
+    Q_FLAG(TAnchors)
 
     static constexpr int buttonCount = 9;
     static constexpr TButtonSet allButtons = (1u << buttonCount) - 1;
@@ -94,6 +119,10 @@ public:
     void setParentShowHint(bool parent) { parentShowHint_ = parent; }
     QWidget *Display() const { return display_; }
     void setDisplay(QWidget *display);
+    TAnchors Anchors() const { return anchors_; }
+    void setAnchors(TAnchors anchors) { anchors_ = anchors; }
+    TSizeConstraints Constraints() const { return constraints_; }
+    void setConstraints(const TSizeConstraints &constraints);
     QMenu *PopupMenu() const { return popupMenu_; }
     void setPopupMenu(QMenu *menu) { popupMenu_ = menu; }
 
@@ -156,6 +185,7 @@ public:
 protected:
     void Loaded() override;
     bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
@@ -186,10 +216,13 @@ private:
     void AddPlayableButtons();
     bool Usable(int button) const;
     void LayOutButtons();
+    // The size limits from the buttons and from Constraints, applied to the widget.
+    void ApplySizeLimits();
+    void FollowParent(const QSize &oldSize, const QSize &newSize);
     int ButtonAt(const QPoint &point) const;
     void MoveFocus(int step);
     bool AtEnd();
-    void HandleNotify();
+    void HandleNotify(const MciNotifyEvent &notice);
     std::uint32_t StatusItem(std::uint32_t item, std::uint32_t flags = 0, std::uint32_t track = 0);
     TMPBtnType PerformAction(TMPBtnType button);
     TMPBtnType FireClick(TMPBtnType button);
@@ -206,6 +239,9 @@ private:
     int tabOrder_ = -1;
     bool showHint_ = false;
     bool parentShowHint_ = true;
+    TAnchors anchors_ = TAnchors(akLeft | akTop);
+    TSizeConstraints constraints_;
+    QSize buttonsMinimum_;
     QPointer<QWidget> display_;
     QPointer<QMenu> popupMenu_;
 
@@ -231,3 +267,5 @@ private:
     int pressedButton_ = -1;
     bool pressedInside_ = false;
 };
+
+Q_DECLARE_OPERATORS_FOR_FLAGS(TMediaPlayer::TAnchors)

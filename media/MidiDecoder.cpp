@@ -20,6 +20,9 @@ MCIERROR MidiDecoder::Open(MidiFile song, std::unique_ptr<Decoder> &decoder)
     // every other sound's.
     midi->frames_ = (midi->song_.LengthMicroseconds() * rate + 500000) / 1000000;
 
+    midi->font_ = SoundFont::Shared(SoundFontPath());
+    if (!midi->font_)
+        return MCIERR_SOUNDFONT;
     midi->settings_ = new_fluid_settings();
     if (midi->settings_ == nullptr)
         return MCIERR_OUT_OF_MEMORY;
@@ -28,13 +31,13 @@ MCIERROR MidiDecoder::Open(MidiFile song, std::unique_ptr<Decoder> &decoder)
     fluid_settings_setstr(midi->settings_, "player.timing-source", "sample");
     fluid_settings_setnum(midi->settings_, "synth.sample-rate", rate);
     fluid_settings_setint(midi->settings_, "synth.cpu-cores", 1);
-    // Samples are read when a program first needs them: opening a song stays quick.
-    fluid_settings_setint(midi->settings_, "synth.dynamic-sample-loading", 1);
+    std::lock_guard<std::mutex> lock(midi->font_->Mutex());
     midi->synth_ = new_fluid_synth(midi->settings_);
     if (midi->synth_ == nullptr)
         return MCIERR_OUT_OF_MEMORY;
-    if (fluid_synth_sfload(midi->synth_, SoundFontPath(), 1) == FLUID_FAILED)
+    if (fluid_synth_add_sfont(midi->synth_, midi->font_->Font()) == FLUID_FAILED)
         return MCIERR_SOUNDFONT;
+    midi->fontAdded_ = true;
     if (!midi->StartPlayer())
         return MCIERR_DAMAGED_FILE;
     decoder = std::move(midi);
@@ -43,12 +46,19 @@ MCIERROR MidiDecoder::Open(MidiFile song, std::unique_ptr<Decoder> &decoder)
 
 MidiDecoder::~MidiDecoder()
 {
-    if (player_ != nullptr) {
-        fluid_player_stop(player_);
-        delete_fluid_player(player_);
+    if (font_) {
+        std::lock_guard<std::mutex> lock(font_->Mutex());
+        if (player_ != nullptr) {
+            fluid_player_stop(player_);
+            delete_fluid_player(player_);
+        }
+        if (synth_ != nullptr) {
+            // Deleting a synthesizer deletes the fonts it holds: the shared one is taken back first.
+            if (fontAdded_)
+                fluid_synth_remove_sfont(synth_, font_->Font());
+            delete_fluid_synth(synth_);
+        }
     }
-    if (synth_ != nullptr)
-        delete_fluid_synth(synth_);
     if (settings_ != nullptr)
         delete_fluid_settings(settings_);
 }
@@ -77,6 +87,7 @@ std::int64_t MidiDecoder::Read(float *out, std::int64_t frames)
     frames = std::min(frames, frames_ - next_);
     if (frames <= 0)
         return 0;
+    std::lock_guard<std::mutex> lock(font_->Mutex());
     if (fluid_synth_write_float(synth_, int(frames), out, 0, 2, out, 1, 2) != FLUID_OK)
         return -1;
     next_ += frames;
@@ -90,6 +101,7 @@ bool MidiDecoder::Seek(std::int64_t frame)
     next_ = frame;
     if (frame == frames_)
         return true; // at the end nothing more is rendered
+    std::lock_guard<std::mutex> lock(font_->Mutex());
     if (!StartPlayer())
         return false;
     const std::int64_t tick = song_.TickAt(frame * 1000000 / rate);

@@ -3,6 +3,7 @@
 #include "media/Decoder.h"
 #include "media/MciDefs.h"
 #include "media/MidiFile.h"
+#include "media/SoundFont.h"
 
 #include <memory>
 
@@ -10,9 +11,9 @@ struct _fluid_hashtable_t;
 struct _fluid_synth_t;
 struct _fluid_player_t;
 
-// MIDI songs (and the song inside an RMI file) rendered by FluidSynth with a General MIDI sound
-// font. The length comes from the song's own tempo map; the song ends at its last event, however
-// long the synthesizer would let the last notes ring.
+// MIDI songs (and the song inside an RMI file) rendered by FluidSynth with the shared General MIDI
+// sound font. The length comes from the song's own tempo map; the song ends at its last event,
+// however long the synthesizer would let the last notes ring.
 class MidiDecoder : public Decoder {
 public:
     static constexpr int rate = 44100;
@@ -30,9 +31,12 @@ public:
 
 private:
     MidiDecoder() = default;
+    // Under the font's lock.
     bool StartPlayer();
 
     MidiFile song_;
+    std::shared_ptr<SoundFont> font_; // everything below runs under its lock
+    bool fontAdded_ = false;
     _fluid_hashtable_t *settings_ = nullptr;
     _fluid_synth_t *synth_ = nullptr;
     _fluid_player_t *player_ = nullptr;

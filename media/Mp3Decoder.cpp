@@ -109,13 +109,13 @@ Mp3Decoder::Probe Mp3Decoder::Examine(int fd, bool searchAhead)
     return tagged ? Probe::Damaged : Probe::NotMpeg;
 }
 
-MCIERROR Mp3Decoder::Open(int fd, std::unique_ptr<Decoder> &decoder)
+MCIERROR Mp3Decoder::Open(FileDescriptor file, std::unique_ptr<Decoder> &decoder)
 {
     InitLibrary();
     int error = MPG123_OK;
     mpg123_handle *handle = mpg123_new(nullptr, &error);
     std::unique_ptr<Mp3Decoder> mp3(new Mp3Decoder);
-    mp3->fd_ = fd;
+    mp3->file_ = std::move(file);
     if (handle == nullptr)
         return MCIERR_OUT_OF_MEMORY;
     mp3->handle_ = handle;
@@ -128,7 +128,7 @@ MCIERROR Mp3Decoder::Open(int fd, std::unique_ptr<Decoder> &decoder)
     for (std::size_t i = 0; i < count; ++i)
         mpg123_format(handle, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_FLOAT_32);
 
-    mp3->reader_.fd = fd;
+    mp3->reader_.fd = mp3->file_.Get();
     mp3->reader_.buffer.resize(64 * 1024);
     if (mpg123_replace_reader_handle(handle, &Reader::Read, &Reader::Seek, nullptr) != MPG123_OK ||
         mpg123_open_handle(handle, &mp3->reader_) != MPG123_OK)
@@ -205,8 +205,6 @@ Mp3Decoder::~Mp3Decoder()
         mpg123_close(handle_);
         mpg123_delete(handle_);
     }
-    if (fd_ >= 0)
-        ::close(fd_);
 }
 
 std::int64_t Mp3Decoder::Read(float *out, std::int64_t frames)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "media/Decoder.h"
+#include "media/FileDescriptor.h"
 #include "media/MciDefs.h"
 
 #include <sys/types.h>
@@ -20,8 +21,7 @@ public:
     // an ID3v2 tag but holds no frames is damaged.
     static Probe Examine(int fd, bool searchAhead);
 
-    // Takes ownership of fd.
-    static MCIERROR Open(int fd, std::unique_ptr<Decoder> &decoder);
+    static MCIERROR Open(FileDescriptor file, std::unique_ptr<Decoder> &decoder);
     ~Mp3Decoder() override;
 
     int SampleRate() const override { return rate_; }
@@ -45,8 +45,8 @@ private:
 
     Mp3Decoder() = default;
 
+    FileDescriptor file_;
     mpg123_handle_struct *handle_ = nullptr;
-    int fd_ = -1;
     Reader reader_;
     long rate_ = 0;
     int channels_ = 0;

@@ -1,5 +1,6 @@
 #include "media/SoundFile.h"
 
+#include "media/FileDescriptor.h"
 #include "media/MidiDecoder.h"
 #include "media/MidiFile.h"
 #include "media/Mp3Decoder.h"
@@ -20,24 +21,6 @@ namespace {
 
 // MIDI files are read whole; anything this large is not one.
 constexpr off_t maxMidiBytes = 64 * 1024 * 1024;
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-
-    int Get() const { return fd_; }
-    int Release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
 
 MCIERROR ErrorFromErrno(int error)
 {
@@ -145,7 +128,7 @@ MCIERROR OpenSoundFile(const std::string &path, std::unique_ptr<Decoder> &decode
     // other formats (MP3 among them) under a wave file's name.
     if (riffWave) {
         kind = SoundKind::Wave;
-        return WaveDecoder::Open(file.Release(), decoder);
+        return WaveDecoder::Open(std::move(file), decoder);
     }
     if (midi) {
         kind = SoundKind::Midi;
@@ -156,7 +139,7 @@ MCIERROR OpenSoundFile(const std::string &path, std::unique_ptr<Decoder> &decode
     switch (mpeg) {
     case Mp3Decoder::Probe::Mpeg:
         kind = SoundKind::Mpeg;
-        return Mp3Decoder::Open(file.Release(), decoder);
+        return Mp3Decoder::Open(std::move(file), decoder);
     case Mp3Decoder::Probe::Damaged:
         return MCIERR_DAMAGED_FILE;
     case Mp3Decoder::Probe::NotMpeg:

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 FixtureDir::FixtureDir()
@@ -59,6 +60,49 @@ void WriteWave(const std::string &path, int rate, int channels, std::int64_t fra
         done += count;
     }
     sf_close(file);
+}
+
+std::vector<float> DecodeWithLibsndfile(const std::string &path)
+{
+    SF_INFO info{};
+    SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr)
+        throw std::runtime_error("libsndfile cannot open " + path);
+    std::vector<float> samples;
+    std::vector<float> block(4096 * std::size_t(info.channels));
+    for (;;) {
+        const sf_count_t got = sf_readf_float(file, block.data(), 4096);
+        if (got <= 0)
+            break;
+        samples.insert(samples.end(), block.begin(), block.begin() + got * info.channels);
+    }
+    sf_close(file);
+    return samples;
+}
+
+void RemoveRiffChunks(const std::string &path, const char *id)
+{
+    std::vector<std::uint8_t> bytes;
+    {
+        std::ifstream in(path, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    const auto little32 = [&](std::size_t at) {
+        return std::uint32_t(bytes[at]) | std::uint32_t(bytes[at + 1]) << 8 | std::uint32_t(bytes[at + 2]) << 16 |
+               std::uint32_t(bytes[at + 3]) << 24;
+    };
+    std::vector<std::uint8_t> kept(bytes.begin(), bytes.begin() + 12);
+    for (std::size_t pos = 12; pos + 8 <= bytes.size();) {
+        const std::size_t size = little32(pos + 4);
+        const std::size_t end = std::min(bytes.size(), pos + 8 + size + (size & 1));
+        if (std::memcmp(bytes.data() + pos, id, 4) != 0)
+            kept.insert(kept.end(), bytes.begin() + std::ptrdiff_t(pos), bytes.begin() + std::ptrdiff_t(end));
+        pos = end;
+    }
+    const std::uint32_t riffSize = std::uint32_t(kept.size() - 8);
+    for (int i = 0; i < 4; ++i)
+        kept[std::size_t(4 + i)] = std::uint8_t(riffSize >> (8 * i));
+    WriteBytes(path, kept);
 }
 
 void EncodeMp3(const std::string &wavePath, const std::string &mp3Path, bool withInfoFrame)
@@ -218,6 +262,24 @@ std::int64_t SoundFrames(const std::vector<float> &samples, int channels)
         }
     }
     return count;
+}
+
+std::vector<std::size_t> Occurrences(const std::vector<float> &samples, const std::vector<float> &sound)
+{
+    std::vector<std::size_t> found;
+    if (sound.empty() || sound.size() > samples.size())
+        return found;
+    // Candidates are checked at the sound's first non-zero sample, which silence never matches.
+    std::size_t key = 0;
+    while (key < sound.size() && sound[key] == 0.0f)
+        ++key;
+    if (key == sound.size())
+        return found;
+    for (std::size_t at = 0; at + sound.size() <= samples.size(); ++at) {
+        if (samples[at + key] == sound[key] && std::equal(sound.begin(), sound.end(), samples.begin() + std::ptrdiff_t(at)))
+            found.push_back(at);
+    }
+    return found;
 }
 
 bool WaitFor(const std::function<bool()> &done, int boundMilliseconds)

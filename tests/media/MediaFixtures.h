@@ -24,6 +24,10 @@ float PatternSample(std::int64_t frame, int channel);
 
 // Writes a wave file in the given libsndfile subtype (SF_FORMAT_PCM_16, ...) holding the pattern.
 void WriteWave(const std::string &path, int rate, int channels, std::int64_t frames, int subtype);
+// Every frame libsndfile decodes from a sound file, interleaved.
+std::vector<float> DecodeWithLibsndfile(const std::string &path);
+// Rewrites a RIFF file without its chunks of the given id.
+void RemoveRiffChunks(const std::string &path, const char *id);
 // Encodes a wave file as MP3 with lame; withInfoFrame false leaves out the Info/Xing frame.
 void EncodeMp3(const std::string &wavePath, const std::string &mp3Path, bool withInfoFrame);
 // Decodes an MP3 file whole with libmpg123 (gapless) and counts its frames.
@@ -58,6 +62,8 @@ private:
 // Index of the first frame with any non-zero sample, or -1.
 std::int64_t FirstSoundFrame(const std::vector<float> &samples, int channels);
 std::int64_t SoundFrames(const std::vector<float> &samples, int channels);
+// Where the samples hold the whole of sound, exactly (sample indices).
+std::vector<std::size_t> Occurrences(const std::vector<float> &samples, const std::vector<float> &sound);
 
 // Runs the event loop until done() or the bound passes; returns done().
 bool WaitFor(const std::function<bool()> &done, int boundMilliseconds = 20000);

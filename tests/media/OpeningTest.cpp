@@ -1,6 +1,9 @@
 #include "media/MediaErrors.h"
 #include "media/MediaPlayer.h"
+#include "tests/media/CloseWatch.h"
 #include "tests/media/MediaFixtures.h"
+
+#include <QDir>
 
 #include <sndfile.h>
 #include <sys/stat.h>
@@ -49,6 +52,8 @@ TEST(OpeningTest, WaveLengthIsExactForEveryEncoding)
         {SF_FORMAT_PCM_U8, 8000, 1},   {SF_FORMAT_PCM_16, 44100, 2}, {SF_FORMAT_PCM_24, 48000, 2},
         {SF_FORMAT_PCM_32, 96000, 1},  {SF_FORMAT_FLOAT, 22050, 2},  {SF_FORMAT_ULAW, 8000, 1},
         {SF_FORMAT_ALAW, 11025, 1},
+        // Compressed in blocks, the last one partly padding: the fact chunk counts the sound.
+        {SF_FORMAT_GSM610, 8000, 1},   {SF_FORMAT_G721_32, 8000, 1}, {SF_FORMAT_NMS_ADPCM_16, 8000, 1},
     };
     for (const Case &c : cases) {
         const std::string path = dir.Path("pcm" + std::to_string(c.subtype) + ".wav");
@@ -70,6 +75,17 @@ TEST(OpeningTest, WaveLengthIsExactForEveryEncoding)
         EXPECT_GE(length, 3000);
         EXPECT_LT(length, 3000 + 2048 * 1000 / 22050);
     }
+}
+
+// libsndfile takes the pad byte after an odd-sized GSM data chunk for one more block of 40 ms.
+TEST(OpeningTest, GsmWaveLengthEndsAtTheLastRealBlock)
+{
+    FixtureDir dir;
+    const std::string path = dir.Path("prompt.wav");
+    WriteWave(path, 8000, 1, 34568, SF_FORMAT_GSM610); // 4321 ms in 109 blocks of 320 frames
+    EXPECT_EQ(OpenedLength(path), 4321);
+    RemoveRiffChunks(path, "fact");
+    EXPECT_EQ(OpenedLength(path), 109 * 320 / 8);
 }
 
 TEST(OpeningTest, Mp3LengthIsExactWithAndWithoutInfoFrame)
@@ -146,6 +162,11 @@ TEST(OpeningTest, BadFilesRaiseClearErrors)
     WriteBytes(dir.Path("empty.wav"), {});
     WriteBytes(dir.Path("truncated.wav"), std::vector<std::uint8_t>(waveBytes.begin(), waveBytes.begin() + 30));
     WriteBytes(dir.Path("riff.wav"), std::vector<std::uint8_t>(waveBytes.begin(), waveBytes.begin() + 6));
+    // A well-formed wave file in an encoding nothing here decodes (format tag 0x0161).
+    std::vector<std::uint8_t> foreign = waveBytes;
+    foreign[20] = 0x61;
+    foreign[21] = 0x01;
+    WriteBytes(dir.Path("foreign.wav"), foreign);
     std::vector<std::uint8_t> noise(20000);
     std::uint32_t seed = 12345;
     for (auto &byte : noise) {
@@ -167,6 +188,7 @@ TEST(OpeningTest, BadFilesRaiseClearErrors)
         {"empty.wav", "The sound file is empty"},
         {"truncated.wav", damaged},
         {"riff.wav", damaged},
+        {"foreign.wav", "The sound file is in an encoding the media system cannot decode"},
         {"noise.mp3", unknown},
         {"noise.bin", unknown},
         {"broken.mid", damaged},
@@ -188,6 +210,64 @@ TEST(OpeningTest, BadFilesRaiseClearErrors)
     }
     EXPECT_EQ(OpenError(player, "/dev/null"), "The name given is a folder or a device, not a sound file");
     EXPECT_EQ(OpenError(player, ""), "The sound file was not found");
+}
+
+int OpenDescriptors()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size());
+}
+
+TEST(OpeningTest, RejectedWaveFileIsClosedOnceAndLeaksNothing)
+{
+    FixtureDir dir;
+    const std::string good = dir.Path("good.wav");
+    WriteWave(good, 8000, 1, 800, SF_FORMAT_PCM_16);
+    std::vector<std::uint8_t> header(44);
+    {
+        FILE *file = std::fopen(good.c_str(), "rb");
+        header.resize(std::fread(header.data(), 1, header.size(), file));
+        std::fclose(file);
+    }
+    // The wave header cut off inside its format chunk: libsndfile refuses the file.
+    const std::string truncated = dir.Path("truncated.wav");
+    WriteBytes(truncated, std::vector<std::uint8_t>(header.begin(), header.begin() + 30));
+
+    TMediaPlayer player;
+    const int before = OpenDescriptors();
+    CloseWatch watch;
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(OpenError(player, truncated), "The sound file is damaged or incomplete");
+        EXPECT_EQ(OpenError(player, good), "opened");
+        player.CloseDevice();
+    }
+    EXPECT_EQ(watch.ClosesOfClosedDescriptors(), 0);
+    EXPECT_EQ(OpenDescriptors(), before);
+}
+
+// Headers whose channel count or rate the output cannot take are refused when the file opens,
+// before anything plays; the limits themselves open.
+TEST(OpeningTest, SoundsTheOutputCannotPlayAreRefusedAtOpen)
+{
+    FixtureDir dir;
+    const std::string channels = "The sound has more channels than the sound output can play (at most 8)";
+    const std::string rate = "The sound's sample rate is outside what the sound output can play (1000 to 384000 Hz)";
+    struct Case {
+        int rate;
+        int channels;
+        std::string message;
+    };
+    const Case cases[] = {
+        {8000, 9, channels},    {8000, 256, channels}, {8000, 257, channels}, {8000, 1024, channels},
+        {8000, 8, "opened"},    {1000, 1, "opened"},   {384000, 2, "opened"},
+        {999, 1, rate},         {384001, 1, rate},     {1, 1, rate},
+    };
+    TMediaPlayer player;
+    for (const Case &c : cases) {
+        const std::string path = dir.Path(std::to_string(c.rate) + "x" + std::to_string(c.channels) + ".wav");
+        WriteWave(path, c.rate, c.channels, 10, SF_FORMAT_PCM_16);
+        EXPECT_EQ(OpenError(player, path), c.message) << c.rate << " Hz, " << c.channels << " channels";
+        EXPECT_EQ(player.IsOpen(), c.message == "opened");
+    }
 }
 
 TEST(OpeningTest, UnreadableFileRaises)

@@ -1,5 +1,7 @@
 #include "media/MciNotify.h"
 #include "media/MediaPlayer.h"
+#include "media/MidiDecoder.h"
+#include "media/SoundFile.h"
 #include "media/MediaSystem.h"
 #include "tests/media/MediaFixtures.h"
 
@@ -10,6 +12,11 @@
 #include <QThread>
 #include <sndfile.h>
 #include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -30,6 +37,12 @@ std::unique_ptr<TMediaPlayer> OpenPlayer(const std::string &path)
 std::int64_t PatternFrame(float sample)
 {
     return std::int64_t(std::lround(sample * 32768.0f)) - 1;
+}
+
+void PlayToEnd(TMediaPlayer &player)
+{
+    player.StartPlayback();
+    ASSERT_TRUE(WaitFor([&] { return player.DeviceMode() == 1; }));
 }
 
 class NoticeLog : public QObject {
@@ -283,6 +296,234 @@ TEST(PlaybackTest, NoticesTellHowEachPlayEnded)
     EXPECT_EQ(mciSendCommand(id, MCI_PLAY, 0, nullptr), MCIERR_NULL_PARAMETER_BLOCK);
     ASSERT_EQ(mciSendCommand(id, MCI_CLOSE, MCI_WAIT, &stop), 0u);
     EXPECT_EQ(mciSendCommand(id, MCI_STATUS, MCI_STATUS_ITEM, &status), MCIERR_INVALID_DEVICE_ID);
+}
+
+// libsndfile cannot seek in these telephony encodings: rewinding starts the file again, and a
+// seek elsewhere decodes forward to its frame.
+TEST(PlaybackTest, EncodingsWithoutSeekingPlayWholeAtEveryRecording)
+{
+    FixtureDir dir;
+    for (int subtype : {SF_FORMAT_GSM610, SF_FORMAT_G721_32, SF_FORMAT_NMS_ADPCM_16}) {
+        const std::string wave = dir.Path("prompt" + std::to_string(subtype) + ".wav");
+        WriteWave(wave, 8000, 1, 4000, subtype); // 500 ms
+        std::vector<float> captured;
+        std::int32_t length = 0;
+        {
+            DiskCapture capture(dir.Path("out" + std::to_string(subtype) + ".raw"));
+            auto player = OpenPlayer(wave);
+            length = player->MediaLength();
+            for (int recording = 0; recording < 2; ++recording) {
+                player->SeekTo(0);
+                EXPECT_EQ(player->LastMciResult(), 0u) << subtype;
+                PlayToEnd(*player);
+                EXPECT_EQ(player->CurrentPosition(), length) << subtype;
+            }
+            player->SeekTo(300);
+            EXPECT_EQ(player->CurrentPosition(), 300) << subtype;
+            PlayToEnd(*player);
+            player->SeekTo(100);
+            EXPECT_EQ(player->CurrentPosition(), 100) << subtype;
+            PlayToEnd(*player);
+            player.reset();
+            captured = capture.Samples();
+        }
+        std::vector<float> sound = DecodeWithLibsndfile(wave);
+        sound.resize(std::size_t(length) * 8);
+        const std::vector<float> from100(sound.begin() + 800, sound.end());
+        const std::vector<float> from300(sound.begin() + 2400, sound.end());
+        EXPECT_EQ(Occurrences(captured, sound).size(), 2u) << subtype;
+        EXPECT_EQ(Occurrences(captured, from100).size(), 3u) << subtype;
+        EXPECT_EQ(Occurrences(captured, from300).size(), 4u) << subtype;
+    }
+}
+
+// 641 ms of GSM 6.10: 17 blocks, the last partly padding, and a pad byte after the data.
+TEST(PlaybackTest, GsmWaveEndsAtItsLastRealFrameWithoutNoise)
+{
+    FixtureDir dir;
+    const std::string wave = dir.Path("prompt.wav");
+    WriteWave(wave, 8000, 1, 5128, SF_FORMAT_GSM610);
+    for (const bool withFact : {true, false}) {
+        if (!withFact)
+            RemoveRiffChunks(wave, "fact");
+        const std::size_t frames = withFact ? 5128 : 17 * 320;
+        std::vector<float> captured;
+        {
+            DiskCapture capture(dir.Path(withFact ? "fact.raw" : "nofact.raw"));
+            auto player = OpenPlayer(wave);
+            EXPECT_EQ(player->MediaLength(), std::int32_t(frames / 8));
+            player->SeekTo(0);
+            PlayToEnd(*player);
+            EXPECT_EQ(player->CurrentPosition(), std::int32_t(frames / 8));
+            player.reset();
+            captured = capture.Samples();
+        }
+        std::vector<float> sound = DecodeWithLibsndfile(wave);
+        sound.resize(frames);
+        const std::vector<std::size_t> found = Occurrences(captured, sound);
+        ASSERT_EQ(found.size(), 1u) << "fact chunk " << withFact;
+        // After the sound the output carries silence only.
+        EXPECT_TRUE(std::all_of(captured.begin() + std::ptrdiff_t(found[0] + frames), captured.end(),
+                                [](float sample) { return sample == 0.0f; })) << "fact chunk " << withFact;
+    }
+}
+
+// Where a wave file's data chunk begins, found by walking its chunks.
+std::size_t DataOffset(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (std::size_t pos = 12; pos + 8 <= bytes.size();) {
+        std::uint32_t size = 0;
+        std::memcpy(&size, bytes.data() + pos + 4, 4);
+        if (std::memcmp(bytes.data() + pos, "data", 4) == 0)
+            return pos + 8;
+        pos += 8 + size + (size & 1);
+    }
+    return 0;
+}
+
+// The player's view of the end of a play: the notice that comes with the device stopped, and the
+// last error then.
+struct EndWatch {
+    explicit EndWatch(TMediaPlayer &player) : player(player)
+    {
+        QCoreApplication::processEvents(); // notices of earlier commands
+        player.OnNotify = [this](QObject *) {
+            const MCIERROR error = this->player.LastMciResult();
+            const QString text = this->player.LastMciResultText();
+            if (this->player.DeviceMode() == 1) {
+                ++ends;
+                errorAtEnd = error;
+                errorTextAtEnd = text;
+            }
+        };
+    }
+    TMediaPlayer &player;
+    int ends = 0;
+    MCIERROR errorAtEnd = 0;
+    QString errorTextAtEnd;
+};
+
+// A file cut short on disk while it plays ends where its data ends, and the play fails with the
+// file reported as damaged: no silence stands in for the missing sound.
+TEST(PlaybackTest, FileCutShortWhilePlayingIsReportedDamagedAndEndsThere)
+{
+    FixtureDir dir;
+    const std::string wave = dir.Path("cut.wav");
+    WriteWave(wave, rate, 1, rate * 4, SF_FORMAT_PCM_16);
+    std::int64_t cut = 0;
+    std::vector<float> captured;
+    {
+        DiskCapture capture(dir.Path("out.raw"));
+        auto player = OpenPlayer(wave);
+        player->setTimeFormatCode(9); // samples: frames exactly
+        EndWatch watch(*player);
+        player->StartPlayback();
+        ASSERT_TRUE(WaitFor([&] { return player->CurrentPosition() > 0; }));
+        player->PauseOrResume(); // paused: the cut lands half a second ahead, wherever the play is
+        ASSERT_EQ(player->DeviceMode(), 5);
+        cut = player->CurrentPosition() + rate / 2;
+        ASSERT_LT(cut, rate * 4);
+        ASSERT_EQ(truncate(wave.c_str(), off_t(DataOffset(wave) + std::size_t(cut) * 2)), 0);
+        player->PauseOrResume();
+        ASSERT_TRUE(WaitFor([&] { return watch.ends > 0; }));
+        EXPECT_EQ(watch.errorAtEnd, MCIERR_DAMAGED_FILE);
+        EXPECT_EQ(watch.errorTextAtEnd, "The sound file is damaged or incomplete");
+        EXPECT_EQ(player->DeviceMode(), 1);
+        EXPECT_EQ(player->CurrentPosition(), cut);
+        // The sound now ends there, so a caller waiting for the end sees it.
+        EXPECT_EQ(player->MediaLength(), cut);
+        player.reset();
+        captured = capture.Samples();
+    }
+    EXPECT_EQ(SoundFrames(captured, 1), cut);
+}
+
+// A header that claims more data than the file holds is common (a writer that never came back to
+// fix it): the sound is the data there is, opens with that length, and plays to it without error.
+TEST(PlaybackTest, HeaderOverstatingTheDataPlaysTheDataThereIs)
+{
+    FixtureDir dir;
+    const std::string wave = dir.Path("over.wav");
+    WriteWave(wave, rate, 1, rate / 4, SF_FORMAT_PCM_16);
+    {
+        std::fstream file(wave, std::ios::in | std::ios::out | std::ios::binary);
+        const std::uint32_t claimed = rate * 2; // a second of data, twice the 250 ms there is
+        file.seekp(std::streamoff(DataOffset(wave) - 4));
+        file.write(reinterpret_cast<const char *>(&claimed), 4);
+    }
+    auto player = OpenPlayer(wave);
+    EndWatch watch(*player);
+    EXPECT_EQ(player->MediaLength(), 250);
+    player->StartPlayback();
+    ASSERT_TRUE(WaitFor([&] { return watch.ends > 0; }));
+    EXPECT_EQ(watch.errorAtEnd, 0u);
+    EXPECT_EQ(player->CurrentPosition(), 250);
+}
+
+std::vector<std::uint8_t> HalfSecondSong(std::uint8_t program)
+{
+    return MidiFileBytes(0, 480, {MidiTrack({{0, {0xC0, program}}, {0, {0x90, 60, 100}}, {480, {0x80, 60, 0}}, EndOfTrack(0)})});
+}
+
+// The sound font is read at the first MIDI open of a run and kept: later opens do not read it.
+TEST(PlaybackTest, SoundFontIsReadOncePerRun)
+{
+    FixtureDir dir;
+    const std::string song = dir.Path("song.mid");
+    WriteBytes(song, HalfSecondSong(0));
+    const std::string font = dir.Path("font.sf2");
+    ASSERT_EQ(symlink(MidiDecoder::SoundFontPath(), font.c_str()), 0);
+    setenv("TAMBLO_SOUNDFONT", font.c_str(), 1);
+    OpenPlayer(song).reset();
+    ASSERT_EQ(unlink(font.c_str()), 0);
+    std::vector<float> captured;
+    {
+        DiskCapture capture(dir.Path("out.raw"));
+        std::unique_ptr<TMediaPlayer> player;
+        EXPECT_NO_THROW(player = OpenPlayer(song));
+        if (player) {
+            PlayToEnd(*player);
+            EXPECT_EQ(player->CurrentPosition(), 500);
+            player.reset();
+        }
+        captured = capture.Samples();
+    }
+    unsetenv("TAMBLO_SOUNDFONT");
+    EXPECT_GE(FirstSoundFrame(captured, 2), 0);
+}
+
+// Two songs render at the same time on two threads with the one font, each as it does alone.
+TEST(PlaybackTest, TwoMidiSongsRenderAtOnceAsEachDoesAlone)
+{
+    FixtureDir dir;
+    const std::string paths[2] = {dir.Path("piano.mid"), dir.Path("organ.mid")};
+    WriteBytes(paths[0], HalfSecondSong(0));
+    WriteBytes(paths[1], HalfSecondSong(19));
+    const auto render = [](const std::string &path, std::vector<float> &samples) {
+        std::unique_ptr<Decoder> decoder;
+        SoundKind kind = SoundKind::Wave;
+        if (OpenSoundFile(path, decoder, kind) != 0)
+            return;
+        samples.resize(std::size_t(decoder->Frames()) * 2);
+        // In output-sized pieces, with a seek back to the start halfway, as a second recording does.
+        for (int pass = 0; pass < 2; ++pass) {
+            decoder->Seek(0);
+            for (std::int64_t at = 0; at < decoder->Frames(); at += 256)
+                decoder->Read(samples.data() + at * 2, std::min<std::int64_t>(256, decoder->Frames() - at));
+        }
+    };
+    std::vector<float> alone[2], together[2];
+    render(paths[0], alone[0]);
+    render(paths[1], alone[1]);
+    ASSERT_GE(FirstSoundFrame(alone[0], 2), 0);
+    ASSERT_NE(alone[0], alone[1]);
+    std::thread other([&] { render(paths[1], together[1]); });
+    render(paths[0], together[0]);
+    other.join();
+    EXPECT_EQ(together[0], alone[0]);
+    EXPECT_EQ(together[1], alone[1]);
 }
 
 } // namespace

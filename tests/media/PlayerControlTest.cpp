@@ -218,4 +218,43 @@ TEST(PlayerControlTest, AutoOpenOpensWhenLoadingEnds)
     EXPECT_EQ(player->MediaLength(), 1000);
 }
 
+// Anchors and Constraints are published like the other framework properties: a value stored by
+// name, as the window's description stores it, reaches the control.
+TEST(PlayerControlTest, AnchorsAndConstraintsReachTheControl)
+{
+    QWidget window;
+    window.resize(400, 300);
+    QWidget &parent = *new QWidget(&window);
+    parent.resize(200, 100);
+    auto *player = new TMediaPlayer(&parent);
+    window.show(); // a hidden widget's resizing waits until it is shown
+    EXPECT_EQ(player->Anchors(), TMediaPlayer::TAnchors(TMediaPlayer::akLeft | TMediaPlayer::akTop));
+    EXPECT_EQ(player->Constraints(), TSizeConstraints{});
+    player->setVisibleButtons(0);
+    player->setGeometry(10, 10, 50, 20);
+
+    // Left, right and bottom: the player stretches with the parent's width and keeps its
+    // distance from the bottom edge.
+    EXPECT_TRUE(player->setProperty("Anchors", QVariant::fromValue(TMediaPlayer::TAnchors(
+        TMediaPlayer::akLeft | TMediaPlayer::akRight | TMediaPlayer::akBottom))));
+    parent.resize(300, 150);
+    EXPECT_EQ(player->geometry(), QRect(10, 60, 150, 20));
+
+    TSizeConstraints limits;
+    limits.MinWidth = 60;
+    limits.MinHeight = 25;
+    limits.MaxWidth = 120;
+    limits.MaxHeight = 30;
+    EXPECT_TRUE(player->setProperty("Constraints", QVariant::fromValue(limits)));
+    EXPECT_EQ(player->Constraints(), limits);
+    EXPECT_EQ(player->size(), QSize(120, 25)); // 150 wide was too wide, 20 high too low
+    player->resize(1000, 1000);
+    EXPECT_EQ(player->size(), QSize(120, 30));
+    player->resize(1, 1);
+    EXPECT_EQ(player->size(), QSize(60, 25));
+    // Stretching goes on within the limits.
+    parent.resize(280, 150);
+    EXPECT_EQ(player->width(), 60);
+}
+
 } // namespace

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -46,11 +47,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (OpenSoundFile(path, decoder, kind) == 0) {
         if (decoder->SampleRate() <= 0 || decoder->Channels() <= 0 || decoder->Frames() < 0)
             std::abort();
-        // A few buffers from the start, the middle and the end, as playing and seeking would ask.
+        // A few buffers from the start, the middle, the end and the start again, as playing,
+        // seeking and a second recording would ask.
         std::vector<float> buffer(std::size_t(decoder->Channels()) * 1024);
         const std::int64_t frames = decoder->Frames();
-        for (std::int64_t at : {std::int64_t(0), frames / 2, frames}) {
-            if (at != 0 && !decoder->Seek(at))
+        bool first = true;
+        for (std::int64_t at : {std::int64_t(0), frames / 2, frames, std::int64_t(0)}) {
+            if (!std::exchange(first, false) && !decoder->Seek(at))
                 continue;
             for (int i = 0; i < 4; ++i) {
                 const std::int64_t got = decoder->Read(buffer.data(), 1024);

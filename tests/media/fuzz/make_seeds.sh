@@ -1,7 +1,8 @@
 #!/bin/sh
-# Writes a seed corpus for tamblo_media_fuzz into the folder given: a few wave encodings, MP3s
-# with and without an Info frame, MIDI files and an RMI. The first byte of each seed picks the
-# extension the fuzz target gives the file (0 .wav, 1 .mp3, 2 .mid, 3 .rmi, 4 other).
+# Writes a seed corpus for tamblo_media_fuzz into the folder given: a few wave encodings (GSM 6.10,
+# G.721 and NMS ADPCM among them), MP3s with and without an Info frame, MIDI files and an RMI. The
+# first byte of each seed picks the extension the fuzz target gives the file (0 .wav, 1 .mp3,
+# 2 .mid, 3 .rmi, 4 other).
 set -eu
 out=$1
 mkdir -p "$out"
@@ -14,6 +15,17 @@ for name, width, rate, channels in [("w8", 1, 8000, 1), ("w16", 2, 22050, 2), ("
     with wave.open(f"{tmp}/{name}.wav", "wb") as w:
         w.setnchannels(channels); w.setsampwidth(width); w.setframerate(rate)
         w.writeframes(bytes((i * 37) & 0xFF for i in range(width * channels * 600)))
+# Block-coded telephony encodings libsndfile cannot seek in: any bytes decode, so the data is
+# a plain byte pattern. GSM 6.10 with an odd number of 65-byte blocks (a pad byte follows).
+def coded(name, tag, rate, per_second, align, bits, extra, blocks, frames):
+    fmt = struct.pack("<HHIIHH", tag, 1, rate, per_second, align, bits) + extra
+    data = bytes((i * 73 + 11) & 0xFF for i in range(align * blocks))
+    body = b"WAVE" + b"fmt " + struct.pack("<I", len(fmt)) + fmt + b"fact" + struct.pack("<II", 4, frames) \
+         + b"data" + struct.pack("<I", len(data)) + data + (b"\0" if len(data) % 2 else b"")
+    open(f"{tmp}/{name}.wav", "wb").write(b"RIFF" + struct.pack("<I", len(body)) + body)
+coded("gsm", 0x31, 8000, 1625, 65, 0, struct.pack("<HH", 2, 320), 7, 2100)
+coded("g721", 0x40, 8000, 4000, 64, 4, struct.pack("<HH", 2, 0), 6, 700)
+coded("nms", 0x38, 8000, 2100, 42, 2, b"", 9, 900)
 def vlq(v):
     out = [v & 0x7F]
     v >>= 7
@@ -35,5 +47,6 @@ lame --quiet -b 32 "$tmp/w16.wav" "$tmp/info.mp3"
 lame --quiet -b 32 -t "$tmp/w16.wav" "$tmp/bare.mp3"
 seed() { { printf "\\$(printf '%03o' "$1")"; cat "$2"; } > "$out/$(basename "$2")"; }
 seed 0 "$tmp/w8.wav"; seed 0 "$tmp/w16.wav"; seed 0 "$tmp/w24.wav"
+seed 0 "$tmp/gsm.wav"; seed 0 "$tmp/g721.wav"; seed 0 "$tmp/nms.wav"
 seed 1 "$tmp/info.mp3"; seed 4 "$tmp/bare.mp3"
 seed 2 "$tmp/song.mid"; seed 2 "$tmp/smpte.mid"; seed 3 "$tmp/song.rmi"
