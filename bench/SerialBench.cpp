@@ -25,19 +25,19 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A pseudo-terminal published as COM1 in a ports directory, set to 9600 8N1 as the simulator
-// sets it, with a slave descriptor kept open.
+// A pseudo-terminal published as COM1 in a ports directory, with the kernel's default settings
+// at the given speed, and a slave descriptor kept open.
 class BenchPort {
 public:
     explicit BenchPort(speed_t speed = B9600)
     {
         setenv("TAMBLO_PORTS", dir_.path().toLocal8Bit().constData(), 1);
         char name[256] = {};
-        termios raw{};
-        cfmakeraw(&raw);
-        raw.c_cflag |= CLOCAL | CREAD;
-        cfsetspeed(&raw, speed);
-        openpty(&master, &slave_, name, &raw, nullptr);
+        openpty(&master, &slave_, name, nullptr, nullptr);
+        termios line{};
+        tcgetattr(slave_, &line);
+        cfsetspeed(&line, speed);
+        tcsetattr(slave_, TCSANOW, &line);
         fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
         const QByteArray link = (dir_.path() + "/COM1").toLocal8Bit();
         if (symlink(name, link.constData()) != 0) {

@@ -5,6 +5,9 @@
 #include "serial/SelectPort.h"
 #include "serial/SerialErrors.h"
 
+#include <QMetaEnum>
+#include <QRegularExpression>
+#include <QStringList>
 #include <QTimer>
 #include <algorithm>
 #include <exception>
@@ -66,6 +69,66 @@ int SoftwareMask(TSWFlowOptions options)
     }
 }
 
+// A set of hardware flow options as a text: the option names joined by "|"; "[a, b]" is read
+// as well. False for a name that is no option.
+bool HWFlowOptionsFromText(const QString &text, THWFlowOptionSet &options)
+{
+    const QMetaEnum names = QMetaEnum::fromType<THWFlowOptions>();
+    static const QRegularExpression separators(QStringLiteral("[|,\\[\\]\\s]+"));
+    THWFlowOptionSet parsed;
+    for (const QString &name : text.split(separators, Qt::SkipEmptyParts)) {
+        bool known = false;
+        const int option = names.keyToValue(name.toLatin1().constData(), &known);
+        if (!known)
+            return false;
+        parsed.Include(static_cast<THWFlowOptions>(option));
+    }
+    options = parsed;
+    return true;
+}
+
+QString HWFlowOptionsText(THWFlowOptionSet options)
+{
+    const QMetaEnum names = QMetaEnum::fromType<THWFlowOptions>();
+    QStringList included;
+    for (int i = 0; i < names.keyCount(); ++i) {
+        if (options.Contains(static_cast<THWFlowOptions>(names.value(i))))
+            included << QString::fromLatin1(names.key(i));
+    }
+    return included.join(QLatin1Char('|'));
+}
+
+// Lets a stored description give HWFlowOptions as a text or as a number, like the other
+// properties.
+void RegisterPropertyConversions()
+{
+    static const bool registered = [] {
+        const QMetaType set = QMetaType::fromType<THWFlowOptionSet>();
+        QMetaType::registerConverterFunction(
+            [](const void *from, void *to) {
+                return HWFlowOptionsFromText(*static_cast<const QString *>(from), *static_cast<THWFlowOptionSet *>(to));
+            },
+            QMetaType::fromType<QString>(), set);
+        QMetaType::registerConverterFunction(
+            [](const void *from, void *to) {
+                *static_cast<QString *>(to) = HWFlowOptionsText(*static_cast<const THWFlowOptionSet *>(from));
+                return true;
+            },
+            set, QMetaType::fromType<QString>());
+        QMetaType::registerConverterFunction(
+            [](const void *from, void *to) {
+                const int bits = *static_cast<const int *>(from);
+                if (bits < 0 || bits > 0x0F)
+                    return false;
+                *static_cast<THWFlowOptionSet *>(to) = THWFlowOptionSet::FromBits(static_cast<std::uint8_t>(bits));
+                return true;
+            },
+            QMetaType::fromType<int>(), set);
+        return true;
+    }();
+    (void)registered;
+}
+
 } // namespace
 
 // Sets ForceApply for a stretch of code and gives it back its previous value afterwards.
@@ -83,7 +146,10 @@ private:
 
 TSerialComponent::TSerialComponent(QObject *parent) : QObject(parent) {}
 
-TCustomComPort::TCustomComPort(QObject *parent) : TSerialComponent(parent) {}
+TCustomComPort::TCustomComPort(QObject *parent) : TSerialComponent(parent)
+{
+    RegisterPropertyConversions();
+}
 
 TCustomComPort::~TCustomComPort()
 {
@@ -280,6 +346,9 @@ void TCustomComPort::RequestPortNumber()
         return;
     if (!promptForPort_)
         throw ENoPortSelected(kNoPortSelected);
+    // A ports folder that does not exist would only show an empty list: say what is wrong.
+    if (const int error = CheckPortsDirectory())
+        RaiseOnError(*this, -error);
     TComSelectForm form;
     if (form.ShowModal() != TComSelectForm::mrOk)
         throw ENoPortSelected(kNoPortSelected);

@@ -69,6 +69,8 @@ private:
     std::uint8_t bits_ = 0;
 };
 
+Q_DECLARE_METATYPE(THWFlowOptionSet)
+
 // A length-prefixed string of at most 255 single-byte characters.
 using TPassString = std::string;
 
@@ -173,6 +175,9 @@ public:
     void setTraceSize(std::uint32_t size);
     TPassString TraceName() const { return traceName_; }
     void setTraceName(const TPassString &name);
+    // TraceName and LogName as a stored description gives them: single-byte characters.
+    QString TraceNameText() const { return QString::fromLatin1(traceName_); }
+    void setTraceNameText(const QString &name) { setTraceName(name.toLatin1().toStdString()); }
     bool TraceHex() const { return traceHex_; }
     void setTraceHex(bool hex) { traceHex_ = hex; }
     bool TraceAllHex() const { return traceAllHex_; }
@@ -183,6 +188,8 @@ public:
     void setLogSize(std::uint32_t size);
     TPassString LogName() const { return logName_; }
     void setLogName(const TPassString &name);
+    QString LogNameText() const { return QString::fromLatin1(logName_); }
+    void setLogNameText(const QString &name) { setLogName(name.toLatin1().toStdString()); }
     bool LogHex() const { return logHex_; }
     void setLogHex(bool hex) { logHex_ = hex; }
     bool LogAllHex() const { return logAllHex_; }
@@ -355,15 +362,21 @@ class TComPort : public TCustomComPort {
     Q_PROPERTY(bool Open READ Open WRITE setOpen STORED false)
     Q_PROPERTY(bool DTR READ DTR WRITE setDTR)
     Q_PROPERTY(bool RTS READ RTS WRITE setRTS)
+    // Also from a text such as "hwfUseRTS|hwfRequireCTS" or from the bits as a number.
+    Q_PROPERTY(THWFlowOptionSet HWFlowOptions READ HWFlowOptions WRITE setHWFlowOptions)
     Q_PROPERTY(ComPortEnums::TSWFlowOptions SWFlowOptions READ SWFlowOptions WRITE setSWFlowOptions)
+    Q_PROPERTY(char XOnChar READ XOnChar WRITE setXOnChar)
+    Q_PROPERTY(char XOffChar READ XOffChar WRITE setXOffChar)
     Q_PROPERTY(ushort BufferFull READ BufferFull WRITE setBufferFull)
     Q_PROPERTY(ushort BufferResume READ BufferResume WRITE setBufferResume)
     Q_PROPERTY(ComPortEnums::TTraceLogState Tracing READ Tracing WRITE setTracing)
     Q_PROPERTY(uint TraceSize READ TraceSize WRITE setTraceSize)
+    Q_PROPERTY(QString TraceName READ TraceNameText WRITE setTraceNameText)
     Q_PROPERTY(bool TraceHex READ TraceHex WRITE setTraceHex)
     Q_PROPERTY(bool TraceAllHex READ TraceAllHex WRITE setTraceAllHex)
     Q_PROPERTY(ComPortEnums::TTraceLogState Logging READ Logging WRITE setLogging)
     Q_PROPERTY(uint LogSize READ LogSize WRITE setLogSize)
+    Q_PROPERTY(QString LogName READ LogNameText WRITE setLogNameText)
     Q_PROPERTY(bool LogHex READ LogHex WRITE setLogHex)
     Q_PROPERTY(bool LogAllHex READ LogAllHex WRITE setLogAllHex)
     Q_PROPERTY(bool UseMSRShadow READ UseMSRShadow WRITE setUseMSRShadow STORED false)

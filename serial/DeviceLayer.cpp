@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -79,18 +80,36 @@ bool ParsePortNumber(const std::string &name, int &number)
     return true;
 }
 
+bool IsDirectory(const char *path)
+{
+    struct stat info {};
+    return *path && stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// The system error for a failed open of a port's path.
+int OpenError(int errnoValue)
+{
+    // No permission is not "in use": the operator must be told how to get it.
+    return errnoValue == EACCES ? SystemError::InvalidAccess : SystemErrorFromErrno(errnoValue);
+}
+
 } // namespace
+
+int CheckPortsDirectory()
+{
+    const char *ports = std::getenv("TAMBLO_PORTS");
+    return ports && !IsDirectory(ports) ? SystemError::BadEnvironment : 0;
+}
 
 std::string ResolvePortName(const std::string &portName)
 {
     int number = 0;
     if (!ParsePortNumber(portName, number) || number <= 0)
         return {};
-    if (const char *ports = std::getenv("TAMBLO_PORTS")) {
-        struct stat info {};
-        if (*ports && stat(ports, &info) == 0 && S_ISDIR(info.st_mode))
-            return std::string(ports) + "/COM" + std::to_string(number);
-    }
+    // Once set, the variable is the only place ports are looked up: a mistyped folder must not
+    // send commands to whatever real port has the same number.
+    if (const char *ports = std::getenv("TAMBLO_PORTS"))
+        return IsDirectory(ports) ? std::string(ports) + "/COM" + std::to_string(number) : std::string();
     if (number <= 16)
         return "/dev/ttyS" + std::to_string(number - 1);
     if (number <= 32)
@@ -122,14 +141,27 @@ TSerialDevice::~TSerialDevice()
 
 int TSerialDevice::Open(const std::string &portName)
 {
-    lastError_ = 0;
+    lastError_ = CheckPortsDirectory();
+    if (lastError_ != 0)
+        return lastError_;
     const std::string path = ResolvePortName(portName);
     if (path.empty())
         return lastError_ = SystemError::FileNotFound;
-    const int descriptor = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (descriptor < 0)
-        return lastError_ = SystemErrorFromErrno(errno);
-    return lastError_ = Prepare(descriptor, true);
+    // Lock files and exclusivity belong to the device itself, not to a link that names it.
+    char real[PATH_MAX];
+    struct stat info {};
+    if (!realpath(path.c_str(), real) || stat(real, &info) != 0)
+        return lastError_ = OpenError(errno);
+    if (!S_ISCHR(info.st_mode))
+        return lastError_ = SystemError::BadUnit;
+    lastError_ = lockFile_.Acquire(real);
+    if (lastError_ != 0)
+        return lastError_;
+    const int descriptor = open(real, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    lastError_ = descriptor < 0 ? OpenError(errno) : Prepare(descriptor, true);
+    if (lastError_ != 0)
+        lockFile_.Release();
+    return lastError_;
 }
 
 int TSerialDevice::Adopt(int descriptor)
@@ -156,13 +188,24 @@ int TSerialDevice::Prepare(int descriptor, bool exclusive)
     if (exclusive && flock(descriptor, LOCK_EX | LOCK_NB) != 0)
         return fail(errno == EWOULDBLOCK ? SystemError::AccessDenied : SystemErrorFromErrno(errno));
     if (tcgetattr(descriptor, &saved_->settings) != 0) {
-        // A placeholder tty without hardware answers EIO; a file that is no tty is no port either.
+        // A placeholder tty without hardware answers EIO; a file that is no tty is no port.
         const int error = errno;
-        return fail(error == EIO || Unsupported(error) ? SystemError::FileNotFound
-                                                       : SystemErrorFromErrno(error));
+        if (error == EIO)
+            return fail(SystemError::FileNotFound);
+        return fail(Unsupported(error) ? SystemError::BadUnit : SystemErrorFromErrno(error));
     }
-    if (exclusive && ioctl(descriptor, TIOCEXCL) != 0 && !Unsupported(errno))
-        return fail(SystemErrorFromErrno(errno));
+    bool ownsExclusiveMode = false;
+    if (exclusive) {
+        // Root opens a tty in another program's exclusive mode all the same: the mark itself
+        // says that the port is in use.
+        int held = 0;
+        if (ioctl(descriptor, TIOCGEXCL, &held) == 0 && held)
+            return fail(SystemError::AccessDenied);
+        if (ioctl(descriptor, TIOCEXCL) == 0)
+            ownsExclusiveMode = true;
+        else if (!Unsupported(errno))
+            return fail(SystemErrorFromErrno(errno));
+    }
 
     // A descriptor handed over keeps the settings its owner gave it.
     if (exclusive) {
@@ -173,14 +216,15 @@ int TSerialDevice::Prepare(int descriptor, bool exclusive)
         raw.c_cc[VTIME] = 0;
         if (tcsetattr(descriptor, TCSANOW, &raw) != 0) {
             const int error = errno;
-            ioctl(descriptor, TIOCNXCL);
+            if (ownsExclusiveMode)
+                ioctl(descriptor, TIOCNXCL);
             return fail(SystemErrorFromErrno(error));
         }
     }
 
     int lines = 0;
     hasModemLines_ = ioctl(descriptor, TIOCMGET, &lines) == 0;
-    exclusive_ = exclusive;
+    ownsExclusiveMode_ = ownsExclusiveMode;
     restore_ = exclusive;
     shadow_ = TLineSettings{};
     fd_.store(descriptor);
@@ -208,13 +252,17 @@ int TSerialDevice::Close()
     if (restore_)
         tcsetattr(descriptor, TCSANOW, &saved_->settings);
     // The exclusive mark outlives our descriptor when another one stays open on the tty.
-    if (exclusive_)
+    if (ownsExclusiveMode_)
         ioctl(descriptor, TIOCNXCL);
+    ownsExclusiveMode_ = false;
     fd_.store(-1);
     // A wait in progress must not sleep on for a device that is gone.
     maskChanged_->Set();
-    if (close(descriptor) != 0 && errno != EINTR)
-        return SystemErrorFromErrno(errno);
+    const int closed = close(descriptor);
+    const int error = errno;
+    lockFile_.Release();
+    if (closed != 0 && error != EINTR)
+        return SystemErrorFromErrno(error);
     return 0;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serial/PortLock.h"
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -101,9 +103,12 @@ struct TLineStatus {
 };
 
 // The tty path for a port name "\\.\COMn" (or "COMn"): $TAMBLO_PORTS/COMn when that variable
-// names a directory, otherwise COM1-16 = /dev/ttyS0-15, COM17-32 = /dev/ttyUSB0-15,
-// COM33-48 = /dev/ttyACM0-15. Empty when the name maps to no device.
+// is set, otherwise COM1-16 = /dev/ttyS0-15, COM17-32 = /dev/ttyUSB0-15, COM33-48 =
+// /dev/ttyACM0-15. Empty when the name maps to no device, also when TAMBLO_PORTS is set but
+// names no directory.
 std::string ResolvePortName(const std::string &portName);
+// 0, or BadEnvironment when TAMBLO_PORTS is set but names no directory: then no port exists.
+int CheckPortsDirectory();
 
 // One open serial device on a tty. Every operation returns 0 (or a count) on success and a
 // system error number, negated where a count could be returned, on failure. The operations may
@@ -117,7 +122,10 @@ public:
     TSerialDevice &operator=(const TSerialDevice &) = delete;
 
     // Opens exclusively, in raw mode: 0, or FileNotFound for a port that does not exist (also a
-    // placeholder tty without hardware), AccessDenied for one that another program holds.
+    // placeholder tty without hardware), AccessDenied for one that another program holds (by a
+    // lock on the device, its exclusive mode or a lock file), InvalidAccess for one this user
+    // may not open, BadUnit for a path that is no serial device, BadEnvironment for a
+    // TAMBLO_PORTS that names no directory.
     int Open(const std::string &portName);
     // Takes over a descriptor that is already open (a device handed over by another facility).
     int Adopt(int descriptor);
@@ -177,7 +185,9 @@ private:
     std::atomic<std::uint32_t> mask_{0};
     bool hasModemLines_ = false;
     bool hasCounters_ = false;
-    bool exclusive_ = false;
+    // This object put the tty into exclusive mode, so it clears the mode again at close.
+    bool ownsExclusiveMode_ = false;
+    TPortLock lockFile_;
     // Output thread only: a pseudo-terminal can report room that a write then refuses.
     bool claimedWritable_ = false;
     int stalls_ = 0;

@@ -337,6 +337,7 @@ int TBaseDispatcher::OpenLine(const std::string &deviceName, std::uint32_t baud,
 
     {
         std::lock_guard output(OutputLock);
+        OutputOpen = true;
         OutRing.assign(outSize, 0);
         OutSize = outSize;
         OutHead = OutTail = 0;
@@ -404,22 +405,22 @@ int TBaseDispatcher::OpenLine(const std::string &deviceName, std::uint32_t baud,
     return 0;
 }
 
-void TBaseDispatcher::DrainOutput()
+bool TBaseDispatcher::DrainOutput()
 {
-    // Output that was accepted is sent before the purge below, as long as the line takes it;
-    // a far end that takes nothing for a while does not hold the close up.
+    // Output that was accepted is sent before the close, as long as the line takes it; a far
+    // end that takes nothing for a while does not hold the close up.
     std::uint64_t least = UINT64_MAX;
     auto lastProgress = std::chrono::steady_clock::now();
     for (;;) {
         const std::uint64_t pending = std::uint64_t{OutputUsed()} + DeviceOutputQueued();
         const auto now = std::chrono::steady_clock::now();
         if (pending == 0)
-            return;
+            return true;
         if (pending < least) {
             least = pending;
             lastProgress = now;
         } else if (now - lastProgress > kDrainStallLimit) {
-            return;
+            return false;
         }
         std::this_thread::sleep_for(kDrainStep);
     }
@@ -428,8 +429,13 @@ void TBaseDispatcher::DrainOutput()
 void TBaseDispatcher::CloseLine()
 {
     if (DeviceHandle.load() != -1) {
-        DrainOutput();
-        FlushOutput();
+        // Only what the drain gave up on is dropped. A driver that reports nothing queued may
+        // still hold bytes for the far end (a pseudo-terminal does), and a purge would lose them.
+        if (!DrainOutput()) {
+            AbandonOutputRing();
+            if (DeviceOutputQueued() > 0)
+                DevicePurge(PURGE_TXABORT | PURGE_TXCLEAR);
+        }
         FlushInput();
         Log(LogKind::Close, LogDetail::None, 0);
         DeviceClose();
@@ -455,6 +461,7 @@ void TBaseDispatcher::ReleaseBuffers()
         StopThreads();
     {
         std::lock_guard output(OutputLock);
+        OutputOpen = false;
         OutRing.clear();
         OutRing.shrink_to_fit();
         OutHead = OutTail = 0;
@@ -795,7 +802,7 @@ int TBaseDispatcher::WriteBlock(const std::uint8_t *data, std::size_t count)
     int result = 0;
     {
         std::lock_guard output(OutputLock);
-        if (OutRing.empty())
+        if (!OutputOpen)
             return kCommNotOpen;
         // Nothing queued now could ever leave.
         if (DeviceGone.load())
@@ -924,19 +931,22 @@ std::uint32_t TBaseDispatcher::OutputFree()
     return OutSize - OutputUsed();
 }
 
-int TBaseDispatcher::FlushOutput()
+void TBaseDispatcher::AbandonOutputRing()
 {
     if (OutputWorker.load()) {
         AckSignal->Reset();
         FlushSignal->Set();
         AckSignal->Wait(kFlushAckMs);
     }
-    {
-        std::lock_guard output(OutputLock);
-        OutFull = false;
-        OutHead = OutTail = 0;
-        ++OutGeneration;
-    }
+    std::lock_guard output(OutputLock);
+    OutFull = false;
+    OutHead = OutTail = 0;
+    ++OutGeneration;
+}
+
+int TBaseDispatcher::FlushOutput()
+{
+    AbandonOutputRing();
     return DevicePurge(PURGE_TXABORT | PURGE_TXCLEAR);
 }
 

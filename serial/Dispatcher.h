@@ -141,9 +141,11 @@ public:
     // --- Operations of the port component ---------------------------------------------------
     int OpenLine(const std::string &deviceName, std::uint32_t baud, int parity, int dataBits,
                  int stopBits, std::uint32_t inSize, std::uint32_t outSize, std::uint8_t lineOptions);
-    // Lets queued output leave while the line keeps taking it, then purges and closes.
+    // Lets queued output leave while the line keeps taking it, drops what it gave up on, and
+    // closes.
     void CloseLine();
-    void DrainOutput();
+    // Waits while queued output leaves; false when the line stopped taking it.
+    bool DrainOutput();
     int ChangeLine(std::uint32_t baud, int parity, int dataBits, int stopBits);
     void GetLineSettings(std::uint32_t &baud, int &parity, int &dataBits, int &stopBits);
     void GetFlowSettings(int &hardwareOptions, int &softwareOptions, char &xOn, char &xOff);
@@ -265,6 +267,8 @@ public:
 
     // Guarded by OutputLock.
     std::recursive_mutex OutputLock;
+    // Between the open and the release of the buffers; the ring may have no room at all.
+    bool OutputOpen = false;
     std::vector<std::uint8_t> OutRing;
     std::uint32_t OutSize = 0;
     std::uint32_t OutHead = 0;
@@ -323,6 +327,8 @@ protected:
     int ApplyLine();
     bool CreateSignals();
     void AdvanceOutTail(std::uint32_t count);
+    // Makes the output thread let go of its write and empties the output ring.
+    void AbandonOutputRing();
     std::uint32_t RingUsed() const; // under OutputLock
     std::uint32_t UnreadInput() const; // under InputLock
     void ApplyPriorities();

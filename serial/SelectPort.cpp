@@ -91,8 +91,10 @@ bool TComSelectForm::IsPortAvailable(int n)
         probe.DeviceClose();
         return true;
     }
-    // Access denied: the port exists and another program holds it.
-    return probe.LastSystemError() == SystemError::AccessDenied;
+    // The port exists, and another program holds it or this user may not open it: choosing
+    // it then says which.
+    const int error = probe.LastSystemError();
+    return error == SystemError::AccessDenied || error == SystemError::InvalidAccess;
 }
 
 void TComSelectForm::keyPressEvent(QKeyEvent *event)

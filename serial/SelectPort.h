@@ -28,7 +28,8 @@ public:
     int SelectedComNumber() const;
     QComboBox *PortsComboBox() const;
 
-    // Whether port n exists on this machine, free or held by another program.
+    // Whether port n exists on this machine, free, held by another program, or closed to this
+    // user.
     static bool IsPortAvailable(int n);
 
 protected:

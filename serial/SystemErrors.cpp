@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -13,13 +14,14 @@ struct Pair {
 
 // errno -> system error. Several errno values share a system error; the first row of each
 // system error is the errno whose words describe it.
-constexpr std::array<Pair, 26> kPairs{{
+constexpr std::array<Pair, 27> kPairs{{
     {ENOENT, SystemError::FileNotFound},
     {ENXIO, SystemError::FileNotFound},
     {ENODEV, SystemError::FileNotFound},
     {EIO, SystemError::FileNotFound},
     {ENOTDIR, SystemError::PathNotFound},
     {ENAMETOOLONG, SystemError::PathNotFound},
+    {ELOOP, SystemError::PathNotFound},
     {EMFILE, SystemError::TooManyOpenFiles},
     {ENFILE, SystemError::TooManyOpenFiles},
     {EACCES, SystemError::AccessDenied},
@@ -66,6 +68,19 @@ int SystemErrorFromErrno(int errnoValue)
 
 std::string SystemErrorText(int systemError)
 {
+    switch (systemError) {
+    case SystemError::BadEnvironment: {
+        const char *ports = std::getenv("TAMBLO_PORTS");
+        return std::string("TAMBLO_PORTS does not name a directory: \"") + (ports ? ports : "") + "\"";
+    }
+    case SystemError::InvalidAccess:
+        return "Permission denied: this user may not open the serial port (add the user to the "
+               "dialout group and log in again)";
+    case SystemError::BadUnit:
+        return "Not a serial device";
+    default:
+        break;
+    }
     int errnoValue = 0;
     for (const Words &words : kWords) {
         if (words.systemError == systemError)

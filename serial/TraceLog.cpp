@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -14,9 +16,18 @@ constexpr std::size_t kEntriesPerLine = 64;
 
 int WriteFile(const std::string &fileName, bool append, const std::string &text)
 {
-    std::FILE *file = std::fopen(fileName.c_str(), append ? "ab" : "wb");
-    if (!file)
-        return -SystemErrorFromErrno(errno);
+    // A link in the dump's place is refused rather than followed, so that a dump never
+    // overwrites a file elsewhere.
+    const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
+    const int descriptor = open(fileName.c_str(), flags, 0666);
+    if (descriptor < 0)
+        return -(errno == ELOOP ? SystemError::AccessDenied : SystemErrorFromErrno(errno));
+    std::FILE *file = fdopen(descriptor, append ? "ab" : "wb");
+    if (!file) {
+        const int error = errno;
+        close(descriptor);
+        return -SystemErrorFromErrno(error);
+    }
     const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
     const int error = errno;
     if (std::fclose(file) != 0 || !written)

@@ -1,6 +1,7 @@
 #include "serial/ComPort.h"
 #include "serial/SelectPort.h"
 #include "serial/SerialErrors.h"
+#include "serial/SystemErrors.h"
 #include "tests/serial/SerialTestSupport.h"
 
 #include <QComboBox>
@@ -59,6 +60,17 @@ void Choose(TComSelectForm *form, const QString &entry)
     Click(Button(form, "OkBtn"));
 }
 
+// A device layer whose open fails with the given system error.
+class RefusingDispatcher : public FakeDispatcher {
+public:
+    RefusingDispatcher(TCustomComPort *owner, int error) : FakeDispatcher(owner), error_(error) {}
+    int DeviceOpen(const std::string &, std::uint32_t, std::uint32_t) override { return -1; }
+    int LastSystemError() const override { return error_; }
+
+private:
+    int error_;
+};
+
 class ComPortTest : public ::testing::Test {
 protected:
     ComPortTest() { port.setBaud(9600); }
@@ -82,6 +94,52 @@ TEST_F(ComPortTest, SendTextPutsTheBytesOnTheWireAt9600)
     const termios line = pty.SlaveSettings();
     EXPECT_EQ(cfgetospeed(&line), B9600);
     EXPECT_EQ(line.c_cflag & (CSIZE | PARENB | CSTOPB), static_cast<tcflag_t>(CS8));
+}
+
+TEST_F(ComPortTest, TheOpenLineIsRaw9600EightN1WithoutFlowControl)
+{
+    const termios cooked = pty.SlaveSettings();
+    ASSERT_TRUE(cooked.c_lflag & ICANON);
+    ASSERT_TRUE(cooked.c_oflag & OPOST);
+
+    port.setComNumber(5);
+    port.setOpen(true);
+    const termios line = pty.SlaveSettings();
+    EXPECT_EQ(cfgetospeed(&line), B9600);
+    EXPECT_EQ(cfgetispeed(&line), B9600);
+    EXPECT_EQ(line.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(line.c_cflag & (CREAD | CLOCAL), static_cast<tcflag_t>(CREAD | CLOCAL));
+    EXPECT_EQ(line.c_iflag & (IXON | IXOFF | IXANY | ICRNL | INLCR | IGNCR | ISTRIP | INPCK | PARMRK | BRKINT), 0u);
+    EXPECT_EQ(line.c_oflag & OPOST, 0u);
+    EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ECHONL | ISIG | IEXTEN), 0u);
+
+    // Line ends cross unchanged both ways, and nothing is echoed back to the device.
+    port.SendText("REC1\r\n");
+    EXPECT_EQ(pty.Read(6), "REC1\r\n");
+    pty.Write("OK\r\n");
+    ASSERT_TRUE(WaitFor([&] { return port.Dispatcher()->InputUsed() == 4; }));
+    std::uint8_t received[4] = {};
+    ASSERT_EQ(port.Dispatcher()->GetBlock(received, 4), 0);
+    EXPECT_EQ(std::string(received, received + 4), "OK\r\n");
+    EXPECT_EQ(pty.Drain(), "");
+}
+
+TEST_F(ComPortTest, EveryCommandSentBeforeACloseReachesTheFarEnd)
+{
+    constexpr int kRounds = 500;
+    port.setComNumber(5);
+    std::string received;
+    for (int round = 0; round < kRounds; ++round) {
+        port.SendText("REC\r\n");
+        port.setOpen(false);
+        received += pty.Read(5, 1000);
+    }
+    received += pty.Drain();
+    std::string expected;
+    for (int round = 0; round < kRounds; ++round)
+        expected += "REC\r\n";
+    EXPECT_EQ(received.size(), expected.size()) << "commands lost: " << (expected.size() - received.size()) / 5.0;
+    EXPECT_TRUE(received == expected);
 }
 
 TEST_F(ComPortTest, SendTextReturnsBeforeTheBytesLeave)
@@ -123,6 +181,16 @@ TEST_F(ComPortTest, AStringLongerThanTheFreeRoomRaisesAndQueuesNothing)
     EXPECT_EQ(Bytes(fake->Writes()), "0123456789abcdef");
 }
 
+TEST_F(ComPortTest, AnOutputRingWithoutRoomRefusesEveryCommandAsTooLong)
+{
+    port.setComNumber(5);
+    port.setOutSize(0);
+    ExpectRaises<EOutputBufferTooSmall>([&] { port.SendText("REC1\r\n"); }, "Output buffer too small for block");
+    EXPECT_TRUE(port.Open());
+    port.SendText("");
+    EXPECT_EQ(pty.Drain(), "");
+}
+
 TEST_F(ComPortTest, AMissingPortRaisesBadIdAndIsRetriedWithoutADialog)
 {
     ModalWatcher<TComSelectForm> watcher([](TComSelectForm *form) { form->done(TComSelectForm::mrAbort); });
@@ -142,6 +210,79 @@ TEST_F(ComPortTest, APortHeldByAnotherProgramRaisesAlreadyOpen)
     ASSERT_TRUE(holder.Holding());
     port.setComNumber(5);
     ExpectRaises<EAlreadyOpen>([&] { port.SendText("REC1\r\n"); }, "ie_Open - device already open");
+    EXPECT_FALSE(port.Open());
+}
+
+TEST_F(ComPortTest, APortInAnotherProgramsExclusiveModeIsListedRefusedAndLeftInThatMode)
+{
+    PortHolder holder(pty.LinkPath, PortHolder::ByExclusiveMode);
+    ASSERT_TRUE(holder.Holding());
+    std::vector<std::string> listed;
+    ModalWatcher<TComSelectForm> watcher([&](TComSelectForm *form) {
+        listed = Entries(form);
+        Choose(form, "COM5");
+    });
+    ExpectRaises<EAlreadyOpen>([&] { port.SendText("REC1\r\n"); }, "ie_Open - device already open");
+    EXPECT_EQ(listed, std::vector<std::string>{"COM5"});
+    EXPECT_FALSE(port.Open());
+    EXPECT_TRUE(InExclusiveMode(pty.slave));
+    EXPECT_EQ(pty.Drain(), "");
+}
+
+TEST_F(ComPortTest, OpenFailuresSayWhatIsWrong)
+{
+    struct Case {
+        int systemError;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {SystemError::FileNotFound, "ie_BadId - Specified comport doesn't exist"},
+        {SystemError::PathNotFound, "ie_BadId - Specified comport doesn't exist"},
+        {SystemError::AccessDenied, "ie_Open - device already open"},
+        {SystemError::InvalidAccess, "Permission denied: this user may not open the serial port (add the user to "
+                                     "the dialout group and log in again)"},
+        {SystemError::BadUnit, "Not a serial device"},
+    };
+    port.setComNumber(5);
+    for (const Case &c : cases) {
+        port.setDispatcherFactory([&](TCustomComPort &owner) { return std::make_unique<RefusingDispatcher>(&owner, c.systemError); });
+        try {
+            port.SendText("REC1\r\n");
+            ADD_FAILURE() << "nothing raised for " << c.systemError;
+        } catch (const Exception &error) {
+            EXPECT_EQ(error.Message(), c.message) << c.systemError;
+            if (c.systemError == SystemError::InvalidAccess || c.systemError == SystemError::BadUnit) {
+                const auto *io = dynamic_cast<const EInOutError *>(&error);
+                ASSERT_NE(io, nullptr);
+                EXPECT_EQ(io->ErrorCode, c.systemError);
+            }
+        }
+        EXPECT_FALSE(port.Open());
+    }
+}
+
+TEST_F(ComPortTest, APathThatIsNoSerialDeviceSaysSo)
+{
+    mkdir(ports.PortPath(7).c_str(), 0755);
+    std::ofstream(ports.PortPath(8)) << "not a tty";
+    for (std::uint16_t n : {7, 8}) {
+        port.setComNumber(n);
+        ExpectRaises<EInOutError>([&] { port.SendText("REC1\r\n"); }, "Not a serial device");
+        EXPECT_FALSE(port.Open());
+    }
+}
+
+TEST_F(ComPortTest, AMistypedPortsVariableIsReportedInsteadOfAnEmptyDialog)
+{
+    const std::string typo = ports.Path() + "/no-such-folder";
+    setenv("TAMBLO_PORTS", typo.c_str(), 1);
+    ModalWatcher<TComSelectForm> watcher([](TComSelectForm *form) { form->done(TComSelectForm::mrAbort); });
+    const std::string message = "TAMBLO_PORTS does not name a directory: \"" + typo + "\"";
+    ExpectRaises<EInOutError>([&] { port.SendText("REC1\r\n"); }, message);
+    EXPECT_EQ(watcher.Shown, 0);
+    EXPECT_EQ(port.ComNumber(), 0);
+    port.setComNumber(1);
+    ExpectRaises<EInOutError>([&] { port.SendText("REC1\r\n"); }, message);
     EXPECT_FALSE(port.Open());
 }
 
@@ -234,6 +375,35 @@ TEST_F(ComPortTest, FarEndThatStopsReadingHangsNeitherSendTextNorTheClose)
     port.setOpen(false);
     EXPECT_FALSE(port.Open());
     EXPECT_EQ(port.PortPhase(), ppClosed);
+}
+
+TEST_F(ComPortTest, ACloseThatCannotDrainDropsOnlyWhatItGaveUpOn)
+{
+    port.setComNumber(5);
+    port.setOpen(true);
+    // The far end reads nothing: fill the line towards it until it takes no more.
+    const int own = pty.slave;
+    fcntl(own, F_SETFL, fcntl(own, F_GETFL) | O_NONBLOCK);
+    const std::size_t filler = FillLine([own](const char *data, std::size_t count) { return write(own, data, count); });
+    ASSERT_GT(filler, 0u);
+
+    port.SendText("REC\r\n");
+    Idle(100);
+    ASSERT_EQ(port.Dispatcher()->OutputUsed(), 5u);  // stuck in the ring
+
+    const auto start = std::chrono::steady_clock::now();
+    port.setOpen(false);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_FALSE(port.Open());
+    EXPECT_EQ(port.PortPhase(), ppClosed);
+    // The drain gives up after half a second without progress; far less than this bound.
+    EXPECT_LT(took, std::chrono::seconds(10));
+
+    // What the line had taken still arrives; only the command the close gave up on is gone.
+    std::string arrived = pty.Read(filler);
+    arrived += pty.Drain();
+    EXPECT_EQ(arrived.size(), filler);
+    EXPECT_EQ(arrived.find_first_not_of('f'), std::string::npos);
 }
 
 TEST_F(ComPortTest, FarEndThatHangsUpMidStreamCrashesNothing)
@@ -410,6 +580,29 @@ TEST_F(ComPortTest, LogDumpListsTheEvents)
     EXPECT_EQ(port.Logging(), tlOff);
 }
 
+TEST_F(ComPortTest, DumpsRefuseToWriteThroughALink)
+{
+    const std::string target = ports.Path() + "/precious.txt";
+    std::ofstream(target) << "keep me";
+    const std::string traceLink = ports.Path() + "/SERIAL.TRC";
+    const std::string logLink = ports.Path() + "/SERIAL.LOG";
+    ASSERT_EQ(symlink(target.c_str(), traceLink.c_str()), 0);
+    ASSERT_EQ(symlink(target.c_str(), logLink.c_str()), 0);
+    port.setTraceName(traceLink);
+    port.setLogName(logLink);
+    port.setComNumber(5);
+    port.setTracing(tlOn);
+    port.setLogging(tlOn);
+    port.SendText("REC1\r\n");
+    ExpectRaises<EInOutError>([&] { port.setTracing(tlDump); }, "File access denied");
+    port.setTracing(tlOn);
+    ExpectRaises<EInOutError>([&] { port.setTracing(tlAppend); }, "File access denied");
+    ExpectRaises<EInOutError>([&] { port.setLogging(tlDump); }, "File access denied");
+    EXPECT_EQ(ReadFile(target), "keep me");
+    EXPECT_EQ(port.Tracing(), tlOff);
+    EXPECT_EQ(port.Logging(), tlOff);
+}
+
 TEST_F(ComPortTest, AnUnwritableTraceStillLetsThePortClose)
 {
     port.setTraceName(ports.Path() + "/no/such/dir/SERIAL.TRC");
@@ -488,6 +681,48 @@ TEST_F(ComPortTest, FixedPropertiesAndDefaults)
     EXPECT_EQ(fresh.property("Baud").toInt(), 19200);
 }
 
+TEST_F(ComPortTest, EveryPublishedSettingCanComeFromAStoredDescription)
+{
+    for (const char *name : {"DeviceLayer", "ComNumber", "Baud", "PromptForPort", "Parity", "DataBits", "StopBits",
+                             "InSize", "OutSize", "AutoOpen", "Open", "DTR", "RTS", "HWFlowOptions", "SWFlowOptions",
+                             "XOnChar", "XOffChar", "BufferFull", "BufferResume", "Tracing", "TraceSize", "TraceName",
+                             "TraceHex", "TraceAllHex", "Logging", "LogSize", "LogName", "LogHex", "LogAllHex",
+                             "UseMSRShadow", "UseEventWord", "CommNotificationLevel", "TapiMode", "RS485Mode"})
+        EXPECT_TRUE(port.metaObject()->property(port.metaObject()->indexOfProperty(name)).isWritable()) << name;
+
+    // As a form description gives them: texts for sets and names, numbers for characters.
+    EXPECT_TRUE(port.setProperty("HWFlowOptions", QStringLiteral("hwfUseDTR|hwfRequireDSR")));
+    EXPECT_EQ(port.HWFlowOptions(), (THWFlowOptionSet{hwfUseDTR, hwfRequireDSR}));
+    EXPECT_EQ(port.BufferFull(), 3686);  // the setter ran
+    EXPECT_EQ(port.property("HWFlowOptions").toString().toStdString(), "hwfUseDTR|hwfRequireDSR");
+    EXPECT_TRUE(port.setProperty("HWFlowOptions", QStringLiteral("[hwfRequireCTS]")));
+    EXPECT_EQ(port.HWFlowOptions(), THWFlowOptionSet{hwfRequireCTS});
+    EXPECT_TRUE(port.setProperty("HWFlowOptions", 2));
+    EXPECT_EQ(port.HWFlowOptions(), THWFlowOptionSet{hwfUseRTS});
+    EXPECT_FALSE(port.setProperty("HWFlowOptions", QStringLiteral("hwfUseRTS|hwfNoSuchOption")));
+    EXPECT_EQ(port.HWFlowOptions(), THWFlowOptionSet{hwfUseRTS});
+    EXPECT_TRUE(port.setProperty("HWFlowOptions", QString()));
+    EXPECT_EQ(port.HWFlowOptions(), THWFlowOptionSet{});
+
+    EXPECT_TRUE(port.setProperty("XOnChar", 65));
+    EXPECT_TRUE(port.setProperty("XOffChar", 66));
+    EXPECT_TRUE(port.setProperty("TraceName", QStringLiteral("line.trc")));
+    EXPECT_TRUE(port.setProperty("LogName", QStringLiteral("line.log")));
+    EXPECT_EQ(port.XOnChar(), 'A');
+    EXPECT_EQ(port.XOffChar(), 'B');
+    EXPECT_EQ(port.TraceName(), "line.trc");
+    EXPECT_EQ(port.LogName(), "line.log");
+    EXPECT_EQ(port.property("TraceName").toString().toStdString(), "line.trc");
+
+    // They reach the line like any setting.
+    port.setSWFlowOptions(swfTransmit);
+    port.setComNumber(5);
+    port.setOpen(true);
+    EXPECT_EQ(pty.SlaveSettings().c_cc[VSTART], 'A');
+    EXPECT_TRUE(port.setProperty("XOffChar", 67));
+    EXPECT_EQ(pty.SlaveSettings().c_cc[VSTOP], 'C');
+}
+
 TEST_F(ComPortTest, APortSetOpenWhileLoadingOpensWhenLoadingEnds)
 {
     std::unique_ptr<TComPort> loaded;
@@ -531,7 +766,9 @@ TEST_F(ComPortTest, ADeviceHandedOverByATelephonyLineIsAdoptedWithItsSettings)
 
     const int handle = open(pty.SlaveName.c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GT(handle, 0);
+    // The line hands the device over raw, at its own speed.
     termios line = pty.SlaveSettings();
+    cfmakeraw(&line);
     cfsetspeed(&line, B4800);
     tcsetattr(pty.slave, TCSANOW, &line);
     port.setTapiHandle(static_cast<std::uint16_t>(handle));
@@ -583,6 +820,21 @@ TEST(ComSelectForm, LayoutCaptionsAndKeys)
     result = form.ShowModal();
     EXPECT_EQ(result, TComSelectForm::mrOk);
     ExpectRaises<EConvertError>([&] { form.SelectedComNumber(); }, "'' is not a valid integer value");
+}
+
+TEST(ComSelectForm, EachLabelShowsItsWholeText)
+{
+    PortsDirectory ports;
+    TComSelectForm form;
+    for (const char *name : {"Label1", "Label2"}) {
+        const QLabel *label = form.findChild<QLabel *>(name);
+        ASSERT_NE(label, nullptr);
+        // The font asked for is really there, not replaced by a wider one.
+        EXPECT_EQ(QFontInfo(label->font()).family().toStdString(), label->font().family().toStdString()) << name;
+        const QFontMetrics metrics(label->font());
+        EXPECT_LE(metrics.horizontalAdvance(label->text()), label->width()) << name;
+        EXPECT_LE(metrics.height(), label->height()) << name;
+    }
 }
 
 TEST(ComSelectForm, OkWithoutAnyPortLeavesThePortClosed)

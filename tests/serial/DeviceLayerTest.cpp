@@ -1,8 +1,11 @@
+#include "base/Exception.h"
 #include "serial/SystemErrors.h"
 #include "tests/serial/SerialTestSupport.h"
 
+#include <QScopeGuard>
 #include <fstream>
 #include <future>
+#include <grp.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -25,10 +28,25 @@ TEST(PortNames, FixedTableWithoutAPortsDirectory)
 TEST(PortNames, APortsDirectoryTakesOverEveryNumber)
 {
     PortsDirectory ports;
+    EXPECT_EQ(CheckPortsDirectory(), 0);
     EXPECT_EQ(ResolvePortName("\\\\.\\COM12"), ports.PortPath(12));
     EXPECT_EQ(ResolvePortName("\\\\.\\COM51"), ports.PortPath(51));
-    setenv("TAMBLO_PORTS", "/nonexistent/directory", 1);
-    EXPECT_EQ(ResolvePortName("\\\\.\\COM2"), "/dev/ttyS1");
+}
+
+// A mistyped TAMBLO_PORTS must not send commands to the machine's real ports.
+TEST(PortNames, APortsVariableThatNamesNoDirectoryReachesNoPort)
+{
+    PortsDirectory ports;
+    const std::string file = ports.Path() + "/not-a-directory";
+    WriteText(file, "x");
+    for (const std::string &value : {std::string("/nonexistent/directory"), file, std::string()}) {
+        setenv("TAMBLO_PORTS", value.c_str(), 1);
+        EXPECT_EQ(ResolvePortName("\\\\.\\COM2"), "") << value;
+        EXPECT_EQ(CheckPortsDirectory(), SystemError::BadEnvironment) << value;
+        TSerialDevice device;
+        EXPECT_EQ(device.Open("\\\\.\\COM1"), SystemError::BadEnvironment) << value;
+        EXPECT_EQ(SystemErrorText(SystemError::BadEnvironment), "TAMBLO_PORTS does not name a directory: \"" + value + "\"");
+    }
 }
 
 class DeviceLayerTest : public ::testing::Test {
@@ -74,12 +92,103 @@ TEST_F(DeviceLayerTest, APortHeldByAnotherProcessIsAccessDenied)
     EXPECT_EQ(device.Open("\\\\.\\COM5"), SystemError::AccessDenied);
 }
 
-TEST_F(DeviceLayerTest, MissingPortsAndFilesThatAreNoTtyDoNotExist)
+// Root may open a tty in exclusive mode; the mode still means that another program uses it,
+// and only the program that set it clears it.
+TEST_F(DeviceLayerTest, AnotherProgramsExclusiveModeHoldsThePortAndStays)
+{
+    ASSERT_FALSE(InExclusiveMode(pty.slave));
+    ASSERT_EQ(device.Open("\\\\.\\COM5"), 0);
+    EXPECT_TRUE(InExclusiveMode(pty.slave));
+    ASSERT_EQ(device.Close(), 0);
+    EXPECT_FALSE(InExclusiveMode(pty.slave));
+
+    PortHolder holder(pty.LinkPath, PortHolder::ByExclusiveMode);
+    ASSERT_TRUE(holder.Holding());
+    ASSERT_TRUE(InExclusiveMode(pty.slave));
+    EXPECT_EQ(device.Open("\\\\.\\COM5"), SystemError::AccessDenied);
+    EXPECT_FALSE(device.IsOpen());
+    EXPECT_TRUE(InExclusiveMode(pty.slave));
+}
+
+TEST_F(DeviceLayerTest, ALockFileNamesTheDeviceAndLivesWhileThePortIsOpen)
+{
+    const std::string lock = LockFileFor(ports, pty.SlaveName);
+    ASSERT_EQ(device.Open("\\\\.\\COM5"), 0);
+    EXPECT_EQ(ReadText(lock), FormatText("%10d\n", static_cast<int>(getpid())));
+    TSerialDevice second;
+    EXPECT_EQ(second.Open("\\\\.\\COM5"), SystemError::AccessDenied);
+    EXPECT_EQ(ReadText(lock), FormatText("%10d\n", static_cast<int>(getpid())));
+    ASSERT_EQ(device.Close(), 0);
+    EXPECT_NE(access(lock.c_str(), F_OK), 0);
+}
+
+TEST_F(DeviceLayerTest, ALockFileOfARunningProcessHoldsThePortAndAStaleOneIsTakenOver)
+{
+    const std::string lock = LockFileFor(ports, pty.SlaveName);
+    RunningProcess other;
+    const std::string held = FormatText("%10d\n", static_cast<int>(other.Pid()));
+    WriteText(lock, held);
+    EXPECT_EQ(device.Open("\\\\.\\COM5"), SystemError::AccessDenied);
+    EXPECT_EQ(ReadText(lock), held);
+
+    WriteText(lock, FormatText("%10d\n", static_cast<int>(EndedProcess())));
+    ASSERT_EQ(device.Open("\\\\.\\COM5"), 0);
+    EXPECT_EQ(ReadText(lock), FormatText("%10d\n", static_cast<int>(getpid())));
+    ASSERT_EQ(device.Close(), 0);
+    EXPECT_NE(access(lock.c_str(), F_OK), 0);
+}
+
+TEST_F(DeviceLayerTest, WithoutAWritableLockFolderThePortOpensWithoutALockFile)
+{
+    TPortLock::SetDirectory(ports.Path() + "/no-such-folder");
+    EXPECT_EQ(device.Open("\\\\.\\COM5"), 0);
+    EXPECT_EQ(device.Close(), 0);
+    TPortLock::SetDirectory(ports.LockPath());
+}
+
+TEST_F(DeviceLayerTest, MissingPortsDoNotExistAndOtherFilesAreNoSerialDevices)
 {
     EXPECT_EQ(device.Open("\\\\.\\COM6"), SystemError::FileNotFound);
     std::ofstream(ports.PortPath(7)) << "not a tty";
-    EXPECT_EQ(device.Open("\\\\.\\COM7"), SystemError::FileNotFound);
+    EXPECT_EQ(device.Open("\\\\.\\COM7"), SystemError::BadUnit);
+    mkdir(ports.PortPath(8).c_str(), 0755);
+    EXPECT_EQ(device.Open("\\\\.\\COM8"), SystemError::BadUnit);
+    symlink("/dev/null", ports.PortPath(9).c_str());
+    EXPECT_EQ(device.Open("\\\\.\\COM9"), SystemError::BadUnit);
     EXPECT_FALSE(device.IsOpen());
+    EXPECT_EQ(SystemErrorText(SystemError::BadUnit), "Not a serial device");
+    // None of them left a lock file behind.
+    EXPECT_TRUE(std::filesystem::is_empty(ports.LockPath()));
+}
+
+// Root passes every file mode, so the check runs in a child that gives up its rights.
+TEST_F(DeviceLayerTest, AUserWithoutPermissionIsToldSoNotThatThePortIsInUse)
+{
+    ASSERT_EQ(chmod(ports.Path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(pty.SlaveName.c_str(), 0), 0);
+    int result[2];
+    ASSERT_EQ(pipe(result), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        int code = -1;
+        if (geteuid() != 0 || (setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0)) {
+            TSerialDevice unprivileged;
+            code = unprivileged.Open("\\\\.\\COM5");
+        }
+        [[maybe_unused]] ssize_t n = write(result[1], &code, sizeof code);
+        _exit(0);
+    }
+    close(result[1]);
+    int code = -2;
+    [[maybe_unused]] ssize_t n = read(result[0], &code, sizeof code);
+    close(result[0]);
+    waitpid(child, nullptr, 0);
+    if (code == -1)
+        GTEST_SKIP() << "cannot give up the rights of user " << geteuid();
+    EXPECT_EQ(code, SystemError::InvalidAccess);
+    EXPECT_EQ(SystemErrorText(SystemError::InvalidAccess),
+              "Permission denied: this user may not open the serial port (add the user to the dialout group and "
+              "log in again)");
 }
 
 // A pseudo-terminal keeps 8 data bits without parity whatever it is told, so those two are
@@ -166,23 +275,27 @@ TEST_F(DeviceLayerTest, AnEventWaitReportsEachArrivalOnceAndEndsOnAMaskChange)
             return std::make_pair(result, events);
         });
     };
+    std::future<std::pair<int, std::uint32_t>> first, arrival, next, stopped;
+    // A failed check must not leave a wait behind for the futures to join for ever.
+    const auto endWaits = qScopeGuard([&] { device.Close(); });
+
     // The mask change itself ends the first wait; drain it.
-    auto first = wait();
+    first = wait();
     ASSERT_EQ(first.get().first, 0);
 
     pty.Write("a");
-    auto arrival = wait();
+    arrival = wait();
     ASSERT_EQ(arrival.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(arrival.get(), std::make_pair(0, EV_RXCHAR));
 
     // The byte stays unread: the next wait sleeps until something new happens.
-    auto next = wait();
+    next = wait();
     EXPECT_EQ(next.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
     pty.Write("b");
     ASSERT_EQ(next.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(next.get(), std::make_pair(0, EV_RXCHAR));
 
-    auto stopped = wait();
+    stopped = wait();
     EXPECT_EQ(stopped.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
     device.SetMask(0);
     ASSERT_EQ(stopped.wait_for(std::chrono::seconds(10)), std::future_status::ready);
@@ -211,16 +324,15 @@ TEST_F(DeviceLayerTest, AFarEndThatHangsUpEndsTheWaitAndFailsWrites)
 TEST_F(DeviceLayerTest, AFullDriverMakesWritesWaitUntilInterrupted)
 {
     ASSERT_EQ(device.Open("\\\\.\\COM5"), 0);
-    const std::string block(4096, 'x');
-    int accepted = 0;
-    for (int i = 0; i < 1000; ++i) {
-        const int n = device.Write(block.data(), block.size());
-        if (n == 0)
-            break;
-        ASSERT_GT(n, 0);
-        accepted += n;
-    }
-    EXPECT_GT(accepted, 0);
+    int failure = 0;
+    const std::size_t accepted = FillLine([&](const char *data, std::size_t count) {
+        const int n = device.Write(data, count);
+        if (n < 0)
+            failure = n;
+        return n;
+    });
+    EXPECT_EQ(failure, 0);
+    EXPECT_GT(accepted, 0u);
     EXPECT_EQ(device.Write("y", 1), 0);
 
     // Waiting for room neither spins nor misses the interruption of a flush.

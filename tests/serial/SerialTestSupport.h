@@ -20,6 +20,8 @@
 #include <signal.h>
 #include <string>
 #include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <thread>
@@ -45,17 +47,21 @@ inline void Idle(int ms)
     WaitFor([] { return false; }, ms);
 }
 
-// A fresh ports directory that TAMBLO_PORTS names while it exists.
+// A fresh ports directory that TAMBLO_PORTS names while it exists. Lock files go to a folder
+// inside it, so that tests neither need /var/lock nor leave anything there.
 class PortsDirectory {
 public:
-    PortsDirectory()
+    PortsDirectory() : previousLocks_(TPortLock::Directory())
     {
         char pattern[] = "/tmp/tamblo-ports-XXXXXX";
         path_ = mkdtemp(pattern);
         setenv("TAMBLO_PORTS", path_.c_str(), 1);
+        mkdir(LockPath().c_str(), 0755);
+        TPortLock::SetDirectory(LockPath());
     }
     ~PortsDirectory()
     {
+        TPortLock::SetDirectory(previousLocks_);
         unsetenv("TAMBLO_PORTS");
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored);
@@ -65,23 +71,23 @@ public:
 
     const std::string &Path() const { return path_; }
     std::string PortPath(int n) const { return path_ + "/COM" + std::to_string(n); }
+    std::string LockPath() const { return path_ + "/lock"; }
 
 private:
     std::string path_;
+    std::string previousLocks_;
 };
 
 // A pseudo-terminal published as COMn: the far end (master) is the test's device. Like the
-// simulator it keeps a slave descriptor open, through which the line settings can be read.
+// simulator it keeps a slave descriptor open, through which the line settings can be read. The
+// line starts with the kernel's default (cooked) settings, so whatever raw mode the port has
+// is the port's own doing.
 class PtyPort {
 public:
     PtyPort(const PortsDirectory &ports, int n)
     {
         char name[256] = {};
-        termios raw{};
-        cfmakeraw(&raw);
-        raw.c_cflag |= CLOCAL | CREAD;
-        cfsetspeed(&raw, B9600);
-        openpty(&master, &slave, name, &raw, nullptr);
+        openpty(&master, &slave, name, nullptr, nullptr);
         fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
         SlaveName = name;
         LinkPath = ports.PortPath(n);
@@ -158,19 +164,24 @@ public:
     std::string LinkPath;
 };
 
-// Another process that holds a port exclusively, as a second program would.
+// Another process that holds a port exclusively, as a second program would: by a lock on the
+// device, or by putting the tty into exclusive mode (as most serial tools do).
 class PortHolder {
 public:
-    explicit PortHolder(const std::string &path)
+    enum How { ByLock, ByExclusiveMode };
+
+    explicit PortHolder(const std::string &path, How how = ByLock)
     {
         int ready[2];
         if (pipe(ready) != 0)
             return;
+        const char *device = path.c_str();
         pid_ = fork();
         if (pid_ == 0) {
             // Only async-signal-safe calls in the child of a threaded process.
-            const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-            const char ok = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? '1' : '0';
+            const int fd = open(device, O_RDWR | O_NOCTTY | O_NONBLOCK);
+            const bool held = fd >= 0 && (how == ByLock ? flock(fd, LOCK_EX | LOCK_NB) == 0 : ioctl(fd, TIOCEXCL) == 0);
+            const char ok = held ? '1' : '0';
             [[maybe_unused]] ssize_t n = write(ready[1], &ok, 1);
             for (;;)
                 pause();
@@ -192,11 +203,102 @@ public:
     PortHolder &operator=(const PortHolder &) = delete;
 
     bool Holding() const { return holding_; }
+    pid_t Pid() const { return pid_; }
 
 private:
     pid_t pid_ = -1;
     bool holding_ = false;
 };
+
+// Whether the tty is in exclusive mode, as seen through a descriptor of it.
+inline bool InExclusiveMode(int descriptor)
+{
+    int mode = 0;
+    return ioctl(descriptor, TIOCGEXCL, &mode) == 0 && mode != 0;
+}
+
+// The lock file that names the device behind a port link.
+inline std::string LockFileFor(const PortsDirectory &ports, const std::string &deviceName)
+{
+    return ports.LockPath() + "/LCK.." + deviceName.substr(deviceName.rfind('/') + 1);
+}
+
+inline std::string ReadText(const std::string &path)
+{
+    std::string text;
+    const int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0)
+        return text;
+    char buffer[256];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<std::size_t>(n));
+    close(fd);
+    return text;
+}
+
+inline void WriteText(const std::string &path, const std::string &text)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    [[maybe_unused]] ssize_t n = write(fd, text.data(), text.size());
+    close(fd);
+}
+
+// Fills the line towards a far end that reads nothing, through write (the count taken, 0 or
+// less for none), until it has taken nothing for two looks in a row: a pseudo-terminal moves
+// bytes along a while after it refused a write, and has room again then. Returns the count.
+template <typename Write>
+std::size_t FillLine(Write write, char filler = 'f')
+{
+    const std::string chunk(512, filler);
+    std::size_t taken = 0;
+    for (int quiet = 0; quiet < 2;) {
+        long n;
+        bool tookMore = false;
+        while ((n = write(chunk.data(), chunk.size())) > 0) {
+            taken += static_cast<std::size_t>(n);
+            tookMore = true;
+        }
+        quiet = tookMore ? 0 : quiet + 1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return taken;
+}
+
+// A process that runs, doing nothing, while this object exists.
+class RunningProcess {
+public:
+    RunningProcess()
+    {
+        pid_ = fork();
+        if (pid_ == 0) {
+            for (;;)
+                pause();
+        }
+    }
+    ~RunningProcess()
+    {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    RunningProcess(const RunningProcess &) = delete;
+    RunningProcess &operator=(const RunningProcess &) = delete;
+
+    pid_t Pid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+};
+
+// The id of a process that has ended (and been reaped).
+inline pid_t EndedProcess()
+{
+    const pid_t pid = fork();
+    if (pid == 0)
+        _exit(0);
+    waitpid(pid, nullptr, 0);
+    return pid;
+}
 
 // The number of threads of this process.
 inline int ThreadCount()

@@ -24,7 +24,6 @@
 #include <string>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -206,11 +205,9 @@ int main(int argc, char **argv)
     int master = -1;
     int slave = -1;
     char name[256] = {};
-    termios raw{};
-    cfmakeraw(&raw);
-    raw.c_cflag |= CLOCAL | CREAD;
-    cfsetspeed(&raw, B9600);
-    if (openpty(&master, &slave, name, &raw, nullptr) != 0) {
+    // The line keeps the kernel's default settings, as a fresh serial port has them: the program
+    // that opens it must set its own speed and raw mode.
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
         std::fprintf(stderr, "tamblo-devsim: no pseudo-terminal: %s\n", std::strerror(errno));
         return 1;
     }
