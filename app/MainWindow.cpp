@@ -30,6 +30,11 @@ MainWindow::MainWindow(QWidget *parent)
     {
         FormLoadingScope loading;
         ui_->setupUi(this);
+        // uic builds widgets only, so the port component, which has no window, is described here: it
+        // gets its stored setting through the property system while loading, as the others do.
+        comPort_ = std::make_unique<TComPort>();
+        comPort_->setObjectName(QStringLiteral("ComPort1"));
+        comPort_->setProperty("Baud", 9600);
     }
     // A fixed-size window with a system menu, a close box and a minimise box.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
@@ -46,10 +51,6 @@ MainWindow::MainWindow(QWidget *parent)
     openDialog_.setInitialDir(QStringLiteral("vesk"));
     timer_.setInterval(kTimerIntervalMs);
     timer_.setTimerType(Qt::PreciseTimer);
-    comPort_ = std::make_unique<TComPort>();
-    comPort_->setBaud(9600);
-    comPort_->setTraceName("SERIAL.TRC");
-    comPort_->setLogName("SERIAL.LOG");
     ui_->MediaPlayer1->setDisplay(ui_->Panel1);
 
     finishLoading();
@@ -86,6 +87,7 @@ void MainWindow::finishLoading()
         if (auto *component = dynamic_cast<TComponent *>(child))
             component->FinishLoading();
     }
+    comPort_->FinishLoading();
 }
 
 void MainWindow::connectEvents()

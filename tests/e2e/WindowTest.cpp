@@ -41,6 +41,20 @@ TEST_F(Window, FixedSizeWithMinimiseButNoMaximise)
     EXPECT_FALSE(window().windowIcon().isNull());
 }
 
+TEST_F(Window, ThePortComponentIsLoadedWithItsStoredSpeedAndOtherwiseDefaults)
+{
+    TComPort &port = window().ComPort1();
+    EXPECT_EQ(port.objectName(), QStringLiteral("ComPort1"));
+    EXPECT_FALSE(port.IsLoading());
+    EXPECT_EQ(port.Baud(), 9600);
+    EXPECT_EQ(port.ComNumber(), 0);
+    EXPECT_TRUE(port.PromptForPort());
+    EXPECT_TRUE(port.AutoOpen());
+    EXPECT_FALSE(port.Open());
+    EXPECT_EQ(port.TraceName(), "SERIAL.TRC");
+    EXPECT_EQ(port.LogName(), "SERIAL.LOG");
+}
+
 TEST_F(Window, ControlsSitWhereTheDescriptionPutsThem)
 {
     const std::pair<QWidget *, QRect> places[] = {
