@@ -1,4 +1,5 @@
 #include "tests/e2e/RecorderHarness.h"
+#include "fixtures/MainDisplay.h"
 
 #include "app/TLabel.h"
 #include "controls/Gauges.h"
@@ -53,6 +54,24 @@ TEST_F(Window, ThePortComponentIsLoadedWithItsStoredSpeedAndOtherwiseDefaults)
     EXPECT_FALSE(port.Open());
     EXPECT_EQ(port.TraceName(), "SERIAL.TRC");
     EXPECT_EQ(port.LogName(), "SERIAL.LOG");
+}
+
+// The display the tests, benchmarks and gallery build without the window is the window's own.
+TEST_F(Window, ThePositionDisplayFixtureMatchesTheDescription)
+{
+    TZintarLiquidIndicator *windowDisplay = form().LCDPosition;
+    QWidget host;
+    TZintarLiquidIndicator *fixture = MakeMainDisplay(&host, windowDisplay->geometry());
+    const QMetaObject &meta = TZintarLiquidIndicator::staticMetaObject;
+    int compared = 0;
+    for (int i = meta.propertyOffset(); i < meta.propertyCount(); ++i) {
+        const QMetaProperty property = meta.property(i);
+        if (!property.isStored())
+            continue;
+        EXPECT_EQ(property.read(fixture), property.read(windowDisplay)) << property.name();
+        ++compared;
+    }
+    EXPECT_GT(compared, 15);
 }
 
 TEST_F(Window, ControlsSitWhereTheDescriptionPutsThem)
