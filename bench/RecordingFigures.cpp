@@ -231,7 +231,9 @@ int main(int argc, char **argv)
     std::printf("load average at the end: %.2f\n", loadAverage());
     std::printf("CPU recording:  %.2f %% of one core  (target: < 5 %%)\n", 100 * recordingCpu / recordingWall);
     std::printf("CPU idle, port open: %.3f %% of one core  (target: < 0.5 %%)\n", 100 * idleCpu / idleWall);
-    std::printf("resident memory: %.1f MB now, %.1f MB at most  (target: < 80 MB)\n", statusKb("VmRSS:") / 1024.0,
-                statusKb("VmHWM:") / 1024.0);
+    std::printf("resident memory: %.1f MB now, %.1f MB at most  (target: < 80 MB), of which the capture holds "
+                "%.1f MB\n",
+                statusKb("VmRSS:") / 1024.0, statusKb("VmHWM:") / 1024.0,
+                double(harness.Sink().FrameCount()) * 2 / (1024 * 1024) + double(lags.size()) * 16 / (1024 * 1024));
     return 0;
 }
