@@ -108,8 +108,8 @@ void printFigures(const Sound &sound)
                         *std::min_element(values.begin(), values.end()), *std::max_element(values.begin(), values.end()));
     };
     spread("position behind the sound near its end", sound.positionBehind);
-    spread("tail, part 1: the stopping tick after the end of the sound", sound.tickAfterSound);
-    spread("tail, part 2: REC at the device after that tick", sound.recAfterTick);
+    spread("of the tail, the stopping tick after the end of the sound", sound.tickAfterSound);
+    spread("of the tail, REC at the device after that tick", sound.recAfterTick);
 }
 
 } // namespace
