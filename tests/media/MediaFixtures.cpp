@@ -62,6 +62,27 @@ void WriteWave(const std::string &path, int rate, int channels, std::int64_t fra
     sf_close(file);
 }
 
+void WriteToneWave(const std::string &path, int rate, std::int64_t frames)
+{
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file == nullptr)
+        throw std::runtime_error(std::string("cannot write wave: ") + sf_strerror(nullptr));
+    std::vector<short> samples(static_cast<std::size_t>(frames));
+    for (std::int64_t i = 0; i < frames; ++i) {
+        // Offset by half a step, so that the sine itself is never zero.
+        const double phase = 2 * M_PI * 440.0 * (double(i) + 0.5) / rate;
+        samples[static_cast<std::size_t>(i)] = short(std::lround(8000 * std::sin(phase)) | 1);
+    }
+    const bool written = sf_writef_short(file, samples.data(), frames) == frames;
+    sf_close(file);
+    if (!written)
+        throw std::runtime_error("cannot write wave " + path);
+}
+
 std::vector<float> DecodeWithLibsndfile(const std::string &path)
 {
     SF_INFO info{};

@@ -22,6 +22,9 @@ private:
 // 32767 frames, so captured output can be matched to file frames.
 float PatternSample(std::int64_t frame, int channel);
 
+// Writes a mono 16-bit wave file of a 440 Hz tone at a quarter of full scale with no silent
+// stretch: every sample is odd, so none is zero. Where a tone must survive resampling.
+void WriteToneWave(const std::string &path, int rate, std::int64_t frames);
 // Writes a wave file in the given libsndfile subtype (SF_FORMAT_PCM_16, ...) holding the pattern.
 void WriteWave(const std::string &path, int rate, int channels, std::int64_t frames, int subtype);
 // Every frame libsndfile decodes from a sound file, interleaved.
