@@ -3,6 +3,7 @@
 // that playing takes, and how well silent playback keeps time. Runs on the silent output
 // (SDL_AUDIODRIVER=dummy) unless told otherwise.
 
+#include "fixtures/MidiWriter.h"
 #include "media/MediaPlayer.h"
 #include "media/MediaSystem.h"
 #include "media/MidiDecoder.h"
@@ -46,55 +47,28 @@ void WriteWave(const std::string &path, int seconds)
     sf_close(file);
 }
 
-void PutVarLen(std::vector<std::uint8_t> &out, std::uint32_t value)
-{
-    std::uint8_t groups[4];
-    int count = 0;
-    do {
-        groups[count++] = value & 0x7F;
-        value >>= 7;
-    } while (value != 0);
-    for (int i = count - 1; i >= 0; --i)
-        out.push_back(std::uint8_t(groups[i] | (i > 0 ? 0x80 : 0)));
-}
-
 // Five minutes at 120 beats per minute: a tempo track with a change every bar, and a melody of
 // eighth notes on a piano with a bass below it.
 void WriteMidi(const std::string &path)
 {
-    std::vector<std::uint8_t> tempo, notes;
-    for (int bar = 0; bar < 150; ++bar) {
-        PutVarLen(tempo, bar == 0 ? 0 : 1920);
-        tempo.insert(tempo.end(), {0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20}); // 500000 us per quarter
-    }
-    PutVarLen(tempo, 0);
-    tempo.insert(tempo.end(), {0xFF, 0x2F, 0x00});
-    notes.insert(notes.end(), {0x00, 0xC0, 0x00, 0x00, 0xC1, 0x20});
+    std::vector<MidiEvent> tempo, notes;
+    for (int bar = 0; bar < 150; ++bar)
+        tempo.push_back(Tempo(bar == 0 ? 0 : 1920, 500000));
+    tempo.push_back(EndOfTrack(0));
+    notes.push_back({0, {0xC0, 0x00}});
+    notes.push_back({0, {0xC1, 0x20}});
     for (int eighth = 0; eighth < 1200; ++eighth) {
         const std::uint8_t key = std::uint8_t(60 + (eighth * 7) % 12);
-        PutVarLen(notes, 0);
-        notes.insert(notes.end(), {0x90, key, 90});
-        if (eighth % 4 == 0) {
-            PutVarLen(notes, 0);
-            notes.insert(notes.end(), {0x91, std::uint8_t(key - 24), 80});
-        }
-        PutVarLen(notes, 240);
-        notes.insert(notes.end(), {0x80, key, 0});
-        if (eighth % 4 == 0) {
-            PutVarLen(notes, 0);
-            notes.insert(notes.end(), {0x81, std::uint8_t(key - 24), 0});
-        }
+        const bool bass = eighth % 4 == 0;
+        notes.push_back({0, {0x90, key, 90}});
+        if (bass)
+            notes.push_back({0, {0x91, std::uint8_t(key - 24), 80}});
+        notes.push_back({240, {0x80, key, 0}});
+        if (bass)
+            notes.push_back({0, {0x81, std::uint8_t(key - 24), 0}});
     }
-    PutVarLen(notes, 0);
-    notes.insert(notes.end(), {0xFF, 0x2F, 0x00});
-
-    std::vector<std::uint8_t> bytes = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 2, 0x01, 0xE0};
-    for (const auto *track : {&tempo, &notes}) {
-        const auto size = std::uint32_t(track->size());
-        bytes.insert(bytes.end(), {'M', 'T', 'r', 'k', std::uint8_t(size >> 24), std::uint8_t(size >> 16),
-                                   std::uint8_t(size >> 8), std::uint8_t(size)});
-        bytes.insert(bytes.end(), track->begin(), track->end());
-    }
+    notes.push_back(EndOfTrack(0));
+    const std::vector<std::uint8_t> bytes = MidiFileBytes(1, 480, {MidiTrack(tempo), MidiTrack(notes)});
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
 }
 

@@ -2,6 +2,8 @@
 
 // Sound files made by the tests themselves, and helpers to watch playback from outside.
 
+#include "fixtures/MidiWriter.h"
+
 #include <QTemporaryDir>
 #include <cstdint>
 #include <functional>
@@ -37,17 +39,6 @@ void EncodeMp3(const std::string &wavePath, const std::string &mp3Path, bool wit
 std::int64_t DecodedMp3Frames(const std::string &path);
 
 void WriteBytes(const std::string &path, const std::vector<std::uint8_t> &bytes);
-
-// Standard MIDI file building blocks.
-struct MidiEvent {
-    std::uint32_t delta;
-    std::vector<std::uint8_t> bytes;
-};
-std::vector<std::uint8_t> MidiTrack(const std::vector<MidiEvent> &events);
-std::vector<std::uint8_t> MidiFileBytes(int format, std::uint16_t division, const std::vector<std::vector<std::uint8_t>> &tracks);
-std::vector<std::uint8_t> RmiBytes(const std::vector<std::uint8_t> &smf, bool withDataChunk = true);
-MidiEvent Tempo(std::uint32_t delta, std::uint32_t microsecondsPerQuarter);
-MidiEvent EndOfTrack(std::uint32_t delta);
 
 // Switches SDL to the disk driver writing the exact output to a file while alive (no output
 // device may be open when it is made or destroyed); restores the dummy driver afterwards.
