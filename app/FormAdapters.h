@@ -3,6 +3,7 @@
 // Connects the operations the recording controller uses to the window's real components.
 
 #include "app/FormParts.h"
+#include "app/TimerAdapter.h"
 #include "app/TLabel.h"
 #include "app/TOpenDialog.h"
 #include "controls/Gauges.h"
@@ -10,7 +11,6 @@
 #include "media/MediaPlayer.h"
 #include "serial/ComPort.h"
 
-#include <QTimer>
 
 class ComPortAdapter : public SerialPortOps {
 public:
@@ -76,23 +76,6 @@ public:
 
 private:
     TLabel &label_;
-};
-
-class TimerAdapter : public TimerOps {
-public:
-    explicit TimerAdapter(QTimer &timer) : timer_(timer) {}
-    // Enabling a running timer leaves its ticks as they are.
-    void setEnabled(bool enabled) override
-    {
-        if (!enabled)
-            timer_.stop();
-        else if (!timer_.isActive())
-            timer_.start();
-    }
-    bool Enabled() const override { return timer_.isActive(); }
-
-private:
-    QTimer &timer_;
 };
 
 class OpenDialogAdapter : public OpenDialogOps {

@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr int kTimerIntervalMs = 10;
-
 QPixmap backgroundPicture()
 {
     QFile file(QStringLiteral(":/background.jpg"));
@@ -30,6 +28,11 @@ MainWindow::MainWindow(QWidget *parent)
     {
         FormLoadingScope loading;
         ui_->setupUi(this);
+        // uic builds widgets only, so the port component, which has no window, is described here: it
+        // gets its stored setting through the property system while loading, as the others do.
+        comPort_ = std::make_unique<TComPort>();
+        comPort_->setObjectName(QStringLiteral("ComPort1"));
+        comPort_->setProperty("Baud", 9600);
     }
     // A fixed-size window with a system menu, a close box and a minimise box.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
@@ -44,12 +47,8 @@ MainWindow::MainWindow(QWidget *parent)
 
     openDialog_.setFilter(QStringLiteral("wav|*.wav|midi|*.mid|mp3|*.mp3|rmi|*.rmi"));
     openDialog_.setInitialDir(QStringLiteral("vesk"));
-    timer_.setInterval(kTimerIntervalMs);
+    timer_.setInterval(TForm1::TimerIntervalMs);
     timer_.setTimerType(Qt::PreciseTimer);
-    comPort_ = std::make_unique<TComPort>();
-    comPort_->setBaud(9600);
-    comPort_->setTraceName("SERIAL.TRC");
-    comPort_->setLogName("SERIAL.LOG");
     ui_->MediaPlayer1->setDisplay(ui_->Panel1);
 
     finishLoading();
@@ -86,6 +85,7 @@ void MainWindow::finishLoading()
         if (auto *component = dynamic_cast<TComponent *>(child))
             component->FinishLoading();
     }
+    comPort_->FinishLoading();
 }
 
 void MainWindow::connectEvents()
@@ -116,9 +116,5 @@ void MainWindow::Close() { close(); }
 
 void MainWindow::dispatch(void (TForm1::*handler)())
 {
-    try {
-        (form_.get()->*handler)();
-    } catch (const std::exception &error) {
-        HandleApplicationException(error);
-    }
+    RunAtBoundary([this, handler] { (form_.get()->*handler)(); });
 }

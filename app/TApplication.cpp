@@ -16,6 +16,7 @@ QString ErrorBoxText(const std::string &message)
 TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv)
 {
     setApplicationName(QString::fromLatin1(Title));
+    setDesktopFileName(QString::fromLatin1(DesktopId));
 }
 
 bool TApplication::notify(QObject *receiver, QEvent *event)

@@ -17,6 +17,8 @@ class TApplication : public QApplication, public ExceptionSink {
     Q_OBJECT
 public:
     static constexpr const char *Title = "Tamblo";
+    // The name of the installed desktop entry, by which desktops match the window to it and its icon.
+    static constexpr const char *DesktopId = "org.tamblo.Tamblo";
 
     TApplication(int &argc, char **argv);
 

@@ -44,6 +44,11 @@ int TForm1::GaugeValue(std::int32_t positionMs)
     return static_cast<int>(std::nearbyint(positionMs / 100.0));
 }
 
+std::string TForm1::EmptyFileMessage(const QString &fileName)
+{
+    return "The sound file is empty: " + fileName.toStdString();
+}
+
 // The length is read three times, as the label's text is built from separate queries.
 QString TForm1::lengthText(std::int32_t &length)
 {
@@ -105,10 +110,9 @@ void TForm1::loadSoundFile(bool stopRecordingFirst)
     player.setTimeFormatCode(0);
     std::int32_t length = 0;
     const QString text = lengthText(length);
-    // A file without sound would never end a recording by itself.
     if (length <= 0) {
         player.CloseDevice();
-        throw Exception("The sound file is empty: " + player.FileName().toStdString());
+        throw Exception(EmptyFileMessage(player.FileName()));
     }
     parts_.LabelLength.setCaption(text);
     parts_.Fname.setCaption(player.FileName());

@@ -21,6 +21,8 @@ public:
     static constexpr TColor NormalColour = clGradientActiveCaption;
     static constexpr std::int32_t RecordLimitMs = 10000;
     static constexpr unsigned EraseStepPauseMs = 30;
+    // Timer1's interval; its ticks must come on time (a precise timer).
+    static constexpr int TimerIntervalMs = 10;
 
     explicit TForm1(const FormParts &parts) : parts_(parts) {}
 
@@ -39,6 +41,8 @@ public:
     static QString LengthText(std::int32_t lengthMs);
     // position / 100, rounded half to even.
     static int GaugeValue(std::int32_t positionMs);
+    // Why a sound file that opened is refused: it has no length, so it would never end a recording.
+    static std::string EmptyFileMessage(const QString &fileName);
 
 private:
     void loadSoundFile(bool stopRecordingFirst);

@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 #include "app/TApplication.h"
 #include "base/TerminationSignals.h"
+#include "cli/CommandLineApp.h"
 
 #include <QIcon>
 #include <cstdio>
@@ -18,12 +19,11 @@ bool displayAvailable()
     return set("QT_QPA_PLATFORM") || set("DISPLAY") || set("WAYLAND_DISPLAY");
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+int runWindow(int argc, char **argv)
 {
     if (!displayAvailable()) {
-        std::fprintf(stderr, "tamblo: no graphical display (DISPLAY and WAYLAND_DISPLAY are not set)\n");
+        std::fprintf(stderr, "tamblo: no graphical display (DISPLAY and WAYLAND_DISPLAY are not set)\n"
+                             "Try 'tamblo --help' for the commands that need none.\n");
         return 1;
     }
     TApplication app(argc, argv);
@@ -37,4 +37,14 @@ int main(int argc, char **argv)
     window.show();
     const int status = app.exec();
     return termination.Received() ? 128 + termination.Received() : status;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // A command runs without any display; no arguments start the window.
+    if (argc > 1)
+        return RunCommandLine(argc, argv);
+    return runWindow(argc, argv);
 }

@@ -12,3 +12,15 @@ public:
 
 // Passes the exception to the running application's sink; without one, it is written to stderr.
 void HandleApplicationException(const std::exception &error);
+
+// Runs an action where no exception may pass (a Qt event handler, a notification): what it raises
+// goes to the application's error box.
+template <typename Action>
+void RunAtBoundary(Action &&action)
+{
+    try {
+        action();
+    } catch (const std::exception &error) {
+        HandleApplicationException(error);
+    }
+}

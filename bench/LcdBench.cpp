@@ -2,6 +2,7 @@
 // the position unchanged. Part of build/tamblo_bench_controls.
 #include "base/Component.h"
 #include "controls/ZintarLiquidIndicator.h"
+#include "fixtures/MainDisplay.h"
 #include "tests/common/PaintCounter.h"
 
 #include <QCoreApplication>
@@ -17,28 +18,7 @@ struct MainWindowDisplay {
     MainWindowDisplay()
     {
         window.resize(300, 120);
-        {
-            FormLoadingScope loading;
-            lcd = new TZintarLiquidIndicator(&window);
-            lcd->setGeometry(88, 72, 120, 30);
-            lcd->setColorScheme(TZintarLiquidIndicator::csBlack);
-            lcd->setSignNumber(6);
-            lcd->setIndicatorWidth(120);
-            lcd->setIndicatorHeight(30);
-            lcd->setIndicatorGap(0);
-            lcd->setIndicatorstring(QStringLiteral("000000"));
-            lcd->setIndicatorKind(TZintarLiquidIndicator::ik5x7matrix);
-            lcd->setInnerBevel(TZintarLiquidIndicator::bkNone);
-            lcd->setInnerBevelWidth(1);
-            lcd->setOuterBevelWidth(4);
-            lcd->setBevelColor(clWindowFrame);
-            lcd->setBackColor(clWindowFrame);
-            lcd->setNumberForeColor(clGradientActiveCaption);
-            lcd->setNumberForeColor1(33023);
-            lcd->setNumberBackColor(cl3DDkShadow);
-            lcd->setMaterialShadowMode(TZintarLiquidIndicator::msmNone);
-        }
-        lcd->FinishLoading();
+        lcd = MakeMainDisplay(&window, QRect(88, 72, 120, 30));
     }
     QWidget window;
     TZintarLiquidIndicator *lcd = nullptr;

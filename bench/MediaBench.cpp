@@ -1,7 +1,9 @@
 // Media figures: open plus length per file type, the sound font load that MIDI opens no longer
-// repeat, the sound card check, start-to-sound latency, the cost of a position query, and the CPU
-// that playing takes. Runs on SDL's dummy driver unless told otherwise.
+// repeat, the sound card check, start-to-sound latency, the cost of a position query, the CPU
+// that playing takes, and how well silent playback keeps time. Runs on the silent output
+// (SDL_AUDIODRIVER=dummy) unless told otherwise.
 
+#include "fixtures/MidiWriter.h"
 #include "media/MediaPlayer.h"
 #include "media/MediaSystem.h"
 #include "media/MidiDecoder.h"
@@ -26,7 +28,7 @@ using Clock = std::chrono::steady_clock;
 
 struct Files {
     QTemporaryDir dir;
-    std::string wave, mp3, midi;
+    std::string wave, mp3, midi, tenSeconds;
 };
 Files *files = nullptr;
 
@@ -45,55 +47,28 @@ void WriteWave(const std::string &path, int seconds)
     sf_close(file);
 }
 
-void PutVarLen(std::vector<std::uint8_t> &out, std::uint32_t value)
-{
-    std::uint8_t groups[4];
-    int count = 0;
-    do {
-        groups[count++] = value & 0x7F;
-        value >>= 7;
-    } while (value != 0);
-    for (int i = count - 1; i >= 0; --i)
-        out.push_back(std::uint8_t(groups[i] | (i > 0 ? 0x80 : 0)));
-}
-
 // Five minutes at 120 beats per minute: a tempo track with a change every bar, and a melody of
 // eighth notes on a piano with a bass below it.
 void WriteMidi(const std::string &path)
 {
-    std::vector<std::uint8_t> tempo, notes;
-    for (int bar = 0; bar < 150; ++bar) {
-        PutVarLen(tempo, bar == 0 ? 0 : 1920);
-        tempo.insert(tempo.end(), {0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20}); // 500000 us per quarter
-    }
-    PutVarLen(tempo, 0);
-    tempo.insert(tempo.end(), {0xFF, 0x2F, 0x00});
-    notes.insert(notes.end(), {0x00, 0xC0, 0x00, 0x00, 0xC1, 0x20});
+    std::vector<MidiEvent> tempo, notes;
+    for (int bar = 0; bar < 150; ++bar)
+        tempo.push_back(Tempo(bar == 0 ? 0 : 1920, 500000));
+    tempo.push_back(EndOfTrack(0));
+    notes.push_back({0, {0xC0, 0x00}});
+    notes.push_back({0, {0xC1, 0x20}});
     for (int eighth = 0; eighth < 1200; ++eighth) {
         const std::uint8_t key = std::uint8_t(60 + (eighth * 7) % 12);
-        PutVarLen(notes, 0);
-        notes.insert(notes.end(), {0x90, key, 90});
-        if (eighth % 4 == 0) {
-            PutVarLen(notes, 0);
-            notes.insert(notes.end(), {0x91, std::uint8_t(key - 24), 80});
-        }
-        PutVarLen(notes, 240);
-        notes.insert(notes.end(), {0x80, key, 0});
-        if (eighth % 4 == 0) {
-            PutVarLen(notes, 0);
-            notes.insert(notes.end(), {0x81, std::uint8_t(key - 24), 0});
-        }
+        const bool bass = eighth % 4 == 0;
+        notes.push_back({0, {0x90, key, 90}});
+        if (bass)
+            notes.push_back({0, {0x91, std::uint8_t(key - 24), 80}});
+        notes.push_back({240, {0x80, key, 0}});
+        if (bass)
+            notes.push_back({0, {0x81, std::uint8_t(key - 24), 0}});
     }
-    PutVarLen(notes, 0);
-    notes.insert(notes.end(), {0xFF, 0x2F, 0x00});
-
-    std::vector<std::uint8_t> bytes = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 2, 0x01, 0xE0};
-    for (const auto *track : {&tempo, &notes}) {
-        const auto size = std::uint32_t(track->size());
-        bytes.insert(bytes.end(), {'M', 'T', 'r', 'k', std::uint8_t(size >> 24), std::uint8_t(size >> 16),
-                                   std::uint8_t(size >> 8), std::uint8_t(size)});
-        bytes.insert(bytes.end(), track->begin(), track->end());
-    }
+    notes.push_back(EndOfTrack(0));
+    const std::vector<std::uint8_t> bytes = MidiFileBytes(1, 480, {MidiTrack(tempo), MidiTrack(notes)});
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
 }
 
@@ -205,6 +180,26 @@ void PlayingCpu(benchmark::State &state, const std::string *path, bool play)
     state.counters["cpu_percent_of_core"] = percent;
 }
 
+// A whole 10 s file played on the silent output: how long it took by the wall clock, and how far
+// that is from the sound's length (target: within 1 %).
+void SilentPlaybackPace(benchmark::State &state)
+{
+    auto player = Open(files->tenSeconds);
+    double wallMs = 0;
+    for (auto _ : state) {
+        player->SeekTo(0);
+        const auto start = Clock::now();
+        player->StartPlayback();
+        while (player->DeviceMode() != 1)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        wallMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        state.SetIterationTime(wallMs / 1000);
+        QCoreApplication::processEvents();
+    }
+    state.counters["length_ms"] = player->MediaLength();
+    state.counters["wall_minus_length_percent"] = 100.0 * (wallMs - player->MediaLength()) / player->MediaLength();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -222,6 +217,8 @@ int main(int argc, char **argv)
     if (std::system(lame.c_str()) != 0)
         return 1;
     WriteMidi(fixtures.midi);
+    fixtures.tenSeconds = fixtures.dir.filePath("ten-seconds.wav").toStdString();
+    WriteWave(fixtures.tenSeconds, 10);
 
     // Open plus length: target under 30 ms each. The MP3 has no Info frame: the length comes from a scan.
     benchmark::RegisterBenchmark("OpenAndLength/wav_10min", OpenAndLength, &fixtures.wave)
@@ -237,7 +234,8 @@ int main(int argc, char **argv)
     // The check at start-up: the listed devices, or else one try of the default output.
     benchmark::RegisterBenchmark("SoundCardCheck", SoundCardCheck)
         ->Unit(benchmark::kMillisecond)->Iterations(20)->Repetitions(5)->ReportAggregatesOnly(true);
-    // StartPlayback to the first frame with sound handed to SDL, 256-frame buffers: target under 15 ms.
+    // StartPlayback to the first frame with sound handed to the output (buffers of at most 20 ms):
+    // target under 15 ms.
     benchmark::RegisterBenchmark("StartToFirstSound/wav", StartToFirstSound)
         ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20)->Repetitions(9)->ReportAggregatesOnly(true);
     // One position query while playing: target under 5 microseconds.
@@ -246,6 +244,8 @@ int main(int argc, char **argv)
     benchmark::RegisterBenchmark("PlayingCpu/mp3", PlayingCpu, &fixtures.mp3, true)->Iterations(1)->Unit(benchmark::kSecond);
     benchmark::RegisterBenchmark("PlayingCpu/midi", PlayingCpu, &fixtures.midi, true)->Iterations(1)->Unit(benchmark::kSecond);
     benchmark::RegisterBenchmark("PlayingCpu/idle_open_device", PlayingCpu, &fixtures.wave, false)->Iterations(1)->Unit(benchmark::kSecond);
+    benchmark::RegisterBenchmark("SilentPlaybackPace/wav_10s", SilentPlaybackPace)
+        ->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
 
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -1,23 +1,30 @@
-// The recording figures of the whole program: how late the stop command reaches the device,
-// how far the sound's start lies from the record command's arrival, CPU and memory. Runs the
-// real window against the device simulator with disk audio; needs an X display
-// (tests/e2e/with-display build/tamblo_bench_recording).
+// The recording figures of the whole program, taken where the device would hear the sound: the
+// real window plays to a private sound server's null sink, parec records the sink as it plays, and
+// the device simulator stamps the commands. For WAV, MP3, MIDI and RMI files:
+//   lead-in = first sound at the sink - arrival of "REC1"
+//   tail    = arrival of "REC" - end of the last sound at the sink (negative: the device stopped
+//             recording while the file still sounded)
+// and how long after the sound's start "REC" came, how long the sound lasted at the sink, and how
+// far behind the sound the position was at the controller's last tick before the sound ended.
+// Also CPU and memory (the capture's own thread left out). Needs an X display: tests/e2e/with-display build/tamblo_bench_recording
+// [--rounds N] [--busy N], where --busy starts N spinning processes beside it (a loaded machine).
 
-#include "media/MediaSystem.h"
 #include "tests/e2e/RecorderHarness.h"
 #include "ui_TForm1.h"
-#include "controls/ZintarLiquidIndicator.h"
+
+#include "app/TApplication.h"
 
 #include <QEventLoop>
+#include <QProcess>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <optional>
 #include <sys/resource.h>
 #include <vector>
-
-#include "app/TApplication.h"
-#include "media/MediaPlayer.h"
 
 namespace {
 
@@ -30,8 +37,6 @@ double cpuSeconds()
     const auto seconds = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
-
-double milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
 double median(std::vector<double> values)
 {
@@ -55,6 +60,13 @@ long statusKb(const char *field)
     return 0;
 }
 
+double loadAverage()
+{
+    double load = 0;
+    std::ifstream("/proc/loadavg") >> load;
+    return load;
+}
+
 // Runs the event loop alone for a while: no polling of our own adds to the figures.
 void idle(int ms)
 {
@@ -63,94 +75,165 @@ void idle(int ms)
     loop.exec();
 }
 
+struct Sound {
+    const char *kind;
+    QString path;
+    double lengthMs;
+    std::vector<HeardRecording> heard{};
+    std::vector<double> positionBehind{};
+    std::vector<double> tickAfterSound{};  // the tick that stopped: after the end of the sound
+    std::vector<double> recAfterTick{};    // "REC" at the device: after that tick
+};
+
+void printFigures(const Sound &sound)
+{
+    std::vector<double> leadIn, tail, stopAfter, heard;
+    for (const HeardRecording &h : sound.heard) {
+        leadIn.push_back(h.LeadInMs());
+        tail.push_back(h.TailMs());
+        stopAfter.push_back(h.StopAfterSoundMs());
+        heard.push_back(h.HeardMs() - sound.lengthMs);
+    }
+    const auto [tailMin, tailMax] = std::minmax_element(tail.begin(), tail.end());
+    const auto [stopMin, stopMax] = std::minmax_element(stopAfter.begin(), stopAfter.end());
+    const auto [heardMin, heardMax] = std::minmax_element(heard.begin(), heard.end());
+    std::printf("%-4s %5.0f ms, %zu recordings: lead-in median %5.1f max %5.1f | tail median %5.1f min %5.1f max %5.1f"
+                " | REC after sound start %6.1f..%6.1f | heard - length %+5.1f..%+5.1f ms\n",
+                sound.kind, sound.lengthMs, sound.heard.size(), median(leadIn),
+                *std::max_element(leadIn.begin(), leadIn.end()), median(tail), *tailMin, *tailMax, *stopMin,
+                *stopMax, *heardMin, *heardMax);
+    const auto spread = [](const char *what, const std::vector<double> &values) {
+        if (!values.empty())
+            std::printf("     %s: median %.1f ms, %.1f..%.1f ms\n", what, median(values),
+                        *std::min_element(values.begin(), values.end()), *std::max_element(values.begin(), values.end()));
+    };
+    spread("position behind the sound near its end", sound.positionBehind);
+    spread("of the tail, the stopping tick after the end of the sound", sound.tickAfterSound);
+    spread("of the tail, REC at the device after that tick", sound.recAfterTick);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     TApplication app(argc, argv);
-    RecorderHarness harness;
+    int rounds = 10;
+    int busy = 0;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--rounds") == 0)
+            rounds = std::max(1, std::atoi(argv[i + 1]));
+        else if (std::strcmp(argv[i], "--busy") == 0)
+            busy = std::max(0, std::atoi(argv[i + 1]));
+    }
+    if (!SoundSink::Available()) {
+        std::fprintf(stderr, "pulseaudio and parec are needed (scripts/setup installs them)\n");
+        return 1;
+    }
+    RecorderHarness harness(RecorderHarness::Audio::Sink);
     QString error;
     if (!harness.Start(&error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }
+    const auto ownCpuSeconds = [&harness] { return cpuSeconds() - harness.Sink().CaptureCpuSeconds(); };
     Ui::TForm1 &form = harness.Window().Form();
-    // 32 kHz: a 256-frame buffer lasts 8 ms, a whole number of the milliseconds the disk driver
-    // sleeps by, so the output keeps real time and the figures are those of a real sound card.
-    const QString shortFile = harness.MakeToneWav(QStringLiteral("short.wav"), 2000, 32000);
-    const QString longFile = harness.MakeToneWav(QStringLiteral("long.wav"), 12000, 32000);
-
-    std::vector<double> lateness;
-    std::vector<double> wallLateness;
-    std::vector<double> skew;
-    double recordingCpu = 0;
-    double recordingWall = 0;
-    for (int i = 0; i < 10; ++i) {
-        const bool isShort = i < 5;
-        if (!harness.LoadThroughLabel(isShort ? shortFile : longFile)) {
-            std::fprintf(stderr, "could not load the sound file\n");
+    std::vector<Sound> sounds = {
+        {"WAV", harness.MakeToneWav(QStringLiteral("tone.wav"), 3000, 44100), 3000},
+        {"MP3", harness.MakeToneMp3(QStringLiteral("tone.mp3"), 3000, 44100), 3000},
+        {"MIDI", harness.MakeHeldNoteSong(QStringLiteral("held.mid"), 2000), 2000},
+        {"RMI", harness.MakeHeldNoteSong(QStringLiteral("held.rmi"), 2000, true), 2000},
+    };
+    for (const Sound &sound : sounds) {
+        if (sound.path.isEmpty()) {
+            std::fprintf(stderr, "could not write the %s file\n", sound.kind);
             return 1;
         }
-        // Beside each tick of the controller, read the position once more with the time: the
-        // sound's own timeline, on which the stop's lateness is judged.
-        std::vector<std::pair<Clock::time_point, double>> timeline;
-        const QMetaObject::Connection follow =
-            QObject::connect(&harness.Window().Timer1(), &QTimer::timeout, [&] {
-                timeline.emplace_back(Clock::now(), form.MediaPlayer1->CurrentPosition());
-            });
-        const double cpuBefore = cpuSeconds();
-        const auto wallBefore = Clock::now();
-        harness.Click(form.kwFlatBtn1, i == 0);
-        if (!harness.Device().WaitForCommand(QStringLiteral("REC"), i + 1, 30000)) {
-            std::fprintf(stderr, "recording %d did not stop\n", i + 1);
-            return 1;
-        }
-        QObject::disconnect(follow);
-        recordingCpu += cpuSeconds() - cpuBefore;
-        recordingWall += std::chrono::duration<double>(Clock::now() - wallBefore).count();
-
-        const auto start = harness.Device().Arrival(QStringLiteral("REC1"), i + 1);
-        const auto stop = harness.Device().Arrival(QStringLiteral("REC"), i + 1);
-        const auto sound = MediaSystem::Instance().FirstSoundTime(form.MediaPlayer1->DeviceNumber());
-        const double expected = isShort ? 2000 : 10000;
-        // The fake audio drivers keep time by whole-millisecond sleeps and drift from the wall
-        // clock (about 1.5 % slow here), so lateness is judged on the sound's own timeline: from
-        // the last reading below the limit, the sound reaches the limit that much later.
-        std::optional<Clock::time_point> reached;
-        for (const auto &[when, position] : timeline) {
-            if (position > 0 && position < expected)
-                reached = when + std::chrono::duration_cast<Clock::duration>(
-                                     std::chrono::duration<double, std::milli>(expected - position));
-        }
-        if (!reached) {
-            std::fprintf(stderr, "recording %d: no position below the limit was read\n", i + 1);
-            return 1;
-        }
-        lateness.push_back(milliseconds(*stop - *reached));
-        wallLateness.push_back(milliseconds(*stop - *start) - expected);
-        if (sound)
-            skew.push_back(milliseconds(*sound - *start));
-        std::printf("recording %2d: %5.0f ms file, stop %+6.1f ms late by the sound (%+7.1f ms by the wall clock), "
-                    "sound starts %+6.2f ms after REC1\n",
-                    i + 1, isShort ? 2000.0 : 12000.0, lateness.back(), wallLateness.back(), sound ? skew.back() : 0.0);
     }
 
-    const double idleCpuBefore = cpuSeconds();
+    std::vector<std::unique_ptr<QProcess>> spinners;
+    for (int i = 0; i < busy; ++i) {
+        spinners.push_back(std::make_unique<QProcess>());
+        spinners.back()->start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("while :; do :; done")});
+    }
+    std::printf("%d rounds, %d spinning processes beside, load average %.2f at the start\n", rounds, busy, loadAverage());
+
+    double recordingCpu = 0;
+    double recordingWall = 0;
+    int recordings = 0;
+    for (int round = 0; round < rounds; ++round) {
+        for (Sound &sound : sounds) {
+            if (!harness.LoadThroughLabel(sound.path)) {
+                std::fprintf(stderr, "could not load %s\n", qPrintable(sound.path));
+                return 1;
+            }
+            ++recordings;
+            const std::int64_t from = harness.Sink().FrameCount();
+            // After each tick of the controller (the last one sends "REC"), the position, with the time.
+            std::vector<std::pair<Clock::time_point, double>> ticks;
+            const QMetaObject::Connection follow =
+                QObject::connect(&harness.Window().Timer1(), &QTimer::timeout, [&] {
+                    ticks.emplace_back(Clock::now(), form.MediaPlayer1->CurrentPosition());
+                });
+            const double cpuBefore = ownCpuSeconds();
+            const auto wallBefore = Clock::now();
+            harness.Click(form.kwFlatBtn1, recordings == 1);
+            if (!harness.Device().WaitForCommand(QStringLiteral("REC"), recordings, 30000)) {
+                std::fprintf(stderr, "recording %d did not stop\n", recordings);
+                return 1;
+            }
+            QObject::disconnect(follow);
+            recordingCpu += ownCpuSeconds() - cpuBefore;
+            recordingWall += std::chrono::duration<double>(Clock::now() - wallBefore).count();
+            const auto heard = harness.Heard(from, QStringLiteral("REC1"), &error);
+            if (!heard) {
+                std::fprintf(stderr, "recording %d: %s\n", recordings, qPrintable(error));
+                return 1;
+            }
+            sound.heard.push_back(*heard);
+            // The last reading before the sound ended, against where the sound was then.
+            std::optional<double> behind;
+            for (const auto &[when, position] : ticks) {
+                const double left = std::chrono::duration<double, std::milli>(heard->soundEnd - when).count();
+                if (left > 0 && position > 0)
+                    behind = (sound.lengthMs - left) - position;
+            }
+            if (behind)
+                sound.positionBehind.push_back(*behind);
+            if (!ticks.empty()) {
+                const auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
+                sound.tickAfterSound.push_back(ms(ticks.back().first - heard->soundEnd));
+                sound.recAfterTick.push_back(ms(heard->stop - ticks.back().first));
+            }
+            std::printf("recording %3d %-4s: lead-in %5.1f ms, tail %+6.1f ms, REC %7.1f ms after the sound's start, "
+                        "heard %7.1f ms, position %+5.1f ms behind\n",
+                        recordings, sound.kind, heard->LeadInMs(), heard->TailMs(), heard->StopAfterSoundMs(),
+                        heard->HeardMs(), behind.value_or(0));
+            std::fflush(stdout);
+        }
+    }
+    spinners.clear();
+
+    const double idleCpuBefore = ownCpuSeconds();
     const auto idleWallBefore = Clock::now();
-    idle(10000);
-    const double idleCpu = cpuSeconds() - idleCpuBefore;
+    idle(5000);
+    const double idleCpu = ownCpuSeconds() - idleCpuBefore;
     const double idleWall = std::chrono::duration<double>(Clock::now() - idleWallBefore).count();
 
-    std::printf("\n");
-    std::printf("stop lateness:  median %.1f ms, maximum %.1f ms  (target: median < 15 ms, maximum < 25 ms)\n",
-                median(lateness), *std::max_element(lateness.begin(), lateness.end()));
-    std::printf("  by the wall clock, with the driver's drift: median %.1f ms, maximum %.1f ms\n", median(wallLateness),
-                *std::max_element(wallLateness.begin(), wallLateness.end()));
-    if (!skew.empty())
-        std::printf("start skew:     median %.2f ms  (target: < 20 ms)\n", median(skew));
+    std::printf("\nAt the sink (goals: tail >= 0 in every recording and <= 15 ms median, lead-in <= 20 ms median;\n"
+                "MIDI and RMI: REC 1995..2040 ms after the sound's start):\n");
+    for (const Sound &sound : sounds)
+        printFigures(sound);
+    const std::vector<double> lags = harness.Sink().CaptureLagsMs();
+    if (!lags.empty())
+        std::printf("capture's own delay, taken out (%zu chunks): median %.2f ms, 99th percentile %.2f ms, "
+                    "maximum %.2f ms\n",
+                    lags.size(), lags[lags.size() / 2], lags[lags.size() * 99 / 100], lags.back());
+    std::printf("load average at the end: %.2f\n", loadAverage());
     std::printf("CPU recording:  %.2f %% of one core  (target: < 5 %%)\n", 100 * recordingCpu / recordingWall);
     std::printf("CPU idle, port open: %.3f %% of one core  (target: < 0.5 %%)\n", 100 * idleCpu / idleWall);
-    std::printf("resident memory: %.1f MB now, %.1f MB at most  (target: < 80 MB)\n", statusKb("VmRSS:") / 1024.0,
-                statusKb("VmHWM:") / 1024.0);
+    std::printf("resident memory: %.1f MB now, %.1f MB at most  (target: < 80 MB), of which the capture holds "
+                "%.1f MB\n",
+                statusKb("VmRSS:") / 1024.0, statusKb("VmHWM:") / 1024.0,
+                double(harness.Sink().FrameCount()) * 2 / (1024 * 1024) + double(lags.size()) * 16 / (1024 * 1024));
     return 0;
 }

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <benchmark/benchmark.h>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
@@ -38,7 +39,11 @@ public:
         cfsetspeed(&line, speed);
         tcsetattr(slave_, TCSANOW, &line);
         fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-        symlink(name, (dir_.path() + "/COM1").toLocal8Bit().constData());
+        const QByteArray link = (dir_.path() + "/COM1").toLocal8Bit();
+        if (symlink(name, link.constData()) != 0) {
+            std::perror(link.constData());
+            std::abort();
+        }
     }
     ~BenchPort()
     {

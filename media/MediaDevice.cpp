@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -26,11 +27,12 @@ MCIERROR MediaDevice::Open(MCIDEVICEID id, const std::string &path, std::optiona
     opened->rate_ = opened->decoder_->SampleRate();
     opened->channels_ = opened->decoder_->Channels();
     opened->frames_ = opened->decoder_->Frames();
-    opened->end_ = opened->frames_;
+    opened->end_ = opened->playTo_ = opened->frames_;
+    opened->fadeFrames_ = std::max<std::int64_t>(1, std::int64_t(opened->rate_) * fadeMilliseconds / 1000);
     result = AudioOutput::Supports(opened->rate_, opened->channels_);
     if (result != MMSYSERR_NOERROR)
         return result;
-    result = AudioOutput::Open(opened->rate_, opened->channels_, *opened, opened->output_);
+    result = opened->OpenOutput();
     if (result != MMSYSERR_NOERROR)
         return result;
     device = std::move(opened);
@@ -42,6 +44,24 @@ MediaDevice::~MediaDevice()
     output_.reset();
 }
 
+MCIERROR MediaDevice::OpenOutput()
+{
+    std::unique_ptr<AudioOutput> output;
+    const MCIERROR result = AudioOutput::Open(rate_, channels_, *this, output);
+    if (result != MMSYSERR_NOERROR)
+        return result;
+    {
+        // The clock follows the output from its next request on; until then it plays silence.
+        AudioOutput::Lock lock(*output);
+        std::lock_guard<std::mutex> progress(progressMutex_);
+        clock_ = OutputClock(rate_, output->HeldMin(), output->HeldMax());
+        clocked_ = true;
+        segment_ = false;
+    }
+    output_ = std::move(output);
+    return MMSYSERR_NOERROR;
+}
+
 MediaDevice::OutputLock::OutputLock(MediaDevice &device)
 {
     if (device.output_)
@@ -50,14 +70,27 @@ MediaDevice::OutputLock::OutputLock(MediaDevice &device)
 
 void MediaDevice::Shutdown()
 {
-    OutputLock lock(*this);
-    EndPlayLocked(MCI_NOTIFY_ABORTED);
+    {
+        OutputLock lock(*this);
+        FadeOutLocked();
+        EndPlayLocked(MCI_NOTIFY_ABORTED);
+    }
+    WaitUntilPlayed();
 }
 
 void MediaDevice::ReleaseIdleOutput()
 {
-    if (output_ && !Playing())
-        output_.reset();
+    if (!output_ || Playing() || handing_)
+        return;
+    {
+        std::lock_guard<std::mutex> progress(progressMutex_);
+        if (!PlayedLocked(std::chrono::steady_clock::now()))
+            return;
+    }
+    output_.reset();
+    std::lock_guard<std::mutex> progress(progressMutex_);
+    clocked_ = false;
+    segment_ = false;
 }
 
 bool MediaDevice::ToFrames(std::uint32_t value, std::int64_t &frames) const
@@ -98,38 +131,126 @@ void MediaDevice::EndPlayLocked(unsigned noticeFlags, MCIERROR error)
     }
 }
 
+void MediaDevice::FadeOutLocked()
+{
+    if (!handing_)
+        return;
+    std::int64_t position = 0;
+    {
+        std::lock_guard<std::mutex> progress(progressMutex_);
+        position = handed_;
+    }
+    // A fade already under way, or an end nearer than a fade, stays; the sound then ends there.
+    const std::int64_t end = std::min(end_, position + fadeFrames_);
+    if (fadeFrom_ < 0 || end < end_) {
+        fadeFrom_ = position;
+        end_ = end;
+    }
+}
+
 void MediaDevice::WakeWaiters()
 {
     std::lock_guard<std::mutex> guard(waitMutex_);
-    playEnded_.notify_all();
+    progressed_.notify_all();
+}
+
+void MediaDevice::WaitUntilPlayed()
+{
+    using Clock = std::chrono::steady_clock;
+    // An output that stops taking sound (a server gone away) must not hold the command for ever.
+    const Clock::time_point giveUp = Clock::now() + std::chrono::seconds(1);
+    std::unique_lock<std::mutex> guard(waitMutex_);
+    for (;;) {
+        const Clock::time_point now = Clock::now();
+        std::int64_t left = 0;
+        {
+            std::lock_guard<std::mutex> progress(progressMutex_);
+            if (!handing_ && PlayedLocked(now))
+                return;
+            if (clocked_ && segment_ && segmentOut_ >= 0)
+                left = segmentEnd_ - clock_.Played(now);
+        }
+        if (now >= giveUp)
+            return;
+        // The clock runs on between the output's requests: wake when it should have got there,
+        // or when the output takes its next buffer.
+        const std::int64_t micros = std::clamp<std::int64_t>(left * 1000000 / rate_, 200, 5000);
+        progressed_.wait_for(guard, std::chrono::microseconds(micros));
+    }
+}
+
+std::int64_t MediaDevice::PositionLocked(std::chrono::steady_clock::time_point now) const
+{
+    if (!clocked_ || !segment_ || segmentOut_ < 0)
+        return handed_;
+    const std::int64_t unplayed = segmentEnd_ - clock_.Played(now);
+    return handed_ - std::clamp<std::int64_t>(unplayed, 0, handed_ - segmentFrom_);
+}
+
+bool MediaDevice::PlayedLocked(std::chrono::steady_clock::time_point now) const
+{
+    return !clocked_ || !segment_ || segmentOut_ < 0 || clock_.Played(now) >= segmentEnd_;
+}
+
+void MediaDevice::StartSegmentLocked()
+{
+    segment_ = true;
+    segmentFrom_ = handed_;
+    segmentOut_ = -1;
+    segmentEnd_ = 0;
 }
 
 MCIERROR MediaDevice::Play(std::uint32_t flags, const MCI_PLAY_PARMS &parms)
 {
     if (!output_) {
-        const MCIERROR result = AudioOutput::Open(rate_, channels_, *this, output_);
+        const MCIERROR result = OpenOutput();
         if (result != MMSYSERR_NOERROR)
             return result;
     }
+    std::int64_t from = 0;
+    std::int64_t to = frames_;
     {
-        AudioOutput::Lock lock(*output_);
-        std::int64_t from = handed_;
-        std::int64_t to = frames_;
-        if ((flags & MCI_FROM) && !ToFrames(parms.dwFrom, from))
-            return MCIERR_OUTOFRANGE;
-        if ((flags & MCI_TO) && (!ToFrames(parms.dwTo, to) || to < from))
-            return MCIERR_OUTOFRANGE;
-        if (from != handed_) {
-            if (!decoder_->Seek(from))
-                return MCIERR_DAMAGED_FILE;
-            handed_ = from;
-        }
-        // A running play's notice gives way to this one.
+        std::lock_guard<std::mutex> progress(progressMutex_);
+        from = handed_;
+    }
+    const std::int64_t current = from;
+    if ((flags & MCI_FROM) && !ToFrames(parms.dwFrom, from))
+        return MCIERR_OUTOFRANGE;
+    if ((flags & MCI_TO) && (!ToFrames(parms.dwTo, to) || to < from))
+        return MCIERR_OUTOFRANGE;
+    // A running play's notice gives way to this one.
+    const auto giveWayLocked = [this, flags] {
         if (pending_ != nullptr)
             PostMciNotify(std::exchange(pending_, nullptr), (flags & MCI_NOTIFY) ? MCI_NOTIFY_SUPERSEDED : MCI_NOTIFY_ABORTED, id_);
+    };
+    if (!handing_ || from != current) {
+        // Unless the sound goes on from where it is, what was handed is heard to its end first,
+        // fading out if it is cut.
+        {
+            AudioOutput::Lock lock(*output_);
+            if (from != current)
+                FadeOutLocked();
+            giveWayLocked();
+        }
+        WaitUntilPlayed();
+    }
+    {
+        AudioOutput::Lock lock(*output_);
+        if (from != current) {
+            if (!decoder_->Seek(from))
+                return MCIERR_DAMAGED_FILE;
+            std::lock_guard<std::mutex> progress(progressMutex_);
+            handed_ = from;
+            segment_ = false;
+        }
+        giveWayLocked();
         if (flags & MCI_NOTIFY)
             pending_ = parms.dwCallback;
-        end_ = to;
+        playTo_ = end_ = to;
+        // A play that ends where the sound goes on (before the file's end, or a song whose notes
+        // ring past its last event) fades out over its last few milliseconds.
+        fadeFrom_ = (to < frames_ || kind_ == SoundKind::Midi) ? std::max(from, to - fadeFrames_) : -1;
+        playError_ = 0;
         firstSound_ = 0;
         awaitingSound_ = true;
         if (from >= to) {
@@ -138,28 +259,42 @@ MCIERROR MediaDevice::Play(std::uint32_t flags, const MCI_PLAY_PARMS &parms)
             PostMciNotify(std::exchange(pending_, nullptr), MCI_NOTIFY_SUCCESSFUL, id_);
             return MMSYSERR_NOERROR;
         }
+        if (!handing_) {
+            std::lock_guard<std::mutex> progress(progressMutex_);
+            StartSegmentLocked();
+        }
+        handing_ = true;
         mode_ = MCI_MODE_PLAY;
     }
     if (flags & MCI_WAIT) {
         std::unique_lock<std::mutex> guard(waitMutex_);
-        playEnded_.wait(guard, [this] { return mode_ != MCI_MODE_PLAY; });
+        progressed_.wait(guard, [this] { return mode_ != MCI_MODE_PLAY; });
     }
     return MMSYSERR_NOERROR;
 }
 
-// The output falls silent at once and closes a little later (see EndPlayLocked).
+// The sound fades out at once; the stop returns when the fade has been played.
 MCIERROR MediaDevice::Stop()
 {
-    OutputLock lock(*this);
-    EndPlayLocked(MCI_NOTIFY_ABORTED);
+    {
+        OutputLock lock(*this);
+        FadeOutLocked();
+        EndPlayLocked(MCI_NOTIFY_ABORTED);
+    }
+    WaitUntilPlayed();
     return MMSYSERR_NOERROR;
 }
 
 MCIERROR MediaDevice::Pause()
 {
-    OutputLock lock(*this);
-    if (mode_ == MCI_MODE_PLAY)
+    {
+        OutputLock lock(*this);
+        if (mode_ != MCI_MODE_PLAY)
+            return MMSYSERR_NOERROR;
+        FadeOutLocked();
         mode_ = MCI_MODE_PAUSE;
+    }
+    WaitUntilPlayed();
     return MMSYSERR_NOERROR;
 }
 
@@ -172,6 +307,12 @@ MCIERROR MediaDevice::Resume(std::uint32_t flags, const MCI_GENERIC_PARMS &parms
         PostMciNotify(std::exchange(pending_, nullptr), MCI_NOTIFY_SUPERSEDED, id_);
     if (flags & MCI_NOTIFY)
         pending_ = parms.dwCallback;
+    std::lock_guard<std::mutex> progress(progressMutex_);
+    end_ = playTo_;
+    fadeFrom_ = (playTo_ < frames_ || kind_ == SoundKind::Midi) ? std::max(handed_, playTo_ - fadeFrames_) : -1;
+    if (!handing_)
+        StartSegmentLocked();
+    handing_ = handed_ < end_;
     mode_ = MCI_MODE_PLAY;
     return MMSYSERR_NOERROR;
 }
@@ -196,13 +337,22 @@ MCIERROR MediaDevice::Seek(std::uint32_t flags, const MCI_SEEK_PARMS &parms)
     default:
         return MCIERR_FLAGS_NOT_COMPATIBLE;
     }
-    // Seeking stops a running play. The output stays: a seek mostly comes right before a play.
+    // Seeking stops a running play, which fades out. The output stays: a seek mostly comes right
+    // before a play.
+    {
+        OutputLock lock(*this);
+        FadeOutLocked();
+        EndPlayLocked(MCI_NOTIFY_ABORTED);
+    }
+    WaitUntilPlayed();
     OutputLock lock(*this);
-    EndPlayLocked(MCI_NOTIFY_ABORTED);
     if (!decoder_->Seek(target))
         return MCIERR_DAMAGED_FILE;
+    std::lock_guard<std::mutex> progress(progressMutex_);
     handed_ = target;
-    end_ = frames_;
+    segment_ = false;
+    playTo_ = end_ = frames_;
+    fadeFrom_ = -1;
     return MMSYSERR_NOERROR;
 }
 
@@ -214,9 +364,15 @@ MCIERROR MediaDevice::Status(std::uint32_t flags, MCI_STATUS_PARMS &parms) const
     if ((flags & MCI_TRACK) && parms.dwTrack != 1)
         return MCIERR_OUTOFRANGE;
     switch (parms.dwItem) {
-    case MCI_STATUS_POSITION:
-        parms.dwReturn = (flags & MCI_TRACK) ? 0 : FromFrames(handed_);
+    case MCI_STATUS_POSITION: {
+        if (flags & MCI_TRACK) {
+            parms.dwReturn = 0;
+            return MMSYSERR_NOERROR;
+        }
+        std::lock_guard<std::mutex> progress(progressMutex_);
+        parms.dwReturn = FromFrames(PositionLocked(std::chrono::steady_clock::now()));
         return MMSYSERR_NOERROR;
+    }
     case MCI_STATUS_LENGTH:
         parms.dwReturn = FromFrames(frames_);
         return MMSYSERR_NOERROR;
@@ -283,34 +439,68 @@ std::optional<std::chrono::steady_clock::time_point> MediaDevice::FirstSoundTime
     return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(ticks));
 }
 
-void MediaDevice::Render(float *out, int frames)
+void MediaDevice::Render(float *out, int frames, std::int64_t first, std::chrono::steady_clock::time_point when)
 {
     const std::size_t samples = std::size_t(frames) * std::size_t(channels_);
-    if (mode_ != MCI_MODE_PLAY) {
-        std::fill(out, out + samples, 0.0f);
-        return;
+    std::int64_t position = 0;
+    {
+        std::lock_guard<std::mutex> progress(progressMutex_);
+        if (clocked_)
+            clock_.Pulled(when, first, frames);
+        position = handed_;
     }
-    const std::int64_t position = handed_;
-    const std::int64_t wanted = std::min<std::int64_t>(frames, end_ - position);
-    const std::int64_t got = wanted > 0 ? decoder_->Read(out, wanted) : 0;
-    const std::int64_t played = std::max<std::int64_t>(got, 0); // -1: the file no longer decodes
+    std::int64_t played = 0;
+    std::int64_t wanted = 0;
+    if (handing_) {
+        wanted = std::min<std::int64_t>(frames, end_ - position);
+        const std::int64_t got = wanted > 0 ? decoder_->Read(out, wanted) : 0;
+        played = std::max<std::int64_t>(got, 0); // -1: the file no longer decodes
+        if (fadeFrom_ >= 0) {
+            // A raised cosine from full to nothing over the frames from fadeFrom_ to end_, where
+            // nothing is reached.
+            const double length = double(end_ - fadeFrom_ + 1);
+            for (std::int64_t i = std::max<std::int64_t>(0, fadeFrom_ - position); i < played; ++i) {
+                const double gain = 0.5 * (1.0 + std::cos(M_PI * double(position + i - fadeFrom_ + 1) / length));
+                for (int c = 0; c < channels_; ++c)
+                    out[i * channels_ + c] *= float(gain);
+            }
+        }
+    }
     std::fill(out + played * channels_, out + samples, 0.0f);
-    if (awaitingSound_) {
+    if (awaitingSound_ && played > 0) {
         const std::size_t handed = std::size_t(played) * std::size_t(channels_);
         if (std::any_of(out, out + handed, [](float sample) { return sample != 0.0f; })) {
             firstSound_ = std::chrono::steady_clock::now().time_since_epoch().count();
             awaitingSound_ = false;
         }
     }
-    handed_ = position + played;
-    if (played < wanted) {
-        // The file was cut short after it was opened, or no longer decodes: the sound ends where
-        // its data does, and the play fails there instead of running on in silence.
-        frames_ = handed_.load();
-        end_ = frames_;
-        EndPlayLocked(MCI_NOTIFY_FAILURE, MCIERR_DAMAGED_FILE);
-        return;
+    bool done = false;
+    {
+        std::lock_guard<std::mutex> progress(progressMutex_);
+        if (played > 0) {
+            if (segmentOut_ < 0)
+                segmentOut_ = first;
+            handed_ = position + played;
+            segmentEnd_ = first + played;
+        }
+        if (handing_) {
+            if (played < wanted) {
+                // The file was cut short after it was opened, or no longer decodes: the sound
+                // ends where its data does, and the play fails there instead of running on in
+                // silence.
+                frames_ = handed_;
+                playTo_ = end_ = handed_;
+                playError_ = MCIERR_DAMAGED_FILE;
+                handing_ = false;
+            } else if (handed_ >= end_) {
+                handing_ = false;
+            }
+        }
+        done = !handing_ && mode_ == MCI_MODE_PLAY && PlayedLocked(when);
     }
-    if (handed_ >= end_)
-        EndPlayLocked(MCI_NOTIFY_SUCCESSFUL);
+    // The play ends when its last frame has left the output.
+    if (done)
+        EndPlayLocked(playError_ != 0 ? MCI_NOTIFY_FAILURE : MCI_NOTIFY_SUCCESSFUL, playError_);
+    else
+        WakeWaiters();
 }

@@ -3,6 +3,7 @@
 #include "media/AudioOutput.h"
 #include "media/Decoder.h"
 #include "media/MciDefs.h"
+#include "media/OutputClock.h"
 #include "media/SoundFile.h"
 
 #include <atomic>
@@ -16,10 +17,17 @@
 class QObject;
 
 // One open sound: its decoder, its output and its play state. The output thread renders while
-// the commands come from the caller's thread; they meet under the output's lock, and the
-// position and mode are atomics that any thread reads without waiting.
+// the commands come from the caller's thread; they meet under the output's lock. The position
+// is the sound that has left the output, not the frames handed to it: a play ends, and its
+// position reaches its end, when its last frame has been played. A play that is cut short (stop,
+// pause, seek, close, a MIDI song whose notes ring past its end) fades out over a few
+// milliseconds instead of cutting the wave, and the command returns once the fade has been
+// played. Position and mode can be read from any thread without waiting for the output.
 class MediaDevice final : public AudioSource {
 public:
+    // How long the sound takes to fall silent where a play is cut short.
+    static constexpr int fadeMilliseconds = 4;
+
     // Opens the sound file; when kind is given, the file must be of that kind.
     static MCIERROR Open(MCIDEVICEID id, const std::string &path, std::optional<SoundKind> kind,
                          std::unique_ptr<MediaDevice> &device);
@@ -35,7 +43,7 @@ public:
     MCIERROR Status(std::uint32_t flags, MCI_STATUS_PARMS &parms) const;
     MCIERROR Set(std::uint32_t flags, const MCI_SET_PARMS &parms);
     MCIERROR GetDevCaps(std::uint32_t flags, MCI_GETDEVCAPS_PARMS &parms) const;
-    // Ends playback and aborts a pending notice; the device is about to close.
+    // Ends playback (fading out) and aborts a pending notice; the device is about to close.
     void Shutdown();
     // Closes the sound output while nothing plays, so that an idle device costs nothing; the
     // next play opens it again. Runs on the commands' thread.
@@ -44,7 +52,7 @@ public:
     // The moment the first frame with sound after the latest play was handed to the output.
     std::optional<std::chrono::steady_clock::time_point> FirstSoundTime() const;
 
-    void Render(float *out, int frames) override;
+    void Render(float *out, int frames, std::int64_t first, std::chrono::steady_clock::time_point when) override;
 
 private:
     MediaDevice() = default;
@@ -53,11 +61,20 @@ private:
     // up to a frame so that reading the position back gives the same milliseconds.
     bool ToFrames(std::uint32_t value, std::int64_t &frames) const;
     std::uint32_t FromFrames(std::int64_t frames) const;
+    MCIERROR OpenOutput();
     // Under the output lock: stops playing and ends the pending notice, if any, with these flags
     // (and the reason of a failure).
     void EndPlayLocked(unsigned noticeFlags, MCIERROR error = 0);
+    // Under the output lock: the sound being handed fades out from here.
+    void FadeOutLocked();
+    // Waits until the sound handed so far has been played (or the output has stalled for long).
+    void WaitUntilPlayed();
     void WakeWaiters();
     bool Playing() const { return mode_ == MCI_MODE_PLAY || mode_ == MCI_MODE_PAUSE; }
+    // Under progressMutex_.
+    std::int64_t PositionLocked(std::chrono::steady_clock::time_point now) const;
+    bool PlayedLocked(std::chrono::steady_clock::time_point now) const;
+    void StartSegmentLocked();
 
     // Holds the output's lock while there is an output; without one no output thread runs.
     class OutputLock {
@@ -72,20 +89,37 @@ private:
     std::unique_ptr<Decoder> decoder_;
     int rate_ = 0;
     int channels_ = 0;
+    std::int64_t fadeFrames_ = 0;
     // The sound's length; it shrinks to where the data ends when the file is cut short.
     std::atomic<std::int64_t> frames_{0};
 
     std::atomic<std::uint32_t> mode_{MCI_MODE_STOP};
-    std::atomic<std::int64_t> handed_{0};      // frames handed to the output since the start of the sound
     std::atomic<std::uint32_t> timeFormat_{MCI_FORMAT_MILLISECONDS};
     std::atomic<bool> awaitingSound_{false};
     std::atomic<std::int64_t> firstSound_{0};  // steady_clock ticks; 0 = not yet
+    // Whether the output thread is taking sound from the decoder; changed under the output lock.
+    std::atomic<bool> handing_{false};
     // Changed only under the output lock.
-    std::int64_t end_ = 0;
-    QObject *pending_ = nullptr;               // receiver of the running play's notice
+    std::int64_t playTo_ = 0;       // where the play asked to end
+    std::int64_t end_ = 0;          // where the sound being handed ends (earlier when it fades out)
+    std::int64_t fadeFrom_ = -1;    // where it starts to fade, if it does
+    MCIERROR playError_ = 0;        // why the sound ended early, reported when it has been played
+    QObject *pending_ = nullptr;    // receiver of the running play's notice
+
+    // What has left the output. The sound handed to it since the latest play (or resume) is one
+    // segment: it starts at sound frame segmentFrom_, and its frames went out as output frames
+    // segmentOut_ (-1: none yet) to segmentEnd_.
+    mutable std::mutex progressMutex_;
+    std::int64_t handed_ = 0;       // the sound frame that the output takes next
+    OutputClock clock_;
+    bool clocked_ = false;          // the clock follows the output that is open
+    bool segment_ = false;
+    std::int64_t segmentFrom_ = 0;
+    std::int64_t segmentOut_ = -1;
+    std::int64_t segmentEnd_ = 0;
 
     std::mutex waitMutex_;
-    std::condition_variable playEnded_;
+    std::condition_variable progressed_;
 
     // Last, so that it goes first: the output thread has ended before anything it uses is freed.
     // Open from the file's opening until its play ends, and again while it plays; only the

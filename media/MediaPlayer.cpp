@@ -3,16 +3,10 @@
 #include "base/ExceptionSink.h"
 #include "media/MciNotify.h"
 #include "media/MediaErrors.h"
-#include "media/MediaPlayerGlyphs.h"
 #include "media/MediaSystem.h"
 
 #include <QFile>
-#include <QKeyEvent>
-#include <QMenu>
-#include <QMouseEvent>
-#include <QPainter>
 #include <QResizeEvent>
-#include <qdrawutil.h>
 
 #include <algorithm>
 
@@ -24,40 +18,14 @@ const char *const deviceTypeNames[] = {
     "Overlay", "Scanner", "Sequencer", "VCR", "Videodisc", "WaveAudio",
 };
 
-const char *const glyphNames[TMediaPlayer::buttonCount] = {
-    "MPPLAY", "MPPAUSE", "MPSTOP", "MPNEXT", "MPPREV", "MPSTEP", "MPBACK", "MPRECORD", "MPEJECT",
-};
-
 // DeviceMode values.
 constexpr std::uint8_t modeStopped = 1;
 constexpr std::uint8_t modePlaying = 2;
 constexpr std::uint8_t modePaused = 5;
 
-// A button keeps this much room around its glyph.
-constexpr int glyphMarginX = 8;
-constexpr int glyphMarginY = 4;
-
-QSize GlyphSize()
-{
-    QSize size;
-    for (const char *name : glyphNames)
-        size = size.expandedTo(MediaPlayerGlyph(QStringLiteral("EN_") + name).size());
-    return size;
-}
-
 // Track-format positions: the track in the lowest byte, then minutes, seconds and frames.
 std::uint32_t TmsfTrack(std::uint32_t position) { return position & 0xFF; }
 std::uint32_t TmsfMinutesSeconds(std::uint32_t position) { return (position >> 8) & 0xFFFF; }
-
-template <typename Action>
-void AtBoundary(Action action)
-{
-    try {
-        action();
-    } catch (const std::exception &error) {
-        HandleApplicationException(error);
-    }
-}
 
 } // namespace
 
@@ -407,28 +375,10 @@ void TMediaPlayer::SkipNext()
     if (StatusItem(MCI_STATUS_TIME_FORMAT) == MCI_FORMAT_TMSF) {
         const std::uint32_t tracks = StatusItem(MCI_STATUS_NUMBER_OF_TRACKS);
         const std::uint32_t track = std::min(TmsfTrack(StatusItem(MCI_STATUS_POSITION)) + 1, tracks);
-        const std::uint32_t start = StatusItem(MCI_STATUS_POSITION, MCI_TRACK, track);
-        if (playing) {
-            startArmed_ = true;
-            startPosition_ = std::int32_t(start);
-            StartPlayback();
-            return;
-        }
-        MCI_SEEK_PARMS parms;
-        parms.dwCallback = this;
-        parms.dwTo = start;
-        lastMciResult_ = mciSendCommand(deviceNumber_, MCI_SEEK, WaitStyleFlags() | MCI_TO, &parms);
+        MoveTo(playing, std::int32_t(StatusItem(MCI_STATUS_POSITION, MCI_TRACK, track)), MCI_TO);
         return;
     }
-    if (playing) {
-        startArmed_ = true;
-        startPosition_ = MediaLength();
-        StartPlayback();
-        return;
-    }
-    MCI_SEEK_PARMS parms;
-    parms.dwCallback = this;
-    lastMciResult_ = mciSendCommand(deviceNumber_, MCI_SEEK, WaitStyleFlags() | MCI_SEEK_TO_END, &parms);
+    MoveTo(playing, playing ? MediaLength() : 0, MCI_SEEK_TO_END);
 }
 
 void TMediaPlayer::SkipPrevious()
@@ -444,27 +394,26 @@ void TMediaPlayer::SkipPrevious()
             --track;
             start = StatusItem(MCI_STATUS_POSITION, MCI_TRACK, track);
         }
-        if (playing) {
-            startArmed_ = true;
-            startPosition_ = std::int32_t(start);
-            StartPlayback();
-            return;
-        }
-        MCI_SEEK_PARMS parms;
-        parms.dwCallback = this;
-        parms.dwTo = start;
-        lastMciResult_ = mciSendCommand(deviceNumber_, MCI_SEEK, WaitStyleFlags() | MCI_TO, &parms);
+        MoveTo(playing, std::int32_t(start), MCI_TO);
         return;
     }
+    MoveTo(playing, 0, MCI_SEEK_TO_START);
+}
+
+// While the device plays, playback goes on from `position`; otherwise the device seeks there with
+// `seekFlags` (MCI_TO, which takes the position, or the flag for the start or the end).
+void TMediaPlayer::MoveTo(bool playing, std::int32_t position, std::uint32_t seekFlags)
+{
     if (playing) {
         startArmed_ = true;
-        startPosition_ = 0;
+        startPosition_ = position;
         StartPlayback();
         return;
     }
     MCI_SEEK_PARMS parms;
     parms.dwCallback = this;
-    lastMciResult_ = mciSendCommand(deviceNumber_, MCI_SEEK, WaitStyleFlags() | MCI_SEEK_TO_START, &parms);
+    parms.dwTo = std::uint32_t(position);
+    lastMciResult_ = mciSendCommand(deviceNumber_, MCI_SEEK, WaitStyleFlags() | seekFlags, &parms);
 }
 
 void TMediaPlayer::StartRecording()
@@ -512,120 +461,9 @@ void TMediaPlayer::HandleNotify(const MciNotifyEvent &notice)
     if (notice.Flags() == MCI_NOTIFY_FAILURE && notice.Error() != 0 && notice.Device() == deviceNumber_)
         lastMciResult_ = notice.Error();
     if (OnNotify)
-        AtBoundary([this] { OnNotify(this); });
+        RunAtBoundary([this] { OnNotify(this); });
 }
 
-// ---- Button bar ------------------------------------------------------------------------------
-
-void TMediaPlayer::AddPlayableButtons()
-{
-    if (playCapable_)
-        autoEnabledButtons_ |= Bit(btPlay);
-    if (recordCapable_)
-        autoEnabledButtons_ |= Bit(btRecord);
-}
-
-void TMediaPlayer::AdjustAfterClick(TMPBtnType button)
-{
-    switch (button) {
-    case btPlay:
-    case btRecord:
-        autoEnabledButtons_ &= TButtonSet(~(Bit(btPlay) | Bit(btRecord)));
-        autoEnabledButtons_ |= Bit(btPause) | Bit(btStop);
-        break;
-    case btPause:
-        AddPlayableButtons();
-        break;
-    default:
-        AddPlayableButtons();
-        autoEnabledButtons_ &= TButtonSet(~(Bit(btPause) | Bit(btStop)));
-        break;
-    }
-}
-
-void TMediaPlayer::CopyToButtons(TButtonSet buttons, bool Button::*flag)
-{
-    for (int i = 0; i < buttonCount; ++i)
-        buttons_[i].*flag = (buttons >> i) & 1;
-}
-
-void TMediaPlayer::CopyAutoEnabled() { CopyToButtons(autoEnabledButtons_, &Button::autoEnabled); }
-
-void TMediaPlayer::setAutoEnable(bool autoEnable)
-{
-    if (autoEnable_ == autoEnable)
-        return;
-    autoEnable_ = autoEnable;
-    update();
-}
-
-void TMediaPlayer::setVisibleButtons(TButtonSet buttons)
-{
-    buttons &= allButtons;
-    if (visibleButtons_ == buttons)
-        return;
-    visibleButtons_ = buttons;
-    CopyToButtons(buttons, &Button::visible);
-    if (!buttons_[focusedButton_].visible)
-        MoveFocus(1);
-    LayOutButtons();
-    update();
-}
-
-void TMediaPlayer::setEnabledButtons(TButtonSet buttons)
-{
-    buttons &= allButtons;
-    if (enabledButtons_ == buttons)
-        return;
-    enabledButtons_ = buttons;
-    CopyToButtons(buttons, &Button::enabled);
-    update();
-}
-
-void TMediaPlayer::setColoredButtons(TButtonSet buttons)
-{
-    buttons &= allButtons;
-    if (coloredButtons_ == buttons)
-        return;
-    coloredButtons_ = buttons;
-    CopyToButtons(buttons, &Button::colored);
-    update();
-}
-
-void TMediaPlayer::setTabStop(bool tabStop)
-{
-    setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::NoFocus);
-}
-
-bool TMediaPlayer::Usable(int button) const
-{
-    return autoEnable_ ? buttons_[button].autoEnabled : buttons_[button].enabled;
-}
-
-// Visible buttons side by side, of equal width, neighbours sharing their edge pixel.
-void TMediaPlayer::LayOutButtons()
-{
-    int visible = 0;
-    for (const Button &button : buttons_)
-        visible += button.visible ? 1 : 0;
-    const int count = std::max(visible, 1);
-    const QSize glyph = GlyphSize();
-    // While the window reads its description, the stored size comes before the stored buttons:
-    // the size that fits the buttons is only known once loading ends.
-    buttonsMinimum_ = QSize(count * (glyph.width() + glyphMarginX - 1) + 1, glyph.height() + glyphMarginY);
-    if (!IsLoading())
-        ApplySizeLimits();
-    const int width = (this->width() - 1) / count + 1;
-    int left = 0;
-    for (Button &button : buttons_) {
-        if (!button.visible) {
-            button.rect = QRect();
-            continue;
-        }
-        button.rect = QRect(left, 0, width, height());
-        left += width - 1;
-    }
-}
 
 void TMediaPlayer::ApplySizeLimits()
 {
@@ -675,90 +513,7 @@ void TMediaPlayer::FollowParent(const QSize &oldSize, const QSize &newSize)
     setGeometry(x, y, width, height);
 }
 
-int TMediaPlayer::ButtonAt(const QPoint &point) const
-{
-    for (int i = 0; i < buttonCount; ++i) {
-        if (buttons_[i].visible && buttons_[i].rect.contains(point))
-            return i;
-    }
-    return -1;
-}
 
-void TMediaPlayer::MoveFocus(int step)
-{
-    for (int i = 1; i <= buttonCount; ++i) {
-        const int candidate = (focusedButton_ + step * i + buttonCount * buttonCount) % buttonCount;
-        if (buttons_[candidate].visible) {
-            focusedButton_ = candidate;
-            return;
-        }
-    }
-}
-
-void TMediaPlayer::resizeEvent(QResizeEvent *event)
-{
-    QWidget::resizeEvent(event);
-    LayOutButtons();
-}
-
-void TMediaPlayer::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.fillRect(rect(), palette().button());
-    for (int i = 0; i < buttonCount; ++i) {
-        const Button &button = buttons_[i];
-        if (!button.visible)
-            continue;
-        const bool sunken = pressedButton_ == i && pressedInside_;
-        qDrawWinButton(&painter, button.rect, palette(), sunken, &palette().button());
-        const char *prefix = !isEnabled() || !Usable(i) ? "DI_" : button.colored ? "CL_" : "EN_";
-        const QImage glyph = MediaPlayerGlyph(QLatin1String(prefix) + QLatin1String(glyphNames[i]));
-        QPoint at = button.rect.center() - QPoint(glyph.width() / 2, glyph.height() / 2) + QPoint(1, 1);
-        if (sunken)
-            at += QPoint(1, 1);
-        painter.drawImage(at, glyph);
-        if (hasFocus() && focusedButton_ == i) {
-            painter.setPen(QPen(palette().windowText().color(), 1, Qt::DotLine));
-            painter.drawRect(button.rect.adjusted(3, 3, -4, -4));
-        }
-    }
-}
-
-void TMediaPlayer::mousePressEvent(QMouseEvent *event)
-{
-    const int button = ButtonAt(event->position().toPoint());
-    if (event->button() != Qt::LeftButton || button < 0 || !isEnabled() || !Usable(button))
-        return;
-    // Qt keeps the mouse with this widget until the release.
-    pressedButton_ = button;
-    pressedInside_ = true;
-    focusedButton_ = button;
-    update();
-}
-
-void TMediaPlayer::mouseMoveEvent(QMouseEvent *event)
-{
-    if (pressedButton_ < 0)
-        return;
-    const bool inside = buttons_[pressedButton_].rect.contains(event->position().toPoint());
-    if (inside != pressedInside_) {
-        pressedInside_ = inside;
-        update();
-    }
-}
-
-void TMediaPlayer::mouseReleaseEvent(QMouseEvent *event)
-{
-    if (pressedButton_ < 0 || event->button() != Qt::LeftButton)
-        return;
-    const auto button = TMPBtnType(pressedButton_);
-    const bool inside = buttons_[button].rect.contains(event->position().toPoint());
-    pressedButton_ = -1;
-    pressedInside_ = false;
-    update();
-    if (inside)
-        AtBoundary([this, button] { Click(button); });
-}
 
 TMediaPlayer::TMPBtnType TMediaPlayer::PerformAction(TMPBtnType button)
 {
@@ -804,60 +559,4 @@ void TMediaPlayer::Click(TMPBtnType button)
         CopyAutoEnabled();
         update();
     }
-}
-
-void TMediaPlayer::keyPressEvent(QKeyEvent *event)
-{
-    switch (event->key()) {
-    case Qt::Key_Space: {
-        const auto button = TMPBtnType(focusedButton_);
-        if (!buttons_[button].enabled)
-            return;
-        AtBoundary([this, button] {
-            const TMPBtnType counted = FireClick(button);
-            // The keyboard adjusts the buttons whatever the result and the device.
-            if (autoEnable_) {
-                AdjustAfterClick(counted);
-                CopyAutoEnabled();
-                update();
-            }
-        });
-        return;
-    }
-    case Qt::Key_Left:
-        MoveFocus(-1);
-        update();
-        return;
-    case Qt::Key_Right:
-        MoveFocus(1);
-        update();
-        return;
-    default:
-        QWidget::keyPressEvent(event);
-    }
-}
-
-void TMediaPlayer::focusInEvent(QFocusEvent *event)
-{
-    QWidget::focusInEvent(event);
-    update();
-    if (OnEnter)
-        AtBoundary([this] { OnEnter(this); });
-}
-
-void TMediaPlayer::focusOutEvent(QFocusEvent *event)
-{
-    QWidget::focusOutEvent(event);
-    update();
-    if (OnExit)
-        AtBoundary([this] { OnExit(this); });
-}
-
-void TMediaPlayer::contextMenuEvent(QContextMenuEvent *event)
-{
-    bool handled = false;
-    if (OnContextPopup)
-        AtBoundary([&] { OnContextPopup(this, event->pos(), handled); });
-    if (!handled && popupMenu_ != nullptr)
-        popupMenu_->popup(event->globalPos());
 }

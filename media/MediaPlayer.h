@@ -208,6 +208,7 @@ private:
     std::uint32_t WaitStyleFlags();
     std::uint32_t PlayStyleFlags();
     void SendPlayStyle(unsigned command);
+    void MoveTo(bool playing, std::int32_t position, std::uint32_t seekFlags);
     void QueryCapabilities();
     // Sets one flag of every button from the set's bit for it.
     void CopyToButtons(TButtonSet buttons, bool Button::*flag);

@@ -360,7 +360,9 @@ std::unique_ptr<TBaseDispatcher> TCustomComPort::CreateDispatcher()
 
 void TCustomComPort::InitDispatcher()
 {
-    const std::string name = tapiMode_ == tmOn ? std::string() : FormatText("\\\\.\\COM%d", comNumber_);
+    std::string name;
+    if (tapiMode_ != tmOn)
+        name = devicePath_.empty() ? FormatText("\\\\.\\COM%d", comNumber_) : devicePath_;
     const std::uint8_t options = static_cast<std::uint8_t>((dtr_ ? 0x01 : 0) | (rts_ ? 0x02 : 0) |
                                                            (hwFlowOptions_.Contains(hwfUseDTR) ? 0x10 : 0) |
                                                            (hwFlowOptions_.Contains(hwfUseRTS) ? 0x20 : 0));
@@ -376,10 +378,10 @@ void TCustomComPort::InitDispatcher()
 
 void TCustomComPort::OpenNow()
 {
-    if (tapiMode_ != tmOn)
+    if (tapiMode_ != tmOn && devicePath_.empty())
         RequestPortNumber();
     dispatcher_ = CreateDispatcher();
-    dispatcher_->SetDeviceName(FormatText("COM%d", comNumber_));
+    dispatcher_->SetDeviceName(devicePath_.empty() ? FormatText("COM%d", comNumber_) : devicePath_);
     try {
         if (tapiMode_ == tmOn) {
             if (tapiHandle_ == 0)

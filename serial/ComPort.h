@@ -136,6 +136,10 @@ public:
     void setDeviceLayer(TDeviceLayer layer);
     std::uint16_t ComNumber() const { return comNumber_; }
     void setComNumber(std::uint16_t number);
+    // A tty to open instead of port ComNumber (for example /dev/ttyUSB0); empty: ComNumber decides.
+    // Takes effect at the next open; no port number is asked for while it is set.
+    const std::string &DevicePath() const { return devicePath_; }
+    void setDevicePath(const std::string &path) { devicePath_ = path; }
     std::int32_t Baud() const { return baud_; }
     void setBaud(std::int32_t baud);
     bool PromptForPort() const { return promptForPort_; }
@@ -285,6 +289,7 @@ private:
     // Published values.
     TDeviceLayer deviceLayer_ = dlWin32;
     std::uint16_t comNumber_ = 0;
+    std::string devicePath_;
     std::int32_t baud_ = 19200;
     bool promptForPort_ = true;
     TParity parity_ = pNone;

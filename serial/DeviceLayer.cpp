@@ -17,6 +17,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -103,6 +104,8 @@ int CheckPortsDirectory()
 
 std::string ResolvePortName(const std::string &portName)
 {
+    if (portName.rfind('/', 0) == 0)
+        return portName;
     int number = 0;
     if (!ParsePortNumber(portName, number) || number <= 0)
         return {};
@@ -117,6 +120,15 @@ std::string ResolvePortName(const std::string &portName)
     if (number <= 48)
         return "/dev/ttyACM" + std::to_string(number - 33);
     return {};
+}
+
+bool IsPseudoTerminalNumber(std::uint64_t deviceNumber)
+{
+    // The majors of the UNIX 98 pseudo-terminal slaves.
+    constexpr unsigned kFirstPtyMajor = 136;
+    constexpr unsigned kLastPtyMajor = 143;
+    const unsigned number = major(deviceNumber);
+    return number >= kFirstPtyMajor && number <= kLastPtyMajor;
 }
 
 TSerialDevice::TSerialDevice()

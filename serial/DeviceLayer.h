@@ -104,11 +104,14 @@ struct TLineStatus {
 
 // The tty path for a port name "\\.\COMn" (or "COMn"): $TAMBLO_PORTS/COMn when that variable
 // is set, otherwise COM1-16 = /dev/ttyS0-15, COM17-32 = /dev/ttyUSB0-15, COM33-48 =
-// /dev/ttyACM0-15. Empty when the name maps to no device, also when TAMBLO_PORTS is set but
-// names no directory.
+// /dev/ttyACM0-15. A device path (beginning with "/") is taken as it is. Empty when the name
+// maps to no device, also when TAMBLO_PORTS is set but names no directory.
 std::string ResolvePortName(const std::string &portName);
 // 0, or BadEnvironment when TAMBLO_PORTS is set but names no directory: then no port exists.
 int CheckPortsDirectory();
+
+// Whether a character device number belongs to a pseudo-terminal's slave end (/dev/pts/N).
+bool IsPseudoTerminalNumber(std::uint64_t deviceNumber);
 
 // One open serial device on a tty. Every operation returns 0 (or a count) on success and a
 // system error number, negated where a count could be returned, on failure. The operations may

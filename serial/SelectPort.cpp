@@ -1,7 +1,7 @@
 #include "serial/SelectPort.h"
 
 #include "base/Exception.h"
-#include "serial/Dispatcher.h"
+#include "serial/PortInventory.h"
 #include "serial/SystemErrors.h"
 #include "serial/Win32Dispatcher.h"
 #include "ui_SelectPort.h"
@@ -59,8 +59,14 @@ TComSelectForm::~TComSelectForm() = default;
 void TComSelectForm::FormCreate()
 {
     for (int n = 1; n <= kHighestPort; ++n) {
-        if (IsPortAvailable(n))
-            ui_->PortsComboBox->addItem(QString::asprintf("COM%d", n));
+        if (!IsPortAvailable(n))
+            continue;
+        ui_->PortsComboBox->addItem(QString::asprintf("COM%d", n));
+        // The same words as `tamblo ports`: the operator can tell which entry is the USB adapter.
+        if (const std::optional<PortDetails> port = InspectPort(n)) {
+            ui_->PortsComboBox->setItemData(ui_->PortsComboBox->count() - 1,
+                                            QString::fromLocal8Bit(DescribePort(*port).c_str()), Qt::ToolTipRole);
+        }
     }
     ui_->PortsComboBox->setCurrentIndex(ui_->PortsComboBox->count() > 0 ? 0 : -1);
 }

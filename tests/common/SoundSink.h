@@ -9,6 +9,7 @@
 // service and no D-Bus. Programs reach it through SDL's pulseaudio driver and PULSE_SERVER.
 
 #include <sys/types.h>
+#include <time.h>
 
 #include <atomic>
 #include <chrono>
@@ -41,9 +42,9 @@ public:
     // Mono 16-bit frames captured so far.
     std::vector<std::int16_t> Samples() const;
     std::int64_t FrameCount() const;
-    // When a captured frame was played at the sink, on the steady clock. The frames are evenly
-    // spaced at Rate; the timeline is placed by the earliest arrival seen relative to the frames
-    // it carried, since a chunk can arrive late but never before it was played.
+    // When a captured frame was played at the sink, on the steady clock. A chunk can arrive late
+    // but never before its frames were played, so each frame is placed by the chunks that arrived
+    // soonest after it, counting back at Rate from their arrival.
     Clock::time_point FrameTime(std::int64_t frame) const;
     // The first frame at or after `from` whose magnitude exceeds the threshold, or the last such
     // frame before `end` (end < 0: all frames captured so far).
@@ -51,18 +52,27 @@ public:
     std::optional<std::int64_t> LastSound(int threshold, std::int64_t from = 0, std::int64_t end = -1) const;
     // Waits until the capture holds what the sink played up to `moment`.
     bool WaitUntilCaptured(Clock::time_point moment, std::chrono::milliseconds timeout) const;
+    // The capture's own delay: for every chunk parec delivered, how long after its last frame was
+    // played it arrived, in milliseconds, sorted. This is what the placement of frames takes out.
+    std::vector<double> CaptureLagsMs() const;
+    // The CPU time the capture has taken in this process, so that figures can leave it out.
+    double CaptureCpuSeconds() const;
 
 private:
     void stop();
     void readCapture(int fd);
+    Clock::time_point frameTimeLocked(std::int64_t frame) const;
 
     std::string folder_;
     pid_t server_ = -1;
     pid_t capture_ = -1;
     std::thread reader_;
     std::atomic<bool> stopping_{false};
+    std::atomic<clockid_t> readerClock_{};
+    std::atomic<bool> readerClockSet_{false};
 
-    mutable std::mutex mutex_;  // guards samples_ and origin_
+    mutable std::mutex mutex_;  // guards samples_ and chunks_
     std::vector<std::int16_t> samples_;
-    std::optional<Clock::time_point> origin_;  // the moment frame 0 was played
+    // For every chunk: the frames captured up to its end, and its arrival.
+    std::vector<std::pair<std::int64_t, Clock::time_point>> chunks_;
 };

@@ -419,9 +419,15 @@ TEST(LcdRender, SevenSegmentCellsFoldPointsIntoTheDigitBefore)
     EXPECT_EQ(display.Read("3.14"), (Cells{"00000000", "00111111", "00011000", "01011010"}));
     EXPECT_EQ(display.Read("-.5"), (Cells{"00000000", "00000000", "00000011", "01101110"}));
     EXPECT_EQ(display.Read("123456"), (Cells{"00011000", "10110110", "00111110", "01011010"}));
+    // One character more than the cells: the emitting stops at the fourth cell.
+    EXPECT_EQ(display.Read("12345"), (Cells{"00011000", "10110110", "00111110", "01011010"}));
     EXPECT_EQ(display.Read(""), (Cells(4, "00000000")));
     // Case matters, the colon has no segments, a trailing point joins the last digit.
     EXPECT_EQ(display.Read("oO:8."), (Cells{"10001110", "11111100", "00000000", "11111111"}));
+    // A comma is a point as much as a full stop is.
+    EXPECT_EQ(display.Read("12,5"), (Cells{"00000000", "00011000", "10110111", "01101110"}));
+    EXPECT_EQ(display.Read(",5"), (Cells{"00000000", "00000000", "00000001", "01101110"}));
+    EXPECT_EQ(display.Read("1,.2"), (Cells{"00000000", "00011001", "00000001", "10110110"}));
 }
 
 TEST(LcdRender, NineSegmentCellsAddTheColon)
@@ -492,6 +498,58 @@ TEST(LcdShapes, SegmentElementsFollowTheElementTable)
 }
 
 // --- turning -------------------------------------------------------------------------------
+
+// The cell layout: off = gap + outer bevel width (unless bkNone) + inner bevel width (unless
+// bkNone); ch = IndicatorHeight - 2 off, or IndicatorHeight when that is below 1 or above it;
+// cw = (IndicatorWidth - 2 off) div N, or IndicatorWidth div N likewise. Six blank 5x7 cells are 210
+// unlit dots in cell order; a dot at row r, column c of a cell of cw x ch sits at
+// (off + (k-1) cw + trunc(c px + m), off + trunc(r py)), m = trunc(cw / 16) + 1, px = (cw - 2m) / 5,
+// py = ch / 7. Each case below gives, worked out by hand, the corner of the first dot of cell 1,
+// of the first dot of cell 2, and of the last dot of cell 1.
+TEST(LcdLayout, CellsSitInsideTheGapAndBothBevels)
+{
+    struct Case {
+        const char *name;
+        int width, height, gap;
+        Lcd::TZnBevelKind outer;
+        int outerWidth;
+        Lcd::TZnBevelKind inner;
+        int innerWidth;
+        QPoint first, second, last;
+    };
+    const Case cases[] = {
+        // off 6, ch 18, cw 18, m 2, px 2.8, py 2.571
+        {"gap and outer bevel", 120, 30, 2, Lcd::bkUP, 4, Lcd::bkNone, 1, {8, 6}, {26, 6}, {19, 21}},
+        // off 5, ch 20, cw 110 div 6 = 18, py 2.857
+        {"outer and inner bevel", 120, 30, 0, Lcd::bkUP, 4, Lcd::bkDown, 1, {7, 5}, {25, 5}, {18, 22}},
+        // off 7, ch 16, cw 106 div 6 = 17, m 2, px 2.6, py 2.286
+        {"all three", 120, 30, 2, Lcd::bkDown, 4, Lcd::bkUP, 1, {9, 7}, {26, 7}, {19, 20}},
+        // off 6: ch 12 - 12 = 0 is below 1, so ch 12, py 1.714; cw 18
+        {"no height left", 120, 12, 0, Lcd::bkUP, 6, Lcd::bkNone, 1, {8, 6}, {26, 6}, {19, 16}},
+        // off 6: cw (12 - 12) div 6 = 0 is below 1, so cw 2, m 1, px 0
+        {"no width left", 12, 30, 0, Lcd::bkUP, 6, Lcd::bkNone, 1, {7, 6}, {9, 6}, {7, 21}},
+    };
+    for (const Case &c : cases) {
+        Lcd lcd;
+        lcd.setIndicatorKind(Lcd::ik5x7matrix);
+        lcd.setSignNumber(6);
+        lcd.setIndicatorWidth(c.width);
+        lcd.setIndicatorHeight(c.height);
+        lcd.setIndicatorGap(c.gap);
+        lcd.setOuterBevel(c.outer);
+        lcd.setOuterBevelWidth(c.outerWidth);
+        lcd.setInnerBevel(c.inner);
+        lcd.setInnerBevelWidth(c.innerWidth);
+        lcd.setIndicatorstring(QStringLiteral("      "));
+        ASSERT_EQ(lcd.UnlitSet().PolygonCount(), 6 * 35) << c.name;
+        ASSERT_TRUE(lcd.LitSet().IsEmpty()) << c.name;
+        const std::vector<QPoint> &points = lcd.UnlitSet().Points();
+        // Every dot is a 4-point polygon whose first point is its top-left corner.
+        EXPECT_EQ(points[0], c.first) << c.name;
+        EXPECT_EQ(points[35 * 4], c.second) << c.name;
+        EXPECT_EQ(points[34 * 4], c.last) << c.name;
+    }
+}
 
 TEST(LcdPlacement, PointsTurnAboutTheCentreByTheRotationRule)
 {

@@ -3,6 +3,7 @@
 #include "base/Colour.h"
 #include "base/Component.h"
 #include "controls/ZintarLiquidIndicator.h"
+#include "fixtures/MainDisplay.h"
 
 #include <QImage>
 #include <QWidget>
@@ -40,34 +41,10 @@ struct Host {
     std::unique_ptr<QWidget> window;
 };
 
-// The position display as the main window builds it: created and configured while the form
-// loads, then finished.
+// The position display as the main window builds it.
 inline Lcd *MainDisplay(QWidget *parent, const QString &text = "000000")
 {
-    Lcd *lcd;
-    {
-        FormLoadingScope loading;
-        lcd = new Lcd(parent);
-        lcd->setGeometry(0, 0, 120, 30);
-        lcd->setColorScheme(Lcd::csBlack);
-        lcd->setSignNumber(6);
-        lcd->setIndicatorWidth(120);
-        lcd->setIndicatorHeight(30);
-        lcd->setIndicatorGap(0);
-        lcd->setIndicatorstring(text);
-        lcd->setIndicatorKind(Lcd::ik5x7matrix);
-        lcd->setInnerBevel(Lcd::bkNone);
-        lcd->setInnerBevelWidth(1);
-        lcd->setOuterBevelWidth(4);
-        lcd->setBevelColor(clWindowFrame);
-        lcd->setBackColor(clWindowFrame);
-        lcd->setNumberForeColor(clGradientActiveCaption);
-        lcd->setNumberForeColor1(33023);
-        lcd->setNumberBackColor(cl3DDkShadow);
-        lcd->setMaterialShadowMode(Lcd::msmNone);
-    }
-    lcd->FinishLoading();
-    return lcd;
+    return MakeMainDisplay(parent, QRect(0, 0, 120, 30), text);
 }
 
 inline QImage Shot(QWidget *widget)

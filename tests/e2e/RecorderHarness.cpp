@@ -1,5 +1,7 @@
 #include "tests/e2e/RecorderHarness.h"
 
+#include "tests/media/MediaFixtures.h"
+
 #include "app/TLabel.h"
 #include "controls/kwFltBtn.h"
 #include "serial/SelectPort.h"
@@ -16,107 +18,24 @@
 #include <QTimer>
 #include <cmath>
 #include <cstdlib>
-#include <sndfile.h>
 #include <vector>
 
 using Clock = std::chrono::steady_clock;
 
-DeviceSimulator::DeviceSimulator() = default;
+namespace {
 
-DeviceSimulator::~DeviceSimulator()
-{
-    if (process_.state() != QProcess::NotRunning) {
-        process_.terminate();
-        if (!process_.waitForFinished(3000))
-            process_.kill();
-        process_.waitForFinished(1000);
-    }
-}
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-bool DeviceSimulator::Start(QString *error)
-{
-    if (!ports_.isValid()) {
-        *error = QStringLiteral("no temporary directory for the ports");
-        return false;
-    }
-    process_.setProgram(QStringLiteral(TAMBLO_DEVSIM_PATH));
-    process_.setArguments({QStringLiteral("--ports"), ports_.path(), QStringLiteral("--com"), QStringLiteral("1")});
-    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_.start();
-    if (!process_.waitForStarted(5000)) {
-        *error = QStringLiteral("the device simulator did not start: ") + process_.errorString();
-        return false;
-    }
-    // The first line names the published port; from then on the port can be opened.
-    while (pending_.indexOf('\n') < 0) {
-        if (!process_.waitForReadyRead(5000)) {
-            *error = QStringLiteral("the device simulator published no port");
-            return false;
-        }
-        pending_ += process_.readAllStandardOutput();
-    }
-    const qsizetype end = pending_.indexOf('\n');
-    const QByteArray first = pending_.left(end);
-    pending_.remove(0, end + 1);
-    // "<ms> COM1 -> /dev/pts/N (monotonic <ms>)": the simulator's clock on our steady clock.
-    const qsizetype mark = first.indexOf("(monotonic ");
-    if (mark < 0 || !first.endsWith(')')) {
-        *error = QStringLiteral("the device simulator did not give its clock: ") + QString::fromUtf8(first);
-        return false;
-    }
-    const double monotonicMs = first.mid(mark + 11).chopped(1).toDouble();
-    started_ = Clock::time_point(
-        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(monotonicMs)));
-    QObject::connect(&process_, &QProcess::readyReadStandardOutput, &process_, [this] { readOutput(); });
-    return true;
-}
+// A sink sample above this counts as sound (-60 dBFS): a null sink's silence is exact zeros, and
+// the quietest test sound (a MIDI note, about 1000) is 30 times louder.
+constexpr int kSoundThreshold = 32;
 
-void DeviceSimulator::readOutput()
-{
-    pending_ += process_.readAllStandardOutput();
-    qsizetype end;
-    while ((end = pending_.indexOf('\n')) >= 0) {
-        const QString line = QString::fromUtf8(pending_.left(end));
-        pending_.remove(0, end + 1);
-        const qsizetype space = line.indexOf(QLatin1Char(' '));
-        if (space > 0)
-            lines_.push_back({line.left(space).toDouble(), line.mid(space + 1)});
-    }
-}
+} // namespace
 
-std::vector<DeviceLine> DeviceSimulator::Lines()
-{
-    readOutput();
-    return lines_;
-}
-
-QStringList DeviceSimulator::Commands()
-{
-    static const QStringList known{QStringLiteral("REC1"), QStringLiteral("REC2"), QStringLiteral("REC"),
-                                   QStringLiteral("ERASE")};
-    QStringList commands;
-    for (const DeviceLine &line : Lines()) {
-        if (known.contains(line.text) || line.text.startsWith(QStringLiteral("unknown command")))
-            commands << line.text;
-    }
-    return commands;
-}
-
-bool DeviceSimulator::WaitForCommand(const QString &command, int count, int timeoutMs)
-{
-    return QTest::qWaitFor([&] { return Commands().count(command) >= count; }, timeoutMs);
-}
-
-std::optional<Clock::time_point> DeviceSimulator::Arrival(const QString &command, int occurrence)
-{
-    int seen = 0;
-    for (const DeviceLine &line : Lines()) {
-        if (line.text == command && ++seen == occurrence)
-            return started_ + std::chrono::duration_cast<Clock::duration>(
-                                  std::chrono::duration<double, std::milli>(line.ms));
-    }
-    return std::nullopt;
-}
+double HeardRecording::LeadInMs() const { return Ms(sound - start); }
+double HeardRecording::TailMs() const { return Ms(stop - soundEnd); }
+double HeardRecording::StopAfterSoundMs() const { return Ms(stop - sound); }
+double HeardRecording::HeardMs() const { return double(last + 1 - first) * 1000.0 / SoundSink::Rate; }
 
 void ExpectModal(std::function<bool(QWidget *)> action, int timeoutMs)
 {
@@ -167,23 +86,82 @@ bool RecorderHarness::Start(QString *error)
 QString RecorderHarness::MakeToneWav(const QString &name, int milliseconds, int rate)
 {
     const QString path = scratch_.filePath(name);
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE *file = sf_open(path.toLocal8Bit().constData(), SFM_WRITE, &info);
-    if (!file)
+    try {
+        WriteToneWave(path.toStdString(), rate, std::int64_t(rate) * milliseconds / 1000);
+    } catch (const std::exception &) {
         return {};
-    const qint64 frames = qint64(rate) * milliseconds / 1000;
-    std::vector<short> samples(static_cast<size_t>(frames));
-    for (qint64 i = 0; i < frames; ++i) {
-        // Offset by half a step, and odd, so that no sample is zero: every frame counts as sound.
-        const double phase = 2 * M_PI * 440.0 * (double(i) + 0.5) / rate;
-        samples[static_cast<size_t>(i)] = short(std::lround(8000 * std::sin(phase)) | 1);
     }
-    const bool written = sf_writef_short(file, samples.data(), frames) == frames;
-    sf_close(file);
-    return written ? path : QString();
+    return path;
+}
+
+QString RecorderHarness::MakeToneMp3(const QString &name, int milliseconds, int rate)
+{
+    const QString wave = MakeToneWav(name + QStringLiteral(".wav"), milliseconds, rate);
+    const QString path = scratch_.filePath(name);
+    if (wave.isEmpty())
+        return {};
+    try {
+        EncodeMp3(wave.toStdString(), path.toStdString(), true);
+    } catch (const std::exception &) {
+        return {};
+    }
+    return path;
+}
+
+QString RecorderHarness::MakeHeldNoteSong(const QString &name, int milliseconds, bool rmi)
+{
+    // 480 ticks per quarter note of 500 ms: 25 ms are 24 ticks.
+    const auto ticks = std::uint32_t(milliseconds / 25 * 24);
+    const std::vector<std::uint8_t> song = MidiFileBytes(
+        0, 480,
+        {MidiTrack({Tempo(0, 500000), {0, {0xC0, 80}}, {0, {0x90, 84, 100}}, {ticks, {0x80, 84, 0}},
+                    EndOfTrack(0)})});
+    const QString path = scratch_.filePath(name);
+    WriteBytes(path.toStdString(), rmi ? RmiBytes(song) : song);
+    return path;
+}
+
+std::optional<HeardRecording> RecorderHarness::Heard(std::int64_t from, const QString &recordCommand, QString *error)
+{
+    const QStringList commands = device_.Commands();
+    const auto start = device_.Arrival(recordCommand, int(commands.count(recordCommand)));
+    const auto stop = device_.Arrival(QStringLiteral("REC"), int(commands.count(QStringLiteral("REC"))));
+    if (!start || !stop) {
+        *error = QStringLiteral("the device did not get %1 and REC").arg(recordCommand);
+        return std::nullopt;
+    }
+    if (!sink_.WaitUntilCaptured(*stop + std::chrono::milliseconds(300), std::chrono::seconds(5))) {
+        *error = QStringLiteral("the capture did not get past the recording's end");
+        return std::nullopt;
+    }
+    const auto first = sink_.FirstSound(kSoundThreshold, from);
+    if (!first) {
+        *error = QStringLiteral("no sound reached the sink");
+        return std::nullopt;
+    }
+    HeardRecording heard;
+    heard.first = *first;
+    heard.last = sink_.LastSound(kSoundThreshold, *first).value_or(*first);
+    heard.sound = sink_.FrameTime(heard.first);
+    heard.soundEnd = sink_.FrameTime(heard.last + 1);
+    heard.start = *start;
+    heard.stop = *stop;
+    return heard;
+}
+
+SoundEnding RecorderHarness::EndingOf(const HeardRecording &heard) const
+{
+    const std::vector<std::int16_t> samples = sink_.Samples();
+    const std::int64_t end = std::min<std::int64_t>(heard.last + 1, std::int64_t(samples.size()));
+    const auto level = [&](double fromMs, double toMs) {
+        const std::int64_t a = std::max<std::int64_t>(0, end - std::int64_t(fromMs * SoundSink::Rate / 1000));
+        const std::int64_t b = std::max<std::int64_t>(a + 1, end - std::int64_t(toMs * SoundSink::Rate / 1000));
+        double sum = 0;
+        for (std::int64_t i = a; i < b; ++i)
+            sum += double(samples[std::size_t(i)]) * samples[std::size_t(i)];
+        return std::sqrt(sum / double(b - a));
+    };
+    return {level(25, 5), level(5, 2.5), level(2.5, 0), level(1, 0)};
 }
 
 bool RecorderHarness::LoadThroughLabel(const QString &path)

@@ -1,4 +1,5 @@
 #include "tests/e2e/RecorderHarness.h"
+#include "fixtures/MainDisplay.h"
 
 #include "app/TLabel.h"
 #include "controls/Gauges.h"
@@ -39,6 +40,38 @@ TEST_F(Window, FixedSizeWithMinimiseButNoMaximise)
     EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
     EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
     EXPECT_FALSE(window().windowIcon().isNull());
+}
+
+TEST_F(Window, ThePortComponentIsLoadedWithItsStoredSpeedAndOtherwiseDefaults)
+{
+    TComPort &port = window().ComPort1();
+    EXPECT_EQ(port.objectName(), QStringLiteral("ComPort1"));
+    EXPECT_FALSE(port.IsLoading());
+    EXPECT_EQ(port.Baud(), 9600);
+    EXPECT_EQ(port.ComNumber(), 0);
+    EXPECT_TRUE(port.PromptForPort());
+    EXPECT_TRUE(port.AutoOpen());
+    EXPECT_FALSE(port.Open());
+    EXPECT_EQ(port.TraceName(), "SERIAL.TRC");
+    EXPECT_EQ(port.LogName(), "SERIAL.LOG");
+}
+
+// The display the tests, benchmarks and gallery build without the window is the window's own.
+TEST_F(Window, ThePositionDisplayFixtureMatchesTheDescription)
+{
+    TZintarLiquidIndicator *windowDisplay = form().LCDPosition;
+    QWidget host;
+    TZintarLiquidIndicator *fixture = MakeMainDisplay(&host, windowDisplay->geometry());
+    const QMetaObject &meta = TZintarLiquidIndicator::staticMetaObject;
+    int compared = 0;
+    for (int i = meta.propertyOffset(); i < meta.propertyCount(); ++i) {
+        const QMetaProperty property = meta.property(i);
+        if (!property.isStored())
+            continue;
+        EXPECT_EQ(property.read(fixture), property.read(windowDisplay)) << property.name();
+        ++compared;
+    }
+    EXPECT_GT(compared, 15);
 }
 
 TEST_F(Window, ControlsSitWhereTheDescriptionPutsThem)

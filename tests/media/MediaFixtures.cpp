@@ -62,6 +62,27 @@ void WriteWave(const std::string &path, int rate, int channels, std::int64_t fra
     sf_close(file);
 }
 
+void WriteToneWave(const std::string &path, int rate, std::int64_t frames)
+{
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file == nullptr)
+        throw std::runtime_error(std::string("cannot write wave: ") + sf_strerror(nullptr));
+    std::vector<short> samples(static_cast<std::size_t>(frames));
+    for (std::int64_t i = 0; i < frames; ++i) {
+        // Offset by half a step, so that the sine itself is never zero.
+        const double phase = 2 * M_PI * 440.0 * (double(i) + 0.5) / rate;
+        samples[static_cast<std::size_t>(i)] = short(std::lround(8000 * std::sin(phase)) | 1);
+    }
+    const bool written = sf_writef_short(file, samples.data(), frames) == frames;
+    sf_close(file);
+    if (!written)
+        throw std::runtime_error("cannot write wave " + path);
+}
+
 std::vector<float> DecodeWithLibsndfile(const std::string &path)
 {
     SF_INFO info{};
@@ -143,79 +164,6 @@ void WriteBytes(const std::string &path, const std::vector<std::uint8_t> &bytes)
 {
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-namespace {
-
-void PutVarLen(std::vector<std::uint8_t> &out, std::uint32_t value)
-{
-    std::uint8_t groups[4];
-    int count = 0;
-    do {
-        groups[count++] = value & 0x7F;
-        value >>= 7;
-    } while (value != 0 && count < 4);
-    for (int i = count - 1; i >= 0; --i)
-        out.push_back(std::uint8_t(groups[i] | (i > 0 ? 0x80 : 0)));
-}
-
-void Put32(std::vector<std::uint8_t> &out, std::uint32_t value, bool bigEndian)
-{
-    for (int i = 0; i < 4; ++i)
-        out.push_back(std::uint8_t(value >> (bigEndian ? 24 - 8 * i : 8 * i)));
-}
-
-} // namespace
-
-std::vector<std::uint8_t> MidiTrack(const std::vector<MidiEvent> &events)
-{
-    std::vector<std::uint8_t> body;
-    for (const MidiEvent &event : events) {
-        PutVarLen(body, event.delta);
-        body.insert(body.end(), event.bytes.begin(), event.bytes.end());
-    }
-    std::vector<std::uint8_t> chunk = {'M', 'T', 'r', 'k'};
-    Put32(chunk, std::uint32_t(body.size()), true);
-    chunk.insert(chunk.end(), body.begin(), body.end());
-    return chunk;
-}
-
-std::vector<std::uint8_t> MidiFileBytes(int format, std::uint16_t division, const std::vector<std::vector<std::uint8_t>> &tracks)
-{
-    std::vector<std::uint8_t> bytes = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, std::uint8_t(format),
-                                       0, std::uint8_t(tracks.size()), std::uint8_t(division >> 8), std::uint8_t(division)};
-    for (const auto &track : tracks)
-        bytes.insert(bytes.end(), track.begin(), track.end());
-    return bytes;
-}
-
-std::vector<std::uint8_t> RmiBytes(const std::vector<std::uint8_t> &smf, bool withDataChunk)
-{
-    std::vector<std::uint8_t> body = {'R', 'M', 'I', 'D'};
-    // An info list before the song, as RMI writers put one.
-    const std::vector<std::uint8_t> list = {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'};
-    body.insert(body.end(), list.begin(), list.end());
-    if (withDataChunk) {
-        body.insert(body.end(), {'d', 'a', 't', 'a'});
-        Put32(body, std::uint32_t(smf.size()), false);
-        body.insert(body.end(), smf.begin(), smf.end());
-        if (smf.size() % 2)
-            body.push_back(0);
-    }
-    std::vector<std::uint8_t> bytes = {'R', 'I', 'F', 'F'};
-    Put32(bytes, std::uint32_t(body.size()), false);
-    bytes.insert(bytes.end(), body.begin(), body.end());
-    return bytes;
-}
-
-MidiEvent Tempo(std::uint32_t delta, std::uint32_t tempo)
-{
-    return {delta, {0xFF, 0x51, 0x03, std::uint8_t(tempo >> 16), std::uint8_t(tempo >> 8), std::uint8_t(tempo)}};
-}
-
-MidiEvent EndOfTrack(std::uint32_t delta)
-{
-    return {delta, {0xFF, 0x2F, 0x00}};
 }
 
 DiskCapture::DiskCapture(std::string path) : path_(std::move(path))

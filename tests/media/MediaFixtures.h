@@ -2,6 +2,8 @@
 
 // Sound files made by the tests themselves, and helpers to watch playback from outside.
 
+#include "fixtures/MidiWriter.h"
+
 #include <QTemporaryDir>
 #include <cstdint>
 #include <functional>
@@ -22,6 +24,9 @@ private:
 // 32767 frames, so captured output can be matched to file frames.
 float PatternSample(std::int64_t frame, int channel);
 
+// Writes a mono 16-bit wave file of a 440 Hz tone at a quarter of full scale with no silent
+// stretch: every sample is odd, so none is zero. Where a tone must survive resampling.
+void WriteToneWave(const std::string &path, int rate, std::int64_t frames);
 // Writes a wave file in the given libsndfile subtype (SF_FORMAT_PCM_16, ...) holding the pattern.
 void WriteWave(const std::string &path, int rate, int channels, std::int64_t frames, int subtype);
 // Every frame libsndfile decodes from a sound file, interleaved.
@@ -34,17 +39,6 @@ void EncodeMp3(const std::string &wavePath, const std::string &mp3Path, bool wit
 std::int64_t DecodedMp3Frames(const std::string &path);
 
 void WriteBytes(const std::string &path, const std::vector<std::uint8_t> &bytes);
-
-// Standard MIDI file building blocks.
-struct MidiEvent {
-    std::uint32_t delta;
-    std::vector<std::uint8_t> bytes;
-};
-std::vector<std::uint8_t> MidiTrack(const std::vector<MidiEvent> &events);
-std::vector<std::uint8_t> MidiFileBytes(int format, std::uint16_t division, const std::vector<std::vector<std::uint8_t>> &tracks);
-std::vector<std::uint8_t> RmiBytes(const std::vector<std::uint8_t> &smf, bool withDataChunk = true);
-MidiEvent Tempo(std::uint32_t delta, std::uint32_t microsecondsPerQuarter);
-MidiEvent EndOfTrack(std::uint32_t delta);
 
 // Switches SDL to the disk driver writing the exact output to a file while alive (no output
 // device may be open when it is made or destroyed); restores the dummy driver afterwards.

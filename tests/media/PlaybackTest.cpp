@@ -1,4 +1,5 @@
 #include "media/MciNotify.h"
+#include "media/MediaDevice.h"
 #include "media/MediaPlayer.h"
 #include "media/MidiDecoder.h"
 #include "media/SoundFile.h"
@@ -195,6 +196,74 @@ TEST(PlaybackTest, PlaybackGoesOnWhileTheGuiThreadIsBlocked)
     player->StartPlayback();
     QThread::msleep(400); // no events are processed meanwhile
     EXPECT_GT(player->CurrentPosition(), 100);
+}
+
+// Without a sound service the output is silent, and keeps real time: the position never runs
+// ahead of the time since the play began, and a play lasts as long as its sound. (SDL's own
+// silent driver waits 11 ms for each 11.6 ms buffer at 44.1 kHz and ran 5 to 16 % fast.)
+TEST(PlaybackTest, SilentOutputKeepsRealTime)
+{
+    FixtureDir dir;
+    const std::string wave = dir.Path("silent.wav");
+    WriteWave(wave, 44100, 1, 44100 * 3 / 2, SF_FORMAT_PCM_16);
+    auto player = OpenPlayer(wave);
+    const auto start = std::chrono::steady_clock::now();
+    player->StartPlayback();
+    double ahead = -1e9;
+    ASSERT_TRUE(WaitFor([&] {
+        const std::int32_t position = player->CurrentPosition();
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        ahead = std::max(ahead, position - std::chrono::duration<double, std::milli>(elapsed).count());
+        return player->DeviceMode() == 1;
+    }));
+    const auto lasted = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(player->CurrentPosition(), 1500);
+    EXPECT_LE(ahead, 1.0);
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(lasted).count(), 1500);
+}
+
+// Stopping fades the sound out over a few milliseconds instead of cutting the wave, and returns
+// once the fade has been played: the position then stands where the sound ended.
+TEST(PlaybackTest, StopFadesOutAndReturnsWhenTheFadeHasBeenPlayed)
+{
+    FixtureDir dir;
+    const std::string wave = dir.Path("fade.wav");
+    WriteWave(wave, rate, 1, rate * 20, SF_FORMAT_PCM_16);
+    std::vector<float> samples;
+    std::int32_t stoppedAt = 0;
+    {
+        DiskCapture capture(dir.Path("out.raw"));
+        auto player = OpenPlayer(wave);
+        player->StartPlayback();
+        ASSERT_TRUE(WaitFor([&] { return player->CurrentPosition() >= 300; }));
+        player->StopPlayback();
+        player->setTimeFormatCode(9);
+        stoppedAt = player->CurrentPosition();
+        QThread::msleep(100);
+        EXPECT_EQ(player->CurrentPosition(), stoppedAt);
+        player.reset();
+        samples = capture.Samples();
+    }
+    const std::int64_t first = FirstSoundFrame(samples, 1);
+    ASSERT_GE(first, 0);
+    const std::int64_t heard = SoundFrames(samples, 1);
+    EXPECT_EQ(heard, stoppedAt);
+    // The file's frames as they are, then a fall to nothing over the last 4 ms.
+    const std::int64_t fade = rate * MediaDevice::fadeMilliseconds / 1000;
+    ASSERT_GT(heard, fade);
+    double gain = 1.0;
+    for (std::int64_t i = 0; i < heard; ++i) {
+        const double ratio = samples[std::size_t(first + i)] / PatternSample(i, 0);
+        if (i < heard - fade) {
+            ASSERT_FLOAT_EQ(ratio, 1.0) << i;
+        } else {
+            ASSERT_LE(ratio, gain + 1e-6) << i;
+            gain = ratio;
+        }
+    }
+    EXPECT_LT(gain, 0.01);
+    EXPECT_GT(samples[std::size_t(first + heard - fade)] / PatternSample(heard - fade, 0), 0.99);
+    EXPECT_EQ(samples[std::size_t(first + heard)], 0.0f);
 }
 
 TEST(PlaybackTest, MidiAndMp3PlayToTheirLength)
@@ -460,6 +529,41 @@ TEST(PlaybackTest, HeaderOverstatingTheDataPlaysTheDataThereIs)
     ASSERT_TRUE(WaitFor([&] { return watch.ends > 0; }));
     EXPECT_EQ(watch.errorAtEnd, 0u);
     EXPECT_EQ(player->CurrentPosition(), 250);
+}
+
+// A song ends at its last event, though its notes ring on: its last 4 ms fall off to nothing
+// instead of the wave being cut at full level.
+TEST(PlaybackTest, MidiSongsFadeOutAtTheirEnd)
+{
+    FixtureDir dir;
+    const std::string song = dir.Path("held.mid");
+    // A square lead held for the whole half second: an even level up to the end.
+    WriteBytes(song, MidiFileBytes(0, 480, {MidiTrack({{0, {0xC0, 80}}, {0, {0x90, 84, 100}}, {480, {0x80, 84, 0}}, EndOfTrack(0)})}));
+    std::vector<float> samples;
+    {
+        DiskCapture capture(dir.Path("out.raw"));
+        auto player = OpenPlayer(song);
+        PlayToEnd(*player);
+        EXPECT_EQ(player->CurrentPosition(), 500);
+        player.reset();
+        samples = capture.Samples();
+    }
+    const std::int64_t first = FirstSoundFrame(samples, 2);
+    ASSERT_GE(first, 0);
+    const auto peak = [&](std::int64_t from, std::int64_t to) {
+        float level = 0;
+        const std::int64_t stop = std::min<std::int64_t>((first + to) * 2, std::int64_t(samples.size()));
+        for (std::int64_t i = (first + from) * 2; i < stop; ++i)
+            level = std::max(level, std::fabs(samples[std::size_t(i)]));
+        return level;
+    };
+    const std::int64_t end = 44100 / 2;
+    const std::int64_t ms = 44;
+    const float held = peak(end - 20 * ms, end - 5 * ms);
+    ASSERT_GT(held, 0.01f);
+    EXPECT_LT(peak(end - ms, end), 0.25f * held);
+    EXPECT_LT(peak(end - 2 * ms, end - ms), peak(end - 4 * ms, end - 3 * ms));
+    EXPECT_EQ(peak(end, end + 20 * ms), 0.0f);
 }
 
 std::vector<std::uint8_t> HalfSecondSong(std::uint8_t program)

@@ -22,7 +22,8 @@ TEST(PortNames, FixedTableWithoutAPortsDirectory)
     EXPECT_EQ(ResolvePortName("\\\\.\\COM49"), "");
     EXPECT_EQ(ResolvePortName("\\\\.\\COM0"), "");
     EXPECT_EQ(ResolvePortName("\\\\.\\COMx"), "");
-    EXPECT_EQ(ResolvePortName("/dev/ttyS0"), "");
+    // A device path is no port number: it is opened as it is.
+    EXPECT_EQ(ResolvePortName("/dev/ttyS0"), "/dev/ttyS0");
 }
 
 TEST(PortNames, APortsDirectoryTakesOverEveryNumber)
@@ -153,7 +154,7 @@ TEST_F(DeviceLayerTest, MissingPortsDoNotExistAndOtherFilesAreNoSerialDevices)
     EXPECT_EQ(device.Open("\\\\.\\COM7"), SystemError::BadUnit);
     mkdir(ports.PortPath(8).c_str(), 0755);
     EXPECT_EQ(device.Open("\\\\.\\COM8"), SystemError::BadUnit);
-    symlink("/dev/null", ports.PortPath(9).c_str());
+    ASSERT_EQ(symlink("/dev/null", ports.PortPath(9).c_str()), 0);
     EXPECT_EQ(device.Open("\\\\.\\COM9"), SystemError::BadUnit);
     EXPECT_FALSE(device.IsOpen());
     EXPECT_EQ(SystemErrorText(SystemError::BadUnit), "Not a serial device");

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -93,7 +94,11 @@ public:
         fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
         SlaveName = name;
         LinkPath = ports.PortPath(n);
-        symlink(name, LinkPath.c_str());
+        // Without its link the port cannot be reached by name, and every test on it would fail obscurely.
+        if (symlink(name, LinkPath.c_str()) != 0) {
+            std::perror(LinkPath.c_str());
+            std::abort();
+        }
     }
     ~PtyPort()
     {

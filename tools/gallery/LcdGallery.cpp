@@ -1,6 +1,7 @@
 #include "base/Component.h"
 #include "base/Exception.h"
 #include "controls/ZintarLiquidIndicator.h"
+#include "fixtures/MainDisplay.h"
 #include "tools/gallery/ContactSheet.h"
 #include "tools/gallery/Gallery.h"
 
@@ -90,25 +91,6 @@ QImage CaptureOnMainWindow(const SetUp &setUp, bool hovered)
         .convertToFormat(QImage::Format_RGB32);
 }
 
-// The position display as the main window's description sets it up.
-void MainWindowLook(Lcd *lcd)
-{
-    lcd->setColorScheme(Lcd::csBlack);
-    lcd->setSignNumber(6);
-    lcd->setIndicatorWidth(120);
-    lcd->setIndicatorHeight(30);
-    lcd->setIndicatorGap(0);
-    lcd->setIndicatorKind(Lcd::ik5x7matrix);
-    lcd->setInnerBevel(Lcd::bkNone);
-    lcd->setInnerBevelWidth(1);
-    lcd->setOuterBevelWidth(4);
-    lcd->setBevelColor(clWindowFrame);
-    lcd->setBackColor(clWindowFrame);
-    lcd->setNumberForeColor(clGradientActiveCaption);
-    lcd->setNumberForeColor1(33023);
-    lcd->setNumberBackColor(cl3DDkShadow);
-    lcd->setMaterialShadowMode(Lcd::msmNone);
-}
 
 struct Kind {
     Lcd::TZnIndicatorKind kind;
@@ -195,7 +177,7 @@ void RenderLcdGallery(const QString &dir)
                 4, [&](int r, int c) {
                     return CaptureOnMainWindow(
                         [&](Lcd *lcd) {
-                            MainWindowLook(lcd);
+                            ApplyMainDisplayLook(*lcd);
                             lcd->setIndicatorstring(mainTexts[r]);
                             if (c == 1)
                                 lcd->setMouseAction(Lcd::maColor);

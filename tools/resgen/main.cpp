@@ -1,7 +1,10 @@
 // Draws the window's pictures: the background JPEG, the six button glyphs and the icon.
 // Run through scripts/make-resources; the results are committed under resources/.
+// With --hicolor it draws only the icon, as the PNG sizes of the desktop's icon theme; the
+// build does that for installation.
 
 #include <QColor>
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QPainter>
@@ -10,6 +13,7 @@
 #include <QtEndian>
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <jpeglib.h>
 #include <memory>
 
@@ -299,6 +303,30 @@ QByteArray encodeIcon16(const QImage &image)
     return out;
 }
 
+// The icon at another size. Whole multiples of its pixels keep the hard edges; sizes between them
+// are brought down from the next multiple above, so that no pixel row is dropped or doubled unevenly.
+QImage scaledIcon(const QImage &icon, int size)
+{
+    const int factor = (size + kIconSize - 1) / kIconSize;
+    const QImage enlarged = icon.scaled(kIconSize * factor, kIconSize * factor, Qt::IgnoreAspectRatio,
+                                        Qt::FastTransformation);
+    if (enlarged.width() == size)
+        return enlarged;
+    return enlarged.scaled(size, size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+// DIR/<n>x<n>/apps/NAME.png for the sizes desktops ask an icon theme for.
+bool writeThemeIcons(const QString &dir, const QString &name)
+{
+    const QImage icon = drawIcon();
+    bool ok = true;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const QString folder = QStringLiteral("%1/%2x%2/apps").arg(dir).arg(size);
+        ok = QDir().mkpath(folder) && scaledIcon(icon, size).save(folder + '/' + name + ".png", "PNG") && ok;
+    }
+    return ok;
+}
+
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
@@ -309,8 +337,16 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 
 int main(int argc, char **argv)
 {
+    if (argc == 4 && std::strcmp(argv[1], "--hicolor") == 0) {
+        if (!writeThemeIcons(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]))) {
+            std::fprintf(stderr, "could not write the icons to %s\n", argv[2]);
+            return 1;
+        }
+        return 0;
+    }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT-DIRECTORY\n", argv[0]);
+        std::fprintf(stderr, "usage: %s OUTPUT-DIRECTORY\n       %s --hicolor THEME-DIRECTORY ICON-NAME\n", argv[0],
+                     argv[0]);
         return 2;
     }
     const QString dir = QString::fromLocal8Bit(argv[1]);

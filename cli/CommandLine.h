@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What the command line asks for, parsed but not yet checked against the machine (whether the
+// ports and files exist is for the command to find out).
+struct CommandLine {
+    enum Command { Help, Version, Record, Erase, Stop, Ports, Info };
+
+    Command command = Help;
+    // For Help: the command whose help is asked for, or Help for the general text.
+    Command helpTopic = Help;
+    int channel = 0;
+    // The --port values as given ("3", "COM3", "/dev/ttyUSB0"), in order.
+    QStringList ports;
+    QStringList files;
+    bool json = false;
+};
+
+// A parse: the command line, or the usage error that says what is wrong with it.
+struct ParsedCommandLine {
+    CommandLine line;
+    QString error;
+    bool ok() const { return error.isEmpty(); }
+};
+
+// Parses the arguments after the program name.
+ParsedCommandLine ParseCommandLine(const QStringList &arguments);
+
+// "record", "erase", ...; empty for Help and Version.
+QString CommandName(CommandLine::Command command);
+
+// The text of --help for a command (Help: the general text). Ends with a line end.
+QString HelpText(CommandLine::Command topic);

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "app/FormParts.h"
+#include "base/Exception.h"
+#include "cli/PortArguments.h"
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class TComPort;
+
+// The controller's serial port over several port components, one per recorder, all fed the
+// same commands: a rack of recorders behind one sound output. A port that fails is reported by
+// its name and the others go on; only when no port takes a command does sending fail.
+class PortFanOut : public SerialPortOps {
+public:
+    // Raised when no port took a command; each port's own failure has been reported already.
+    class ENoPortTook : public Exception {
+    public:
+        using Exception::Exception;
+    };
+
+    explicit PortFanOut(const QList<PortArgument> &ports);
+    ~PortFanOut() override;
+
+    // Opens every port, so that a command later reaches them all at once. A port that does not
+    // open is reported and left out. False when none opened.
+    bool Open();
+    // Queues the text on every open port.
+    void SendText(const std::string &text) override;
+    // Whether any port failed so far.
+    bool AnyFailed() const { return failed_; }
+
+    // A port failed: its name and the error text.
+    std::function<void(const QString &port, const QString &message)> OnFailure;
+    // A command went to these ports.
+    std::function<void(const QString &command, const QStringList &ports)> OnSent;
+
+private:
+    struct Port {
+        QString name;
+        std::unique_ptr<TComPort> component;
+        bool open = false;
+    };
+    void fail(const Port &port, const std::exception &error);
+
+    std::vector<Port> ports_;
+    bool failed_ = false;
+};

@@ -1,0 +1,154 @@
+#include "cli/ProgressReport.h"
+
+#include "app/TForm1.h"
+
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <algorithm>
+
+ProgressReport::ProgressReport(Mode mode, std::FILE *out, std::FILE *err)
+    : mode_(mode), out_(out), err_(err), started_(std::chrono::steady_clock::now())
+{
+}
+
+QString ProgressReport::ProgressLine(int channel, const QString &file, int positionMs, int lengthMs)
+{
+    const int span = std::min(lengthMs, TForm1::RecordLimitMs);
+    const int filled = span > 0 ? int(std::clamp<qint64>(qint64(positionMs) * BarWidth / span, 0, BarWidth)) : 0;
+    return QStringLiteral("GSM%1 %2 [%3%4] %5 ms")
+        .arg(channel)
+        .arg(QFileInfo(file).fileName())
+        .arg(QString(filled, QLatin1Char('#')))
+        .arg(QString(BarWidth - filled, QLatin1Char('-')))
+        .arg(positionMs, 5);
+}
+
+QByteArray ProgressReport::JsonLine(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}
+
+const char *ProgressReport::ReasonName(Reason reason)
+{
+    switch (reason) {
+    case FileEnd:
+        return "end";
+    case Limit:
+        return "limit";
+    case Interrupted:
+        return "interrupted";
+    }
+    return "";
+}
+
+QString ProgressReport::ReasonText(Reason reason)
+{
+    switch (reason) {
+    case FileEnd:
+        return QStringLiteral("stopped at the end of the file");
+    case Limit:
+        return QStringLiteral("stopped at the 10 s limit");
+    case Interrupted:
+        return QStringLiteral("interrupted");
+    }
+    return {};
+}
+
+void ProgressReport::emitJson(const QString &event, QJsonObject fields)
+{
+    fields.insert(QStringLiteral("event"), event);
+    const auto elapsed = std::chrono::steady_clock::now() - started_;
+    fields.insert(QStringLiteral("time_ms"),
+                  qint64(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()));
+    const QByteArray line = JsonLine(fields);
+    std::fwrite(line.constData(), 1, std::size_t(line.size()), out_);
+    std::fflush(out_);
+}
+
+void ProgressReport::endLine()
+{
+    if (!lineOpen_)
+        return;
+    std::fputs("\n", out_);
+    std::fflush(out_);
+    lineOpen_ = false;
+}
+
+void ProgressReport::Sent(const QString &command, const QStringList &ports)
+{
+    if (mode_ == Json)
+        emitJson(QStringLiteral("sent"), {{QStringLiteral("command"), command},
+                                          {QStringLiteral("ports"), QJsonArray::fromStringList(ports)}});
+}
+
+void ProgressReport::Playing(const QString &file, int channel, int lengthMs, const QString &lengthText)
+{
+    file_ = file;
+    channel_ = channel;
+    lengthMs_ = lengthMs;
+    gauge_ = 0;
+    lastStep_ = -1;
+    if (mode_ == Json) {
+        emitJson(QStringLiteral("playing"), {{QStringLiteral("file"), file},
+                                             {QStringLiteral("channel"), channel},
+                                             {QStringLiteral("length_ms"), lengthMs},
+                                             {QStringLiteral("length_text"), lengthText}});
+    } else if (mode_ == Terminal) {
+        Position(0);
+    }
+}
+
+void ProgressReport::Gauge(int value) { gauge_ = value; }
+
+void ProgressReport::Position(int positionMs)
+{
+    const int step = positionMs / PositionStepMs;
+    if (step <= lastStep_)
+        return;
+    lastStep_ = step;
+    if (mode_ == Json) {
+        emitJson(QStringLiteral("position"), {{QStringLiteral("ms"), positionMs}, {QStringLiteral("gauge"), gauge_}});
+    } else if (mode_ == Terminal) {
+        const QByteArray line = ProgressLine(channel_, file_, positionMs, lengthMs_).toLocal8Bit();
+        std::fprintf(out_, "\r%s\033[K", line.constData());
+        std::fflush(out_);
+        lineOpen_ = true;
+    }
+}
+
+void ProgressReport::Stopped(Reason reason, int positionMs)
+{
+    if (mode_ == Json) {
+        emitJson(QStringLiteral("stopped"), {{QStringLiteral("reason"), QLatin1String(ReasonName(reason))},
+                                             {QStringLiteral("ms"), positionMs}});
+    } else if (mode_ == Terminal) {
+        const QByteArray line = ProgressLine(channel_, file_, positionMs, lengthMs_).toLocal8Bit();
+        std::fprintf(out_, "\r%s\033[K", line.constData());
+        lineOpen_ = true;
+        endLine();
+    }
+}
+
+void ProgressReport::Error(const QString &message, const QString &port)
+{
+    endLine();
+    if (mode_ == Json) {
+        QJsonObject fields{{QStringLiteral("message"), message}};
+        if (!port.isEmpty())
+            fields.insert(QStringLiteral("port"), port);
+        emitJson(QStringLiteral("error"), fields);
+    }
+    const QString text = port.isEmpty() ? message : port + QStringLiteral(": ") + message;
+    std::fprintf(err_, "tamblo: %s\n", text.toLocal8Bit().constData());
+    std::fflush(err_);
+}
+
+void ProgressReport::Result(const QString &text)
+{
+    if (mode_ == Json)
+        return;
+    endLine();
+    std::fprintf(out_, "%s\n", text.toLocal8Bit().constData());
+    std::fflush(out_);
+}

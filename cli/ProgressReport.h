@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+#include <chrono>
+#include <cstdio>
+
+// What a command tells its user while it runs. On a terminal a recording is one line that
+// redraws; elsewhere only the result is printed; with --json every event is one JSON object a
+// line on standard output. Errors always go to standard error as well.
+class ProgressReport {
+public:
+    enum Mode { Terminal, Plain, Json };
+
+    // Why a recording stopped.
+    enum Reason { FileEnd, Limit, Interrupted };
+
+    ProgressReport(Mode mode, std::FILE *out, std::FILE *err);
+
+    // A command went out to these ports.
+    void Sent(const QString &command, const QStringList &ports);
+    // The sound plays onto the channel.
+    void Playing(const QString &file, int channel, int lengthMs, const QString &lengthText);
+    // The gauge value, then the position, of one tick.
+    void Gauge(int value);
+    void Position(int positionMs);
+    void Stopped(Reason reason, int positionMs);
+    // A failure; `port` names the port it happened on, if any.
+    void Error(const QString &message, const QString &port = QString());
+    // The closing line of a command that succeeded (not printed with --json).
+    void Result(const QString &text);
+
+    // Positions are reported once every this many milliseconds of sound.
+    static constexpr int PositionStepMs = 100;
+    static constexpr int BarWidth = 20;
+
+    // "GSM1 tone.wav [##########----------]  4200 ms": the bar shows the position against the
+    // length, or against 10 s for a longer file.
+    static QString ProgressLine(int channel, const QString &file, int positionMs, int lengthMs);
+    // The object as one line of compact JSON, with its line end.
+    static QByteArray JsonLine(const QJsonObject &object);
+    static const char *ReasonName(Reason reason);
+    static QString ReasonText(Reason reason);
+
+private:
+    void emitJson(const QString &event, QJsonObject fields);
+    void endLine();
+
+    Mode mode_;
+    std::FILE *out_;
+    std::FILE *err_;
+    std::chrono::steady_clock::time_point started_;
+    QString file_;
+    int channel_ = 0;
+    int lengthMs_ = 0;
+    int gauge_ = 0;
+    int lastStep_ = -1;
+    bool lineOpen_ = false;
+};

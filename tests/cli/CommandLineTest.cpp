@@ -1,0 +1,198 @@
+#include "cli/CommandLine.h"
+#include "cli/PortArguments.h"
+#include "cli/ProgressReport.h"
+#include "tests/cli/TambloProcess.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+namespace {
+
+QStringList Words(const char *line)
+{
+    return QString::fromLatin1(line).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+struct GoodLine {
+    const char *arguments;
+    CommandLine::Command command;
+    CommandLine::Command helpTopic;
+    int channel;
+    const char *ports;
+    const char *files;
+    bool json;
+};
+
+TEST(CommandLineParsing, CommandsAndTheirOptions)
+{
+    const GoodLine cases[] = {
+        {"record --channel 1 a.wav", CommandLine::Record, CommandLine::Help, 1, "", "a.wav", false},
+        {"record --channel=2 --port 3 --port COM4 --json a.wav", CommandLine::Record, CommandLine::Help, 2,
+         "3 COM4", "a.wav", true},
+        {"record a.wav --channel 1 --port /dev/ttyUSB0", CommandLine::Record, CommandLine::Help, 1, "/dev/ttyUSB0",
+         "a.wav", false},
+        {"erase", CommandLine::Erase, CommandLine::Help, 0, "", "", false},
+        {"stop --port 2 --json", CommandLine::Stop, CommandLine::Help, 0, "2", "", true},
+        {"ports --json", CommandLine::Ports, CommandLine::Help, 0, "", "", true},
+        {"info a.wav b.mid", CommandLine::Info, CommandLine::Help, 0, "", "a.wav b.mid", false},
+        {"--help", CommandLine::Help, CommandLine::Help, 0, "", "", false},
+        {"-h", CommandLine::Help, CommandLine::Help, 0, "", "", false},
+        {"record --help", CommandLine::Help, CommandLine::Record, 0, "", "", false},
+        {"info -h", CommandLine::Help, CommandLine::Info, 0, "", "", false},
+        {"--version", CommandLine::Version, CommandLine::Help, 0, "", "", false},
+    };
+    for (const GoodLine &c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const ParsedCommandLine parsed = ParseCommandLine(Words(c.arguments));
+        ASSERT_TRUE(parsed.ok()) << parsed.error.toStdString();
+        EXPECT_EQ(parsed.line.command, c.command);
+        EXPECT_EQ(parsed.line.helpTopic, c.helpTopic);
+        EXPECT_EQ(parsed.line.channel, c.channel);
+        EXPECT_EQ(parsed.line.ports, Words(c.ports));
+        EXPECT_EQ(parsed.line.files, Words(c.files));
+        EXPECT_EQ(parsed.line.json, c.json);
+    }
+}
+
+TEST(CommandLineParsing, UsageErrorsSayWhatIsWrong)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        {"", "no command given"},
+        {"recrd", "unknown command 'recrd'"},
+        {"--channel 1", "unknown option '--channel'; a command comes first"},
+        {"--version now", "unexpected argument 'now' after --version"},
+        {"record a.wav", "record: --channel 1 or --channel 2 is missing"},
+        {"record --channel 3 a.wav", "record: --channel must be 1 or 2, not '3'"},
+        {"record --channel 1 --channel 2 a.wav", "record: --channel is given more than once"},
+        {"record --channel 1", "record: the sound FILE is missing"},
+        {"record --channel 1 a.wav b.wav", "record: one sound FILE at a time, not 2"},
+        {"record --channel", "record: Missing value after '--channel'"},
+        {"erase now", "erase: unexpected argument 'now'"},
+        {"ports --port 3", "ports: Unknown option 'port'"},
+        {"info --channel 1 a.wav", "info: Unknown option 'channel'"},
+        {"info", "info: no sound FILE given"},
+    };
+    for (const auto &[arguments, error] : cases) {
+        SCOPED_TRACE(arguments);
+        const ParsedCommandLine parsed = ParseCommandLine(Words(arguments));
+        EXPECT_EQ(parsed.error.toStdString(), error);
+    }
+}
+
+TEST(PortArguments, ComNumbersAndDevicePaths)
+{
+    const std::pair<const char *, std::optional<PortArgument>> cases[] = {
+        {"3", PortArgument{QStringLiteral("COM3"), 3, QString()}},
+        {"COM3", PortArgument{QStringLiteral("COM3"), 3, QString()}},
+        {"com17", PortArgument{QStringLiteral("COM17"), 17, QString()}},
+        {"65535", PortArgument{QStringLiteral("COM65535"), 65535, QString()}},
+        {"/dev/ttyUSB0", PortArgument{QStringLiteral("/dev/ttyUSB0"), 0, QStringLiteral("/dev/ttyUSB0")}},
+        {"0", std::nullopt},
+        {"COM0", std::nullopt},
+        {"65536", std::nullopt},
+        {"COM", std::nullopt},
+        {"3a", std::nullopt},
+        {"-1", std::nullopt},
+        {"ttyUSB0", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto &[text, expected] : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(ParsePortArgument(QString::fromLatin1(text)), expected);
+    }
+}
+
+TEST(PortArguments, GivenPortsThenTheEnvironmentThenTheOnlyPortThere)
+{
+    struct Case {
+        const char *given;
+        const char *environment;
+        const char *existing;
+        const char *chosen;
+        const char *error;
+    };
+    const Case cases[] = {
+        {"3 COM4", "COM9", "COM1", "COM3 COM4", ""},
+        {"/dev/ttyACM0", "", "", "/dev/ttyACM0", ""},
+        {"3 COM3", "", "", "", "port COM3 is given more than once"},
+        {"x", "", "", "",
+         "--port 'x' is not a port: give a COM number (3 or COM3) or a device path (/dev/ttyUSB0)"},
+        {"", "COM2", "COM1", "COM2", ""},
+        {"", "bad", "COM1", "",
+         "TAMBLO_PORT: 'bad' is not a port: give a COM number (3 or COM3) or a device path (/dev/ttyUSB0)"},
+        {"", "", "COM1", "COM1", ""},
+        {"", "", "", "", "no serial port found; name one with --port"},
+        {"", "", "COM1 COM17", "", "several serial ports found (COM1, COM17); choose one with --port"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.given) + " | " + c.environment + " | " + c.existing);
+        bool listed = false;
+        const PortSelection selection = SelectPorts(Words(c.given), QString::fromLatin1(c.environment), [&] {
+            listed = true;
+            return Words(c.existing);
+        });
+        QStringList chosen;
+        for (const PortArgument &port : selection.ports)
+            chosen << port.name;
+        EXPECT_EQ(chosen, Words(c.chosen));
+        EXPECT_EQ(selection.error.toStdString(), c.error);
+        // The ports are probed only when nothing names one.
+        EXPECT_EQ(listed, *c.given == '\0' && *c.environment == '\0');
+    }
+}
+
+TEST(ProgressOutput, TheLineShowsThePositionAgainstTheLengthOrTenSeconds)
+{
+    struct Case {
+        int channel;
+        const char *file;
+        int position;
+        int length;
+        const char *line;
+    };
+    const Case cases[] = {
+        {1, "/samples/tone.wav", 0, 4200, "GSM1 tone.wav [--------------------]     0 ms"},
+        {1, "tone.wav", 2100, 4200, "GSM1 tone.wav [##########----------]  2100 ms"},
+        {1, "tone.wav", 4200, 4200, "GSM1 tone.wav [####################]  4200 ms"},
+        {2, "long.wav", 5000, 25000, "GSM2 long.wav [##########----------]  5000 ms"},
+        {2, "long.wav", 10007, 25000, "GSM2 long.wav [####################] 10007 ms"},
+        {2, "odd.mid", 5, 0, "GSM2 odd.mid [--------------------]     5 ms"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.line);
+        EXPECT_EQ(ProgressReport::ProgressLine(c.channel, QString::fromLatin1(c.file), c.position, c.length)
+                      .toStdString(),
+                  c.line);
+    }
+}
+
+TEST(ProgressOutput, JsonEventsAreOneCompactObjectALine)
+{
+    const QJsonObject event{{QStringLiteral("event"), QStringLiteral("position")},
+                            {QStringLiteral("ms"), 1200},
+                            {QStringLiteral("gauge"), 12}};
+    EXPECT_EQ(ProgressReport::JsonLine(event).toStdString(), "{\"event\":\"position\",\"gauge\":12,\"ms\":1200}\n");
+    EXPECT_STREQ(ProgressReport::ReasonName(ProgressReport::FileEnd), "end");
+    EXPECT_STREQ(ProgressReport::ReasonName(ProgressReport::Limit), "limit");
+    EXPECT_STREQ(ProgressReport::ReasonName(ProgressReport::Interrupted), "interrupted");
+}
+
+// The manual page documents every command and option that --help knows.
+TEST(ManualPage, NamesEveryCommandAndOptionOfTheHelp)
+{
+    QFile page(QStringLiteral(TAMBLO_SOURCE_DIR "/doc/tamblo.1"));
+    ASSERT_TRUE(page.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(page.readAll()).replace(QStringLiteral("\\-"), QStringLiteral("-"));
+    static const QRegularExpression option(QStringLiteral("--[a-z]+"));
+    for (CommandLine::Command topic : {CommandLine::Help, CommandLine::Record, CommandLine::Erase,
+                                       CommandLine::Stop, CommandLine::Ports, CommandLine::Info}) {
+        const QString help = HelpText(topic);
+        for (const QRegularExpressionMatch &match : option.globalMatch(help))
+            EXPECT_TRUE(text.contains(match.captured())) << match.captured().toStdString();
+    }
+    for (const char *name : {"record", "erase", "stop", "ports", "info", "TAMBLO_PORTS", "TAMBLO_PORT", "130", "143"})
+        EXPECT_TRUE(text.contains(QLatin1String(name))) << name;
+}
+
+} // namespace

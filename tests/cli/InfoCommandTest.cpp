@@ -1,0 +1,89 @@
+#include "tests/cli/TambloProcess.h"
+#include "tests/media/MediaFixtures.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+namespace {
+
+class InfoCommand : public ::testing::Test {
+protected:
+    QString Path(const char *name) const { return QString::fromStdString(files.Path(name)); }
+
+    TambloResult Info(const QStringList &arguments)
+    {
+        return RunTamblo(QStringList{QStringLiteral("info")} + arguments, CommandLineEnvironment(ports.path()));
+    }
+
+    FixtureDir files;
+    QTemporaryDir ports;
+};
+
+// A 1.5 s song: one quarter note at 120 beats a minute lasts 500 ms, three of them.
+std::vector<std::uint8_t> Song()
+{
+    return MidiFileBytes(0, 480, {MidiTrack({{0, {0x90, 60, 100}}, {1440, {0x80, 60, 0}}, EndOfTrack(0)})});
+}
+
+TEST_F(InfoCommand, KindLengthChannelsAndRateOfEachKind)
+{
+    WriteWave(files.Path("tone.wav"), 16000, 1, 16000 * 7350 / 1000, SF_FORMAT_PCM_16);
+    WriteWave(files.Path("stereo.wav"), 44100, 2, 44100 * 12010 / 1000, SF_FORMAT_PCM_16);
+    EncodeMp3(files.Path("stereo.wav"), files.Path("stereo.mp3"), true);
+    WriteBytes(files.Path("song.mid"), Song());
+    WriteBytes(files.Path("song.rmi"), RmiBytes(Song()));
+
+    const TambloResult result = Info({Path("tone.wav"), Path("stereo.wav"), Path("song.mid"), Path("song.rmi")});
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    EXPECT_EQ(result.err, QString());
+    const QStringList lines = result.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_EQ(lines[0], Path("tone.wav") + QStringLiteral(": WAV, 7350 ms (7.350 sec.), 1 channel, 16000 Hz"));
+    EXPECT_EQ(lines[1], Path("stereo.wav") + QStringLiteral(": WAV, 12010 ms (12.010 sec.), 2 channels, 44100 Hz"));
+    EXPECT_TRUE(lines[2].startsWith(Path("song.mid") + QStringLiteral(": MIDI, 1500 ms (1.500 sec.), 2 channels, ")))
+        << lines[2].toStdString();
+    EXPECT_TRUE(lines[3].startsWith(Path("song.rmi") + QStringLiteral(": RMI, 1500 ms (1.500 sec.), 2 channels, ")))
+        << lines[3].toStdString();
+
+    const TambloResult json = Info({QStringLiteral("--json"), Path("stereo.mp3")});
+    EXPECT_EQ(json.exitCode, 0) << json.err.toStdString();
+    const std::vector<QJsonObject> described = json.Events();
+    ASSERT_EQ(described.size(), 1u);
+    EXPECT_EQ(described[0][QStringLiteral("file")], Path("stereo.mp3"));
+    EXPECT_EQ(described[0][QStringLiteral("kind")], QStringLiteral("MP3"));
+    // lame's Info frame keeps the exact length.
+    EXPECT_EQ(described[0][QStringLiteral("length_ms")], 12010);
+    EXPECT_EQ(described[0][QStringLiteral("length_text")], QStringLiteral("12.010 sec."));
+    EXPECT_EQ(described[0][QStringLiteral("channels")], 2);
+    EXPECT_EQ(described[0][QStringLiteral("rate")], 44100);
+}
+
+TEST_F(InfoCommand, BadFilesGetTheErrorLoadingWouldGive)
+{
+    WriteWave(files.Path("good.wav"), 16000, 1, 16000, SF_FORMAT_PCM_16);
+    WriteWave(files.Path("empty.wav"), 16000, 1, 0, SF_FORMAT_PCM_16);
+    WriteBytes(files.Path("notes.wav"), {'n', 'o', 't', 'e', 's'});
+    std::vector<std::uint8_t> cut = Song();
+    cut.resize(cut.size() - 6);
+    WriteBytes(files.Path("cut.mid"), cut);
+
+    const TambloResult result =
+        Info({Path("notes.wav"), Path("good.wav"), Path("missing.wav"), Path("empty.wav"), Path("cut.mid")});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out, Path("good.wav") + QStringLiteral(": WAV, 1000 ms (1.000 sec.), 1 channel, 16000 Hz\n"));
+    EXPECT_EQ(result.err,
+              QStringLiteral("tamblo: %1: The file is not a sound file the media system knows (wave, MIDI, MP3 or RMI)\n"
+                             "tamblo: %2: The sound file was not found\n"
+                             "tamblo: %3: The sound file is empty: %3\n"
+                             "tamblo: %4: The sound file is damaged or incomplete\n")
+                  .arg(Path("notes.wav"), Path("missing.wav"), Path("empty.wav"), Path("cut.mid")));
+
+    const TambloResult json = Info({QStringLiteral("--json"), Path("missing.wav")});
+    EXPECT_EQ(json.exitCode, 1);
+    const std::vector<QJsonObject> described = json.Events();
+    ASSERT_EQ(described.size(), 1u);
+    EXPECT_EQ(described[0][QStringLiteral("error")], QStringLiteral("The sound file was not found"));
+}
+
+} // namespace

@@ -1,0 +1,367 @@
+#include "tests/cli/TambloProcess.h"
+#include "tests/common/DeviceSimulator.h"
+#include "tests/common/SoundSink.h"
+#include "tests/media/MediaFixtures.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QTest>
+#include <csignal>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// 256 frames at 16 kHz last exactly 16 ms: SDL's dummy and disk outputs keep real time.
+constexpr int kRate = 16000;
+
+class RecordCommand : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QString error;
+        ASSERT_TRUE(device.Start(&error)) << error.toStdString();
+        environment = CommandLineEnvironment(device.PortsDirectory());
+    }
+
+    QString Tone(const char *name, int milliseconds)
+    {
+        const std::string path = files.Path(name);
+        WriteWave(path, kRate, 1, std::int64_t(kRate) * milliseconds / 1000, SF_FORMAT_PCM_16);
+        return QString::fromStdString(path);
+    }
+
+    // Seconds from one command's arrival at a device to another's.
+    static double Between(DeviceSimulator &from, const char *first, DeviceSimulator &to, const char *second)
+    {
+        const auto a = from.Arrival(QString::fromLatin1(first), 1);
+        const auto b = to.Arrival(QString::fromLatin1(second), 1);
+        if (!a || !b)
+            return -1;
+        return std::chrono::duration<double>(*b - *a).count();
+    }
+
+    // What the device received, once a command that came after everything else has arrived.
+    QStringList CommandsUpToAStop()
+    {
+        const TambloResult stop = RunTamblo({QStringLiteral("stop")}, environment);
+        EXPECT_EQ(stop.exitCode, 0) << stop.err.toStdString();
+        const int stops = device.Commands().count(QStringLiteral("REC")) + 1;
+        EXPECT_TRUE(device.WaitForCommand(QStringLiteral("REC"), stops, 10000));
+        return device.Commands();
+    }
+
+    FixtureDir files;
+    DeviceSimulator device;
+    QProcessEnvironment environment;
+};
+
+const QStringList kRecordThenStop{QStringLiteral("REC1"), QStringLiteral("REC")};
+
+TEST_F(RecordCommand, AShortFilePlaysWholeAndTheDeviceStopsAtItsEnd)
+{
+    const QString tone = Tone("tone.wav", 1500);
+    const QString output = QString::fromStdString(files.Path("output.raw"));
+    environment.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("disk"));
+    environment.insert(QStringLiteral("SDL_DISKAUDIOFILE"), output);
+
+    const TambloResult result = RunTamblo({QStringLiteral("record"), QStringLiteral("--channel"), QStringLiteral("1"), tone},
+                                          environment);
+    ASSERT_TRUE(result.exited);
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    // (SDL's disk output announces itself on standard error.)
+    EXPECT_FALSE(result.err.contains(QStringLiteral("tamblo:"))) << result.err.toStdString();
+    // Not on a terminal: nothing but the result.
+    EXPECT_EQ(result.out, QStringLiteral("GSM1 on COM1: recorded %1, 1500 ms, stopped at the end of the file\n").arg(tone));
+
+    ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC"), 1, 10000));
+    // The simulator names only commands that came whole, with their CR LF.
+    EXPECT_EQ(device.Commands(), kRecordThenStop);
+    const double recorded = Between(device, "REC1", device, "REC");
+    EXPECT_GE(recorded, 1.45);
+    EXPECT_LT(recorded, 3.0);
+
+    // Every frame of the file reached the sound output, once.
+    QFile raw(output);
+    ASSERT_TRUE(raw.open(QIODevice::ReadOnly));
+    const QByteArray bytes = raw.readAll();
+    std::vector<float> samples(std::size_t(bytes.size()) / sizeof(float));
+    std::memcpy(samples.data(), bytes.constData(), samples.size() * sizeof(float));
+    EXPECT_EQ(SoundFrames(samples, 1), 1500 * kRate / 1000);
+}
+
+TEST_F(RecordCommand, ALongFileStopsAtTheTenSecondLimitAndJsonTellsEachStep)
+{
+    const QString tone = Tone("long.wav", 25000);
+    const TambloResult result = RunTamblo(
+        {QStringLiteral("record"), QStringLiteral("--json"), QStringLiteral("--channel"), QStringLiteral("2"), tone},
+        environment);
+    ASSERT_TRUE(result.exited);
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC"), 1, 10000));
+    EXPECT_EQ(device.Commands(), QStringList({QStringLiteral("REC2"), QStringLiteral("REC")}));
+    const double recorded = Between(device, "REC2", device, "REC");
+    EXPECT_GE(recorded, 9.8);
+    EXPECT_LT(recorded, 12.0);
+
+    const std::vector<QJsonObject> events = result.Events();
+    ASSERT_GE(events.size(), 5u);
+    EXPECT_EQ(events.front()[QStringLiteral("event")], QStringLiteral("sent"));
+    EXPECT_EQ(events.front()[QStringLiteral("command")], QStringLiteral("REC2"));
+    EXPECT_EQ(events.front()[QStringLiteral("ports")], QJsonArray({QStringLiteral("COM1")}));
+    EXPECT_EQ(events[1][QStringLiteral("event")], QStringLiteral("playing"));
+    EXPECT_EQ(events[1][QStringLiteral("file")], tone);
+    EXPECT_EQ(events[1][QStringLiteral("channel")], 2);
+    EXPECT_EQ(events[1][QStringLiteral("length_ms")], 25000);
+    EXPECT_EQ(events[1][QStringLiteral("length_text")], QStringLiteral("25.000 sec."));
+
+    const QJsonObject &stopped = events.back();
+    EXPECT_EQ(stopped[QStringLiteral("event")], QStringLiteral("stopped"));
+    EXPECT_EQ(stopped[QStringLiteral("reason")], QStringLiteral("limit"));
+    const int stoppedAt = stopped[QStringLiteral("ms")].toInt();
+    EXPECT_GE(stoppedAt, 10000);
+    EXPECT_LT(stoppedAt, 10300);
+    const QJsonObject &stop = events[events.size() - 2];
+    EXPECT_EQ(stop[QStringLiteral("event")], QStringLiteral("sent"));
+    EXPECT_EQ(stop[QStringLiteral("command")], QStringLiteral("REC"));
+
+    // One position for each 100 ms of sound, rising, with the gauge of the same tick.
+    int positions = 0;
+    int lastStep = -1;
+    for (std::size_t i = 2; i + 2 < events.size(); ++i) {
+        const QJsonObject &event = events[i];
+        ASSERT_EQ(event[QStringLiteral("event")], QStringLiteral("position"));
+        const int ms = event[QStringLiteral("ms")].toInt();
+        EXPECT_GT(ms / 100, lastStep);
+        lastStep = ms / 100;
+        EXPECT_NEAR(event[QStringLiteral("gauge")].toInt(), ms / 100.0, 1.0);
+        ++positions;
+    }
+    EXPECT_GE(positions, 90);
+    EXPECT_LE(positions, 101);
+}
+
+TEST_F(RecordCommand, CtrlCAndSigtermStopTheDeviceBeforeTheProgramEnds)
+{
+    const QString tone = Tone("tone.wav", 8000);
+    int recordings = 0;
+    for (const auto &[signalNumber, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+        SCOPED_TRACE(signalNumber);
+        TambloProcess run({QStringLiteral("record"), QStringLiteral("--json"), QStringLiteral("--channel"),
+                           QStringLiteral("1"), tone},
+                          environment);
+        ++recordings;
+        ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC1"), recordings, 10000));
+        QTest::qWait(300);
+        run.Signal(signalNumber);
+        const TambloResult result = run.Finish(20000);
+        ASSERT_TRUE(result.exited);
+        EXPECT_EQ(result.exitCode, status) << result.err.toStdString();
+        EXPECT_LT(result.elapsed, std::chrono::milliseconds(7000));
+        ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC"), recordings, 10000));
+        const std::vector<QJsonObject> events = result.Events();
+        ASSERT_FALSE(events.empty());
+        EXPECT_EQ(events.back()[QStringLiteral("event")], QStringLiteral("stopped"));
+        EXPECT_EQ(events.back()[QStringLiteral("reason")], QStringLiteral("interrupted"));
+    }
+    EXPECT_EQ(device.Commands(), kRecordThenStop + kRecordThenStop);
+}
+
+TEST_F(RecordCommand, AReaderThatGoesAwayDoesNotLeaveTheDeviceRecording)
+{
+    const QString tone = Tone("tone.wav", 1000);
+    // As `tamblo record --json ... | head -c 1`: the reader leaves after the first byte.
+    TambloProcess run({QStringLiteral("record"), QStringLiteral("--json"), QStringLiteral("--channel"),
+                       QStringLiteral("1"), tone},
+                      environment, {QStringLiteral("head"), QStringLiteral("-c"), QStringLiteral("1")});
+    const TambloResult result = run.Finish(20000);
+    EXPECT_TRUE(result.exited);
+    EXPECT_EQ(result.exitCode, 0);
+    ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC"), 1, 10000));
+    EXPECT_EQ(device.Commands(), kRecordThenStop);
+}
+
+TEST_F(RecordCommand, AFileOrSoundOutputThatCannotPlaySendsNothing)
+{
+    const std::string text = files.Path("notes.wav");
+    WriteBytes(text, {'n', 'o', 't', 'e', 's', '\n'});
+    const QString empty = Tone("empty.wav", 0);
+    const QString tone = Tone("tone.wav", 1000);
+    struct Case {
+        QString file;
+        const char *audio;
+        QString error;
+    };
+    const Case cases[] = {
+        {QString::fromStdString(text), "dummy",
+         QStringLiteral("The file is not a sound file the media system knows (wave, MIDI, MP3 or RMI)")},
+        {QString::fromStdString(files.Path("missing.wav")), "dummy", QStringLiteral("The sound file was not found")},
+        {empty, "dummy", QStringLiteral("The sound file is empty: ") + empty},
+        {tone, "none-installed", QStringLiteral("Sound card is not installed")},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.error.toStdString());
+        QProcessEnvironment own = environment;
+        own.insert(QStringLiteral("SDL_AUDIODRIVER"), QLatin1String(c.audio));
+        const TambloResult result =
+            RunTamblo({QStringLiteral("record"), QStringLiteral("--channel"), QStringLiteral("2"), c.file}, own);
+        EXPECT_TRUE(result.exited);
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.err, QStringLiteral("tamblo: ") + c.error + QLatin1Char('\n'));
+        EXPECT_EQ(result.out, QString());
+    }
+    EXPECT_EQ(CommandsUpToAStop(), QStringList{QStringLiteral("REC")});
+}
+
+TEST_F(RecordCommand, APortHeldByAnotherProgramIsNamedAndNothingIsSent)
+{
+    const QString tone = Tone("tone.wav", 1000);
+    const int holder = ::open(device.PortPath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    const TambloResult result =
+        RunTamblo({QStringLiteral("record"), QStringLiteral("--channel"), QStringLiteral("1"), tone}, environment);
+    ::close(holder);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, QStringLiteral("tamblo: COM1: ie_Open - device already open\n"));
+    EXPECT_EQ(CommandsUpToAStop(), QStringList{QStringLiteral("REC")});
+}
+
+// What the recorder hears: the sound at a real sound server's sink, on the serial line's timeline.
+class RecordingAtTheSink : public RecordCommand {
+protected:
+    void SetUp() override
+    {
+        if (!SoundSink::Available())
+            GTEST_SKIP() << "pulseaudio and parec are not installed (scripts/setup installs them)";
+        RecordCommand::SetUp();
+        std::string reason;
+        ASSERT_TRUE(sink.Start(&reason)) << reason;
+        environment.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("pulseaudio"));
+        environment.insert(QStringLiteral("PULSE_SERVER"), QString::fromStdString(sink.Server()));
+    }
+
+    // The test pattern rises from silence by one step a frame: this is a few ms into it.
+    static constexpr int kThreshold = 50;
+    SoundSink sink;
+};
+
+TEST_F(RecordingAtTheSink, TheWholeFileSoundsWhileTheDeviceRecords)
+{
+    const QString tone = Tone("tone.wav", 1500);
+    const std::int64_t before = sink.FrameCount();
+    const TambloResult result =
+        RunTamblo({QStringLiteral("record"), QStringLiteral("--channel"), QStringLiteral("1"), tone}, environment);
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC"), 1, 10000));
+    const auto start = device.Arrival(QStringLiteral("REC1"), 1);
+    const auto stop = device.Arrival(QStringLiteral("REC"), 1);
+    ASSERT_TRUE(start && stop);
+    ASSERT_TRUE(sink.WaitUntilCaptured(*stop + std::chrono::milliseconds(300), std::chrono::seconds(5)));
+
+    const auto first = sink.FirstSound(kThreshold, before);
+    ASSERT_TRUE(first.has_value()) << "no sound reached the sink";
+    const auto last = sink.LastSound(kThreshold, *first);
+    ASSERT_TRUE(last.has_value());
+    // The file was opened before REC1 went out, yet it sounds only once the device records.
+    EXPECT_GT(sink.FrameTime(*first), *start);
+    EXPECT_NEAR(double(*last - *first) / SoundSink::Rate, 1.5, 0.05);
+    const double startDelay = std::chrono::duration<double, std::milli>(sink.FrameTime(*first) - *start).count();
+    const double tail = std::chrono::duration<double, std::milli>(sink.FrameTime(*last) - *stop).count();
+    std::printf("[ figures  ] REC1 to first sound %.1f ms; last sound %.1f ms after REC\n", startDelay, tail);
+}
+
+TEST_F(RecordingAtTheSink, CtrlCSilencesTheSoundAndStopsTheDevice)
+{
+    const QString tone = Tone("tone.wav", 8000);
+    const std::int64_t before = sink.FrameCount();
+    TambloProcess run({QStringLiteral("record"), QStringLiteral("--channel"), QStringLiteral("2"), tone}, environment);
+    ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC2"), 1, 10000));
+    QTest::qWait(1000);
+    run.Signal(SIGINT);
+    const TambloResult result = run.Finish(20000);
+    EXPECT_EQ(result.exitCode, 130);
+    ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC"), 1, 10000));
+    const auto stop = device.Arrival(QStringLiteral("REC"), 1);
+    ASSERT_TRUE(stop.has_value());
+    ASSERT_TRUE(sink.WaitUntilCaptured(*stop + std::chrono::milliseconds(500), std::chrono::seconds(5)));
+
+    const auto first = sink.FirstSound(kThreshold, before);
+    ASSERT_TRUE(first.has_value()) << "no sound reached the sink";
+    const auto last = sink.LastSound(kThreshold, *first);
+    ASSERT_TRUE(last.has_value());
+    // About a second sounded, and nothing of the rest of the file after the stop.
+    EXPECT_GT(double(*last - *first) / SoundSink::Rate, 0.8);
+    EXPECT_LT(sink.FrameTime(*last), *stop + std::chrono::milliseconds(200));
+}
+
+class SeveralRecorders : public RecordCommand {
+protected:
+    void SetUp() override
+    {
+        RecordCommand::SetUp();
+        QString error;
+        ASSERT_TRUE(second.Start(&error)) << error.toStdString();
+    }
+    DeviceSimulator second{2, device.PortsDirectory()};
+};
+
+TEST_F(SeveralRecorders, EveryPortGetsEachCommandAndTheFilePlaysOnce)
+{
+    const QString tone = Tone("tone.wav", 1000);
+    const QString output = QString::fromStdString(files.Path("output.raw"));
+    environment.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("disk"));
+    environment.insert(QStringLiteral("SDL_DISKAUDIOFILE"), output);
+    const TambloResult result = RunTamblo({QStringLiteral("record"), QStringLiteral("--channel"), QStringLiteral("1"),
+                                           QStringLiteral("--port"), QStringLiteral("COM1"), QStringLiteral("--port"),
+                                           second.PortPath(), tone},
+                                          environment);
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    EXPECT_EQ(result.out, QStringLiteral("GSM1 on COM1, %1: recorded %2, 1000 ms, stopped at the end of the file\n")
+                              .arg(second.PortPath(), tone));
+    ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC"), 1, 10000));
+    ASSERT_TRUE(second.WaitForCommand(QStringLiteral("REC"), 1, 10000));
+    EXPECT_EQ(device.Commands(), kRecordThenStop);
+    EXPECT_EQ(second.Commands(), kRecordThenStop);
+
+    // The devices' clocks are one clock: how far apart the ports got their commands.
+    const double startSkew = std::abs(Between(device, "REC1", second, "REC1")) * 1000;
+    const double stopSkew = std::abs(Between(device, "REC", second, "REC")) * 1000;
+    RecordProperty("start_skew_us", int(startSkew * 1000));
+    RecordProperty("stop_skew_us", int(stopSkew * 1000));
+    std::printf("[ figures  ] skew between two ports: start %.3f ms, stop %.3f ms\n", startSkew, stopSkew);
+    // Loose bounds: a loaded machine may hold up one simulator; the figures above tell the rest.
+    EXPECT_LT(startSkew, 100.0);
+    EXPECT_LT(stopSkew, 100.0);
+
+    QFile raw(output);
+    ASSERT_TRUE(raw.open(QIODevice::ReadOnly));
+    const QByteArray bytes = raw.readAll();
+    std::vector<float> samples(std::size_t(bytes.size()) / sizeof(float));
+    std::memcpy(samples.data(), bytes.constData(), samples.size() * sizeof(float));
+    EXPECT_EQ(SoundFrames(samples, 1), kRate);
+}
+
+TEST_F(SeveralRecorders, APortThatFailsIsNamedAndTheOthersStillGetTheirStop)
+{
+    const QString tone = Tone("tone.wav", 1000);
+    const TambloResult result = RunTamblo({QStringLiteral("record"), QStringLiteral("--channel"), QStringLiteral("1"),
+                                           QStringLiteral("--port"), QStringLiteral("COM1"), QStringLiteral("--port"),
+                                           QStringLiteral("COM7"), QStringLiteral("--port"), QStringLiteral("2"), tone},
+                                          environment);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, QStringLiteral("tamblo: COM7: ie_BadId - Specified comport doesn't exist\n"));
+    EXPECT_EQ(result.out, QStringLiteral("GSM1 on COM1, COM2: recorded %1, 1000 ms, stopped at the end of the file\n")
+                              .arg(tone));
+    ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC"), 1, 10000));
+    ASSERT_TRUE(second.WaitForCommand(QStringLiteral("REC"), 1, 10000));
+    EXPECT_EQ(device.Commands(), kRecordThenStop);
+    EXPECT_EQ(second.Commands(), kRecordThenStop);
+}
+
+} // namespace

@@ -1,0 +1,50 @@
+#pragma once
+
+// The device simulator (tools/devsim) as a child process, publishing its pseudo-terminal as COMn
+// in a ports directory, and what it printed. Shared by the end-to-end tests, the command-line
+// tests and the recording figures.
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <chrono>
+#include <optional>
+#include <vector>
+
+// One line the simulator printed: its own clock in milliseconds, and the text.
+struct DeviceLine {
+    double ms = 0;
+    QString text;
+};
+
+class DeviceSimulator {
+public:
+    // Publishes COM`com` in `portsDirectory`, or in a fresh directory of its own when none is given.
+    explicit DeviceSimulator(int com = 1, const QString &portsDirectory = QString());
+    ~DeviceSimulator();
+
+    bool Start(QString *error);
+    QString PortsDirectory() const { return directory_; }
+    QString PortPath() const { return directory_ + QStringLiteral("/COM") + QString::number(com_); }
+
+    // Everything it printed so far, the first line (the port it published) excluded.
+    std::vector<DeviceLine> Lines();
+    // Just the commands it received, in order: "REC1", "REC", "ERASE", ...
+    QStringList Commands();
+    // Waits (running the event loop) until the command has arrived `count` times.
+    bool WaitForCommand(const QString &command, int count, int timeoutMs);
+    // A command's arrival on the test's steady clock.
+    std::optional<std::chrono::steady_clock::time_point> Arrival(const QString &command, int occurrence);
+
+private:
+    void readOutput();
+
+    int com_;
+    QTemporaryDir ownPorts_;
+    QString directory_;
+    QProcess process_;
+    QByteArray pending_;
+    std::vector<DeviceLine> lines_;
+    std::chrono::steady_clock::time_point started_;
+};
