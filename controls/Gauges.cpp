@@ -312,7 +312,7 @@ void TGauge::drawKind(QImage &overlay) const
         const QPoint from(left + w, bottom - 1);
         const QPoint to(left, bottom - 1);
         const PieShape pie(box, from, to);
-        const TPixelRings dial(area, [&](int x, int y) { return pie.Holds(x, y); }, 1);
+        const PixelRings dial(area, [&](int x, int y) { return pie.Holds(x, y); }, 1);
         dial.Fill(painter, 1, ToQColor(backColor_));
         dial.Fill(painter, 0, ToQColor(foreColor_));
         // The dial's base line; the end point is not drawn.

@@ -12,7 +12,7 @@ bool IsPoint(char ch)
 // Walks the text emitting cells: a character waits until the next one shows whether a point
 // follows it; a point with nothing to attach to gets a cell of its own. Stops at `limit` cells.
 // With `out` null it only counts.
-int EmitCells(std::string_view text, int limit, std::vector<TLcdCell> *out)
+int EmitCells(std::string_view text, int limit, std::vector<LcdCell> *out)
 {
     int emitted = 0;
     auto push = [&](char ch, bool point) {
@@ -49,9 +49,9 @@ int EmitCells(std::string_view text, int limit, std::vector<TLcdCell> *out)
 
 } // namespace
 
-std::vector<TLcdCell> BuildCellList(const QByteArray &text, int cells, Zn::TZnIndicatorKind kind)
+std::vector<LcdCell> BuildCellList(const QByteArray &text, int cells, Zn::TZnIndicatorKind kind)
 {
-    std::vector<TLcdCell> list;
+    std::vector<LcdCell> list;
     if (cells <= 0)
         return list;
     list.reserve(static_cast<size_t>(cells));

@@ -3,16 +3,16 @@
 #include "controls/LcdGeometry.h"
 #include "controls/LcdPatterns.h"
 
-TCellShapeBuilder::TCellShapeBuilder(Zn::TZnIndicatorKind kind, Zn::TZnIndicatorStyle style,
+CellShapeBuilder::CellShapeBuilder(Zn::TZnIndicatorKind kind, Zn::TZnIndicatorStyle style,
                                      bool hover, QSize cell)
     : kind_(kind), elements_(CellElements(kind, style, hover, cell.width(), cell.height()))
 {
 }
 
-void TCellShapeBuilder::BuildCellShapes(const QRect &cell, unsigned char ch, bool point,
-                                        TPolygonSet &lit, TPolygonSet &unlit) const
+void CellShapeBuilder::BuildCellShapes(const QRect &cell, unsigned char ch, bool point,
+                                        PolygonSet &lit, PolygonSet &unlit) const
 {
-    const TCellPattern pattern = CellPattern(kind_, ch, point);
+    const CellPattern pattern = PatternOf(kind_, ch, point);
     const QPoint origin = cell.topLeft();
     const QPoint *source = elements_.Points().data();
     QPoint moved[8];

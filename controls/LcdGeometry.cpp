@@ -28,7 +28,7 @@ double DotSize(Zn::TZnIndicatorStyle style, bool hover, double pitch)
     return std::max(size, minimum);
 }
 
-void MatrixDots(Zn::TZnIndicatorStyle style, bool hover, int width, int height, TPolygonSet &set)
+void MatrixDots(Zn::TZnIndicatorStyle style, bool hover, int width, int height, PolygonSet &set)
 {
     const int margin = T(width / 16.0) + 1;
     const double px = (width - 2 * margin) / 5.0;
@@ -46,7 +46,7 @@ void MatrixDots(Zn::TZnIndicatorStyle style, bool hover, int width, int height, 
 }
 
 void Segments(Zn::TZnIndicatorKind kind, Zn::TZnIndicatorStyle style, bool hover, int width,
-              int height, TPolygonSet &set)
+              int height, PolygonSet &set)
 {
     const double t = SegmentStroke(style, hover, width, height);
     const double ux = width / 8.0;
@@ -119,10 +119,10 @@ double SegmentStroke(Zn::TZnIndicatorStyle style, bool hover, int width, int hei
     return std::max(t, minimum);
 }
 
-TPolygonSet CellElements(Zn::TZnIndicatorKind kind, Zn::TZnIndicatorStyle style, bool hover,
+PolygonSet CellElements(Zn::TZnIndicatorKind kind, Zn::TZnIndicatorStyle style, bool hover,
                          int width, int height)
 {
-    TPolygonSet set;
+    PolygonSet set;
     if (kind == Zn::ik5x7matrix)
         MatrixDots(style, hover, width, height, set);
     else

@@ -55,9 +55,9 @@ int ElementCount(Zn::TZnIndicatorKind kind)
     }
 }
 
-TCellPattern CellPattern(Zn::TZnIndicatorKind kind, unsigned char ch, bool point)
+CellPattern PatternOf(Zn::TZnIndicatorKind kind, unsigned char ch, bool point)
 {
-    TCellPattern pattern;
+    CellPattern pattern;
     pattern.elements = ElementCount(kind);
     switch (kind) {
     case Zn::ik5x7matrix:

@@ -8,7 +8,7 @@
 // elements are built: 7-segment 1 lower-left, 2 upper-left, 3 top, 4 upper-right,
 // 5 lower-right, 6 bottom, 7 middle, 8 point; 9-segment the same with 8 and 9 the colon dots
 // and 10 the point; the matrix row by row from the top, each row from the left.
-struct TCellPattern {
+struct CellPattern {
     int elements = 0;
     std::uint64_t lit = 0;
 
@@ -17,4 +17,4 @@ struct TCellPattern {
 
 int ElementCount(Zn::TZnIndicatorKind kind);
 
-TCellPattern CellPattern(Zn::TZnIndicatorKind kind, unsigned char ch, bool point);
+CellPattern PatternOf(Zn::TZnIndicatorKind kind, unsigned char ch, bool point);

@@ -3,19 +3,19 @@
 #include <QPolygon>
 #include <algorithm>
 
-void TPolygonSet::Clear()
+void PolygonSet::Clear()
 {
     points_.clear();
     counts_.clear();
 }
 
-void TPolygonSet::Append(const QPoint *points, int count)
+void PolygonSet::Append(const QPoint *points, int count)
 {
     points_.insert(points_.end(), points, points + count);
     counts_.push_back(count);
 }
 
-void TPolygonSet::Translate(int dx, int dy)
+void PolygonSet::Translate(int dx, int dy)
 {
     const QPoint delta(dx, dy);
     for (QPoint &point : points_)
@@ -139,7 +139,7 @@ QRegion PolygonRegion(const QPoint *points, int count)
     return OddCoverage(rects);
 }
 
-QRegion TPolygonSet::Region() const
+QRegion PolygonSet::Region() const
 {
     // Each polygon's own rectangles do not overlap, so odd coverage over all of them is the
     // XOR of the polygons' regions: the alternate rule over the whole set.

@@ -6,7 +6,7 @@
 
 // A set of polygons stored flat: all points in order, and each polygon's point count.
 // The indicator keeps one for its lit and one for its unlit elements.
-class TPolygonSet {
+class PolygonSet {
 public:
     void Clear();
     void Append(const QPoint *points, int count);

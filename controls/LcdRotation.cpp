@@ -59,7 +59,7 @@ void RotatePoints(QPoint *points, int count, double theta, QPoint centre)
         points[i] += correction;
 }
 
-TLightSector LightingSector(double theta)
+LightSector LightingSector(double theta)
 {
     const double c = std::cos(theta);
     const double s = std::sin(theta);
@@ -78,12 +78,12 @@ TLightSector LightingSector(double theta)
 
     switch (quadrant) {
     case 1:
-        return s <= q ? TLightSector::Upright : TLightSector::LeftTurned;
+        return s <= q ? LightSector::Upright : LightSector::LeftTurned;
     case 2:
-        return s <= q ? TLightSector::UpsideDown : TLightSector::LeftTurned;
+        return s <= q ? LightSector::UpsideDown : LightSector::LeftTurned;
     case 3:
-        return s >= -q ? TLightSector::UpsideDown : TLightSector::RightTurned;
+        return s >= -q ? LightSector::UpsideDown : LightSector::RightTurned;
     default:
-        return s >= -q ? TLightSector::Upright : TLightSector::RightTurned;
+        return s >= -q ? LightSector::Upright : LightSector::RightTurned;
     }
 }

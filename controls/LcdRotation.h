@@ -17,5 +17,5 @@ QSize RotatedBoundingBox(int width, int height, double theta);
 void RotatePoints(QPoint *points, int count, double theta, QPoint centre);
 
 // Which way up the indicator stands on screen; the bevels keep their light from the top left.
-enum class TLightSector { Upright, LeftTurned, UpsideDown, RightTurned };
-TLightSector LightingSector(double theta);
+enum class LightSector { Upright, LeftTurned, UpsideDown, RightTurned };
+LightSector LightingSector(double theta);

@@ -3,7 +3,7 @@
 #include <QPainter>
 #include <algorithm>
 
-TPixelRings::TPixelRings(const QRect &area, const PixelTest &holds, int depth)
+PixelRings::PixelRings(const QRect &area, const PixelTest &holds, int depth)
     : area_(area), rings_(static_cast<size_t>(std::max(0, area.width() * area.height())), -1)
 {
     const int w = area_.width();
@@ -35,7 +35,7 @@ TPixelRings::TPixelRings(const QRect &area, const PixelTest &holds, int depth)
     }
 }
 
-void TPixelRings::Fill(QPainter &painter, int ring, const QColor &colour,
+void PixelRings::Fill(QPainter &painter, int ring, const QColor &colour,
                        const PixelTest &select) const
 {
     const int w = area_.width();

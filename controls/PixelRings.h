@@ -11,7 +11,7 @@ class QPainter;
 // lies from the shape's edge. Outlines peeled off one shape this way always nest, with no gap
 // between them and no pixel of the inside showing through; curved outlines painted one by one
 // do not promise that.
-class TPixelRings {
+class PixelRings {
 public:
     using PixelTest = std::function<bool(int x, int y)>;
 
@@ -19,7 +19,7 @@ public:
     // holds the pixels that touch the outside by an edge, ring 1 those that touch ring 0, and
     // so on; every pixel further in counts as ring `depth`. Pixels outside the area count as
     // outside the shape.
-    TPixelRings(const QRect &area, const PixelTest &holds, int depth);
+    PixelRings(const QRect &area, const PixelTest &holds, int depth);
 
     // Fills the pixels of one ring (ring `depth`: the whole inside), only those that `select`
     // accepts when it is given.

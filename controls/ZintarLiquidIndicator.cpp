@@ -489,7 +489,7 @@ void TZintarLiquidIndicator::DrawBand(QPainter &painter, QPoint *band, bool ligh
 }
 
 void TZintarLiquidIndicator::DrawBevel(QPainter &painter, TZnBevelKind kind, int inset, int width,
-                                       TLightSector sector)
+                                       LightSector sector)
 {
     const int iw = indicatorWidth_;
     const int ih = indicatorHeight_;
@@ -505,16 +505,16 @@ void TZintarLiquidIndicator::DrawBevel(QPainter &painter, TZnBevelKind kind, int
     // The two bands facing the top left of the screen come first; raised bevels light them.
     std::array<int, 4> order;
     switch (sector) {
-    case TLightSector::Upright:
+    case LightSector::Upright:
         order = {Top, Left, Bottom, Right};
         break;
-    case TLightSector::LeftTurned:
+    case LightSector::LeftTurned:
         order = {Top, Right, Left, Bottom};
         break;
-    case TLightSector::UpsideDown:
+    case LightSector::UpsideDown:
         order = {Bottom, Right, Top, Left};
         break;
-    case TLightSector::RightTurned:
+    case LightSector::RightTurned:
         order = {Left, Bottom, Right, Top};
         break;
     }
@@ -546,13 +546,13 @@ void TZintarLiquidIndicator::RebuildImage()
     if (cw < 1 || cw > iw / n)
         cw = iw / n;
 
-    const std::vector<TLcdCell> cells = BuildCellList(indicatorBytes_, n, indicatorKind_);
-    const TCellShapeBuilder builder(indicatorKind_, indicatorStyle_, HoverWidth(), QSize(cw, ch));
+    const std::vector<LcdCell> cells = BuildCellList(indicatorBytes_, n, indicatorKind_);
+    const CellShapeBuilder builder(indicatorKind_, indicatorStyle_, HoverWidth(), QSize(cw, ch));
     for (int k = 0; k < n; ++k) {
-        const TLcdCell &cell = cells[static_cast<size_t>(k)];
+        const LcdCell &cell = cells[static_cast<size_t>(k)];
         builder.BuildCellShapes(QRect(k * cw, 0, cw, ch), cell.ch, cell.point, lit_, unlit_);
     }
-    for (TPolygonSet *set : {&lit_, &unlit_}) {
+    for (PolygonSet *set : {&lit_, &unlit_}) {
         set->Translate(off, off);
         Place(set->Points().data(), static_cast<int>(set->Points().size()));
     }
@@ -568,7 +568,7 @@ void TZintarLiquidIndicator::RebuildImage()
     else
         painter.fillRect(image_.rect(), ToQColor(backColor_));
 
-    const TLightSector sector = LightingSector(Theta());
+    const LightSector sector = LightingSector(Theta());
     if (outerBevel_ != bkNone)
         DrawBevel(painter, outerBevel_, 0, outerBevelWidth_, sector);
     if (innerBevel_ != bkNone)

@@ -143,8 +143,8 @@ public:
 
     // What the last rebuild prepared.
     const QImage &Image() const { return image_; }
-    const TPolygonSet &LitSet() const { return lit_; }
-    const TPolygonSet &UnlitSet() const { return unlit_; }
+    const PolygonSet &LitSet() const { return lit_; }
+    const PolygonSet &UnlitSet() const { return unlit_; }
     const std::optional<QRegion> &VisibleRegion() const { return visibleRegion_; }
     const QImage &DarkMaterial() const { return darkMaterial_; }
     const QImage &LightMaterial() const { return lightMaterial_; }
@@ -188,7 +188,7 @@ private:
     void DrawMaterial(QPainter &painter, const QImage &material, TZnMaterialMode mode) const;
     void DrawMaterialIn(QPainter &painter, const QRegion &region, const QImage &material,
                         TZnMaterialMode mode) const;
-    void DrawBevel(QPainter &painter, TZnBevelKind kind, int inset, int width, TLightSector sector);
+    void DrawBevel(QPainter &painter, TZnBevelKind kind, int inset, int width, LightSector sector);
     void DrawBand(QPainter &painter, QPoint *band, bool light);
     void FillRegion(QPainter &painter, const QRegion &region, TColor colour) const;
 
@@ -227,6 +227,6 @@ private:
     QImage shadowMaterial_;
     QImage image_;
     std::optional<QRegion> visibleRegion_;
-    TPolygonSet lit_;
-    TPolygonSet unlit_;
+    PolygonSet lit_;
+    PolygonSet unlit_;
 };

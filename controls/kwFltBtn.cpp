@@ -404,7 +404,7 @@ void TkwFlatBtn::drawRoundedFrame(QPainter &painter, TColor light, TColor dark,
 {
     const int w = width();
     const int h = height();
-    const TPixelRings rings(
+    const PixelRings rings(
         QRect(0, 0, w, h), [&](int x, int y) { return InRoundedRect(x, y, w, h, corner_); }, 2);
     const auto lightSide = [&](int x, int y) {
         return std::min(x + 0.5, y + 0.5) <= std::min(w - x - 0.5, h - y - 0.5);

@@ -29,13 +29,13 @@ constexpr int kClosePendingRetryMs = 5;
 
 // The hidden receiver of the dispatcher's notifications. A message finds its component through
 // the dispatcher table, so a message that outlives its dispatcher does nothing.
-class TComNotifyWindow : public TNotifyWindow {
+class ComNotifyWindow : public NotifyWindow {
 public:
-    TComNotifyWindow() { setObjectName(QStringLiteral("comNotifyWindow")); }
+    ComNotifyWindow() { setObjectName(QStringLiteral("comNotifyWindow")); }
 
     void WindowProc(std::uint16_t msg, std::uint16_t wParam, std::int32_t lParam) override
     {
-        TCustomComPort *port = TDispatcherTable::Instance().OwnerAt((static_cast<std::uint32_t>(lParam) >> 16) & 0xFFFF);
+        TCustomComPort *port = DispatcherTable::Instance().OwnerAt((static_cast<std::uint32_t>(lParam) >> 16) & 0xFFFF);
         if (!port)
             return;
         try {
@@ -443,7 +443,7 @@ void TCustomComPort::SetNotifyWindow(bool create)
 {
     if (create) {
         if (!notifyWindow_)
-            notifyWindow_ = new TComNotifyWindow;
+            notifyWindow_ = new ComNotifyWindow;
         if (dispatcher_)
             dispatcher_->AddWindowHandler(notifyWindow_);
         return;
@@ -482,7 +482,7 @@ void TCustomComPort::ClosePort()
     dispatcher_->CloseLine();
     if (dispatcher_->IsDispatching()) {
         const auto lParam = static_cast<std::int32_t>(static_cast<std::uint32_t>(dispatcher_->IndexInTable()) << 16);
-        QPointer<TNotifyWindow> window = notifyWindow_;
+        QPointer<NotifyWindow> window = notifyWindow_;
         PostToTarget(notifyWindow_, [window, lParam] {
             if (window)
                 window->WindowProc(NotifyClosePending, 0, lParam);
@@ -509,7 +509,7 @@ void TCustomComPort::ClosePendingArrived(std::int32_t lParam)
     if (portPhase_ != ppShuttingDown || !dispatcher_)
         return;
     if (dispatcher_->AreThreadsStarted()) {
-        QPointer<TNotifyWindow> window = notifyWindow_;
+        QPointer<NotifyWindow> window = notifyWindow_;
         QTimer::singleShot(kClosePendingRetryMs, window, [window, lParam] {
             PostToTarget(window, [window, lParam] {
                 if (window)
@@ -558,7 +558,7 @@ void TCustomComPort::setComNumber(std::uint16_t number)
         comNumber_ = number;
         return;
     }
-    TTriggerSave triggers;
+    TriggerSave triggers;
     dispatcher_->CopyTriggersOut(triggers);
     const TTraceLogState tracing = tracing_;
     const TTraceLogState logging = logging_;

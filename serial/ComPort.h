@@ -240,7 +240,7 @@ public:
     // --- Internal state, readable for callers that need it ------------------------------------
     TPortPhase PortPhase() const { return portPhase_; }
     TBaseDispatcher *Dispatcher() const { return dispatcher_.get(); }
-    TNotifyWindow *NotifyWindow() const { return notifyWindow_; }
+    NotifyWindow *Notifier() const { return notifyWindow_; }
     bool ForceApply() const { return forceApply_; }
     std::uint16_t AvailThreshold() const { return availThreshold_; }
     void setAvailThreshold(std::uint16_t threshold);
@@ -339,11 +339,11 @@ private:
     // Internal state.
     TPortPhase portPhase_ = ppClosed;
     std::unique_ptr<TBaseDispatcher> dispatcher_;
-    QPointer<TNotifyWindow> notifyWindow_;
+    QPointer<NotifyWindow> notifyWindow_;
     bool forceApply_ = false;
     bool reopenRequested_ = false;
     bool openAtLoad_ = false;
-    TTriggerSave savedTriggers_;
+    TriggerSave savedTriggers_;
     bool triggersSaved_ = false;
     std::uint16_t availThreshold_ = 1;
     std::uint8_t priorityBoost_ = 0;

@@ -21,7 +21,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-struct TSerialDevice::Saved {
+struct SerialDevice::Saved {
     termios settings{};
 };
 
@@ -131,9 +131,9 @@ bool IsPseudoTerminalNumber(std::uint64_t deviceNumber)
     return number >= kFirstPtyMajor && number <= kLastPtyMajor;
 }
 
-TSerialDevice::TSerialDevice()
+SerialDevice::SerialDevice()
     : epollFd_(epoll_create1(EPOLL_CLOEXEC)),
-      maskChanged_(std::make_unique<TSyncEvent>(TSyncEvent::AutoReset)),
+      maskChanged_(std::make_unique<SyncEvent>(SyncEvent::AutoReset)),
       saved_(std::make_unique<Saved>())
 {
     if (epollFd_ >= 0 && maskChanged_->IsValid()) {
@@ -144,14 +144,14 @@ TSerialDevice::TSerialDevice()
     }
 }
 
-TSerialDevice::~TSerialDevice()
+SerialDevice::~SerialDevice()
 {
     Close();
     if (epollFd_ >= 0)
         close(epollFd_);
 }
 
-int TSerialDevice::Open(const std::string &portName)
+int SerialDevice::Open(const std::string &portName)
 {
     lastError_ = CheckPortsDirectory();
     if (lastError_ != 0)
@@ -176,7 +176,7 @@ int TSerialDevice::Open(const std::string &portName)
     return lastError_;
 }
 
-int TSerialDevice::Adopt(int descriptor)
+int SerialDevice::Adopt(int descriptor)
 {
     if (descriptor < 0)
         return SystemError::InvalidHandle;
@@ -188,7 +188,7 @@ int TSerialDevice::Adopt(int descriptor)
 }
 
 // Takes the device for this program alone and puts it into raw mode; closes it on failure.
-int TSerialDevice::Prepare(int descriptor, bool exclusive)
+int SerialDevice::Prepare(int descriptor, bool exclusive)
 {
     auto fail = [descriptor](int error) {
         close(descriptor);
@@ -238,7 +238,7 @@ int TSerialDevice::Prepare(int descriptor, bool exclusive)
     hasModemLines_ = ioctl(descriptor, TIOCMGET, &lines) == 0;
     ownsExclusiveMode_ = ownsExclusiveMode;
     restore_ = exclusive;
-    shadow_ = TLineSettings{};
+    shadow_ = LineSettings{};
     fd_.store(descriptor);
     hasCounters_ = ReadCounters(errorCounters_);
     eventCounters_ = errorCounters_;
@@ -254,7 +254,7 @@ int TSerialDevice::Prepare(int descriptor, bool exclusive)
     return 0;
 }
 
-int TSerialDevice::Close()
+int SerialDevice::Close()
 {
     std::unique_lock lock(fdLock_);
     const int descriptor = fd_.load();
@@ -278,7 +278,7 @@ int TSerialDevice::Close()
     return 0;
 }
 
-int TSerialDevice::GetState(TLineSettings &settings)
+int SerialDevice::GetState(LineSettings &settings)
 {
     std::shared_lock lock(fdLock_);
     const int descriptor = fd_.load();
@@ -332,7 +332,7 @@ int TSerialDevice::GetState(TLineSettings &settings)
     return 0;
 }
 
-int TSerialDevice::SetState(const TLineSettings &settings)
+int SerialDevice::SetState(const LineSettings &settings)
 {
     if (settings.ByteSize < 5 || settings.ByteSize > 8 || settings.Parity > SPACEPARITY ||
         settings.StopBits > TWOSTOPBITS || settings.BaudRate == 0)
@@ -401,7 +401,7 @@ int TSerialDevice::SetState(const TLineSettings &settings)
     return 0;
 }
 
-int TSerialDevice::Escape(int function)
+int SerialDevice::Escape(int function)
 {
     std::shared_lock lock(fdLock_);
     const int descriptor = fd_.load();
@@ -425,7 +425,7 @@ int TSerialDevice::Escape(int function)
     return 0;
 }
 
-int TSerialDevice::Purge(unsigned directions)
+int SerialDevice::Purge(unsigned directions)
 {
     std::shared_lock lock(fdLock_);
     const int descriptor = fd_.load();
@@ -439,7 +439,7 @@ int TSerialDevice::Purge(unsigned directions)
     return 0;
 }
 
-bool TSerialDevice::ReadCounters(Counters &counters)
+bool SerialDevice::ReadCounters(Counters &counters)
 {
     serial_icounter_struct icount{};
     if (ioctl(fd_.load(), TIOCGICOUNT, &icount) != 0)
@@ -450,7 +450,7 @@ bool TSerialDevice::ReadCounters(Counters &counters)
     return true;
 }
 
-int TSerialDevice::ClearError(TLineStatus &status, std::uint32_t &errors)
+int SerialDevice::ClearError(LineStatus &status, std::uint32_t &errors)
 {
     std::shared_lock lock(fdLock_);
     const int descriptor = fd_.load();
@@ -484,13 +484,13 @@ int TSerialDevice::ClearError(TLineStatus &status, std::uint32_t &errors)
     return 0;
 }
 
-std::uint32_t TSerialDevice::ModemStatus()
+std::uint32_t SerialDevice::ModemStatus()
 {
     std::shared_lock lock(fdLock_);
     return ReadModemLines();
 }
 
-std::uint32_t TSerialDevice::ReadModemLines()
+std::uint32_t SerialDevice::ReadModemLines()
 {
     int lines = 0;
     if (!hasModemLines_ || fd_.load() < 0 || ioctl(fd_.load(), TIOCMGET, &lines) != 0)
@@ -507,7 +507,7 @@ std::uint32_t TSerialDevice::ReadModemLines()
     return bits;
 }
 
-std::uint32_t TSerialDevice::OutputQueued()
+std::uint32_t SerialDevice::OutputQueued()
 {
     std::shared_lock lock(fdLock_);
     int queued = 0;
@@ -516,7 +516,7 @@ std::uint32_t TSerialDevice::OutputQueued()
     return static_cast<std::uint32_t>(queued);
 }
 
-int TSerialDevice::Read(void *buffer, std::size_t count)
+int SerialDevice::Read(void *buffer, std::size_t count)
 {
     std::shared_lock lock(fdLock_);
     const int descriptor = fd_.load();
@@ -530,7 +530,7 @@ int TSerialDevice::Read(void *buffer, std::size_t count)
     return -SystemErrorFromErrno(errno);
 }
 
-int TSerialDevice::Write(const void *data, std::size_t count)
+int SerialDevice::Write(const void *data, std::size_t count)
 {
     std::shared_lock lock(fdLock_);
     const int descriptor = fd_.load();
@@ -549,7 +549,7 @@ int TSerialDevice::Write(const void *data, std::size_t count)
     return -SystemErrorFromErrno(errno);
 }
 
-int TSerialDevice::WaitWritable(TSyncEvent &interrupt)
+int SerialDevice::WaitWritable(SyncEvent &interrupt)
 {
     claimedWritable_ = false;
     if (stalls_ > 0) {
@@ -579,7 +579,7 @@ int TSerialDevice::WaitWritable(TSyncEvent &interrupt)
     }
 }
 
-int TSerialDevice::SetMask(std::uint32_t mask)
+int SerialDevice::SetMask(std::uint32_t mask)
 {
     if (!IsOpen())
         return SystemError::InvalidHandle;
@@ -588,7 +588,7 @@ int TSerialDevice::SetMask(std::uint32_t mask)
     return 0;
 }
 
-std::uint32_t TSerialDevice::SampleEvents()
+std::uint32_t SerialDevice::SampleEvents()
 {
     std::shared_lock lock(fdLock_);
     if (fd_.load() < 0)
@@ -619,7 +619,7 @@ std::uint32_t TSerialDevice::SampleEvents()
     return events;
 }
 
-int TSerialDevice::WaitEvent(std::uint32_t &events)
+int SerialDevice::WaitEvent(std::uint32_t &events)
 {
     events = 0;
     // Modem lines and error counters cannot be waited for together with a stop signal, so a

@@ -8,7 +8,7 @@
 #include <shared_mutex>
 #include <string>
 
-class TSyncEvent;
+class SyncEvent;
 
 // Line events a wait can report.
 constexpr std::uint32_t EV_RXCHAR = 0x0001;
@@ -73,7 +73,7 @@ constexpr std::uint8_t TWOSTOPBITS = 2;
 
 // The line settings of a device, field by field. What the tty cannot express (DSR flow, DTR
 // handshake, the flow limits, ...) is kept by the device and read back as it was set.
-struct TLineSettings {
+struct LineSettings {
     std::uint32_t BaudRate = 9600;
     bool fBinary = true;
     bool fParity = false;
@@ -96,7 +96,7 @@ struct TLineSettings {
 };
 
 // Queue state of a device.
-struct TLineStatus {
+struct LineStatus {
     std::uint32_t Flags = 0;
     std::uint32_t cbInQue = 0;
     std::uint32_t cbOutQue = 0;
@@ -116,13 +116,13 @@ bool IsPseudoTerminalNumber(std::uint64_t deviceNumber);
 // One open serial device on a tty. Every operation returns 0 (or a count) on success and a
 // system error number, negated where a count could be returned, on failure. The operations may
 // be called from several threads; Close waits for the ones in progress.
-class TSerialDevice {
+class SerialDevice {
 public:
-    TSerialDevice();
-    ~TSerialDevice();
+    SerialDevice();
+    ~SerialDevice();
 
-    TSerialDevice(const TSerialDevice &) = delete;
-    TSerialDevice &operator=(const TSerialDevice &) = delete;
+    SerialDevice(const SerialDevice &) = delete;
+    SerialDevice &operator=(const SerialDevice &) = delete;
 
     // Opens exclusively, in raw mode: 0, or FileNotFound for a port that does not exist (also a
     // placeholder tty without hardware), AccessDenied for one that another program holds (by a
@@ -139,14 +139,14 @@ public:
     // Whether the device answers the modem-line requests (pseudo-terminals do not).
     bool HasModemLines() const { return hasModemLines_; }
 
-    int GetState(TLineSettings &settings);
-    int SetState(const TLineSettings &settings);
+    int GetState(LineSettings &settings);
+    int SetState(const LineSettings &settings);
     // DTR, RTS, break and XON/XOFF by hand. Requests the device does not know change nothing.
     int Escape(int function);
     int Purge(unsigned directions);
     // Fills the queue counts and returns the line error bits met since the last call in errors.
     // Callers serialise it among themselves.
-    int ClearError(TLineStatus &status, std::uint32_t &errors);
+    int ClearError(LineStatus &status, std::uint32_t &errors);
     // Modem line bits; 0 for a device without modem lines.
     std::uint32_t ModemStatus();
     // Bytes the driver still has to transmit.
@@ -158,7 +158,7 @@ public:
     // with WaitWritable), or the negated system error.
     int Write(const void *data, std::size_t count);
     // Waits until the driver takes more output or interrupt is set (and taken): 1 or 0.
-    int WaitWritable(TSyncEvent &interrupt);
+    int WaitWritable(SyncEvent &interrupt);
 
     // Selects the line events that WaitEvent reports; a change ends a wait in progress, which
     // then reports no events.
@@ -184,19 +184,19 @@ private:
     // Held shared by every call on the descriptor, exclusively by Close.
     std::shared_mutex fdLock_;
     int epollFd_ = -1;
-    std::unique_ptr<TSyncEvent> maskChanged_;
+    std::unique_ptr<SyncEvent> maskChanged_;
     std::atomic<std::uint32_t> mask_{0};
     bool hasModemLines_ = false;
     bool hasCounters_ = false;
     // This object put the tty into exclusive mode, so it clears the mode again at close.
     bool ownsExclusiveMode_ = false;
-    TPortLock lockFile_;
+    PortLock lockFile_;
     // Output thread only: a pseudo-terminal can report room that a write then refuses.
     bool claimedWritable_ = false;
     int stalls_ = 0;
     bool restore_ = false;
     int lastError_ = 0;
-    TLineSettings shadow_;
+    LineSettings shadow_;
     Counters errorCounters_;
     Counters eventCounters_;
     std::uint32_t eventModemLines_ = 0;

@@ -47,9 +47,9 @@ std::uint32_t TranslateBaud(std::uint32_t code)
 
 TBaseDispatcher::TBaseDispatcher(TCustomComPort *owner) : Owner(owner)
 {
-    TableIndex = TDispatcherTable::Instance().Register(this, owner);
+    TableIndex = DispatcherTable::Instance().Register(this, owner);
     if (QCoreApplication::instance()) {
-        mainThreadTarget_ = std::make_unique<TMessageTarget>();
+        mainThreadTarget_ = std::make_unique<MessageTarget>();
         mainThreadTarget_->moveToThread(QCoreApplication::instance()->thread());
     }
 }
@@ -60,7 +60,7 @@ TBaseDispatcher::~TBaseDispatcher()
     // thread outlives the object.
     JoinThreads();
     threads_.clear();
-    TDispatcherTable::Instance().Unregister(TableIndex);
+    DispatcherTable::Instance().Unregister(TableIndex);
 }
 
 void TBaseDispatcher::Shutdown()
@@ -77,12 +77,12 @@ void TBaseDispatcher::Shutdown()
 
 bool TBaseDispatcher::CreateSignals()
 {
-    CommEventSignal = std::make_unique<TSyncEvent>(TSyncEvent::AutoReset);
-    DispatchDoneSignal = std::make_unique<TSyncEvent>(TSyncEvent::AutoReset);
-    AckSignal = std::make_unique<TSyncEvent>(TSyncEvent::AutoReset);
-    OutputReadySignal = std::make_unique<TSyncEvent>(TSyncEvent::AutoReset);
-    WriteDoneSignal = std::make_unique<TSyncEvent>(TSyncEvent::ManualReset);
-    FlushSignal = std::make_unique<TSyncEvent>(TSyncEvent::AutoReset);
+    CommEventSignal = std::make_unique<SyncEvent>(SyncEvent::AutoReset);
+    DispatchDoneSignal = std::make_unique<SyncEvent>(SyncEvent::AutoReset);
+    AckSignal = std::make_unique<SyncEvent>(SyncEvent::AutoReset);
+    OutputReadySignal = std::make_unique<SyncEvent>(SyncEvent::AutoReset);
+    WriteDoneSignal = std::make_unique<SyncEvent>(SyncEvent::ManualReset);
+    FlushSignal = std::make_unique<SyncEvent>(SyncEvent::AutoReset);
     return CommEventSignal->IsValid() && DispatchDoneSignal->IsValid() && AckSignal->IsValid() &&
            OutputReadySignal->IsValid() && WriteDoneSignal->IsValid() && FlushSignal->IsValid();
 }
@@ -178,8 +178,8 @@ int TBaseDispatcher::OpenLine(const std::string &deviceName, std::uint32_t baud,
     {
         std::lock_guard guard(GeneralLock);
         Trace.Stop();
-        EventLog.Stop();
-        EventLog.SetTimeBase(std::chrono::steady_clock::now());
+        eventLog_.Stop();
+        eventLog_.SetTimeBase(std::chrono::steady_clock::now());
     }
     StartThreads();
     return 0;
@@ -323,7 +323,7 @@ int TBaseDispatcher::ChangeLine(std::uint32_t baud, int parity, int dataBits, in
     // it holds far more than a UART's FIFO on this system.
     for (int turn = 0; turn < kDrainTurns && (OutputUsed() > 0 || DeviceOutputQueued() > 0); ++turn)
         std::this_thread::sleep_for(kDrainStep);
-    TLineSettings current;
+    LineSettings current;
     {
         std::lock_guard guard(GeneralLock);
         DeviceGetState(Line);
@@ -537,9 +537,9 @@ int TBaseDispatcher::WriteBlock(const std::uint8_t *data, std::size_t count)
     }
     {
         std::lock_guard guard(GeneralLock);
-        if (EventLog.Active())
-            EventLog.Add(LogKind::Write, LogDetail::DataWritten, static_cast<std::uint32_t>(count), data, count);
-        Trace.Add(TCharTrace::Transmit, data, count);
+        if (eventLog_.Active())
+            eventLog_.Add(LogKind::Write, LogDetail::DataWritten, static_cast<std::uint32_t>(count), data, count);
+        Trace.Add(CharTrace::Transmit, data, count);
     }
     return result;
 }
@@ -574,7 +574,7 @@ void TBaseDispatcher::AdvanceOutTail(std::uint32_t count)
     OutFull = false;
 }
 
-void TBaseDispatcher::WriteLoop(TSyncEvent &writeDone)
+void TBaseDispatcher::WriteLoop(SyncEvent &writeDone)
 {
     for (;;) {
         const std::uint8_t *chunk = nullptr;
@@ -745,7 +745,7 @@ int TBaseDispatcher::FlushInput()
         ScanPosition = ReceivedTotal;
     }
     std::lock_guard guard(GeneralLock);
-    for (TDataTrigger &trigger : DataTriggers)
+    for (DataTrigger &trigger : DataTriggers)
         trigger.Matched = 0;
     return result;
 }
@@ -798,12 +798,12 @@ void TBaseDispatcher::ReadIntoRing()
             return;
         // Traced before the bytes count as received, so the trace keeps the order of the line.
         std::lock_guard guard(GeneralLock);
-        if (Trace.Active() || EventLog.Active()) {
+        if (Trace.Active() || eventLog_.Active()) {
             std::vector<std::uint8_t> bytes(got);
             for (std::uint32_t i = 0; i < got; ++i)
                 bytes[i] = InRing[(firstAt + i) % InRingSize];
-            Trace.Add(TCharTrace::Receive, bytes.data(), bytes.size());
-            EventLog.Add(LogKind::Read, LogDetail::DataRead, got, bytes.data(), bytes.size());
+            Trace.Add(CharTrace::Receive, bytes.data(), bytes.size());
+            eventLog_.Add(LogKind::Read, LogDetail::DataRead, got, bytes.data(), bytes.size());
         }
     }
 }
@@ -846,40 +846,40 @@ int TBaseDispatcher::DumpTrace(const std::string &fileName, bool append, bool he
 void TBaseDispatcher::StartLogging(std::uint32_t bytes)
 {
     std::lock_guard guard(GeneralLock);
-    EventLog.Start(bytes);
+    eventLog_.Start(bytes);
 }
 
 void TBaseDispatcher::StopLogging()
 {
     std::lock_guard guard(GeneralLock);
-    EventLog.Stop();
+    eventLog_.Stop();
 }
 
 void TBaseDispatcher::PauseLogging(bool pause)
 {
     std::lock_guard guard(GeneralLock);
-    pause ? EventLog.Pause() : EventLog.Resume();
+    pause ? eventLog_.Pause() : eventLog_.Resume();
 }
 
 void TBaseDispatcher::ClearLogging()
 {
     std::lock_guard guard(GeneralLock);
-    EventLog.Clear();
+    eventLog_.Clear();
 }
 
 int TBaseDispatcher::DumpLog(const std::string &fileName, bool append, bool hex, bool allHex)
 {
     std::lock_guard guard(GeneralLock);
-    if (!EventLog.Active())
+    if (!eventLog_.Active())
         return SerialResult::LoggingNotEnabled;
-    return EventLog.Dump(fileName, append, hex, allHex, deviceName_);
+    return eventLog_.Dump(fileName, append, hex, allHex, deviceName_);
 }
 
 void TBaseDispatcher::Log(std::uint16_t kind, std::uint16_t detail, std::uint32_t data,
                           const std::uint8_t *bytes, std::size_t count)
 {
     std::lock_guard guard(GeneralLock);
-    EventLog.Add(kind, detail, data, bytes, count);
+    eventLog_.Add(kind, detail, data, bytes, count);
 }
 
 void TBaseDispatcher::SetDeviceName(const std::string &name)

@@ -65,13 +65,13 @@ public:
     void SetOptionBits(std::uint32_t mask);
     void ClearOptionBits(std::uint32_t mask);
     void SetAvailThreshold(std::uint32_t threshold);
-    void AddWindowHandler(TNotifyWindow *window);
-    void RemoveWindowHandler(TNotifyWindow *window);
+    void AddWindowHandler(NotifyWindow *window);
+    void RemoveWindowHandler(NotifyWindow *window);
     void AddProcHandler(const TNotifyHandler &handler);
     // onMainThread: the call is made on the main thread while the dispatch thread waits.
     void AddEventHandler(const TNotifyHandler &handler, bool onMainThread);
-    void CopyTriggersOut(TTriggerSave &save);
-    void CopyTriggersIn(const TTriggerSave &save);
+    void CopyTriggersOut(TriggerSave &save);
+    void CopyTriggersIn(const TriggerSave &save);
     std::uint32_t InputUsed();
     // Takes count received bytes, whole or not at all (GetBlockFail); inside a data-available
     // notification the bytes are counted as consumed and leave the ring when it ends.
@@ -125,11 +125,11 @@ protected:
     virtual int DeviceEscape(int function) = 0;
     virtual int DevicePurge(unsigned directions) = 0;
     // Fills the record; returns the driver's line error bits (0 when it cannot tell).
-    virtual std::uint32_t DeviceStatus(TLineStatus &status) = 0;
+    virtual std::uint32_t DeviceStatus(LineStatus &status) = 0;
     virtual void DeviceReadFailed(int code) { (void)code; }
-    virtual int DeviceGetState(TLineSettings &line) = 0;
+    virtual int DeviceGetState(LineSettings &line) = 0;
     virtual int DeviceRead(std::uint8_t *buffer, std::size_t count) = 0;
-    virtual int DeviceSetState(const TLineSettings &line) = 0;
+    virtual int DeviceSetState(const LineSettings &line) = 0;
     virtual int DeviceQueueWrite(const std::uint8_t *data, std::size_t count);
     virtual bool DeviceSetBuffers(std::uint32_t inSize, std::uint32_t outSize) = 0;
     // The device handle, or a negative value on failure.
@@ -137,9 +137,9 @@ protected:
     // Closes the device only: the dispatcher has told its threads to stop before.
     virtual int DeviceClose() = 0;
     // The worker threads' view of the device (the background half of the write path and the
-    // line event wait): see TSerialDevice for the meaning of the results.
+    // line event wait): see SerialDevice for the meaning of the results.
     virtual int DeviceWrite(const std::uint8_t *data, std::size_t count) = 0;
-    virtual int DeviceWaitWritable(TSyncEvent &interrupt) = 0;
+    virtual int DeviceWaitWritable(SyncEvent &interrupt) = 0;
     virtual int DeviceSetMask(std::uint32_t mask) = 0;
     virtual int DeviceWaitEvent(std::uint32_t &events) = 0;
     virtual std::uint32_t DeviceModemStatus() = 0;
@@ -168,7 +168,7 @@ private:
     void EndThreadWaits();
 
     // --- The rings (Dispatcher.cpp) ----------------------------------------------------------
-    void WriteLoop(TSyncEvent &writeDone);
+    void WriteLoop(SyncEvent &writeDone);
     void AdvanceOutTail(std::uint32_t count);
     // Makes the output thread let go of its write and empties the output ring.
     void AbandonOutputRing();
@@ -204,7 +204,7 @@ private:
 
     // Guarded by GeneralLock.
     std::recursive_mutex GeneralLock;
-    TLineSettings Line;
+    LineSettings Line;
     std::uint32_t AppliedBaud = 115200;
     std::uint32_t OptionWord = 0;
     std::atomic<bool> DTRLevel{true};
@@ -214,12 +214,12 @@ private:
     std::atomic<bool> RS485{false};
     std::uint32_t ModemLines = 0;
     std::uint32_t AvailThreshold = 0;
-    std::vector<TTimerTrigger> TimerTriggers;
-    std::vector<TDataTrigger> DataTriggers;
-    std::vector<TStatusTrigger> StatusTriggers;
+    std::vector<TimerTrigger> TimerTriggers;
+    std::vector<DataTrigger> DataTriggers;
+    std::vector<StatusTrigger> StatusTriggers;
     std::uint16_t NextTriggerHandle = 1;
     struct WindowEntry {
-        TNotifyWindow *Window;
+        NotifyWindow *Window;
         bool Deleted;
     };
     struct HandlerEntry {
@@ -234,8 +234,8 @@ private:
     std::atomic<bool> EventsAssigned{false};
     std::atomic<bool> NotifyNeeded{false};
     std::uint8_t PriorityBoost = 0;
-    TCharTrace Trace;
-    TEventLog EventLog;
+    CharTrace Trace;
+    EventLog eventLog_;
     std::string deviceName_;
 
     // Accumulated line errors (1 queue overflow, 2 overrun, 4 parity, 8 framing, 16 break).
@@ -250,7 +250,7 @@ private:
     std::uint32_t OutHead = 0;
     std::uint32_t OutTail = 0;
     bool OutFull = false;
-    TLineStatus Status;
+    LineStatus Status;
     // Counts flushes, so that a write finishing after one does not move the emptied ring.
     std::uint64_t OutGeneration = 0;
     std::atomic<bool> OutputSent{false};
@@ -292,13 +292,13 @@ private:
     std::vector<std::unique_ptr<TDispatcherThread>> threads_;
 
     // The six signals; they live as long as the dispatcher.
-    std::unique_ptr<TSyncEvent> CommEventSignal;
-    std::unique_ptr<TSyncEvent> DispatchDoneSignal;
-    std::unique_ptr<TSyncEvent> AckSignal;
-    std::unique_ptr<TSyncEvent> OutputReadySignal;
-    std::unique_ptr<TSyncEvent> WriteDoneSignal;
-    std::unique_ptr<TSyncEvent> FlushSignal;
+    std::unique_ptr<SyncEvent> CommEventSignal;
+    std::unique_ptr<SyncEvent> DispatchDoneSignal;
+    std::unique_ptr<SyncEvent> AckSignal;
+    std::unique_ptr<SyncEvent> OutputReadySignal;
+    std::unique_ptr<SyncEvent> WriteDoneSignal;
+    std::unique_ptr<SyncEvent> FlushSignal;
 
     // Runs the event handlers that want the main thread; made with the dispatcher.
-    std::unique_ptr<TMessageTarget> mainThreadTarget_;
+    std::unique_ptr<MessageTarget> mainThreadTarget_;
 };

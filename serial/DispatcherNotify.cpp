@@ -100,7 +100,7 @@ bool TBaseDispatcher::DataCheck()
     if (!fresh.empty()) {
         std::lock_guard guard(GeneralLock);
         for (std::uint8_t byte : fresh) {
-            for (TDataTrigger &trigger : DataTriggers) {
+            for (DataTrigger &trigger : DataTriggers) {
                 if (!trigger.Enabled || trigger.Text.empty())
                     continue;
                 auto same = [&](char wanted) {
@@ -204,7 +204,7 @@ bool TBaseDispatcher::Deliver(std::uint16_t msg, std::uint16_t trigger, std::uin
     }
     if (!closed && (windows > 1 || EventsAssigned.load())) {
         for (std::size_t i = 0; i < windows && !closed; ++i) {
-            TNotifyWindow *window = nullptr;
+            NotifyWindow *window = nullptr;
             {
                 std::lock_guard guard(GeneralLock);
                 if (i < WindowHandlers.size() && !WindowHandlers[i].Deleted)
@@ -279,14 +279,14 @@ void TBaseDispatcher::SetHandlerMode(int mode)
     }
 }
 
-void TBaseDispatcher::AddWindowHandler(TNotifyWindow *window)
+void TBaseDispatcher::AddWindowHandler(NotifyWindow *window)
 {
     std::lock_guard guard(GeneralLock);
     WindowHandlers.push_back({window, false});
     NotifyNeeded.store(true);
 }
 
-void TBaseDispatcher::RemoveWindowHandler(TNotifyWindow *window)
+void TBaseDispatcher::RemoveWindowHandler(NotifyWindow *window)
 {
     std::lock_guard guard(GeneralLock);
     auto found = std::find_if(WindowHandlers.begin(), WindowHandlers.end(),
@@ -315,13 +315,13 @@ void TBaseDispatcher::AddEventHandler(const TNotifyHandler &handler, bool onMain
     NotifyNeeded.store(true);
 }
 
-void TBaseDispatcher::CopyTriggersOut(TTriggerSave &save)
+void TBaseDispatcher::CopyTriggersOut(TriggerSave &save)
 {
     std::lock_guard guard(GeneralLock);
-    save = TTriggerSave{AvailThreshold, TimerTriggers, DataTriggers, StatusTriggers};
+    save = TriggerSave{AvailThreshold, TimerTriggers, DataTriggers, StatusTriggers};
 }
 
-void TBaseDispatcher::CopyTriggersIn(const TTriggerSave &save)
+void TBaseDispatcher::CopyTriggersIn(const TriggerSave &save)
 {
     std::lock_guard guard(GeneralLock);
     AvailThreshold = save.AvailThreshold;
@@ -330,15 +330,15 @@ void TBaseDispatcher::CopyTriggersIn(const TTriggerSave &save)
     StatusTriggers = save.StatusTriggers;
     const auto now = std::chrono::steady_clock::now();
     std::uint16_t highest = 0;
-    for (TTimerTrigger &trigger : TimerTriggers) {
+    for (TimerTrigger &trigger : TimerTriggers) {
         trigger.Due = now + std::chrono::milliseconds(trigger.Interval);
         highest = std::max<std::uint16_t>(highest, trigger.Handle >> 3);
     }
-    for (TDataTrigger &trigger : DataTriggers) {
+    for (DataTrigger &trigger : DataTriggers) {
         trigger.Matched = 0;
         highest = std::max<std::uint16_t>(highest, trigger.Handle >> 3);
     }
-    for (const TStatusTrigger &trigger : StatusTriggers)
+    for (const StatusTrigger &trigger : StatusTriggers)
         highest = std::max<std::uint16_t>(highest, trigger.Handle >> 3);
     // New triggers must not take the handles of the ones brought back.
     NextTriggerHandle = std::max<std::uint16_t>(NextTriggerHandle, highest + 1);
@@ -360,7 +360,7 @@ int TBaseDispatcher::AddTimerTrigger(std::uint32_t intervalMs)
 int TBaseDispatcher::SetTimerTrigger(std::uint16_t handle, std::uint32_t intervalMs, bool enabled)
 {
     std::lock_guard guard(GeneralLock);
-    for (TTimerTrigger &trigger : TimerTriggers) {
+    for (TimerTrigger &trigger : TimerTriggers) {
         if (trigger.Handle == handle) {
             trigger.Interval = intervalMs;
             trigger.Enabled = enabled;
@@ -400,7 +400,7 @@ int TBaseDispatcher::AddStatusTrigger(std::uint16_t kind)
 int TBaseDispatcher::SetStatusTrigger(std::uint16_t handle, std::uint32_t value, bool enabled)
 {
     std::lock_guard guard(GeneralLock);
-    for (TStatusTrigger &trigger : StatusTriggers) {
+    for (StatusTrigger &trigger : StatusTriggers) {
         if (trigger.Handle == handle) {
             trigger.Value = value;
             trigger.Enabled = enabled;
@@ -433,7 +433,7 @@ void TBaseDispatcher::EvaluateStatusTriggers()
     std::vector<std::uint16_t> fired;
     {
         std::lock_guard guard(GeneralLock);
-        for (TStatusTrigger &trigger : StatusTriggers) {
+        for (StatusTrigger &trigger : StatusTriggers) {
             if (!trigger.Enabled)
                 continue;
             bool hit = false;
@@ -476,7 +476,7 @@ void TBaseDispatcher::EvaluateTimerTriggers()
     {
         std::lock_guard guard(GeneralLock);
         const auto now = std::chrono::steady_clock::now();
-        for (TTimerTrigger &trigger : TimerTriggers) {
+        for (TimerTrigger &trigger : TimerTriggers) {
             if (trigger.Enabled && trigger.Due <= now) {
                 trigger.Enabled = false;
                 fired.push_back(trigger.Handle);

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 
-TDispatcherTable &TDispatcherTable::Instance()
+DispatcherTable &DispatcherTable::Instance()
 {
-    static TDispatcherTable table;
+    static DispatcherTable table;
     return table;
 }
 
-int TDispatcherTable::Register(TBaseDispatcher *dispatcher, TCustomComPort *owner)
+int DispatcherTable::Register(TBaseDispatcher *dispatcher, TCustomComPort *owner)
 {
     std::lock_guard guard(lock_);
     const auto empty = std::find_if(slots_.begin(), slots_.end(), [](const Slot &slot) { return !slot.Dispatcher; });
@@ -20,7 +20,7 @@ int TDispatcherTable::Register(TBaseDispatcher *dispatcher, TCustomComPort *owne
     return static_cast<int>(slots_.size() - 1);
 }
 
-void TDispatcherTable::Unregister(int index)
+void DispatcherTable::Unregister(int index)
 {
     std::lock_guard guard(lock_);
     if (!SlotAt(index))
@@ -30,28 +30,28 @@ void TDispatcherTable::Unregister(int index)
         slots_.pop_back();
 }
 
-const TDispatcherTable::Slot *TDispatcherTable::SlotAt(int index) const
+const DispatcherTable::Slot *DispatcherTable::SlotAt(int index) const
 {
     if (index < 0 || static_cast<std::size_t>(index) >= slots_.size())
         return nullptr;
     return &slots_[static_cast<std::size_t>(index)];
 }
 
-TBaseDispatcher *TDispatcherTable::At(int index)
+TBaseDispatcher *DispatcherTable::At(int index)
 {
     std::lock_guard guard(lock_);
     const Slot *slot = SlotAt(index);
     return slot ? slot->Dispatcher : nullptr;
 }
 
-TCustomComPort *TDispatcherTable::OwnerAt(int index)
+TCustomComPort *DispatcherTable::OwnerAt(int index)
 {
     std::lock_guard guard(lock_);
     const Slot *slot = SlotAt(index);
     return slot ? slot->Owner : nullptr;
 }
 
-std::size_t TDispatcherTable::Size()
+std::size_t DispatcherTable::Size()
 {
     std::lock_guard guard(lock_);
     return slots_.size();

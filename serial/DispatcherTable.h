@@ -8,9 +8,9 @@ class TBaseDispatcher;
 class TCustomComPort;
 
 // The process-wide list of dispatchers, by which notifications find theirs.
-class TDispatcherTable {
+class DispatcherTable {
 public:
-    static TDispatcherTable &Instance();
+    static DispatcherTable &Instance();
     // Takes the first empty slot or a new one at the end; the slot's index.
     int Register(TBaseDispatcher *dispatcher, TCustomComPort *owner);
     // Empties the slot and trims empty slots from the end.

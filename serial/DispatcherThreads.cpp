@@ -131,7 +131,7 @@ void TOutThread::Execute()
     TBaseDispatcher &d = Dispatcher;
     d.AckSignal->Set();
     for (;;) {
-        const int which = TSyncEvent::WaitAny({d.OutputReadySignal.get(), d.FlushSignal.get()}, -1);
+        const int which = SyncEvent::WaitAny({d.OutputReadySignal.get(), d.FlushSignal.get()}, -1);
         if (which == 0) {
             if (d.StopRequested.load())
                 break;

@@ -24,10 +24,10 @@ std::string MessageForCode(int code)
     // Codes travel as 16-bit values; every code in use fits.
     const int magnitude = std::abs(static_cast<int>(static_cast<int16_t>(code)));
 
-    const std::span<const TMessageRow> rows = MessageTable();
+    const std::span<const MessageRow> rows = MessageTable();
     std::string text;
     const auto row = std::ranges::lower_bound(rows, magnitude, std::less<>(),
-                                              [](const TMessageRow &r) { return std::abs(r.Code); });
+                                              [](const MessageRow &r) { return std::abs(r.Code); });
     if (row != rows.end() && std::abs(row->Code) == magnitude)
         text = row->Text;
     CutToMaxLength(text);

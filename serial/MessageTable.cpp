@@ -8,7 +8,7 @@ namespace {
 
 // Sorted by the magnitude of the code; the sign only records whether a code is a failure.
 // Empty texts count as no text.
-constexpr std::array<TMessageRow, 892> kRows{{
+constexpr std::array<MessageRow, 892> kRows{{
     // Success and operating-system errors
     {0, "OK"},
     {-SystemError::FileNotFound, "File not found"},
@@ -956,4 +956,4 @@ constexpr std::array<TMessageRow, 892> kRows{{
 
 } // namespace
 
-std::span<const TMessageRow> MessageTable() { return kRows; }
+std::span<const MessageRow> MessageTable() { return kRows; }

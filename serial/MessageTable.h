@@ -4,13 +4,13 @@
 #include <string>
 
 // One row of the serial link's message table: a result code and its text (possibly empty).
-struct TMessageRow {
+struct MessageRow {
     int Code;
     const char *Text;
 };
 
 // Every row, strictly ascending by the absolute value of the code.
-std::span<const TMessageRow> MessageTable();
+std::span<const MessageRow> MessageTable();
 
 // The text for a result code, at most 255 characters, possibly empty. The code is taken as a
 // 16-bit signed value and only its magnitude counts. A code with no text in the table gets the

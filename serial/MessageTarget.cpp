@@ -81,7 +81,7 @@ QEvent::Type PostedCallType()
 }
 } // namespace
 
-bool TMessageTarget::event(QEvent *event)
+bool MessageTarget::event(QEvent *event)
 {
     TakeOver(event);
     if (event->type() != SentCallType() && event->type() != PostedCallType())
@@ -97,7 +97,7 @@ bool TMessageTarget::event(QEvent *event)
     return true;
 }
 
-bool SendToTarget(TMessageTarget *target, std::function<void()> call, int timeoutMs)
+bool SendToTarget(MessageTarget *target, std::function<void()> call, int timeoutMs)
 {
     if (!target)
         return false;
@@ -118,7 +118,7 @@ bool SendToTarget(TMessageTarget *target, std::function<void()> call, int timeou
                                      [&] { return record->done; });
 }
 
-void PostToTarget(TMessageTarget *target, std::function<void()> call)
+void PostToTarget(MessageTarget *target, std::function<void()> call)
 {
     if (!target)
         return;

@@ -25,23 +25,23 @@ constexpr std::uint16_t StatusOutbuffUsed = 4;
 constexpr std::uint16_t StatusOutSent = 5;
 
 // A receiver of notification messages: the port component's hidden window.
-class TNotifyWindow : public TMessageTarget {
+class NotifyWindow : public MessageTarget {
 public:
-    using TMessageTarget::TMessageTarget;
+    using MessageTarget::MessageTarget;
     virtual void WindowProc(std::uint16_t msg, std::uint16_t wParam, std::int32_t lParam) = 0;
 };
 
 // A procedure or event handler of notifications: (message, trigger value, lParam).
 using TNotifyHandler = std::function<void(std::uint16_t, std::uint16_t, std::int32_t)>;
 
-struct TTimerTrigger {
+struct TimerTrigger {
     std::uint16_t Handle = 0;
     std::uint32_t Interval = 0; // milliseconds
     bool Enabled = false;
     std::chrono::steady_clock::time_point Due{};
 };
 
-struct TDataTrigger {
+struct DataTrigger {
     std::uint16_t Handle = 0;
     std::string Text;
     bool IgnoreCase = false;
@@ -49,7 +49,7 @@ struct TDataTrigger {
     std::size_t Matched = 0; // characters of Text matched so far
 };
 
-struct TStatusTrigger {
+struct StatusTrigger {
     std::uint16_t Handle = 0;
     std::uint32_t Value = 0; // modem line mask, or a byte count for the output kinds
     bool Enabled = false;
@@ -57,9 +57,9 @@ struct TStatusTrigger {
 };
 
 // The triggers and the data-available threshold, copied out at close and in at the next open.
-struct TTriggerSave {
+struct TriggerSave {
     std::uint32_t AvailThreshold = 0;
-    std::vector<TTimerTrigger> TimerTriggers;
-    std::vector<TDataTrigger> DataTriggers;
-    std::vector<TStatusTrigger> StatusTriggers;
+    std::vector<TimerTrigger> TimerTriggers;
+    std::vector<DataTrigger> DataTriggers;
+    std::vector<StatusTrigger> StatusTriggers;
 };

@@ -53,7 +53,7 @@ bool IsPseudoTerminal(const std::string &device)
 // Opens the port as the program does and closes it again: nothing when it does not exist.
 std::optional<PortAccess> Probe(const std::string &path)
 {
-    TSerialDevice device;
+    SerialDevice device;
     const int result = device.Open(path);
     if (result == 0) {
         device.Close();

@@ -44,24 +44,24 @@ Owner LockOwner(const std::string &path, pid_t *pid = nullptr)
 
 } // namespace
 
-TPortLock::~TPortLock()
+PortLock::~PortLock()
 {
     Release();
 }
 
-std::string TPortLock::Directory()
+std::string PortLock::Directory()
 {
     std::lock_guard guard(directoryLock);
     return lockDirectory;
 }
 
-void TPortLock::SetDirectory(const std::string &directory)
+void PortLock::SetDirectory(const std::string &directory)
 {
     std::lock_guard guard(directoryLock);
     lockDirectory = directory;
 }
 
-int TPortLock::Acquire(const std::string &devicePath)
+int PortLock::Acquire(const std::string &devicePath)
 {
     Release();
     const std::string directory = Directory();
@@ -98,7 +98,7 @@ int TPortLock::Acquire(const std::string &devicePath)
     return LockOwner(lockPath) == Owner::Running ? SystemError::AccessDenied : 0;
 }
 
-void TPortLock::Release()
+void PortLock::Release()
 {
     if (path_.empty())
         return;

@@ -5,13 +5,13 @@
 // The lock file "LCK..<device name>" by which serial programs on Linux tell each other that a
 // port is in use. It holds the owner's process id in ASCII, ten characters and a line end; a
 // lock whose process has ended is stale and is taken over.
-class TPortLock {
+class PortLock {
 public:
-    TPortLock() = default;
-    ~TPortLock();
+    PortLock() = default;
+    ~PortLock();
 
-    TPortLock(const TPortLock &) = delete;
-    TPortLock &operator=(const TPortLock &) = delete;
+    PortLock(const PortLock &) = delete;
+    PortLock &operator=(const PortLock &) = delete;
 
     // Locks the device at devicePath, its real path (not a link to it). 0 when locked, and also
     // when no lock file can be made (no lock folder, or no right to write in it); AccessDenied

@@ -24,34 +24,34 @@ int Remaining(int timeoutMs, Clock::time_point start)
 
 } // namespace
 
-TSyncEvent::TSyncEvent(Mode mode) : mode_(mode), fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+SyncEvent::SyncEvent(Mode mode) : mode_(mode), fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
-TSyncEvent::~TSyncEvent()
+SyncEvent::~SyncEvent()
 {
     if (fd_ >= 0)
         close(fd_);
 }
 
-void TSyncEvent::Set()
+void SyncEvent::Set()
 {
     const std::uint64_t one = 1;
     // The counter only saturates after 2^64 - 2 sets; a failed write leaves the event set.
     [[maybe_unused]] ssize_t written = write(fd_, &one, sizeof one);
 }
 
-void TSyncEvent::Reset()
+void SyncEvent::Reset()
 {
     std::uint64_t count = 0;
     [[maybe_unused]] ssize_t got = read(fd_, &count, sizeof count);
 }
 
-bool TSyncEvent::IsSet() const
+bool SyncEvent::IsSet() const
 {
     pollfd entry{fd_, POLLIN, 0};
     return poll(&entry, 1, 0) > 0 && (entry.revents & POLLIN);
 }
 
-bool TSyncEvent::TryTake()
+bool SyncEvent::TryTake()
 {
     if (mode_ == ManualReset)
         return IsSet();
@@ -59,16 +59,16 @@ bool TSyncEvent::TryTake()
     return read(fd_, &count, sizeof count) == static_cast<ssize_t>(sizeof count);
 }
 
-bool TSyncEvent::Wait(int timeoutMs)
+bool SyncEvent::Wait(int timeoutMs)
 {
     return WaitAny({this}, timeoutMs) == 0;
 }
 
-int TSyncEvent::WaitAny(std::initializer_list<TSyncEvent *> events, int timeoutMs)
+int SyncEvent::WaitAny(std::initializer_list<SyncEvent *> events, int timeoutMs)
 {
     std::vector<pollfd> entries;
     entries.reserve(events.size());
-    for (TSyncEvent *event : events)
+    for (SyncEvent *event : events)
         entries.push_back(pollfd{event->fd_, POLLIN, 0});
 
     const Clock::time_point start = Clock::now();
@@ -78,7 +78,7 @@ int TSyncEvent::WaitAny(std::initializer_list<TSyncEvent *> events, int timeoutM
             return -1;
         if (ready > 0) {
             int index = 0;
-            for (TSyncEvent *event : events) {
+            for (SyncEvent *event : events) {
                 // Another waiter may have taken an auto-reset event between poll and read.
                 if ((entries[index].revents & POLLIN) && event->TryTake())
                     return index;

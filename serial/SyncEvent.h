@@ -5,15 +5,15 @@
 // A signal that threads wait for, on an eventfd so that a thread can wait for it together with
 // a device descriptor in one poll(). An auto-reset event is consumed by the one wait that sees
 // it; a manual-reset event stays set until Reset.
-class TSyncEvent {
+class SyncEvent {
 public:
     enum Mode { AutoReset, ManualReset };
 
-    explicit TSyncEvent(Mode mode);
-    ~TSyncEvent();
+    explicit SyncEvent(Mode mode);
+    ~SyncEvent();
 
-    TSyncEvent(const TSyncEvent &) = delete;
-    TSyncEvent &operator=(const TSyncEvent &) = delete;
+    SyncEvent(const SyncEvent &) = delete;
+    SyncEvent &operator=(const SyncEvent &) = delete;
 
     // False when the system had no descriptor to give.
     bool IsValid() const { return fd_ >= 0; }
@@ -29,7 +29,7 @@ public:
     bool IsSet() const;
 
     // Waits for the first of the events; returns its index, or -1 when the time ran out.
-    static int WaitAny(std::initializer_list<TSyncEvent *> events, int timeoutMs);
+    static int WaitAny(std::initializer_list<SyncEvent *> events, int timeoutMs);
 
 private:
     Mode mode_;

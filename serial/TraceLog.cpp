@@ -60,7 +60,7 @@ std::string FormatTraceBytes(const std::uint8_t *data, std::size_t count, bool h
     return text;
 }
 
-void TCharTrace::Start(std::size_t capacity)
+void CharTrace::Start(std::size_t capacity)
 {
     capacity_ = capacity;
     entries_.assign(capacity, 0);
@@ -70,7 +70,7 @@ void TCharTrace::Start(std::size_t capacity)
     paused_ = false;
 }
 
-void TCharTrace::Stop()
+void CharTrace::Stop()
 {
     entries_.clear();
     entries_.shrink_to_fit();
@@ -78,13 +78,13 @@ void TCharTrace::Stop()
     active_ = paused_ = false;
 }
 
-void TCharTrace::Clear()
+void CharTrace::Clear()
 {
     start_ = 0;
     count_ = 0;
 }
 
-void TCharTrace::Add(char kind, const std::uint8_t *data, std::size_t count)
+void CharTrace::Add(char kind, const std::uint8_t *data, std::size_t count)
 {
     if (!active_ || paused_)
         return;
@@ -100,7 +100,7 @@ void TCharTrace::Add(char kind, const std::uint8_t *data, std::size_t count)
     }
 }
 
-std::string TCharTrace::Text(bool hex, bool allHex, const std::string &deviceName) const
+std::string CharTrace::Text(bool hex, bool allHex, const std::string &deviceName) const
 {
     std::string text = deviceName + "\n";
     char kind = 0;
@@ -125,7 +125,7 @@ std::string TCharTrace::Text(bool hex, bool allHex, const std::string &deviceNam
     return text;
 }
 
-int TCharTrace::Dump(const std::string &fileName, bool append, bool hex, bool allHex,
+int CharTrace::Dump(const std::string &fileName, bool append, bool hex, bool allHex,
                      const std::string &deviceName)
 {
     const int result = WriteFile(fileName, append, Text(hex, allHex, deviceName));
@@ -133,7 +133,7 @@ int TCharTrace::Dump(const std::string &fileName, bool append, bool hex, bool al
     return result;
 }
 
-void TEventLog::Start(std::size_t capacity)
+void EventLog::Start(std::size_t capacity)
 {
     records_.clear();
     used_ = 0;
@@ -142,20 +142,20 @@ void TEventLog::Start(std::size_t capacity)
     paused_ = false;
 }
 
-void TEventLog::Stop()
+void EventLog::Stop()
 {
     records_.clear();
     used_ = capacity_ = 0;
     active_ = paused_ = false;
 }
 
-void TEventLog::Clear()
+void EventLog::Clear()
 {
     records_.clear();
     used_ = 0;
 }
 
-void TEventLog::Add(std::uint16_t kind, std::uint16_t detail, std::uint32_t data,
+void EventLog::Add(std::uint16_t kind, std::uint16_t detail, std::uint32_t data,
                     const std::uint8_t *bytes, std::size_t count)
 {
     if (!active_ || paused_)
@@ -178,7 +178,7 @@ void TEventLog::Add(std::uint16_t kind, std::uint16_t detail, std::uint32_t data
     }
 }
 
-std::string TEventLog::Text(bool hex, bool allHex, const std::string &deviceName) const
+std::string EventLog::Text(bool hex, bool allHex, const std::string &deviceName) const
 {
     std::string text = MessageForCode(15501) + "\n" + deviceName + "\n" + MessageForCode(15502) + "\n";
     for (const Record &record : records_) {
@@ -192,7 +192,7 @@ std::string TEventLog::Text(bool hex, bool allHex, const std::string &deviceName
     return text;
 }
 
-int TEventLog::Dump(const std::string &fileName, bool append, bool hex, bool allHex,
+int EventLog::Dump(const std::string &fileName, bool append, bool hex, bool allHex,
                     const std::string &deviceName)
 {
     const int result = WriteFile(fileName, append, Text(hex, allHex, deviceName));

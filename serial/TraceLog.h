@@ -12,7 +12,7 @@ std::string FormatTraceBytes(const std::uint8_t *data, std::size_t count, bool h
 
 // The diagnostic character trace: every byte sent ('T') or received ('R'), in a ring of a fixed
 // number of entries that drops the oldest when full.
-class TCharTrace {
+class CharTrace {
 public:
     static constexpr char Transmit = 'T';
     static constexpr char Receive = 'R';
@@ -81,7 +81,7 @@ constexpr std::uint16_t ThreadStopped = 20;
 
 // The dispatcher's event log: records stamped with the milliseconds since the port opened, in a
 // ring of a fixed number of bytes that drops the oldest records when full.
-class TEventLog {
+class EventLog {
 public:
     struct Record {
         std::uint32_t Time;

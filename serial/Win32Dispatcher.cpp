@@ -14,8 +14,8 @@ int TWin32Dispatcher::DeviceOpen(const std::string &name, std::uint32_t, std::ui
     lastError_ = Device.Open(name);
     if (lastError_ != 0)
         return -1;
-    readEvent_ = std::make_unique<TSyncEvent>(TSyncEvent::ManualReset);
-    spareEvent_ = std::make_unique<TSyncEvent>(TSyncEvent::ManualReset);
+    readEvent_ = std::make_unique<SyncEvent>(SyncEvent::ManualReset);
+    spareEvent_ = std::make_unique<SyncEvent>(SyncEvent::ManualReset);
     if (!readEvent_->IsValid() || !spareEvent_->IsValid()) {
         readEvent_.reset();
         spareEvent_.reset();
@@ -44,16 +44,16 @@ int TWin32Dispatcher::DevicePurge(unsigned directions)
     return error == 0 ? 0 : -error;
 }
 
-std::uint32_t TWin32Dispatcher::DeviceStatus(TLineStatus &status)
+std::uint32_t TWin32Dispatcher::DeviceStatus(LineStatus &status)
 {
     std::uint32_t errors = 0;
     if (Device.ClearError(status, errors) != 0)
-        status = TLineStatus{};
+        status = LineStatus{};
     status.cbOutQue = OutputRingCount();
     return errors;
 }
 
-int TWin32Dispatcher::DeviceGetState(TLineSettings &line)
+int TWin32Dispatcher::DeviceGetState(LineSettings &line)
 {
     return Device.GetState(line) == 0 ? 0 : -1;
 }
@@ -64,7 +64,7 @@ int TWin32Dispatcher::DeviceRead(std::uint8_t *buffer, std::size_t count)
     return got > 0 ? got : 0;
 }
 
-int TWin32Dispatcher::DeviceSetState(const TLineSettings &line)
+int TWin32Dispatcher::DeviceSetState(const LineSettings &line)
 {
     const int error = Device.SetState(line);
     return error == 0 ? 0 : -error;
@@ -85,7 +85,7 @@ int TWin32Dispatcher::DeviceWrite(const std::uint8_t *data, std::size_t count)
     return Device.Write(data, count);
 }
 
-int TWin32Dispatcher::DeviceWaitWritable(TSyncEvent &interrupt)
+int TWin32Dispatcher::DeviceWaitWritable(SyncEvent &interrupt)
 {
     return Device.WaitWritable(interrupt);
 }
@@ -124,8 +124,8 @@ int TTapi32Dispatcher::DeviceOpen(const std::string &, std::uint32_t, std::uint3
         return SerialResult::CommNotOpen;
     if (!Device.IsOpen())
         return -1;
-    readEvent_ = std::make_unique<TSyncEvent>(TSyncEvent::ManualReset);
-    spareEvent_ = std::make_unique<TSyncEvent>(TSyncEvent::ManualReset);
+    readEvent_ = std::make_unique<SyncEvent>(SyncEvent::ManualReset);
+    spareEvent_ = std::make_unique<SyncEvent>(SyncEvent::ManualReset);
     if (!readEvent_->IsValid() || !spareEvent_->IsValid())
         return -SystemError::NotEnoughMemory;
     return handle_;

@@ -13,15 +13,15 @@ public:
 
     int DeviceEscape(int function) override;
     int DevicePurge(unsigned directions) override;
-    std::uint32_t DeviceStatus(TLineStatus &status) override;
-    int DeviceGetState(TLineSettings &line) override;
+    std::uint32_t DeviceStatus(LineStatus &status) override;
+    int DeviceGetState(LineSettings &line) override;
     int DeviceRead(std::uint8_t *buffer, std::size_t count) override;
-    int DeviceSetState(const TLineSettings &line) override;
+    int DeviceSetState(const LineSettings &line) override;
     bool DeviceSetBuffers(std::uint32_t inSize, std::uint32_t outSize) override;
     int DeviceOpen(const std::string &name, std::uint32_t inSize, std::uint32_t outSize) override;
     int DeviceClose() override;
     int DeviceWrite(const std::uint8_t *data, std::size_t count) override;
-    int DeviceWaitWritable(TSyncEvent &interrupt) override;
+    int DeviceWaitWritable(SyncEvent &interrupt) override;
     int DeviceSetMask(std::uint32_t mask) override;
     int DeviceWaitEvent(std::uint32_t &events) override;
     std::uint32_t DeviceModemStatus() override;
@@ -29,11 +29,11 @@ public:
     int LastSystemError() const override { return lastError_; }
 
 protected:
-    TSerialDevice Device;
+    SerialDevice Device;
     int lastError_ = 0;
     // The read record's event and the spare one, made with the device.
-    std::unique_ptr<TSyncEvent> readEvent_;
-    std::unique_ptr<TSyncEvent> spareEvent_;
+    std::unique_ptr<SyncEvent> readEvent_;
+    std::unique_ptr<SyncEvent> spareEvent_;
 };
 
 // A device handed over by a telephony line: the descriptor is adopted, not opened.

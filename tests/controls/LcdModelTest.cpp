@@ -251,7 +251,7 @@ TEST(LcdRegions, RectanglesCoverTheSamePixelsAsQtsOwnPolygonRegions)
 
 TEST(LcdRegions, OverlapsWithinASetDropOut)
 {
-    TPolygonSet set;
+    PolygonSet set;
     const QPoint first[4] = {{0, 0}, {10, 0}, {10, 10}, {0, 10}};
     const QPoint second[4] = {{5, 5}, {15, 5}, {15, 15}, {5, 15}};
     const QPoint third[4] = {{8, 8}, {12, 8}, {12, 12}, {8, 12}};
@@ -269,11 +269,11 @@ TEST(LcdRegions, OverlapsWithinASetDropOut)
     EXPECT_TRUE(set.Region().contains(QPoint(13, 13)));
 
     // The same polygon twice cancels; abutting ones join.
-    TPolygonSet pair;
+    PolygonSet pair;
     pair.Append(slanted, 3);
     pair.Append(slanted, 3);
     EXPECT_TRUE(pair.Region().isEmpty());
-    TPolygonSet side;
+    PolygonSet side;
     const QPoint left[4] = {{0, 0}, {4, 0}, {4, 3}, {0, 3}};
     const QPoint right[4] = {{4, 0}, {9, 0}, {9, 3}, {4, 3}};
     side.Append(left, 4);
@@ -286,7 +286,7 @@ namespace {
 
 // Paints each polygon's region with its number (from 1); reports polygons that overlap or
 // share an edge (4-neighbours with different numbers).
-std::string Contacts(const TPolygonSet &elements, QSize cell,
+std::string Contacts(const PolygonSet &elements, QSize cell,
                      QRegion (*regionOf)(const QPoint *, int))
 {
     const int margin = 20, w = cell.width() + 2 * margin, h = cell.height() + 2 * margin;
@@ -330,11 +330,11 @@ QRegion QtCornerRule(const QPoint *points, int count)
 
 // The elements that must keep apart: the seven segments and the point, and in 9-segment
 // cells from 31 pixels wide the colon dots too (narrower cells leave them no room).
-TPolygonSet Separated(Lcd::TZnIndicatorKind kind, Lcd::TZnIndicatorStyle style, bool hover, int w,
+PolygonSet Separated(Lcd::TZnIndicatorKind kind, Lcd::TZnIndicatorStyle style, bool hover, int w,
                       int h)
 {
-    const TPolygonSet elements = CellElements(kind, style, hover, w, h);
-    TPolygonSet kept;
+    const PolygonSet elements = CellElements(kind, style, hover, w, h);
+    PolygonSet kept;
     const QPoint *p = elements.Points().data();
     for (int e = 0; e < elements.PolygonCount(); ++e) {
         const int count = elements.Counts()[static_cast<size_t>(e)];
@@ -352,7 +352,7 @@ TEST(LcdRegions, QtsCornerRuleWouldJoinNeighbouringSegments)
 {
     // In a 30 x 44 cell the middle bar's pointed end lies on the row where the lower-left
     // segment begins; taking pixels by their top-left corner makes the two share an edge.
-    const TPolygonSet elements = CellElements(Lcd::ik7segment, Lcd::isNormal, false, 30, 44);
+    const PolygonSet elements = CellElements(Lcd::ik7segment, Lcd::isNormal, false, 30, 44);
     EXPECT_NE(Contacts(elements, QSize(30, 44), QtCornerRule).find("touch 1-7"), std::string::npos);
     EXPECT_EQ(Contacts(elements, QSize(30, 44), PolygonRegion), "");
 }
@@ -368,7 +368,7 @@ TEST(LcdRegions, NeighbouringSegmentsStayAPixelApartAtEverySize)
                     continue;
                 for (int w = 12; w <= 80; ++w) {
                     for (int h = (w * 14 + 9) / 10; h <= w * 22 / 10; h += 2) {
-                        const TPolygonSet elements = Separated(kind, style, hover, w, h);
+                        const PolygonSet elements = Separated(kind, style, hover, w, h);
                         ASSERT_EQ(Contacts(elements, QSize(w, h), PolygonRegion), "")
                             << "kind " << kind << " style " << style << " hover " << hover
                             << " cell " << w << "x" << h;

@@ -351,7 +351,7 @@ std::vector<Polygon> ElementsOf(Lcd::TZnIndicatorKind kind)
                                    : Join({kSegments30x44, {kPoint30x44}});
 }
 
-std::vector<Polygon> Polygons(const TPolygonSet &set)
+std::vector<Polygon> Polygons(const PolygonSet &set)
 {
     std::vector<Polygon> polygons;
     const QPoint *p = set.Points().data();
@@ -616,10 +616,10 @@ TEST(LcdPlacement, ControlTakesTheRoundedSizeOfTheTurnedRectangle)
 
 TEST(LcdPlacement, LightingSectorChangesAtTheDiagonals)
 {
-    using S = TLightSector;
+    using S = LightSector;
     const struct {
         int tenths;
-        TLightSector sector;
+        LightSector sector;
     } cases[] = {
         {0, S::Upright},         {-1, S::Upright},        {449, S::Upright},
         {450, S::Upright},       {451, S::LeftTurned},    {900, S::LeftTurned},

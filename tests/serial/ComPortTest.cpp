@@ -790,7 +790,7 @@ TEST(ComSelectForm, HeldPortsAreListedAndMissingOnesAreNot)
     EXPECT_FALSE(TComSelectForm::IsPortAvailable(3));
     EXPECT_FALSE(TComSelectForm::IsPortAvailable(0));
     // The probe holds a port only while it looks: the port opens afterwards.
-    TSerialDevice device;
+    SerialDevice device;
     EXPECT_EQ(device.Open("\\\\.\\COM2"), 0);
 }
 

@@ -44,7 +44,7 @@ TEST(PortNames, APortsVariableThatNamesNoDirectoryReachesNoPort)
         setenv("TAMBLO_PORTS", value.c_str(), 1);
         EXPECT_EQ(ResolvePortName("\\\\.\\COM2"), "") << value;
         EXPECT_EQ(CheckPortsDirectory(), SystemError::BadEnvironment) << value;
-        TSerialDevice device;
+        SerialDevice device;
         EXPECT_EQ(device.Open("\\\\.\\COM1"), SystemError::BadEnvironment) << value;
         EXPECT_EQ(SystemErrorText(SystemError::BadEnvironment), "TAMBLO_PORTS does not name a directory: \"" + value + "\"");
     }
@@ -54,7 +54,7 @@ class DeviceLayerTest : public ::testing::Test {
 protected:
     PortsDirectory ports;
     PtyPort pty{ports, 5};
-    TSerialDevice device;
+    SerialDevice device;
 };
 
 TEST_F(DeviceLayerTest, BytesCrossTheLineUnchangedBothWays)
@@ -66,7 +66,7 @@ TEST_F(DeviceLayerTest, BytesCrossTheLineUnchangedBothWays)
 
     pty.Write("OK\r\n\x04");
     ASSERT_TRUE(WaitFor([&] {
-        TLineStatus status;
+        LineStatus status;
         std::uint32_t errors = 0;
         return device.ClearError(status, errors) == 0 && status.cbInQue == 5;
     }));
@@ -79,7 +79,7 @@ TEST_F(DeviceLayerTest, BytesCrossTheLineUnchangedBothWays)
 TEST_F(DeviceLayerTest, APortIsHeldExclusively)
 {
     ASSERT_EQ(device.Open("\\\\.\\COM5"), 0);
-    TSerialDevice second;
+    SerialDevice second;
     EXPECT_EQ(second.Open("\\\\.\\COM5"), SystemError::AccessDenied);
     EXPECT_EQ(second.LastError(), SystemError::AccessDenied);
     ASSERT_EQ(device.Close(), 0);
@@ -116,7 +116,7 @@ TEST_F(DeviceLayerTest, ALockFileNamesTheDeviceAndLivesWhileThePortIsOpen)
     const std::string lock = LockFileFor(ports, pty.SlaveName);
     ASSERT_EQ(device.Open("\\\\.\\COM5"), 0);
     EXPECT_EQ(ReadText(lock), FormatText("%10d\n", static_cast<int>(getpid())));
-    TSerialDevice second;
+    SerialDevice second;
     EXPECT_EQ(second.Open("\\\\.\\COM5"), SystemError::AccessDenied);
     EXPECT_EQ(ReadText(lock), FormatText("%10d\n", static_cast<int>(getpid())));
     ASSERT_EQ(device.Close(), 0);
@@ -141,10 +141,10 @@ TEST_F(DeviceLayerTest, ALockFileOfARunningProcessHoldsThePortAndAStaleOneIsTake
 
 TEST_F(DeviceLayerTest, WithoutAWritableLockFolderThePortOpensWithoutALockFile)
 {
-    TPortLock::SetDirectory(ports.Path() + "/no-such-folder");
+    PortLock::SetDirectory(ports.Path() + "/no-such-folder");
     EXPECT_EQ(device.Open("\\\\.\\COM5"), 0);
     EXPECT_EQ(device.Close(), 0);
-    TPortLock::SetDirectory(ports.LockPath());
+    PortLock::SetDirectory(ports.LockPath());
 }
 
 TEST_F(DeviceLayerTest, MissingPortsDoNotExistAndOtherFilesAreNoSerialDevices)
@@ -173,7 +173,7 @@ TEST_F(DeviceLayerTest, AUserWithoutPermissionIsToldSoNotThatThePortIsInUse)
     if (child == 0) {
         int code = -1;
         if (geteuid() != 0 || (setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0)) {
-            TSerialDevice unprivileged;
+            SerialDevice unprivileged;
             code = unprivileged.Open("\\\\.\\COM5");
         }
         [[maybe_unused]] ssize_t n = write(result[1], &code, sizeof code);
@@ -197,7 +197,7 @@ TEST_F(DeviceLayerTest, AUserWithoutPermissionIsToldSoNotThatThePortIsInUse)
 TEST_F(DeviceLayerTest, LineSettingsReachTheTtyAndReadBack)
 {
     ASSERT_EQ(device.Open("\\\\.\\COM5"), 0);
-    TLineSettings line;
+    LineSettings line;
     ASSERT_EQ(device.GetState(line), 0);
     line.BaudRate = 19200;
     line.StopBits = TWOSTOPBITS;
@@ -215,7 +215,7 @@ TEST_F(DeviceLayerTest, LineSettingsReachTheTtyAndReadBack)
     EXPECT_FALSE(tty.c_oflag & OPOST);
     EXPECT_FALSE(tty.c_lflag & (ICANON | ECHO));
 
-    TLineSettings back;
+    LineSettings back;
     ASSERT_EQ(device.GetState(back), 0);
     EXPECT_EQ(back.BaudRate, 19200u);
     EXPECT_EQ(back.ByteSize, 8);
@@ -230,11 +230,11 @@ TEST_F(DeviceLayerTest, LineSettingsReachTheTtyAndReadBack)
 TEST_F(DeviceLayerTest, ARateOutsideTheStandardTableIsSetExactly)
 {
     ASSERT_EQ(device.Open("\\\\.\\COM5"), 0);
-    TLineSettings line;
+    LineSettings line;
     ASSERT_EQ(device.GetState(line), 0);
     line.BaudRate = 14400;
     ASSERT_EQ(device.SetState(line), 0);
-    TLineSettings back;
+    LineSettings back;
     ASSERT_EQ(device.GetState(back), 0);
     EXPECT_EQ(back.BaudRate, 14400u);
 }
@@ -243,7 +243,7 @@ TEST_F(DeviceLayerTest, ClosingRestoresTheSettingsFoundAtOpen)
 {
     const termios before = pty.SlaveSettings();
     ASSERT_EQ(device.Open("\\\\.\\COM5"), 0);
-    TLineSettings line;
+    LineSettings line;
     device.GetState(line);
     line.BaudRate = 1200;
     ASSERT_EQ(device.SetState(line), 0);
@@ -259,7 +259,7 @@ TEST_F(DeviceLayerTest, ModemLineRequestsOnAPseudoTerminalChangeNothingAndFailNo
     EXPECT_EQ(device.Escape(SETDTR), 0);
     EXPECT_EQ(device.Escape(CLRRTS), 0);
     EXPECT_EQ(device.ModemStatus(), 0u);
-    TLineSettings line;
+    LineSettings line;
     device.GetState(line);
     line.fDtrControl = DTR_CONTROL_DISABLE;
     EXPECT_EQ(device.SetState(line), 0);
@@ -337,7 +337,7 @@ TEST_F(DeviceLayerTest, AFullDriverMakesWritesWaitUntilInterrupted)
     EXPECT_EQ(device.Write("y", 1), 0);
 
     // Waiting for room neither spins nor misses the interruption of a flush.
-    TSyncEvent interrupt(TSyncEvent::AutoReset);
+    SyncEvent interrupt(SyncEvent::AutoReset);
     std::atomic<int> turns{0};
     auto writer = std::async(std::launch::async, [&] {
         for (;;) {
@@ -360,8 +360,8 @@ TEST_F(DeviceLayerTest, AFullDriverMakesWritesWaitUntilInterrupted)
 
 TEST(SyncEvent, AutoAndManualReset)
 {
-    TSyncEvent automatic(TSyncEvent::AutoReset);
-    TSyncEvent manual(TSyncEvent::ManualReset);
+    SyncEvent automatic(SyncEvent::AutoReset);
+    SyncEvent manual(SyncEvent::ManualReset);
     EXPECT_FALSE(automatic.Wait(0));
     automatic.Set();
     automatic.Set();
@@ -371,9 +371,9 @@ TEST(SyncEvent, AutoAndManualReset)
     manual.Set();
     EXPECT_TRUE(manual.Wait(0));
     EXPECT_TRUE(manual.Wait(0));
-    EXPECT_EQ(TSyncEvent::WaitAny({&automatic, &manual}, 0), 1);
+    EXPECT_EQ(SyncEvent::WaitAny({&automatic, &manual}, 0), 1);
     manual.Reset();
-    EXPECT_EQ(TSyncEvent::WaitAny({&automatic, &manual}, 20), -1);
+    EXPECT_EQ(SyncEvent::WaitAny({&automatic, &manual}, 20), -1);
 }
 
 } // namespace

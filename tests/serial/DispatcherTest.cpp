@@ -309,7 +309,7 @@ TEST_F(DispatcherTest, WithoutAReaderTheInputRingFillsAndStops)
     ASSERT_TRUE(WaitFor([&] { return d.InputUsed() == TBaseDispatcher::InRingSize; }));
     Idle(150);
     EXPECT_EQ(d.InputUsed(), TBaseDispatcher::InRingSize);
-    TLineStatus status;
+    LineStatus status;
     d.DeviceStatus(status);
     EXPECT_EQ(status.cbInQue, 10000u - TBaseDispatcher::InRingSize);
     EXPECT_EQ(d.FlushInput(), 0);
@@ -358,13 +358,13 @@ TEST_F(DispatcherTest, TriggersSurviveACopyOutAndIn)
     d.SetAvailThreshold(7);
     const int data = d.AddDataTrigger("OK\r\n", true);
     ASSERT_GT(data, 0);
-    TTriggerSave save;
+    TriggerSave save;
     d.CopyTriggersOut(save);
     ASSERT_EQ(d.RemoveTrigger(static_cast<std::uint16_t>(data)), 0);
     EXPECT_EQ(d.RemoveTrigger(static_cast<std::uint16_t>(data)), SerialResult::BadTriggerHandle);
 
     d.CopyTriggersIn(save);
-    TTriggerSave again;
+    TriggerSave again;
     d.CopyTriggersOut(again);
     EXPECT_EQ(again.AvailThreshold, 7u);
     ASSERT_EQ(again.DataTriggers.size(), 1u);
@@ -772,7 +772,7 @@ TEST_F(DispatcherTest, TriggersBroughtIntoANewOpenWorkAndKeepTheirHandles)
     ASSERT_EQ(Open(), 0);
     const int data = d.AddDataTrigger("OK", false);
     ASSERT_GT(d.AddTimerTrigger(10), data);
-    TTriggerSave save;
+    TriggerSave save;
     d.CopyTriggersOut(save);
     d.CloseLine();
 
@@ -781,7 +781,7 @@ TEST_F(DispatcherTest, TriggersBroughtIntoANewOpenWorkAndKeepTheirHandles)
     reopened.CopyTriggersIn(save);
     const int fresh = reopened.AddTimerTrigger(10);
     EXPECT_GT(fresh, 0);
-    for (const TTimerTrigger &trigger : save.TimerTriggers)
+    for (const TimerTrigger &trigger : save.TimerTriggers)
         EXPECT_NE(fresh, trigger.Handle);
     EXPECT_NE(fresh, data);
     NotificationLog log(reopened);
@@ -792,18 +792,18 @@ TEST_F(DispatcherTest, TriggersBroughtIntoANewOpenWorkAndKeepTheirHandles)
 
 TEST(DispatcherTable, SlotsAreReusedAndTrimmed)
 {
-    const std::size_t before = TDispatcherTable::Instance().Size();
+    const std::size_t before = DispatcherTable::Instance().Size();
     auto first = std::make_unique<FakeDispatcher>();
     auto second = std::make_unique<FakeDispatcher>();
-    EXPECT_EQ(TDispatcherTable::Instance().At(first->IndexInTable()), first.get());
+    EXPECT_EQ(DispatcherTable::Instance().At(first->IndexInTable()), first.get());
     const int firstIndex = first->IndexInTable();
     first.reset();
-    EXPECT_EQ(TDispatcherTable::Instance().At(firstIndex), nullptr);
+    EXPECT_EQ(DispatcherTable::Instance().At(firstIndex), nullptr);
     auto third = std::make_unique<FakeDispatcher>();
     EXPECT_EQ(third->IndexInTable(), firstIndex);
     third.reset();
     second.reset();
-    EXPECT_EQ(TDispatcherTable::Instance().Size(), before);
+    EXPECT_EQ(DispatcherTable::Instance().Size(), before);
 }
 
 TEST(DispatcherTable, FindsTheOwnerOfASlot)
@@ -811,7 +811,7 @@ TEST(DispatcherTable, FindsTheOwnerOfASlot)
     TComPort port;
     auto owned = std::make_unique<FakeDispatcher>(&port);
     auto probe = std::make_unique<FakeDispatcher>();
-    TDispatcherTable &table = TDispatcherTable::Instance();
+    DispatcherTable &table = DispatcherTable::Instance();
     EXPECT_EQ(table.OwnerAt(owned->IndexInTable()), &port);
     EXPECT_EQ(table.OwnerAt(probe->IndexInTable()), nullptr);
     EXPECT_EQ(table.OwnerAt(-1), nullptr);

@@ -59,7 +59,7 @@ TEST(MessageTable, HoldsEveryCodeOnceInAscendingMagnitude)
     const auto table = MessageTable();
     ASSERT_EQ(table.size(), 892u);
     std::vector<int> codes;
-    for (const TMessageRow &row : table)
+    for (const MessageRow &row : table)
         codes.push_back(row.Code);
     EXPECT_EQ(codes, ExpectedCodes());
     for (size_t i = 1; i < table.size(); ++i)
@@ -69,7 +69,7 @@ TEST(MessageTable, HoldsEveryCodeOnceInAscendingMagnitude)
 TEST(MessageTable, ElevenRowsAreEmptyAndEveryOtherRowHasAShortText)
 {
     const std::set<int> empty = {4200, 4600, 4630, 4660, 4725, 4726, 4727, 4728, 4730, 10000, 15100};
-    for (const TMessageRow &row : MessageTable()) {
+    for (const MessageRow &row : MessageTable()) {
         const std::string text = row.Text;
         if (empty.count(row.Code))
             EXPECT_EQ(text, "") << row.Code;
@@ -336,7 +336,7 @@ TEST(RaiseOnError, EveryFailureRowRaisesItsClassOrTheGenericException)
     int selecting = 0;
     std::set<std::type_index> classes;
     FakePort port;
-    for (const TMessageRow &row : MessageTable()) {
+    for (const MessageRow &row : MessageTable()) {
         if (row.Code >= 0 || (row.Code >= -162 && row.Code <= -2))
             continue;
         try {

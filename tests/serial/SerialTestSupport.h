@@ -54,17 +54,17 @@ inline void Idle(int ms)
 // inside it, so that tests neither need /var/lock nor leave anything there.
 class PortsDirectory {
 public:
-    PortsDirectory() : previousLocks_(TPortLock::Directory())
+    PortsDirectory() : previousLocks_(PortLock::Directory())
     {
         char pattern[] = "/tmp/tamblo-ports-XXXXXX";
         path_ = mkdtemp(pattern);
         setenv("TAMBLO_PORTS", path_.c_str(), 1);
         mkdir(LockPath().c_str(), 0755);
-        TPortLock::SetDirectory(LockPath());
+        PortLock::SetDirectory(LockPath());
     }
     ~PortsDirectory()
     {
-        TPortLock::SetDirectory(previousLocks_);
+        PortLock::SetDirectory(previousLocks_);
         unsetenv("TAMBLO_PORTS");
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored);
@@ -415,7 +415,7 @@ public:
         if (event != 0)
             Raise(event);
     }
-    TLineSettings State()
+    LineSettings State()
     {
         std::lock_guard guard(lock_);
         return state_;
@@ -446,7 +446,7 @@ public:
             input_.clear();
         return 0;
     }
-    std::uint32_t DeviceStatus(TLineStatus &status) override
+    std::uint32_t DeviceStatus(LineStatus &status) override
     {
         status.cbOutQue = OutputRingCount();
         std::lock_guard guard(lock_);
@@ -458,7 +458,7 @@ public:
         std::lock_guard guard(lock_);
         pendingErrors_ |= errors;
     }
-    int DeviceGetState(TLineSettings &line) override
+    int DeviceGetState(LineSettings &line) override
     {
         std::lock_guard guard(lock_);
         line = state_;
@@ -472,7 +472,7 @@ public:
         input_.erase(0, n);
         return static_cast<int>(n);
     }
-    int DeviceSetState(const TLineSettings &line) override
+    int DeviceSetState(const LineSettings &line) override
     {
         std::lock_guard guard(lock_);
         state_ = line;
@@ -497,9 +497,9 @@ public:
         journal_.push_back("write:" + std::string(reinterpret_cast<const char *>(data), n));
         return static_cast<int>(n);
     }
-    int DeviceWaitWritable(TSyncEvent &interrupt) override
+    int DeviceWaitWritable(SyncEvent &interrupt) override
     {
-        return TSyncEvent::WaitAny({&writable_, &interrupt}, -1) == 0 ? 1 : 0;
+        return SyncEvent::WaitAny({&writable_, &interrupt}, -1) == 0 ? 1 : 0;
     }
     int DeviceSetMask(std::uint32_t mask) override
     {
@@ -512,7 +512,7 @@ public:
         events = 0;
         if (mask_.load() == 0)
             return 87;
-        if (TSyncEvent::WaitAny({&eventRaised_, &maskChanged_}, -1) == 0)
+        if (SyncEvent::WaitAny({&eventRaised_, &maskChanged_}, -1) == 0)
             events = pendingEvents_.exchange(0);
         return 0;
     }
@@ -533,7 +533,7 @@ private:
     std::size_t perWrite_ = SIZE_MAX;
     int blockedAttempts_ = 0;
     std::string input_;
-    TLineSettings state_;
+    LineSettings state_;
     int stateWrites_ = 0;
     std::vector<int> escapes_;
     std::uint32_t pendingErrors_ = 0;
@@ -542,9 +542,9 @@ private:
     std::atomic<std::uint32_t> mask_{0};
     std::atomic<std::uint32_t> pendingEvents_{0};
     std::atomic<std::uint32_t> modemLines_{0};
-    TSyncEvent writable_{TSyncEvent::AutoReset};
-    TSyncEvent eventRaised_{TSyncEvent::AutoReset};
-    TSyncEvent maskChanged_{TSyncEvent::AutoReset};
+    SyncEvent writable_{SyncEvent::AutoReset};
+    SyncEvent eventRaised_{SyncEvent::AutoReset};
+    SyncEvent maskChanged_{SyncEvent::AutoReset};
 };
 
 inline std::string Bytes(const std::vector<std::string> &parts)
