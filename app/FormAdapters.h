@@ -3,14 +3,13 @@
 // Connects the operations the recording controller uses to the window's real components.
 
 #include "app/FormParts.h"
-#include "app/TimerAdapter.h"
 #include "app/TLabel.h"
 #include "app/TOpenDialog.h"
+#include "app/TimerAdapter.h"
 #include "controls/Gauges.h"
 #include "controls/ZintarLiquidIndicator.h"
 #include "media/MediaPlayer.h"
 #include "serial/ComPort.h"
-
 
 class ComPortAdapter : public SerialPortOps {
 public:

@@ -34,8 +34,7 @@ bool decodeInto(const QByteArray &data, jpeg_decompress_struct &info, ErrorManag
     jpeg_start_decompress(&info);
     if (info.output_components != 3)
         return false;
-    image = QImage(static_cast<int>(info.output_width), static_cast<int>(info.output_height),
-                   QImage::Format_RGB888);
+    image = QImage(static_cast<int>(info.output_width), static_cast<int>(info.output_height), QImage::Format_RGB888);
     if (image.isNull())
         return false;
     while (info.output_scanline < info.output_height) {

@@ -20,8 +20,7 @@ QPixmap backgroundPicture()
 
 } // namespace
 
-MainWindow::MainWindow(QWidget *parent)
-    : QWidget(parent), ui_(std::make_unique<Ui::TForm1>()), openDialog_(this)
+MainWindow::MainWindow(QWidget *parent) : QWidget(parent), ui_(std::make_unique<Ui::TForm1>()), openDialog_(this)
 {
     // The pictures are compiled into this library; a static link needs them registered by hand.
     Q_INIT_RESOURCE(tamblo);

@@ -18,10 +18,7 @@ const std::string kErase = "ERASE\r\n";
 constexpr int kGaugeFull = 100;
 
 // Whole seconds of a length: the division in floating point, truncated toward zero.
-std::int64_t wholeSeconds(std::int32_t lengthMs)
-{
-    return static_cast<std::int64_t>(std::trunc(lengthMs / 1000.0));
-}
+std::int64_t wholeSeconds(std::int32_t lengthMs) { return static_cast<std::int64_t>(std::trunc(lengthMs / 1000.0)); }
 
 // The milliseconds are widened to three digits: 5030 ms reads "5.030 sec.", not "5.30 sec.".
 QString formatLength(std::int64_t seconds, std::int64_t remainder)

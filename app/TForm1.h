@@ -26,13 +26,13 @@ public:
 
     explicit TForm1(const FormParts &parts) : parts_(parts) {}
 
-    void kwFlatBtn1Click();  // record to GSM1
-    void kwFlatBtn3Click();  // record to GSM2
-    void kwFlatBtn2Click();  // stop
-    void kwFlatBtn6Click();  // erase all records
-    void kwFlatBtn4Click();  // list sound files to load
-    void FnameClick();       // load through the file-name label
-    void kwFlatBtn5Click();  // exit
+    void kwFlatBtn1Click(); // record to GSM1
+    void kwFlatBtn3Click(); // record to GSM2
+    void kwFlatBtn2Click(); // stop
+    void kwFlatBtn6Click(); // erase all records
+    void kwFlatBtn4Click(); // list sound files to load
+    void FnameClick();      // load through the file-name label
+    void kwFlatBtn5Click(); // exit
     void Timer1Timer();
     void FormCreate();
     void FormClose();

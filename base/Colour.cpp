@@ -11,13 +11,13 @@ struct SystemColour {
 
 // The Windows 10 defaults of the system colours the program uses.
 constexpr std::array<SystemColour, 7> kSystemColours{{
-    {6, RGBColor(100, 100, 100)},   // window frame
-    {8, RGBColor(0, 0, 0)},         // window text
-    {15, RGBColor(240, 240, 240)},  // button face
-    {16, RGBColor(160, 160, 160)},  // button shadow
-    {20, RGBColor(255, 255, 255)},  // button highlight
-    {21, RGBColor(105, 105, 105)},  // 3-D dark shadow
-    {27, RGBColor(185, 209, 234)},  // gradient active caption
+    {6, RGBColor(100, 100, 100)},  // window frame
+    {8, RGBColor(0, 0, 0)},        // window text
+    {15, RGBColor(240, 240, 240)}, // button face
+    {16, RGBColor(160, 160, 160)}, // button shadow
+    {20, RGBColor(255, 255, 255)}, // button highlight
+    {21, RGBColor(105, 105, 105)}, // 3-D dark shadow
+    {27, RGBColor(185, 209, 234)}, // gradient active caption
 }};
 
 } // namespace
@@ -44,7 +44,4 @@ QColor ToQColor(TColor colour)
                   static_cast<int>((rgb >> 16) & 0xFF));
 }
 
-TColor FromQColor(const QColor &colour)
-{
-    return RGBColor(colour.red(), colour.green(), colour.blue());
-}
+TColor FromQColor(const QColor &colour) { return RGBColor(colour.red(), colour.green(), colour.blue()); }

@@ -19,8 +19,7 @@ private:
 // An operating-system error on a file or device, with the system's error number.
 class EInOutError : public Exception {
 public:
-    EInOutError(std::string message, int errorCode)
-        : Exception(std::move(message)), ErrorCode(errorCode) {}
+    EInOutError(std::string message, int errorCode) : Exception(std::move(message)), ErrorCode(errorCode) {}
 
     int ErrorCode;
 };

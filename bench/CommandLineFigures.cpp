@@ -44,7 +44,8 @@ bool writeTone(const QString &path, int milliseconds)
     std::vector<short> samples(std::size_t(32 * milliseconds));
     for (std::size_t i = 0; i < samples.size(); ++i)
         samples[i] = short(std::lround(8000 * std::sin(2 * M_PI * 440.0 * double(i) / 32000)) | 1);
-    const bool written = sf_writef_short(file, samples.data(), sf_count_t(samples.size())) == sf_count_t(samples.size());
+    const bool written =
+        sf_writef_short(file, samples.data(), sf_count_t(samples.size())) == sf_count_t(samples.size());
     sf_close(file);
     return written;
 }
@@ -114,8 +115,8 @@ int main(int argc, char **argv)
     // Each run records 1 s of sound.
     std::printf("all %d recordings: %.2f s of CPU in the recorder processes, resident memory at most %.1f MB\n",
                 4 * kRuns,
-                double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                    double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6,
+                double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+                    + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6,
                 double(usage.ru_maxrss) / 1024.0);
     return 0;
 }

@@ -104,7 +104,12 @@ void BM_FlatButtonHotPicture(benchmark::State &state)
     for (auto _ : state)
         benchmark::DoNotOptimize(button->RenderImage());
 }
-BENCHMARK(BM_FlatButtonHotPicture)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
+BENCHMARK(BM_FlatButtonHotPicture)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
 
 } // namespace
 

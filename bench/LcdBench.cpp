@@ -45,10 +45,7 @@ void BM_LcdRebuildImage(benchmark::State &state)
     }
     benchmark::DoNotOptimize(display.lcd->Image().constBits());
 }
-BENCHMARK(BM_LcdRebuildImage)
-    ->Unit(benchmark::kMicrosecond)
-    ->Repetitions(7)
-    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_LcdRebuildImage)->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
 
 // The timer tick that sets the text the display already shows, on a shown window.
 void BM_LcdSameText(benchmark::State &state)

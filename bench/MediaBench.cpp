@@ -69,7 +69,8 @@ void WriteMidi(const std::string &path)
     }
     notes.push_back(EndOfTrack(0));
     const std::vector<std::uint8_t> bytes = MidiFileBytes(1, 480, {MidiTrack(tempo), MidiTrack(notes)});
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 std::unique_ptr<TMediaPlayer> Open(const std::string &path)
@@ -222,30 +223,63 @@ int main(int argc, char **argv)
 
     // Open plus length: target under 30 ms each. The MP3 has no Info frame: the length comes from a scan.
     benchmark::RegisterBenchmark("OpenAndLength/wav_10min", OpenAndLength, &fixtures.wave)
-        ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5)->Repetitions(9)->ReportAggregatesOnly(true);
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(5)
+        ->Repetitions(9)
+        ->ReportAggregatesOnly(true);
     benchmark::RegisterBenchmark("OpenAndLength/mp3_10min", OpenAndLength, &fixtures.mp3)
-        ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5)->Repetitions(9)->ReportAggregatesOnly(true);
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(5)
+        ->Repetitions(9)
+        ->ReportAggregatesOnly(true);
     // MIDI: the sound font is read at the first open of a run and shared; before, every open read
     // it again, which the figure after this one adds back.
     benchmark::RegisterBenchmark("OpenAndLength/midi_5min", OpenAndLength, &fixtures.midi)
-        ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5)->Repetitions(9)->ReportAggregatesOnly(true);
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(5)
+        ->Repetitions(9)
+        ->ReportAggregatesOnly(true);
     benchmark::RegisterBenchmark("SoundFontLoad/as_each_midi_open_did", SoundFontLoadPerOpen)
-        ->Unit(benchmark::kMillisecond)->Iterations(5)->Repetitions(9)->ReportAggregatesOnly(true);
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(5)
+        ->Repetitions(9)
+        ->ReportAggregatesOnly(true);
     // The check at start-up: the listed devices, or else one try of the default output.
     benchmark::RegisterBenchmark("SoundCardCheck", SoundCardCheck)
-        ->Unit(benchmark::kMillisecond)->Iterations(20)->Repetitions(5)->ReportAggregatesOnly(true);
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(20)
+        ->Repetitions(5)
+        ->ReportAggregatesOnly(true);
     // StartPlayback to the first frame with sound handed to the output (buffers of at most 20 ms):
     // target under 15 ms.
     benchmark::RegisterBenchmark("StartToFirstSound/wav", StartToFirstSound)
-        ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20)->Repetitions(9)->ReportAggregatesOnly(true);
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(20)
+        ->Repetitions(9)
+        ->ReportAggregatesOnly(true);
     // One position query while playing: target under 5 microseconds.
     benchmark::RegisterBenchmark("CurrentPosition", CurrentPositionCost)
-        ->Unit(benchmark::kMicrosecond)->Repetitions(9)->ReportAggregatesOnly(true);
-    benchmark::RegisterBenchmark("PlayingCpu/mp3", PlayingCpu, &fixtures.mp3, true)->Iterations(1)->Unit(benchmark::kSecond);
-    benchmark::RegisterBenchmark("PlayingCpu/midi", PlayingCpu, &fixtures.midi, true)->Iterations(1)->Unit(benchmark::kSecond);
-    benchmark::RegisterBenchmark("PlayingCpu/idle_open_device", PlayingCpu, &fixtures.wave, false)->Iterations(1)->Unit(benchmark::kSecond);
+        ->Unit(benchmark::kMicrosecond)
+        ->Repetitions(9)
+        ->ReportAggregatesOnly(true);
+    benchmark::RegisterBenchmark("PlayingCpu/mp3", PlayingCpu, &fixtures.mp3, true)
+        ->Iterations(1)
+        ->Unit(benchmark::kSecond);
+    benchmark::RegisterBenchmark("PlayingCpu/midi", PlayingCpu, &fixtures.midi, true)
+        ->Iterations(1)
+        ->Unit(benchmark::kSecond);
+    benchmark::RegisterBenchmark("PlayingCpu/idle_open_device", PlayingCpu, &fixtures.wave, false)
+        ->Iterations(1)
+        ->Unit(benchmark::kSecond);
     benchmark::RegisterBenchmark("SilentPlaybackPace/wav_10s", SilentPlaybackPace)
-        ->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
+        ->UseManualTime()
+        ->Iterations(1)
+        ->Repetitions(3)
+        ->Unit(benchmark::kMillisecond);
 
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

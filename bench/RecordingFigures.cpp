@@ -6,7 +6,8 @@
 //             recording while the file still sounded)
 // and how long after the sound's start "REC" came, how long the sound lasted at the sink, and how
 // far behind the sound the position was at the controller's last tick before the sound ended.
-// Also CPU and memory (the capture's own thread left out). Needs an X display: tests/e2e/with-display build/tamblo_bench_recording
+// Also CPU and memory (the capture's own thread left out). Needs an X display: tests/e2e/with-display
+// build/tamblo_bench_recording
 // [--rounds N] [--busy N], where --busy starts N spinning processes beside it (a loaded machine).
 
 #include "tests/e2e/RecorderHarness.h"
@@ -81,8 +82,8 @@ struct Sound {
     double lengthMs;
     std::vector<HeardRecording> heard{};
     std::vector<double> positionBehind{};
-    std::vector<double> tickAfterSound{};  // the tick that stopped: after the end of the sound
-    std::vector<double> recAfterTick{};    // "REC" at the device: after that tick
+    std::vector<double> tickAfterSound{}; // the tick that stopped: after the end of the sound
+    std::vector<double> recAfterTick{};   // "REC" at the device: after that tick
 };
 
 void printFigures(const Sound &sound)
@@ -100,12 +101,13 @@ void printFigures(const Sound &sound)
     std::printf("%-4s %5.0f ms, %zu recordings: lead-in median %5.1f max %5.1f | tail median %5.1f min %5.1f max %5.1f"
                 " | REC after sound start %6.1f..%6.1f | heard - length %+5.1f..%+5.1f ms\n",
                 sound.kind, sound.lengthMs, sound.heard.size(), median(leadIn),
-                *std::max_element(leadIn.begin(), leadIn.end()), median(tail), *tailMin, *tailMax, *stopMin,
-                *stopMax, *heardMin, *heardMax);
+                *std::max_element(leadIn.begin(), leadIn.end()), median(tail), *tailMin, *tailMax, *stopMin, *stopMax,
+                *heardMin, *heardMax);
     const auto spread = [](const char *what, const std::vector<double> &values) {
         if (!values.empty())
             std::printf("     %s: median %.1f ms, %.1f..%.1f ms\n", what, median(values),
-                        *std::min_element(values.begin(), values.end()), *std::max_element(values.begin(), values.end()));
+                        *std::min_element(values.begin(), values.end()),
+                        *std::max_element(values.begin(), values.end()));
     };
     spread("position behind the sound near its end", sound.positionBehind);
     spread("of the tail, the stopping tick after the end of the sound", sound.tickAfterSound);
@@ -153,9 +155,11 @@ int main(int argc, char **argv)
     std::vector<std::unique_ptr<QProcess>> spinners;
     for (int i = 0; i < busy; ++i) {
         spinners.push_back(std::make_unique<QProcess>());
-        spinners.back()->start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("while :; do :; done")});
+        spinners.back()->start(QStringLiteral("/bin/sh"),
+                               {QStringLiteral("-c"), QStringLiteral("while :; do :; done")});
     }
-    std::printf("%d rounds, %d spinning processes beside, load average %.2f at the start\n", rounds, busy, loadAverage());
+    std::printf("%d rounds, %d spinning processes beside, load average %.2f at the start\n", rounds, busy,
+                loadAverage());
 
     double recordingCpu = 0;
     double recordingWall = 0;
@@ -170,10 +174,9 @@ int main(int argc, char **argv)
             const std::int64_t from = harness.Sink().FrameCount();
             // After each tick of the controller (the last one sends "REC"), the position, with the time.
             std::vector<std::pair<Clock::time_point, double>> ticks;
-            const QMetaObject::Connection follow =
-                QObject::connect(&harness.Window().Timer1(), &QTimer::timeout, [&] {
-                    ticks.emplace_back(Clock::now(), form.MediaPlayer1->CurrentPosition());
-                });
+            const QMetaObject::Connection follow = QObject::connect(&harness.Window().Timer1(), &QTimer::timeout, [&] {
+                ticks.emplace_back(Clock::now(), form.MediaPlayer1->CurrentPosition());
+            });
             const double cpuBefore = ownCpuSeconds();
             const auto wallBefore = Clock::now();
             harness.Click(form.kwFlatBtn1, recordings == 1);

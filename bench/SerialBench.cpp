@@ -78,10 +78,7 @@ double Percentile(std::vector<double> samples, double fraction)
     return samples[index];
 }
 
-double Micros(Clock::duration duration)
-{
-    return std::chrono::duration<double, std::micro>(duration).count();
-}
+double Micros(Clock::duration duration) { return std::chrono::duration<double, std::micro>(duration).count(); }
 
 double ProcessCpuSeconds()
 {
@@ -103,8 +100,8 @@ void BM_SendText6Bytes(benchmark::State &state)
         char buffer[4096];
         while (reading.load()) {
             pollfd entry{pty.master, POLLIN, 0};
-            if (poll(&entry, 1, 20) > 0)
-                [[maybe_unused]] ssize_t n = read(pty.master, buffer, sizeof buffer);
+            if (poll(&entry, 1, 20) > 0) [[maybe_unused]]
+                ssize_t n = read(pty.master, buffer, sizeof buffer);
         }
     });
 

@@ -94,7 +94,9 @@ int ListThePorts(bool json)
         if (json)
             Print(stdout, QString::fromUtf8(ProgressReport::JsonLine(PortJson(port))));
         else
-            Print(stdout, QStringLiteral("%1  %2\n").arg(PortName(port), -5).arg(QString::fromLocal8Bit(DescribePort(port).c_str())));
+            Print(stdout, QStringLiteral("%1  %2\n")
+                              .arg(PortName(port), -5)
+                              .arg(QString::fromLocal8Bit(DescribePort(port).c_str())));
     }
     if (ports.empty() && !json)
         Print(stderr, QStringLiteral("tamblo: no serial port found\n"));
@@ -123,12 +125,13 @@ int DescribeFiles(const QStringList &files, bool json)
         const QString kind = QLatin1String(SoundKindName(info));
         const QString lengthText = TForm1::LengthText(std::int32_t(info.lengthMs));
         if (json) {
-            Print(stdout, QString::fromUtf8(ProgressReport::JsonLine({{QStringLiteral("file"), file},
-                                                                      {QStringLiteral("kind"), kind},
-                                                                      {QStringLiteral("length_ms"), qint64(info.lengthMs)},
-                                                                      {QStringLiteral("length_text"), lengthText},
-                                                                      {QStringLiteral("channels"), info.channels},
-                                                                      {QStringLiteral("rate"), info.rate}})));
+            Print(stdout,
+                  QString::fromUtf8(ProgressReport::JsonLine({{QStringLiteral("file"), file},
+                                                              {QStringLiteral("kind"), kind},
+                                                              {QStringLiteral("length_ms"), qint64(info.lengthMs)},
+                                                              {QStringLiteral("length_text"), lengthText},
+                                                              {QStringLiteral("channels"), info.channels},
+                                                              {QStringLiteral("rate"), info.rate}})));
         } else {
             Print(stdout, QStringLiteral("%1: %2, %3 ms (%4), %5 %6, %7 Hz\n")
                               .arg(file, kind)
@@ -149,18 +152,15 @@ int RunOnRecorders(const CommandLine &line)
     const PortSelection selection = SelectPorts(line.ports, qEnvironmentVariable("TAMBLO_PORT"), ExistingPortNames);
     if (!selection.error.isEmpty())
         return UsageError(CommandName(line.command) + QStringLiteral(": ") + selection.error);
-    const ProgressReport::Mode mode = line.json                  ? ProgressReport::Json
+    const ProgressReport::Mode mode = line.json                 ? ProgressReport::Json
                                       : ::isatty(STDOUT_FILENO) ? ProgressReport::Terminal
                                                                 : ProgressReport::Plain;
     ProgressReport report(mode, stdout, stderr);
     ConsoleRecorder recorder(selection.ports, report);
     switch (line.command) {
-    case CommandLine::Record:
-        return recorder.Record(line.channel, line.files.front());
-    case CommandLine::Erase:
-        return recorder.Erase();
-    default:
-        return recorder.Stop();
+    case CommandLine::Record: return recorder.Record(line.channel, line.files.front());
+    case CommandLine::Erase: return recorder.Erase();
+    default: return recorder.Stop();
     }
 }
 
@@ -179,20 +179,13 @@ int RunCommandLine(int argc, char **argv)
         return UsageError(parsed.error);
     const CommandLine &line = parsed.line;
     switch (line.command) {
-    case CommandLine::Help:
-        Print(stdout, HelpText(line.helpTopic));
-        return kExitDone;
-    case CommandLine::Version:
-        Print(stdout, QStringLiteral("tamblo " TAMBLO_VERSION "\n"));
-        return kExitDone;
-    case CommandLine::Ports:
-        return ListThePorts(line.json);
-    case CommandLine::Info:
-        return DescribeFiles(line.files, line.json);
+    case CommandLine::Help: Print(stdout, HelpText(line.helpTopic)); return kExitDone;
+    case CommandLine::Version: Print(stdout, QStringLiteral("tamblo " TAMBLO_VERSION "\n")); return kExitDone;
+    case CommandLine::Ports: return ListThePorts(line.json);
+    case CommandLine::Info: return DescribeFiles(line.files, line.json);
     case CommandLine::Record:
     case CommandLine::Erase:
-    case CommandLine::Stop:
-        return RunOnRecorders(line);
+    case CommandLine::Stop: return RunOnRecorders(line);
     }
     return kExitUsage;
 }

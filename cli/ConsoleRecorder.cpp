@@ -14,7 +14,12 @@ constexpr int kSignalBase = 128;
 } // namespace
 
 ConsoleRecorder::ConsoleRecorder(const QList<PortArgument> &ports, ProgressReport &report)
-    : report_(report), ports_(ports), display_(report), gauge1_(report), gauge2_(report), timerOps_(timer_)
+    : report_(report),
+      ports_(ports),
+      display_(report),
+      gauge1_(report),
+      gauge2_(report),
+      timerOps_(timer_)
 {
     timer_.setInterval(TForm1::TimerIntervalMs);
     timer_.setTimerType(Qt::PreciseTimer);
@@ -25,17 +30,14 @@ ConsoleRecorder::ConsoleRecorder(const QList<PortArgument> &ports, ProgressRepor
     };
 }
 
-ConsoleRecorder::~ConsoleRecorder()
-{
-    timer_.stop();
-}
+ConsoleRecorder::~ConsoleRecorder() { timer_.stop(); }
 
 bool ConsoleRecorder::run(void (TForm1::*handler)())
 {
     if (!form_) {
-        form_ = std::make_unique<TForm1>(FormParts{ports_, player_, file_, timerOps_, gauge1_, gauge2_, display_,
-                                                   recGsm1_, recGsm2_, fname_, labelLength_, panel_, picture_,
-                                                   window_, platform_});
+        form_ =
+            std::make_unique<TForm1>(FormParts{ports_, player_, file_, timerOps_, gauge1_, gauge2_, display_, recGsm1_,
+                                               recGsm2_, fname_, labelLength_, panel_, picture_, window_, platform_});
     }
     try {
         (form_.get()->*handler)();

@@ -9,8 +9,8 @@
 // A serial port as the command line names it: a COM number ("3", "COM3"), which maps to a device
 // as the window maps it, or a device path ("/dev/ttyUSB0").
 struct PortArgument {
-    QString name;       // "COM3", or the device path
-    int comNumber = 0;  // 0 for a device path
+    QString name;      // "COM3", or the device path
+    int comNumber = 0; // 0 for a device path
     QString devicePath;
     bool operator==(const PortArgument &) const = default;
 };

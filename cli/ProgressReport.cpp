@@ -8,9 +8,11 @@
 #include <algorithm>
 
 ProgressReport::ProgressReport(Mode mode, std::FILE *out, std::FILE *err)
-    : mode_(mode), out_(out), err_(err), started_(std::chrono::steady_clock::now())
-{
-}
+    : mode_(mode),
+      out_(out),
+      err_(err),
+      started_(std::chrono::steady_clock::now())
+{}
 
 QString ProgressReport::ProgressLine(int channel, const QString &file, int positionMs, int lengthMs)
 {
@@ -32,12 +34,9 @@ QByteArray ProgressReport::JsonLine(const QJsonObject &object)
 const char *ProgressReport::ReasonName(Reason reason)
 {
     switch (reason) {
-    case FileEnd:
-        return "end";
-    case Limit:
-        return "limit";
-    case Interrupted:
-        return "interrupted";
+    case FileEnd: return "end";
+    case Limit: return "limit";
+    case Interrupted: return "interrupted";
     }
     return "";
 }
@@ -45,12 +44,9 @@ const char *ProgressReport::ReasonName(Reason reason)
 QString ProgressReport::ReasonText(Reason reason)
 {
     switch (reason) {
-    case FileEnd:
-        return QStringLiteral("stopped at the end of the file");
-    case Limit:
-        return QStringLiteral("stopped at the 10 s limit");
-    case Interrupted:
-        return QStringLiteral("interrupted");
+    case FileEnd: return QStringLiteral("stopped at the end of the file");
+    case Limit: return QStringLiteral("stopped at the 10 s limit");
+    case Interrupted: return QStringLiteral("interrupted");
     }
     return {};
 }
@@ -78,8 +74,8 @@ void ProgressReport::endLine()
 void ProgressReport::Sent(const QString &command, const QStringList &ports)
 {
     if (mode_ == Json)
-        emitJson(QStringLiteral("sent"), {{QStringLiteral("command"), command},
-                                          {QStringLiteral("ports"), QJsonArray::fromStringList(ports)}});
+        emitJson(QStringLiteral("sent"),
+                 {{QStringLiteral("command"), command}, {QStringLiteral("ports"), QJsonArray::fromStringList(ports)}});
 }
 
 void ProgressReport::Playing(const QString &file, int channel, int lengthMs, const QString &lengthText)
@@ -120,8 +116,8 @@ void ProgressReport::Position(int positionMs)
 void ProgressReport::Stopped(Reason reason, int positionMs)
 {
     if (mode_ == Json) {
-        emitJson(QStringLiteral("stopped"), {{QStringLiteral("reason"), QLatin1String(ReasonName(reason))},
-                                             {QStringLiteral("ms"), positionMs}});
+        emitJson(QStringLiteral("stopped"),
+                 {{QStringLiteral("reason"), QLatin1String(ReasonName(reason))}, {QStringLiteral("ms"), positionMs}});
     } else if (mode_ == Terminal) {
         const QByteArray line = ProgressLine(channel_, file_, positionMs, lengthMs_).toLocal8Bit();
         std::fprintf(out_, "\r%s\033[K", line.constData());

@@ -3,16 +3,13 @@
 #include "base/Exception.h"
 #include "controls/PixelRings.h"
 
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 #include <cmath>
 #include <limits>
 #include <numbers>
 
-void TBltBitmap::MakeLike(const QImage &other)
-{
-    QImage::operator=(QImage(other.size(), QImage::Format_RGB32));
-}
+void TBltBitmap::MakeLike(const QImage &other) { QImage::operator=(QImage(other.size(), QImage::Format_RGB32)); }
 
 namespace {
 
@@ -67,10 +64,13 @@ void DrawPie(QPainter &painter, const QRect &box, QPointF from, QPointF to)
 class PieShape {
 public:
     PieShape(const QRect &box, QPoint from, QPoint to)
-        : a_(box.width() / 2.0), b_(box.height() / 2.0), cx_(box.left() + a_),
-          cy_(box.top() + b_), start_(Radial(from)), end_(Radial(to))
-    {
-    }
+        : a_(box.width() / 2.0),
+          b_(box.height() / 2.0),
+          cx_(box.left() + a_),
+          cy_(box.top() + b_),
+          start_(Radial(from)),
+          end_(Radial(to))
+    {}
 
     bool Holds(int x, int y) const
     {
@@ -152,8 +152,8 @@ void TGauge::setMinValue(std::int32_t value)
     if (value == minValue_)
         return;
     if (value > maxValue_ && !IsLoading())
-        throw EInvalidOperation(FormatText("Value must be between %d and %d",
-                                           -std::numeric_limits<std::int32_t>::max(), maxValue_ - 1));
+        throw EInvalidOperation(
+            FormatText("Value must be between %d and %d", -std::numeric_limits<std::int32_t>::max(), maxValue_ - 1));
     minValue_ = value;
     if (progress_ < value)
         progress_ = value;
@@ -165,8 +165,8 @@ void TGauge::setMaxValue(std::int32_t value)
     if (value == maxValue_)
         return;
     if (value < minValue_ && !IsLoading())
-        throw EInvalidOperation(FormatText("Value must be between %d and %d", minValue_ + 1,
-                                           std::numeric_limits<std::int32_t>::max()));
+        throw EInvalidOperation(
+            FormatText("Value must be between %d and %d", minValue_ + 1, std::numeric_limits<std::int32_t>::max()));
     maxValue_ = value;
     if (progress_ > value)
         progress_ = value;
@@ -187,10 +187,7 @@ void TGauge::setProgress(std::int32_t value)
         repaintNow();
 }
 
-TColor TGauge::Color() const
-{
-    return parentColor_ ? FromQColor(palette().color(QPalette::Window)) : color_;
-}
+TColor TGauge::Color() const { return parentColor_ ? FromQColor(palette().color(QPalette::Window)) : color_; }
 
 void TGauge::setColor(TColor colour)
 {
@@ -260,9 +257,7 @@ void TGauge::drawKind(QImage &overlay) const
     painter.setBrush(ToQColor(foreColor_));
 
     switch (kind_) {
-    case gkText:
-        painter.fillRect(area, ToQColor(backColor_));
-        break;
+    case gkText: painter.fillRect(area, ToQColor(backColor_)); break;
     case gkHorizontalBar:
     case gkVerticalBar: {
         const int w = right - left + 1;
@@ -312,7 +307,8 @@ void TGauge::drawKind(QImage &overlay) const
         const QPoint from(left + w, bottom - 1);
         const QPoint to(left, bottom - 1);
         const PieShape pie(box, from, to);
-        const PixelRings dial(area, [&](int x, int y) { return pie.Holds(x, y); }, 1);
+        const PixelRings dial(
+            area, [&](int x, int y) { return pie.Holds(x, y); }, 1);
         dial.Fill(painter, 1, ToQColor(backColor_));
         dial.Fill(painter, 0, ToQColor(foreColor_));
         // The dial's base line; the end point is not drawn.
@@ -321,8 +317,8 @@ void TGauge::drawKind(QImage &overlay) const
             break;
         const int mx = width() / 2;
         const double a = std::numbers::pi * percent / 100.0;
-        painter.drawLine(QPoint(mx, bottom - 1), QPoint(RoundEven(mx * (1 - std::cos(a))),
-                                                       RoundEven((bottom - 1) * (1 - std::sin(a)))));
+        painter.drawLine(QPoint(mx, bottom - 1),
+                         QPoint(RoundEven(mx * (1 - std::cos(a))), RoundEven((bottom - 1) * (1 - std::sin(a)))));
         break;
     }
     }

@@ -4,10 +4,7 @@
 
 namespace {
 
-bool IsPoint(char ch)
-{
-    return ch == '.' || ch == ',';
-}
+bool IsPoint(char ch) { return ch == '.' || ch == ','; }
 
 // Walks the text emitting cells: a character waits until the next one shows whether a point
 // follows it; a point with nothing to attach to gets a cell of its own. Stops at `limit` cells.

@@ -3,14 +3,13 @@
 #include "controls/LcdGeometry.h"
 #include "controls/LcdPatterns.h"
 
-CellShapeBuilder::CellShapeBuilder(Zn::TZnIndicatorKind kind, Zn::TZnIndicatorStyle style,
-                                     bool hover, QSize cell)
-    : kind_(kind), elements_(CellElements(kind, style, hover, cell.width(), cell.height()))
-{
-}
+CellShapeBuilder::CellShapeBuilder(Zn::TZnIndicatorKind kind, Zn::TZnIndicatorStyle style, bool hover, QSize cell)
+    : kind_(kind),
+      elements_(CellElements(kind, style, hover, cell.width(), cell.height()))
+{}
 
-void CellShapeBuilder::BuildCellShapes(const QRect &cell, unsigned char ch, bool point,
-                                        PolygonSet &lit, PolygonSet &unlit) const
+void CellShapeBuilder::BuildCellShapes(const QRect &cell, unsigned char ch, bool point, PolygonSet &lit,
+                                       PolygonSet &unlit) const
 {
     const CellPattern pattern = PatternOf(kind_, ch, point);
     const QPoint origin = cell.topLeft();

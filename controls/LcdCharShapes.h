@@ -10,13 +10,11 @@
 // kind and stroke, so the element geometry is worked out once and moved into each cell.
 class CellShapeBuilder {
 public:
-    CellShapeBuilder(Zn::TZnIndicatorKind kind, Zn::TZnIndicatorStyle style, bool hover,
-                      QSize cell);
+    CellShapeBuilder(Zn::TZnIndicatorKind kind, Zn::TZnIndicatorStyle style, bool hover, QSize cell);
 
     // Appends each element of the cell, in element order, to the lit or the unlit set
     // according to the character's pattern.
-    void BuildCellShapes(const QRect &cell, unsigned char ch, bool point, PolygonSet &lit,
-                         PolygonSet &unlit) const;
+    void BuildCellShapes(const QRect &cell, unsigned char ch, bool point, PolygonSet &lit, PolygonSet &unlit) const;
 
 private:
     Zn::TZnIndicatorKind kind_;

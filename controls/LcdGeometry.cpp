@@ -45,8 +45,8 @@ void MatrixDots(Zn::TZnIndicatorStyle style, bool hover, int width, int height, 
     }
 }
 
-void Segments(Zn::TZnIndicatorKind kind, Zn::TZnIndicatorStyle style, bool hover, int width,
-              int height, PolygonSet &set)
+void Segments(Zn::TZnIndicatorKind kind, Zn::TZnIndicatorStyle style, bool hover, int width, int height,
+              PolygonSet &set)
 {
     const double t = SegmentStroke(style, hover, width, height);
     const double ux = width / 8.0;
@@ -58,41 +58,68 @@ void Segments(Zn::TZnIndicatorKind kind, Zn::TZnIndicatorStyle style, bool hover
 
     // The digit leans right by half a unit over three units of height; the ones added and
     // taken away keep neighbouring elements a pixel apart.
-    add({{T(ux), T(7 * uy + h) - 1}, {T(ux - h), T(7 * uy - h) - 1},
-         {T(1.5 * ux - h), T(4 * uy + h)}, {T(1.5 * ux), T(4 * uy)},
-         {T(1.5 * ux + h), T(4 * uy + h)}, {T(ux + h), T(7 * uy - h) - 1}});
-    add({{T(1.5 * ux), T(4 * uy) - 1}, {T(1.5 * ux - h), T(4 * uy - h) - 1},
-         {T(2 * ux - h), T(uy + h)}, {T(2 * ux), T(uy - h)},
-         {T(2 * ux + h), T(uy + h)}, {T(1.5 * ux + h), T(4 * uy - h) - 1}});
-    add({{T(2 * ux) + 1, T(uy - h)}, {T(2 * ux + h) + 1, T(uy - h)},
-         {T(6.5 * ux - h) - 1, T(uy - h)}, {T(6.5 * ux) - 1, T(uy - h)},
-         {T(6.5 * ux - h) - 1, T(uy + h)}, {T(2 * ux + h) + 1, T(uy + h)}});
-    add({{T(6.5 * ux), T(uy - h)}, {T(6.5 * ux + h), T(uy + h)},
-         {T(6 * ux + h), T(4 * uy - h) - 1}, {T(6 * ux), T(4 * uy) - 1},
-         {T(6 * ux - h), T(4 * uy - h) - 1}, {T(6.5 * ux - h), T(uy + h)}});
-    add({{T(6 * ux), T(4 * uy)}, {T(6 * ux + h), T(4 * uy + h)},
-         {T(5.5 * ux + h), T(7 * uy - h) - 1}, {T(5.5 * ux), T(7 * uy + h) - 1},
-         {T(5.5 * ux - h), T(7 * uy - h) - 1}, {T(6 * ux - h), T(4 * uy + h)}});
-    add({{T(ux) + 1, T(7 * uy + h)}, {T(ux + h) + 1, T(7 * uy - h)},
-         {T(5.5 * ux - h) - 1, T(7 * uy - h)}, {T(5.5 * ux) - 1, T(7 * uy + h)},
-         {T(5.5 * ux - h) - 1, T(7 * uy + h)}, {T(ux + h) + 1, T(7 * uy + h)}});
-    add({{T(1.5 * ux) + 1, T(4 * uy)}, {T(1.5 * ux + h) + 1, T(4 * uy - h)},
-         {T(6 * ux - h) - 1, T(4 * uy - h)}, {T(6 * ux) - 1, T(4 * uy)},
-         {T(6 * ux - h) - 1, T(4 * uy + h)}, {T(1.5 * ux + h) + 1, T(4 * uy + h)}});
+    add({{T(ux), T(7 * uy + h) - 1},
+         {T(ux - h), T(7 * uy - h) - 1},
+         {T(1.5 * ux - h), T(4 * uy + h)},
+         {T(1.5 * ux), T(4 * uy)},
+         {T(1.5 * ux + h), T(4 * uy + h)},
+         {T(ux + h), T(7 * uy - h) - 1}});
+    add({{T(1.5 * ux), T(4 * uy) - 1},
+         {T(1.5 * ux - h), T(4 * uy - h) - 1},
+         {T(2 * ux - h), T(uy + h)},
+         {T(2 * ux), T(uy - h)},
+         {T(2 * ux + h), T(uy + h)},
+         {T(1.5 * ux + h), T(4 * uy - h) - 1}});
+    add({{T(2 * ux) + 1, T(uy - h)},
+         {T(2 * ux + h) + 1, T(uy - h)},
+         {T(6.5 * ux - h) - 1, T(uy - h)},
+         {T(6.5 * ux) - 1, T(uy - h)},
+         {T(6.5 * ux - h) - 1, T(uy + h)},
+         {T(2 * ux + h) + 1, T(uy + h)}});
+    add({{T(6.5 * ux), T(uy - h)},
+         {T(6.5 * ux + h), T(uy + h)},
+         {T(6 * ux + h), T(4 * uy - h) - 1},
+         {T(6 * ux), T(4 * uy) - 1},
+         {T(6 * ux - h), T(4 * uy - h) - 1},
+         {T(6.5 * ux - h), T(uy + h)}});
+    add({{T(6 * ux), T(4 * uy)},
+         {T(6 * ux + h), T(4 * uy + h)},
+         {T(5.5 * ux + h), T(7 * uy - h) - 1},
+         {T(5.5 * ux), T(7 * uy + h) - 1},
+         {T(5.5 * ux - h), T(7 * uy - h) - 1},
+         {T(6 * ux - h), T(4 * uy + h)}});
+    add({{T(ux) + 1, T(7 * uy + h)},
+         {T(ux + h) + 1, T(7 * uy - h)},
+         {T(5.5 * ux - h) - 1, T(7 * uy - h)},
+         {T(5.5 * ux) - 1, T(7 * uy + h)},
+         {T(5.5 * ux - h) - 1, T(7 * uy + h)},
+         {T(ux + h) + 1, T(7 * uy + h)}});
+    add({{T(1.5 * ux) + 1, T(4 * uy)},
+         {T(1.5 * ux + h) + 1, T(4 * uy - h)},
+         {T(6 * ux - h) - 1, T(4 * uy - h)},
+         {T(6 * ux) - 1, T(4 * uy)},
+         {T(6 * ux - h) - 1, T(4 * uy + h)},
+         {T(1.5 * ux + h) + 1, T(4 * uy + h)}});
 
     if (kind == Zn::ik9segment) {
         for (const auto &[cx, cy] : {std::pair{4.0, 2.5}, std::pair{3.5, 5.5}}) {
             const double x = cx * ux;
             const double y = cy * uy;
-            add({{T(x - t / 3), T(y + 2 * t / 3)}, {T(x - 2 * t / 3), T(y)},
-                 {T(x - t / 3), T(y - 2 * t / 3)}, {T(x + t / 3), T(y - 2 * t / 3)},
-                 {T(x + 2 * t / 3), T(y)}, {T(x + t / 3), T(y + 2 * t / 3)}});
+            add({{T(x - t / 3), T(y + 2 * t / 3)},
+                 {T(x - 2 * t / 3), T(y)},
+                 {T(x - t / 3), T(y - 2 * t / 3)},
+                 {T(x + t / 3), T(y - 2 * t / 3)},
+                 {T(x + 2 * t / 3), T(y)},
+                 {T(x + t / 3), T(y + 2 * t / 3)}});
         }
     }
 
-    add({{T(5.5 * ux + t / 4) + 1, T(7 * uy)}, {T(5.5 * ux + h) + 1, T(7 * uy - h)},
-         {T(5.5 * ux + 5 * t / 4), T(7 * uy - h)}, {T(5.5 * ux + 3 * h), T(7 * uy)},
-         {T(5.5 * ux + 5 * t / 4), T(7 * uy + h)}, {T(5.5 * ux + h) + 1, T(7 * uy + h)}});
+    add({{T(5.5 * ux + t / 4) + 1, T(7 * uy)},
+         {T(5.5 * ux + h) + 1, T(7 * uy - h)},
+         {T(5.5 * ux + 5 * t / 4), T(7 * uy - h)},
+         {T(5.5 * ux + 3 * h), T(7 * uy)},
+         {T(5.5 * ux + 5 * t / 4), T(7 * uy + h)},
+         {T(5.5 * ux + h) + 1, T(7 * uy + h)}});
 }
 
 } // namespace
@@ -119,8 +146,7 @@ double SegmentStroke(Zn::TZnIndicatorStyle style, bool hover, int width, int hei
     return std::max(t, minimum);
 }
 
-PolygonSet CellElements(Zn::TZnIndicatorKind kind, Zn::TZnIndicatorStyle style, bool hover,
-                         int width, int height)
+PolygonSet CellElements(Zn::TZnIndicatorKind kind, Zn::TZnIndicatorStyle style, bool hover, int width, int height)
 {
     PolygonSet set;
     if (kind == Zn::ik5x7matrix)

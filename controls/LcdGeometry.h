@@ -7,8 +7,7 @@
 // corner) and in element order: 35 rectangular dots for the matrix, 8 or 10 six-point
 // polygons for the segment kinds. Hovering (the mouse inside a control that reacts with its
 // stroke weight) makes dots one step smaller and segments one step heavier.
-PolygonSet CellElements(Zn::TZnIndicatorKind kind, Zn::TZnIndicatorStyle style, bool hover,
-                         int width, int height);
+PolygonSet CellElements(Zn::TZnIndicatorKind kind, Zn::TZnIndicatorStyle style, bool hover, int width, int height);
 
 // The stroke width t of the segments.
 double SegmentStroke(Zn::TZnIndicatorStyle style, bool hover, int width, int height);

@@ -12,15 +12,12 @@ struct SegmentRow {
 };
 
 constexpr SegmentRow kSevenSegment[] = {
-    {'0', "1111110"}, {'1', "0001100"}, {'2', "1011011"}, {'3', "0011111"},
-    {'4', "0101101"}, {'5', "0110111"}, {'6', "1110111"}, {'7', "0011100"},
-    {'8', "1111111"}, {'9', "0111111"}, {'-', "0000001"}, {'_', "0000010"},
-    {'A', "1111101"}, {'C', "1110010"}, {'E', "1110011"}, {'F', "1110001"},
-    {'G', "1110110"}, {'H', "1101101"}, {'J', "1001110"}, {'L', "1100010"},
-    {'O', "1111110"}, {'P', "1111001"}, {'U', "1101110"}, {'Y', "0101111"},
-    {'b', "1100111"}, {'c', "1000011"}, {'d', "1001111"}, {'h', "1100101"},
-    {'i', "1000000"}, {'j', "0000110"}, {'l', "1100000"}, {'n', "1000101"},
-    {'o', "1000111"}, {'r', "1000001"}, {'t', "1100011"}, {'u', "1000110"},
+    {'0', "1111110"}, {'1', "0001100"}, {'2', "1011011"}, {'3', "0011111"}, {'4', "0101101"}, {'5', "0110111"},
+    {'6', "1110111"}, {'7', "0011100"}, {'8', "1111111"}, {'9', "0111111"}, {'-', "0000001"}, {'_', "0000010"},
+    {'A', "1111101"}, {'C', "1110010"}, {'E', "1110011"}, {'F', "1110001"}, {'G', "1110110"}, {'H', "1101101"},
+    {'J', "1001110"}, {'L', "1100010"}, {'O', "1111110"}, {'P', "1111001"}, {'U', "1101110"}, {'Y', "0101111"},
+    {'b', "1100111"}, {'c', "1000011"}, {'d', "1001111"}, {'h', "1100101"}, {'i', "1000000"}, {'j', "0000110"},
+    {'l', "1100000"}, {'n', "1000101"}, {'o', "1000111"}, {'r', "1000001"}, {'t', "1100011"}, {'u', "1000110"},
 };
 
 constexpr std::array<std::uint8_t, 256> BuildSevenSegmentTable()
@@ -46,12 +43,9 @@ bool IsPoint(unsigned char ch) { return ch == '.' || ch == ','; }
 int ElementCount(Zn::TZnIndicatorKind kind)
 {
     switch (kind) {
-    case Zn::ik5x7matrix:
-        return 35;
-    case Zn::ik9segment:
-        return 10;
-    default:
-        return 8;
+    case Zn::ik5x7matrix: return 35;
+    case Zn::ik9segment: return 10;
+    default: return 8;
     }
 }
 
@@ -60,15 +54,13 @@ CellPattern PatternOf(Zn::TZnIndicatorKind kind, unsigned char ch, bool point)
     CellPattern pattern;
     pattern.elements = ElementCount(kind);
     switch (kind) {
-    case Zn::ik5x7matrix:
-        pattern.lit = MatrixGlyph(ch);
-        break;
+    case Zn::ik5x7matrix: pattern.lit = MatrixGlyph(ch); break;
     case Zn::ik9segment:
         if (IsPoint(ch))
             pattern.lit = std::uint64_t{1} << 9;
         else
-            pattern.lit = (ch == ':' ? std::uint64_t{3} << 7 : kSevenSegmentTable[ch]) |
-                          (point ? std::uint64_t{1} << 9 : 0);
+            pattern.lit =
+                (ch == ':' ? std::uint64_t{3} << 7 : kSevenSegmentTable[ch]) | (point ? std::uint64_t{1} << 9 : 0);
         break;
     default:
         if (IsPoint(ch))

@@ -31,10 +31,10 @@ bool AxisRectangle(const QPoint *p, int count, QRect &rect)
 {
     if (count != 4)
         return false;
-    const bool horizontalFirst = p[0].y() == p[1].y() && p[1].x() == p[2].x() &&
-                                 p[2].y() == p[3].y() && p[3].x() == p[0].x();
-    const bool verticalFirst = p[0].x() == p[1].x() && p[1].y() == p[2].y() &&
-                               p[2].x() == p[3].x() && p[3].y() == p[0].y();
+    const bool horizontalFirst =
+        p[0].y() == p[1].y() && p[1].x() == p[2].x() && p[2].y() == p[3].y() && p[3].x() == p[0].x();
+    const bool verticalFirst =
+        p[0].x() == p[1].x() && p[1].y() == p[2].y() && p[2].x() == p[3].x() && p[3].y() == p[0].y();
     if (!horizontalFirst && !verticalFirst)
         return false;
     const int left = std::min(p[0].x(), p[2].x());

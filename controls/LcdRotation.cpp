@@ -6,10 +6,7 @@
 namespace {
 
 // Nearest integer, ties to even (the default rounding mode).
-int Round(double v)
-{
-    return static_cast<int>(std::nearbyint(v));
-}
+int Round(double v) { return static_cast<int>(std::nearbyint(v)); }
 
 double PolarAngle(double x, double y)
 {
@@ -20,10 +17,7 @@ double PolarAngle(double x, double y)
 
 } // namespace
 
-double AngleRadians(int tenthsOfDegree)
-{
-    return tenthsOfDegree * std::numbers::pi / 1800;
-}
+double AngleRadians(int tenthsOfDegree) { return tenthsOfDegree * std::numbers::pi / 1800; }
 
 QSize RotatedBoundingBox(int width, int height, double theta)
 {
@@ -77,13 +71,9 @@ LightSector LightingSector(double theta)
         quadrant = 3;
 
     switch (quadrant) {
-    case 1:
-        return s <= q ? LightSector::Upright : LightSector::LeftTurned;
-    case 2:
-        return s <= q ? LightSector::UpsideDown : LightSector::LeftTurned;
-    case 3:
-        return s >= -q ? LightSector::UpsideDown : LightSector::RightTurned;
-    default:
-        return s >= -q ? LightSector::Upright : LightSector::RightTurned;
+    case 1: return s <= q ? LightSector::Upright : LightSector::LeftTurned;
+    case 2: return s <= q ? LightSector::UpsideDown : LightSector::LeftTurned;
+    case 3: return s >= -q ? LightSector::UpsideDown : LightSector::RightTurned;
+    default: return s >= -q ? LightSector::Upright : LightSector::RightTurned;
     }
 }

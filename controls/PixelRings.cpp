@@ -4,7 +4,8 @@
 #include <algorithm>
 
 PixelRings::PixelRings(const QRect &area, const PixelTest &holds, int depth)
-    : area_(area), rings_(static_cast<size_t>(std::max(0, area.width() * area.height())), -1)
+    : area_(area),
+      rings_(static_cast<size_t>(std::max(0, area.width() * area.height())), -1)
 {
     const int w = area_.width();
     const int h = area_.height();
@@ -25,8 +26,7 @@ PixelRings::PixelRings(const QRect &area, const PixelTest &holds, int depth)
             for (int x = 0; x < w; ++x) {
                 if (rings_[at(x, y)] != depth)
                     continue;
-                if (below(x - 1, y, ring) || below(x + 1, y, ring) || below(x, y - 1, ring) ||
-                    below(x, y + 1, ring))
+                if (below(x - 1, y, ring) || below(x + 1, y, ring) || below(x, y - 1, ring) || below(x, y + 1, ring))
                     peeled.push_back(at(x, y));
             }
         }
@@ -35,8 +35,7 @@ PixelRings::PixelRings(const QRect &area, const PixelTest &holds, int depth)
     }
 }
 
-void PixelRings::Fill(QPainter &painter, int ring, const QColor &colour,
-                       const PixelTest &select) const
+void PixelRings::Fill(QPainter &painter, int ring, const QColor &colour, const PixelTest &select) const
 {
     const int w = area_.width();
     if (w <= 0)
@@ -45,9 +44,7 @@ void PixelRings::Fill(QPainter &painter, int ring, const QColor &colour,
     for (int y = 0; y < area_.height(); ++y) {
         const int *row = rings_.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
         const int top = area_.top() + y;
-        const auto wanted = [&](int x) {
-            return row[x] == ring && (!select || select(area_.left() + x, top));
-        };
+        const auto wanted = [&](int x) { return row[x] == ring && (!select || select(area_.left() + x, top)); };
         for (int x = 0; x < w;) {
             if (!wanted(x)) {
                 ++x;

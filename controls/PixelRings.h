@@ -23,8 +23,7 @@ public:
 
     // Fills the pixels of one ring (ring `depth`: the whole inside), only those that `select`
     // accepts when it is given.
-    void Fill(QPainter &painter, int ring, const QColor &colour,
-              const PixelTest &select = {}) const;
+    void Fill(QPainter &painter, int ring, const QColor &colour, const PixelTest &select = {}) const;
 
 private:
     QRect area_;

@@ -31,9 +31,7 @@ constexpr std::array<SchemeColours, 7> kSchemes{{
 TColor ShiftColour(TColor colour, int delta)
 {
     const TColor rgb = ColorToRGB(colour);
-    auto channel = [&](int shift) {
-        return std::clamp(static_cast<int>(rgb >> shift & 0xFF) + delta, 0, 255);
-    };
+    auto channel = [&](int shift) { return std::clamp(static_cast<int>(rgb >> shift & 0xFF) + delta, 0, 255); };
     return RGBColor(channel(0), channel(8), channel(16));
 }
 
@@ -93,10 +91,7 @@ void TZintarLiquidIndicator::Rebuild()
     update();
 }
 
-void TZintarLiquidIndicator::PostRefresh()
-{
-    QCoreApplication::postEvent(this, new QEvent(RefreshEvent));
-}
+void TZintarLiquidIndicator::PostRefresh() { QCoreApplication::postEvent(this, new QEvent(RefreshEvent)); }
 
 void TZintarLiquidIndicator::InvalidateParent()
 {
@@ -188,65 +183,29 @@ void TZintarLiquidIndicator::StoreAndRebuild(T &field, T value)
     Rebuild();
 }
 
-void TZintarLiquidIndicator::setIndicatorKind(TZnIndicatorKind value)
-{
-    StoreAndRebuild(indicatorKind_, value);
-}
+void TZintarLiquidIndicator::setIndicatorKind(TZnIndicatorKind value) { StoreAndRebuild(indicatorKind_, value); }
 
-void TZintarLiquidIndicator::setInnerBevel(TZnBevelKind value)
-{
-    StoreAndRebuild(innerBevel_, value);
-}
+void TZintarLiquidIndicator::setInnerBevel(TZnBevelKind value) { StoreAndRebuild(innerBevel_, value); }
 
-void TZintarLiquidIndicator::setOuterBevel(TZnBevelKind value)
-{
-    StoreAndRebuild(outerBevel_, value);
-}
+void TZintarLiquidIndicator::setOuterBevel(TZnBevelKind value) { StoreAndRebuild(outerBevel_, value); }
 
-void TZintarLiquidIndicator::setBevelColor(TColor value)
-{
-    StoreAndRebuild(bevelColor_, value);
-}
+void TZintarLiquidIndicator::setBevelColor(TColor value) { StoreAndRebuild(bevelColor_, value); }
 
-void TZintarLiquidIndicator::setBackColor(TColor value)
-{
-    StoreAndRebuild(backColor_, value);
-}
+void TZintarLiquidIndicator::setBackColor(TColor value) { StoreAndRebuild(backColor_, value); }
 
-void TZintarLiquidIndicator::setNumberForeColor(TColor value)
-{
-    StoreAndRebuild(numberForeColor_, value);
-}
+void TZintarLiquidIndicator::setNumberForeColor(TColor value) { StoreAndRebuild(numberForeColor_, value); }
 
-void TZintarLiquidIndicator::setNumberForeColor1(TColor value)
-{
-    StoreAndRebuild(numberForeColor1_, value);
-}
+void TZintarLiquidIndicator::setNumberForeColor1(TColor value) { StoreAndRebuild(numberForeColor1_, value); }
 
-void TZintarLiquidIndicator::setNumberBackColor(TColor value)
-{
-    StoreAndRebuild(numberBackColor_, value);
-}
+void TZintarLiquidIndicator::setNumberBackColor(TColor value) { StoreAndRebuild(numberBackColor_, value); }
 
-void TZintarLiquidIndicator::setIndicatorStyle(TZnIndicatorStyle value)
-{
-    StoreAndRebuild(indicatorStyle_, value);
-}
+void TZintarLiquidIndicator::setIndicatorStyle(TZnIndicatorStyle value) { StoreAndRebuild(indicatorStyle_, value); }
 
-void TZintarLiquidIndicator::setMouseAction(TZnMouseAction value)
-{
-    StoreAndRebuild(mouseAction_, value);
-}
+void TZintarLiquidIndicator::setMouseAction(TZnMouseAction value) { StoreAndRebuild(mouseAction_, value); }
 
-void TZintarLiquidIndicator::setMaterialMode(TZnMaterialMode value)
-{
-    StoreAndRebuild(materialMode_, value);
-}
+void TZintarLiquidIndicator::setMaterialMode(TZnMaterialMode value) { StoreAndRebuild(materialMode_, value); }
 
-void TZintarLiquidIndicator::setForeMaterialMode(TZnMaterialMode value)
-{
-    StoreAndRebuild(foreMaterialMode_, value);
-}
+void TZintarLiquidIndicator::setForeMaterialMode(TZnMaterialMode value) { StoreAndRebuild(foreMaterialMode_, value); }
 
 void TZintarLiquidIndicator::setInnerBevelWidth(int value)
 {
@@ -316,15 +275,9 @@ void TZintarLiquidIndicator::setMaterialShadowMode(TZnMaterialShadowMode value)
 
 // --- colours and materials -----------------------------------------------------------------
 
-TColor TZintarLiquidIndicator::LightenColor(TColor colour)
-{
-    return ShiftColour(colour, 32);
-}
+TColor TZintarLiquidIndicator::LightenColor(TColor colour) { return ShiftColour(colour, 32); }
 
-TColor TZintarLiquidIndicator::DarkenColor(TColor colour)
-{
-    return ShiftColour(colour, -32);
-}
+TColor TZintarLiquidIndicator::DarkenColor(TColor colour) { return ShiftColour(colour, -32); }
 
 void TZintarLiquidIndicator::PrepareMaterials()
 {
@@ -335,9 +288,7 @@ void TZintarLiquidIndicator::PrepareMaterials()
     const QImage base = backMaterial_.convertToFormat(QImage::Format_RGB888);
     darkMaterial_ = ShiftedMaterial(base, -64);
     lightMaterial_ = ShiftedMaterial(base, 64);
-    const int shadow = materialShadowMode_ == msmDark    ? -32
-                       : materialShadowMode_ == msmLight ? 32
-                                                         : 0;
+    const int shadow = materialShadowMode_ == msmDark ? -32 : materialShadowMode_ == msmLight ? 32 : 0;
     shadowMaterial_ = ShiftedMaterial(base, shadow);
 }
 
@@ -353,10 +304,7 @@ bool TZintarLiquidIndicator::HoverWidth() const
     return mouseInside_ && (mouseAction_ == maWidth || mouseAction_ == maBoth);
 }
 
-double TZintarLiquidIndicator::Theta() const
-{
-    return AngleRadians(indicatorAngle_);
-}
+double TZintarLiquidIndicator::Theta() const { return AngleRadians(indicatorAngle_); }
 
 bool TZintarLiquidIndicator::event(QEvent *event)
 {
@@ -439,16 +387,14 @@ void TZintarLiquidIndicator::Place(QPoint *points, int count) const
         points[i] += shift;
 }
 
-void TZintarLiquidIndicator::FillRegion(QPainter &painter, const QRegion &region,
-                                        TColor colour) const
+void TZintarLiquidIndicator::FillRegion(QPainter &painter, const QRegion &region, TColor colour) const
 {
     const QColor fill = ToQColor(colour);
     for (const QRect &rect : region)
         painter.fillRect(rect, fill);
 }
 
-void TZintarLiquidIndicator::DrawMaterial(QPainter &painter, const QImage &material,
-                                          TZnMaterialMode mode) const
+void TZintarLiquidIndicator::DrawMaterial(QPainter &painter, const QImage &material, TZnMaterialMode mode) const
 {
     if (mode == mmStretch) {
         painter.drawImage(image_.rect(), material);
@@ -464,8 +410,8 @@ void TZintarLiquidIndicator::DrawMaterial(QPainter &painter, const QImage &mater
     }
 }
 
-void TZintarLiquidIndicator::DrawMaterialIn(QPainter &painter, const QRegion &region,
-                                            const QImage &material, TZnMaterialMode mode) const
+void TZintarLiquidIndicator::DrawMaterialIn(QPainter &painter, const QRegion &region, const QImage &material,
+                                            TZnMaterialMode mode) const
 {
     // save/restore rather than switching clipping off: a clip region set after
     // setClipping(false) is not applied.
@@ -488,8 +434,7 @@ void TZintarLiquidIndicator::DrawBand(QPainter &painter, QPoint *band, bool ligh
     }
 }
 
-void TZintarLiquidIndicator::DrawBevel(QPainter &painter, TZnBevelKind kind, int inset, int width,
-                                       LightSector sector)
+void TZintarLiquidIndicator::DrawBevel(QPainter &painter, TZnBevelKind kind, int inset, int width, LightSector sector)
 {
     const int iw = indicatorWidth_;
     const int ih = indicatorHeight_;
@@ -505,18 +450,10 @@ void TZintarLiquidIndicator::DrawBevel(QPainter &painter, TZnBevelKind kind, int
     // The two bands facing the top left of the screen come first; raised bevels light them.
     std::array<int, 4> order;
     switch (sector) {
-    case LightSector::Upright:
-        order = {Top, Left, Bottom, Right};
-        break;
-    case LightSector::LeftTurned:
-        order = {Top, Right, Left, Bottom};
-        break;
-    case LightSector::UpsideDown:
-        order = {Bottom, Right, Top, Left};
-        break;
-    case LightSector::RightTurned:
-        order = {Left, Bottom, Right, Top};
-        break;
+    case LightSector::Upright: order = {Top, Left, Bottom, Right}; break;
+    case LightSector::LeftTurned: order = {Top, Right, Left, Bottom}; break;
+    case LightSector::UpsideDown: order = {Bottom, Right, Top, Left}; break;
+    case LightSector::RightTurned: order = {Left, Bottom, Right, Top}; break;
     }
     const bool raised = kind == bkUP;
     for (int i = 0; i < 4; ++i)
@@ -572,8 +509,7 @@ void TZintarLiquidIndicator::RebuildImage()
     if (outerBevel_ != bkNone)
         DrawBevel(painter, outerBevel_, 0, outerBevelWidth_, sector);
     if (innerBevel_ != bkNone)
-        DrawBevel(painter, innerBevel_, outerBevel_ == bkNone ? 0 : outerBevelWidth_,
-                  innerBevelWidth_, sector);
+        DrawBevel(painter, innerBevel_, outerBevel_ == bkNone ? 0 : outerBevelWidth_, innerBevelWidth_, sector);
 
     if (!lit_.IsEmpty()) {
         const QRegion region = lit_.Region();
@@ -606,15 +542,11 @@ void TZintarLiquidIndicator::DrawSelf()
     painter.drawImage(0, 0, image_);
 }
 
-void TZintarLiquidIndicator::paintEvent(QPaintEvent *)
-{
-    DrawSelf();
-}
+void TZintarLiquidIndicator::paintEvent(QPaintEvent *) { DrawSelf(); }
 
 void TZintarLiquidIndicator::UpdateWindowRegion()
 {
-    QPoint corners[4] = {
-        {0, 0}, {indicatorWidth_, 0}, {indicatorWidth_, indicatorHeight_}, {0, indicatorHeight_}};
+    QPoint corners[4] = {{0, 0}, {indicatorWidth_, 0}, {indicatorWidth_, indicatorHeight_}, {0, indicatorHeight_}};
     Place(corners, 4);
     if (parentWidget())
         setMask(PolygonRegion(corners, 4));

@@ -42,8 +42,7 @@ class TZintarLiquidIndicator : public QWidget, public TComponent {
     Q_PROPERTY(Zn::TZnTransparentMode TransparentMode READ TransparentMode WRITE setTransparentMode)
     Q_PROPERTY(QImage BackMaterial READ BackMaterial WRITE setBackMaterial)
     Q_PROPERTY(QImage ForeMaterial READ ForeMaterial WRITE setForeMaterial)
-    Q_PROPERTY(Zn::TZnMaterialShadowMode MaterialShadowMode READ MaterialShadowMode WRITE
-                   setMaterialShadowMode)
+    Q_PROPERTY(Zn::TZnMaterialShadowMode MaterialShadowMode READ MaterialShadowMode WRITE setMaterialShadowMode)
     Q_PROPERTY(Zn::TZnMaterialMode MaterialMode READ MaterialMode WRITE setMaterialMode)
     Q_PROPERTY(Zn::TZnMaterialMode ForeMaterialMode READ ForeMaterialMode WRITE setForeMaterialMode)
 
@@ -186,8 +185,7 @@ private:
     // the rectangle's centre and centred in the control.
     void Place(QPoint *points, int count) const;
     void DrawMaterial(QPainter &painter, const QImage &material, TZnMaterialMode mode) const;
-    void DrawMaterialIn(QPainter &painter, const QRegion &region, const QImage &material,
-                        TZnMaterialMode mode) const;
+    void DrawMaterialIn(QPainter &painter, const QRegion &region, const QImage &material, TZnMaterialMode mode) const;
     void DrawBevel(QPainter &painter, TZnBevelKind kind, int inset, int width, LightSector sector);
     void DrawBand(QPainter &painter, QPoint *band, bool light);
     void FillRegion(QPainter &painter, const QRegion &region, TColor colour) const;

@@ -51,9 +51,7 @@ bool InRoundedRect(int x, int y, int w, int h, int corner)
     const double rx = std::min(corner, w) / 2.0;
     const double ry = std::min(corner, h) / 2.0;
     // How far outside its corner ellipse a point lies, in the ellipse's radii; 0 along the sides.
-    const auto offset = [](double p, double r, int size) {
-        return r > 0 ? (p - std::clamp(p, r, size - r)) / r : 0.0;
-    };
+    const auto offset = [](double p, double r, int size) { return r > 0 ? (p - std::clamp(p, r, size - r)) / r : 0.0; };
     const double dx = offset(x + 0.5, rx, w);
     const double dy = offset(y + 0.5, ry, h);
     return dx * dx + dy * dy <= 1;
@@ -208,11 +206,8 @@ void TkwFlatBtn::changeEvent(QEvent *event)
     case QEvent::EnabledChange:
     case QEvent::FontChange:
     case QEvent::PaletteChange:
-    case QEvent::ParentChange:
-        invalidate();
-        break;
-    default:
-        break;
+    case QEvent::ParentChange: invalidate(); break;
+    default: break;
     }
     QWidget::changeEvent(event);
 }
@@ -399,8 +394,7 @@ void TkwFlatBtn::drawFrame(QPainter &painter, int x1, int y1, int x2, int y2, TC
 // elsewhere, and when asked the ring just inside it. The outlines are peeled off one shape:
 // three rounded outlines of slightly different sizes would cross along the curves, leaving
 // gaps and stray pixels.
-void TkwFlatBtn::drawRoundedFrame(QPainter &painter, TColor light, TColor dark,
-                                  std::optional<TColor> inner) const
+void TkwFlatBtn::drawRoundedFrame(QPainter &painter, TColor light, TColor dark, std::optional<TColor> inner) const
 {
     const int w = width();
     const int h = height();

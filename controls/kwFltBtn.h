@@ -98,8 +98,7 @@ private:
     void layOut(const QFontMetrics &metrics);
     void drawCaption(QPainter &painter, const QRect &rect, const QColor &colour) const;
     void drawFrame(QPainter &painter, int x1, int y1, int x2, int y2, TColor colour) const;
-    void drawRoundedFrame(QPainter &painter, TColor light, TColor dark,
-                          std::optional<TColor> inner) const;
+    void drawRoundedFrame(QPainter &painter, TColor light, TColor dark, std::optional<TColor> inner) const;
     void drawImage(QPainter &painter, int x, int y) const;
     void updateShortcut();
 

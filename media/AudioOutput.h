@@ -71,15 +71,15 @@ private:
     std::int64_t heldMin_ = 0;
     std::int64_t heldMax_ = 0;
 
-    std::mutex mutex_;          // held while the source renders
-    std::int64_t pulled_ = 0;   // frames taken so far; under mutex_
+    std::mutex mutex_;        // held while the source renders
+    std::int64_t pulled_ = 0; // frames taken so far; under mutex_
 
     bool subsystem_ = false;
-    std::uint32_t device_ = 0;  // the SDL device, if that is the output
+    std::uint32_t device_ = 0; // the SDL device, if that is the output
 
     // The silent output: a thread that pulls a buffer each time one would have been played.
     std::thread pacer_;
     std::mutex paceMutex_;
     std::condition_variable paceWake_;
-    bool stopping_ = false;     // under paceMutex_
+    bool stopping_ = false; // under paceMutex_
 };

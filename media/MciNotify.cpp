@@ -3,9 +3,11 @@
 #include <QCoreApplication>
 
 MciNotifyEvent::MciNotifyEvent(unsigned flags, MCIDEVICEID device, MCIERROR error)
-    : QEvent(EventType()), flags_(flags), device_(device), error_(error)
-{
-}
+    : QEvent(EventType()),
+      flags_(flags),
+      device_(device),
+      error_(error)
+{}
 
 QEvent::Type MciNotifyEvent::EventType()
 {

@@ -39,10 +39,7 @@ MCIERROR MediaDevice::Open(MCIDEVICEID id, const std::string &path, std::optiona
     return MMSYSERR_NOERROR;
 }
 
-MediaDevice::~MediaDevice()
-{
-    output_.reset();
-}
+MediaDevice::~MediaDevice() { output_.reset(); }
 
 MCIERROR MediaDevice::OpenOutput()
 {
@@ -221,7 +218,8 @@ MCIERROR MediaDevice::Play(std::uint32_t flags, const MCI_PLAY_PARMS &parms)
     // A running play's notice gives way to this one.
     const auto giveWayLocked = [this, flags] {
         if (pending_ != nullptr)
-            PostMciNotify(std::exchange(pending_, nullptr), (flags & MCI_NOTIFY) ? MCI_NOTIFY_SUPERSEDED : MCI_NOTIFY_ABORTED, id_);
+            PostMciNotify(std::exchange(pending_, nullptr),
+                          (flags & MCI_NOTIFY) ? MCI_NOTIFY_SUPERSEDED : MCI_NOTIFY_ABORTED, id_);
     };
     if (!handing_ || from != current) {
         // Unless the sound goes on from where it is, what was handed is heard to its end first,
@@ -326,16 +324,10 @@ MCIERROR MediaDevice::Seek(std::uint32_t flags, const MCI_SEEK_PARMS &parms)
         if (!ToFrames(parms.dwTo, target))
             return MCIERR_OUTOFRANGE;
         break;
-    case MCI_SEEK_TO_START:
-        target = 0;
-        break;
-    case MCI_SEEK_TO_END:
-        target = frames_;
-        break;
-    case 0:
-        return MCIERR_MISSING_PARAMETER;
-    default:
-        return MCIERR_FLAGS_NOT_COMPATIBLE;
+    case MCI_SEEK_TO_START: target = 0; break;
+    case MCI_SEEK_TO_END: target = frames_; break;
+    case 0: return MCIERR_MISSING_PARAMETER;
+    default: return MCIERR_FLAGS_NOT_COMPATIBLE;
     }
     // Seeking stops a running play, which fades out. The output stays: a seek mostly comes right
     // before a play.
@@ -373,22 +365,13 @@ MCIERROR MediaDevice::Status(std::uint32_t flags, MCI_STATUS_PARMS &parms) const
         parms.dwReturn = FromFrames(PositionLocked(std::chrono::steady_clock::now()));
         return MMSYSERR_NOERROR;
     }
-    case MCI_STATUS_LENGTH:
-        parms.dwReturn = FromFrames(frames_);
-        return MMSYSERR_NOERROR;
-    case MCI_STATUS_MODE:
-        parms.dwReturn = mode_;
-        return MMSYSERR_NOERROR;
-    case MCI_STATUS_TIME_FORMAT:
-        parms.dwReturn = timeFormat_;
-        return MMSYSERR_NOERROR;
+    case MCI_STATUS_LENGTH: parms.dwReturn = FromFrames(frames_); return MMSYSERR_NOERROR;
+    case MCI_STATUS_MODE: parms.dwReturn = mode_; return MMSYSERR_NOERROR;
+    case MCI_STATUS_TIME_FORMAT: parms.dwReturn = timeFormat_; return MMSYSERR_NOERROR;
     case MCI_STATUS_NUMBER_OF_TRACKS:
     case MCI_STATUS_CURRENT_TRACK:
-    case MCI_STATUS_READY:
-        parms.dwReturn = 1;
-        return MMSYSERR_NOERROR;
-    default:
-        return MCIERR_UNSUPPORTED_FUNCTION;
+    case MCI_STATUS_READY: parms.dwReturn = 1; return MMSYSERR_NOERROR;
+    default: return MCIERR_UNSUPPORTED_FUNCTION;
     }
 }
 
@@ -414,20 +397,15 @@ MCIERROR MediaDevice::GetDevCaps(std::uint32_t flags, MCI_GETDEVCAPS_PARMS &parm
     case MCI_GETDEVCAPS_CAN_PLAY:
     case MCI_GETDEVCAPS_HAS_AUDIO:
     case MCI_GETDEVCAPS_USES_FILES:
-    case MCI_GETDEVCAPS_COMPOUND_DEVICE:
-        parms.dwReturn = 1;
-        return MMSYSERR_NOERROR;
+    case MCI_GETDEVCAPS_COMPOUND_DEVICE: parms.dwReturn = 1; return MMSYSERR_NOERROR;
     case MCI_GETDEVCAPS_CAN_RECORD:
     case MCI_GETDEVCAPS_CAN_EJECT:
     case MCI_GETDEVCAPS_HAS_VIDEO:
-    case MCI_GETDEVCAPS_CAN_SAVE:
-        parms.dwReturn = 0;
-        return MMSYSERR_NOERROR;
+    case MCI_GETDEVCAPS_CAN_SAVE: parms.dwReturn = 0; return MMSYSERR_NOERROR;
     case MCI_GETDEVCAPS_DEVICE_TYPE:
         parms.dwReturn = kind_ == SoundKind::Midi ? MCI_DEVTYPE_SEQUENCER : MCI_DEVTYPE_WAVEFORM_AUDIO;
         return MMSYSERR_NOERROR;
-    default:
-        return MCIERR_UNSUPPORTED_FUNCTION;
+    default: return MCIERR_UNSUPPORTED_FUNCTION;
     }
 }
 

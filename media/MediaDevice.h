@@ -80,6 +80,7 @@ private:
     class OutputLock {
     public:
         explicit OutputLock(MediaDevice &device);
+
     private:
         std::optional<AudioOutput::Lock> lock_;
     };
@@ -96,23 +97,23 @@ private:
     std::atomic<std::uint32_t> mode_{MCI_MODE_STOP};
     std::atomic<std::uint32_t> timeFormat_{MCI_FORMAT_MILLISECONDS};
     std::atomic<bool> awaitingSound_{false};
-    std::atomic<std::int64_t> firstSound_{0};  // steady_clock ticks; 0 = not yet
+    std::atomic<std::int64_t> firstSound_{0}; // steady_clock ticks; 0 = not yet
     // Whether the output thread is taking sound from the decoder; changed under the output lock.
     std::atomic<bool> handing_{false};
     // Changed only under the output lock.
-    std::int64_t playTo_ = 0;       // where the play asked to end
-    std::int64_t end_ = 0;          // where the sound being handed ends (earlier when it fades out)
-    std::int64_t fadeFrom_ = -1;    // where it starts to fade, if it does
-    MCIERROR playError_ = 0;        // why the sound ended early, reported when it has been played
-    QObject *pending_ = nullptr;    // receiver of the running play's notice
+    std::int64_t playTo_ = 0;    // where the play asked to end
+    std::int64_t end_ = 0;       // where the sound being handed ends (earlier when it fades out)
+    std::int64_t fadeFrom_ = -1; // where it starts to fade, if it does
+    MCIERROR playError_ = 0;     // why the sound ended early, reported when it has been played
+    QObject *pending_ = nullptr; // receiver of the running play's notice
 
     // What has left the output. The sound handed to it since the latest play (or resume) is one
     // segment: it starts at sound frame segmentFrom_, and its frames went out as output frames
     // segmentOut_ (-1: none yet) to segmentEnd_.
     mutable std::mutex progressMutex_;
-    std::int64_t handed_ = 0;       // the sound frame that the output takes next
+    std::int64_t handed_ = 0; // the sound frame that the output takes next
     OutputClock clock_;
-    bool clocked_ = false;          // the clock follows the output that is open
+    bool clocked_ = false; // the clock follows the output that is open
     bool segment_ = false;
     std::int64_t segmentFrom_ = 0;
     std::int64_t segmentOut_ = -1;

@@ -14,8 +14,8 @@ namespace {
 
 // The device type name each TMPDeviceTypes value opens with; none for automatic selection.
 const char *const deviceTypeNames[] = {
-    nullptr, "AVIVideo", "CDAudio", "DAT", "DigitalVideo", "MMMovie", "Other",
-    "Overlay", "Scanner", "Sequencer", "VCR", "Videodisc", "WaveAudio",
+    nullptr,   "AVIVideo", "CDAudio",   "DAT", "DigitalVideo", "MMMovie",   "Other",
+    "Overlay", "Scanner",  "Sequencer", "VCR", "Videodisc",    "WaveAudio",
 };
 
 // DeviceMode values.
@@ -154,8 +154,8 @@ void TMediaPlayer::QueryCapabilities()
     ejectCapable_ = (capability(MCI_GETDEVCAPS_CAN_EJECT) & 0xFF) != 0;
     videoCapable_ = (capability(MCI_GETDEVCAPS_HAS_VIDEO) & 0xFF) != 0;
     const std::uint32_t type = capability(MCI_GETDEVCAPS_DEVICE_TYPE);
-    stepCapable_ = type == MCI_DEVTYPE_ANIMATION || type == MCI_DEVTYPE_DIGITAL_VIDEO ||
-                   type == MCI_DEVTYPE_OVERLAY || type == MCI_DEVTYPE_VCR;
+    stepCapable_ = type == MCI_DEVTYPE_ANIMATION || type == MCI_DEVTYPE_DIGITAL_VIDEO || type == MCI_DEVTYPE_OVERLAY
+                   || type == MCI_DEVTYPE_VCR;
 
     MCI_ANIM_RECT_PARMS where;
     lastMciResult_ = mciSendCommand(deviceNumber_, MCI_WHERE, MCI_ANIM_WHERE_SOURCE, &where);
@@ -199,15 +199,18 @@ void TMediaPlayer::setDisplay(QWidget *display)
             return;
         }
         display_ = display;
-        connect(display, &QObject::destroyed, this, [this, display] {
-            if (display_ != display && display_ != nullptr)
-                return;
-            if (isOpen_ && videoCapable_) {
-                MCI_ANIM_WINDOW_PARMS restore;
-                mciSendCommand(deviceNumber_, MCI_WINDOW, MCI_ANIM_WINDOW_HWND | MCI_WAIT, &restore);
-            }
-            display_ = nullptr;
-        }, Qt::UniqueConnection);
+        connect(
+            display, &QObject::destroyed, this,
+            [this, display] {
+                if (display_ != display && display_ != nullptr)
+                    return;
+                if (isOpen_ && videoCapable_) {
+                    MCI_ANIM_WINDOW_PARMS restore;
+                    mciSendCommand(deviceNumber_, MCI_WINDOW, MCI_ANIM_WINDOW_HWND | MCI_WAIT, &restore);
+                }
+                display_ = nullptr;
+            },
+            Qt::UniqueConnection);
         return;
     }
     // Held weakly: a display that is destroyed without telling us leaves no dangling pointer.
@@ -256,10 +259,7 @@ std::uint32_t TMediaPlayer::StatusItem(std::uint32_t item, std::uint32_t flags, 
 }
 
 // With no device open the request fails and the position reads 0.
-std::int32_t TMediaPlayer::CurrentPosition()
-{
-    return std::int32_t(StatusItem(MCI_STATUS_POSITION));
-}
+std::int32_t TMediaPlayer::CurrentPosition() { return std::int32_t(StatusItem(MCI_STATUS_POSITION)); }
 
 std::int32_t TMediaPlayer::MediaLength()
 {
@@ -267,15 +267,9 @@ std::int32_t TMediaPlayer::MediaLength()
     return std::int32_t(StatusItem(MCI_STATUS_LENGTH));
 }
 
-std::uint8_t TMediaPlayer::DeviceMode()
-{
-    return std::uint8_t((StatusItem(MCI_STATUS_MODE) & 0xFF) - 12);
-}
+std::uint8_t TMediaPlayer::DeviceMode() { return std::uint8_t((StatusItem(MCI_STATUS_MODE) & 0xFF) - 12); }
 
-bool TMediaPlayer::AtEnd()
-{
-    return CurrentPosition() == MediaLength();
-}
+bool TMediaPlayer::AtEnd() { return CurrentPosition() == MediaLength(); }
 
 void TMediaPlayer::StartPlayback()
 {
@@ -464,7 +458,6 @@ void TMediaPlayer::HandleNotify(const MciNotifyEvent &notice)
         RunAtBoundary([this] { OnNotify(this); });
 }
 
-
 void TMediaPlayer::ApplySizeLimits()
 {
     const QSize least = buttonsMinimum_.expandedTo(QSize(constraints_.MinWidth, constraints_.MinHeight));
@@ -512,8 +505,6 @@ void TMediaPlayer::FollowParent(const QSize &oldSize, const QSize &newSize)
     follow(anchors_ & akTop, anchors_ & akBottom, newSize.height() - oldSize.height(), y, height);
     setGeometry(x, y, width, height);
 }
-
-
 
 TMediaPlayer::TMPBtnType TMediaPlayer::PerformAction(TMPBtnType button)
 {

@@ -64,8 +64,19 @@ class TMediaPlayer : public QWidget, public TComponent {
 
 public:
     enum TMPDeviceTypes {
-        dtAutoSelect, dtAVIVideo, dtCDAudio, dtDAT, dtDigitalVideo, dtMMMovie, dtOther,
-        dtOverlay, dtScanner, dtSequencer, dtVCR, dtVideodisc, dtWaveAudio
+        dtAutoSelect,
+        dtAVIVideo,
+        dtCDAudio,
+        dtDAT,
+        dtDigitalVideo,
+        dtMMMovie,
+        dtOther,
+        dtOverlay,
+        dtScanner,
+        dtSequencer,
+        dtVCR,
+        dtVideodisc,
+        dtWaveAudio
     };
     Q_ENUM(TMPDeviceTypes)
     enum TMPBtnType { btPlay, btPause, btStop, btNext, btPrev, btStep, btBack, btRecord, btEject };

@@ -50,9 +50,7 @@ void TMediaPlayer::AdjustAfterClick(TMPBtnType button)
         autoEnabledButtons_ &= TButtonSet(~(Bit(btPlay) | Bit(btRecord)));
         autoEnabledButtons_ |= Bit(btPause) | Bit(btStop);
         break;
-    case btPause:
-        AddPlayableButtons();
-        break;
+    case btPause: AddPlayableButtons(); break;
     default:
         AddPlayableButtons();
         autoEnabledButtons_ &= TButtonSet(~(Bit(btPause) | Bit(btStop)));
@@ -109,10 +107,7 @@ void TMediaPlayer::setColoredButtons(TButtonSet buttons)
     update();
 }
 
-void TMediaPlayer::setTabStop(bool tabStop)
-{
-    setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::NoFocus);
-}
+void TMediaPlayer::setTabStop(bool tabStop) { setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::NoFocus); }
 
 bool TMediaPlayer::Usable(int button) const
 {
@@ -252,8 +247,7 @@ void TMediaPlayer::keyPressEvent(QKeyEvent *event)
         MoveFocus(1);
         update();
         return;
-    default:
-        QWidget::keyPressEvent(event);
+    default: QWidget::keyPressEvent(event);
     }
 }
 

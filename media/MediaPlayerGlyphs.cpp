@@ -96,8 +96,8 @@ QImage Draw(const QString &kind, const QString &shape)
 QImage MediaPlayerGlyph(const QString &name)
 {
     static QHash<QString, QImage> drawn;
-    static const QStringList shapes = {"MPPLAY", "MPPAUSE", "MPSTOP", "MPNEXT", "MPPREV",
-                                       "MPSTEP", "MPBACK", "MPRECORD", "MPEJECT"};
+    static const QStringList shapes = {"MPPLAY", "MPPAUSE", "MPSTOP",   "MPNEXT", "MPPREV",
+                                       "MPSTEP", "MPBACK",  "MPRECORD", "MPEJECT"};
     const QString kind = name.left(3);
     const QString shape = name.mid(3);
     if ((kind != "EN_" && kind != "DI_" && kind != "CL_") || !shapes.contains(shape))

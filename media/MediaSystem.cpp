@@ -9,10 +9,7 @@
 
 namespace {
 
-bool SameName(const char *a, const char *b)
-{
-    return ::strcasecmp(a, b) == 0;
-}
+bool SameName(const char *a, const char *b) { return ::strcasecmp(a, b) == 0; }
 
 // The device types the media system provides: sound files only. Every other type (CD audio,
 // videodisc, video, VCR, scanner, ...) has no device here and fails to open.
@@ -82,8 +79,7 @@ MCIERROR MediaSystem::SendCommand(MCIDEVICEID device, unsigned command, std::uin
             // A play reports its own completion, when the sound has ended.
             return open->Play(flags, play);
         }
-        case MCI_RESUME:
-            return open->Resume(flags, *generic);
+        case MCI_RESUME: return open->Resume(flags, *generic);
         case MCI_STOP:
             result = open->Stop();
             callback = generic->dwCallback;
@@ -127,12 +123,9 @@ MCIERROR MediaSystem::SendCommand(MCIDEVICEID device, unsigned command, std::uin
         }
         case MCI_PUT:
         case MCI_WINDOW:
-        case MCI_STEP:
-            return MCIERR_NO_WINDOW;
-        case MCI_RECORD:
-            return MCIERR_CANNOT_RECORD;
-        default:
-            return MCIERR_UNRECOGNIZED_COMMAND;
+        case MCI_STEP: return MCIERR_NO_WINDOW;
+        case MCI_RECORD: return MCIERR_CANNOT_RECORD;
+        default: return MCIERR_UNRECOGNIZED_COMMAND;
         }
     }
     if (result == MMSYSERR_NOERROR && (flags & MCI_NOTIFY))

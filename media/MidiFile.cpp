@@ -90,7 +90,9 @@ MidiFile::Status MidiFile::ParseSmf(std::span<const std::uint8_t> bytes)
         const int ticksPerFrame = division & 0xFF;
         double rate = 0;
         switch (framesPerSecond) {
-        case 24: case 25: case 30: rate = framesPerSecond; break;
+        case 24:
+        case 25:
+        case 30: rate = framesPerSecond; break;
         case 29: rate = 30000.0 / 1001.0; break; // drop-frame: 29.97 frames per second
         default: return Status::Damaged;
         }
@@ -155,7 +157,8 @@ void MidiFile::MakeMetrical(std::size_t firstTrack)
         smf_[offset] = 0x7F; // sequencer-specific meta event
     smf_[12] = std::uint8_t(ticksPerQuarter >> 8);
     smf_[13] = std::uint8_t(ticksPerQuarter);
-    const std::uint8_t event[] = {0x00, 0xFF, 0x51, 0x03, std::uint8_t(tempo >> 16), std::uint8_t(tempo >> 8), std::uint8_t(tempo)};
+    const std::uint8_t event[] = {
+        0x00, 0xFF, 0x51, 0x03, std::uint8_t(tempo >> 16), std::uint8_t(tempo >> 8), std::uint8_t(tempo)};
     smf_.insert(smf_.begin() + std::ptrdiff_t(firstTrack + 8), std::begin(event), std::end(event));
     const std::uint32_t size = BigEndian32(smf_.data() + firstTrack + 4) + sizeof event;
     for (int i = 0; i < 4; ++i)

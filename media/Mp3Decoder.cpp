@@ -91,7 +91,9 @@ Mp3Decoder::Probe Mp3Decoder::Examine(int fd, bool searchAhead)
     const bool tagged = ::pread(fd, tag, sizeof tag, 0) == sizeof tag && std::memcmp(tag, "ID3", 3) == 0;
     if (tagged) {
         // ID3v2: a 28-bit size in four 7-bit bytes, plus a footer when flagged.
-        start = 10 + (off_t(tag[6] & 0x7F) << 21 | off_t(tag[7] & 0x7F) << 14 | off_t(tag[8] & 0x7F) << 7 | off_t(tag[9] & 0x7F));
+        start = 10
+                + (off_t(tag[6] & 0x7F) << 21 | off_t(tag[7] & 0x7F) << 14 | off_t(tag[8] & 0x7F) << 7
+                   | off_t(tag[9] & 0x7F));
         if (tag[5] & 0x10)
             start += 10;
     }
@@ -130,8 +132,8 @@ MCIERROR Mp3Decoder::Open(FileDescriptor file, std::unique_ptr<Decoder> &decoder
 
     mp3->reader_.fd = mp3->file_.Get();
     mp3->reader_.buffer.resize(64 * 1024);
-    if (mpg123_replace_reader_handle(handle, &Reader::Read, &Reader::Seek, nullptr) != MPG123_OK ||
-        mpg123_open_handle(handle, &mp3->reader_) != MPG123_OK)
+    if (mpg123_replace_reader_handle(handle, &Reader::Read, &Reader::Seek, nullptr) != MPG123_OK
+        || mpg123_open_handle(handle, &mp3->reader_) != MPG123_OK)
         return MCIERR_DAMAGED_FILE;
     // The scan reads every frame header (no decoding), so the length is exact even without an
     // Info frame.
@@ -156,7 +158,8 @@ ssize_t Mp3Decoder::Reader::Read(void *handle, void *out, std::size_t bytes)
         if (reader.used == reader.filled) {
             reader.bufferStart += std::int64_t(reader.filled);
             reader.used = reader.filled = 0;
-            const ssize_t got = ::pread(reader.fd, reader.buffer.data(), reader.buffer.size(), off_t(reader.bufferStart));
+            const ssize_t got =
+                ::pread(reader.fd, reader.buffer.data(), reader.buffer.size(), off_t(reader.bufferStart));
             if (got < 0 && errno == EINTR)
                 continue;
             if (got < 0)
@@ -215,7 +218,8 @@ std::int64_t Mp3Decoder::Read(float *out, std::int64_t frames)
     const std::size_t wanted = std::size_t(frames) * frameBytes;
     while (filled < wanted) {
         std::size_t done = 0;
-        const int result = mpg123_read(handle_, reinterpret_cast<unsigned char *>(out) + filled, wanted - filled, &done);
+        const int result =
+            mpg123_read(handle_, reinterpret_cast<unsigned char *>(out) + filled, wanted - filled, &done);
         filled += done;
         if (result == MPG123_DONE)
             break;

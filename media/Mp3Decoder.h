@@ -36,8 +36,8 @@ private:
     struct Reader {
         int fd = -1;
         std::vector<unsigned char> buffer;
-        std::size_t used = 0;   // bytes of buffer handed out
-        std::size_t filled = 0; // bytes of buffer holding file data
+        std::size_t used = 0;         // bytes of buffer handed out
+        std::size_t filled = 0;       // bytes of buffer holding file data
         std::int64_t bufferStart = 0; // file offset of buffer[0]
         static ssize_t Read(void *reader, void *out, std::size_t bytes);
         static off_t Seek(void *reader, off_t offset, int whence);

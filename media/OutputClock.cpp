@@ -3,9 +3,10 @@
 #include <algorithm>
 
 OutputClock::OutputClock(int rate, std::int64_t heldMin, std::int64_t heldMax)
-    : rate_(rate), heldMin_(heldMin), heldMax_(std::max(heldMin, heldMax))
-{
-}
+    : rate_(rate),
+      heldMin_(heldMin),
+      heldMax_(std::max(heldMin, heldMax))
+{}
 
 void OutputClock::Pulled(Clock::time_point when, std::int64_t first, std::int64_t frames)
 {

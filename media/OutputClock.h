@@ -41,6 +41,6 @@ private:
     std::size_t requestCount_ = 0;
     bool started_ = false;
     Clock::time_point baseTime_{};
-    std::int64_t base_ = -1;  // frames played at baseTime_
-    std::int64_t cap_ = -1;   // no more than this until the next request
+    std::int64_t base_ = -1; // frames played at baseTime_
+    std::int64_t cap_ = -1;  // no more than this until the next request
 };

@@ -4,10 +4,7 @@
 
 namespace {
 
-void Silence(void *, Uint8 *stream, int length)
-{
-    SDL_memset(stream, 0, std::size_t(length));
-}
+void Silence(void *, Uint8 *stream, int length) { SDL_memset(stream, 0, std::size_t(length)); }
 
 // The default output is opened paused, so nothing is played, and closed at once; a short buffer
 // keeps the wait of closing short.
@@ -36,10 +33,7 @@ bool InitAudioSubsystem()
     return SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
 }
 
-void QuitAudioSubsystem()
-{
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
-}
+void QuitAudioSubsystem() { SDL_QuitSubSystem(SDL_INIT_AUDIO); }
 
 // A driver may list no device, or not know how many there are, while its default output plays
 // all the same (ALSA lists none when only its default is set up): then the default decides.

@@ -28,14 +28,10 @@ MCIERROR ErrorFromErrno(int error)
     case ENOENT:
     case ENOTDIR:
     case ENAMETOOLONG:
-    case ELOOP:
-        return MCIERR_FILE_NOT_FOUND;
-    case EISDIR:
-        return MCIERR_NOT_A_FILE;
-    case ENOMEM:
-        return MCIERR_OUT_OF_MEMORY;
-    default:
-        return MCIERR_FILE_UNREADABLE;
+    case ELOOP: return MCIERR_FILE_NOT_FOUND;
+    case EISDIR: return MCIERR_NOT_A_FILE;
+    case ENOMEM: return MCIERR_OUT_OF_MEMORY;
+    default: return MCIERR_FILE_UNREADABLE;
     }
 }
 
@@ -76,12 +72,9 @@ MCIERROR OpenMidi(int fd, off_t size, std::unique_ptr<Decoder> &decoder)
         return MCIERR_FILE_UNREADABLE;
     MidiFile song;
     switch (song.Parse(bytes)) {
-    case MidiFile::Status::NotMidi:
-        return MCIERR_INVALID_FILE;
-    case MidiFile::Status::Damaged:
-        return MCIERR_DAMAGED_FILE;
-    case MidiFile::Status::Ok:
-        break;
+    case MidiFile::Status::NotMidi: return MCIERR_INVALID_FILE;
+    case MidiFile::Status::Damaged: return MCIERR_DAMAGED_FILE;
+    case MidiFile::Status::Ok: break;
     }
     return MidiDecoder::Open(std::move(song), decoder);
 }
@@ -114,8 +107,8 @@ MCIERROR OpenSoundFile(const std::string &path, std::unique_ptr<Decoder> &decode
     };
 
     // Wave files: RIFF, big-endian RIFX, RF64, and Wave64 (whose GUIDs begin "riff" and "wave").
-    const bool riffWave = ((has(0, "RIFF") || has(0, "RIFX") || has(0, "RF64")) && has(8, "WAVE")) ||
-                          (has(0, "riff") && has(24, "wave"));
+    const bool riffWave =
+        ((has(0, "RIFF") || has(0, "RIFX") || has(0, "RF64")) && has(8, "WAVE")) || (has(0, "riff") && has(24, "wave"));
     const bool midi = has(0, "MThd") || (has(0, "RIFF") && has(8, "RMID"));
     Mp3Decoder::Probe mpeg = Mp3Decoder::Probe::NotMpeg;
     if (!riffWave && !midi)
@@ -137,13 +130,9 @@ MCIERROR OpenSoundFile(const std::string &path, std::unique_ptr<Decoder> &decode
     if (mpeg == Mp3Decoder::Probe::NotMpeg && (extension == "mp3" || extension == "mp2" || extension == "mpga"))
         mpeg = Mp3Decoder::Examine(file.Get(), true);
     switch (mpeg) {
-    case Mp3Decoder::Probe::Mpeg:
-        kind = SoundKind::Mpeg;
-        return Mp3Decoder::Open(std::move(file), decoder);
-    case Mp3Decoder::Probe::Damaged:
-        return MCIERR_DAMAGED_FILE;
-    case Mp3Decoder::Probe::NotMpeg:
-        break;
+    case Mp3Decoder::Probe::Mpeg: kind = SoundKind::Mpeg; return Mp3Decoder::Open(std::move(file), decoder);
+    case Mp3Decoder::Probe::Damaged: return MCIERR_DAMAGED_FILE;
+    case Mp3Decoder::Probe::NotMpeg: break;
     }
     return MCIERR_INVALID_FILE;
 }

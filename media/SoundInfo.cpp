@@ -32,12 +32,9 @@ MCIERROR ReadSoundInfo(const std::string &path, SoundInfo &info)
 const char *SoundKindName(const SoundInfo &info)
 {
     switch (info.kind) {
-    case SoundKind::Wave:
-        return "WAV";
-    case SoundKind::Mpeg:
-        return "MP3";
-    case SoundKind::Midi:
-        return info.rmi ? "RMI" : "MIDI";
+    case SoundKind::Wave: return "WAV";
+    case SoundKind::Mpeg: return "MP3";
+    case SoundKind::Midi: return info.rmi ? "RMI" : "MIDI";
     }
     return "";
 }

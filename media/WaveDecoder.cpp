@@ -43,8 +43,8 @@ sf_count_t SourceRead(void *out, sf_count_t bytes, void *data)
     auto &source = *static_cast<Source *>(data);
     sf_count_t done = 0;
     while (done < bytes) {
-        const ssize_t got = ::pread(source.fd, static_cast<char *>(out) + done, std::size_t(bytes - done),
-                                    off_t(source.offset));
+        const ssize_t got =
+            ::pread(source.fd, static_cast<char *>(out) + done, std::size_t(bytes - done), off_t(source.offset));
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
@@ -73,10 +73,8 @@ bool SampleByteEncoding(int format)
     case SF_FORMAT_FLOAT:
     case SF_FORMAT_DOUBLE:
     case SF_FORMAT_ULAW:
-    case SF_FORMAT_ALAW:
-        return true;
-    default:
-        return false;
+    case SF_FORMAT_ALAW: return true;
+    default: return false;
     }
 }
 
@@ -114,8 +112,8 @@ MCIERROR WaveDecoder::Open(FileDescriptor file, std::unique_ptr<Decoder> &decode
         return MCIERR_DAMAGED_FILE;
     }
     const int container = info.format & SF_FORMAT_TYPEMASK;
-    const bool waveContainer = container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX ||
-                      container == SF_FORMAT_RF64 || container == SF_FORMAT_W64;
+    const bool waveContainer = container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX || container == SF_FORMAT_RF64
+                               || container == SF_FORMAT_W64;
     if (!waveContainer || info.samplerate <= 0 || info.channels <= 0 || info.frames < 0)
         return MCIERR_DAMAGED_FILE;
     wave->rate_ = info.samplerate;

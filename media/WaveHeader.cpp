@@ -93,9 +93,7 @@ bool WaveHeader::KnownEncoding() const
     case nmsAdpcm:
     case g721:
     case mpeg:
-    case mpegLayer3:
-        return true;
-    default:
-        return false;
+    case mpegLayer3: return true;
+    default: return false;
     }
 }

@@ -22,12 +22,12 @@ struct WaveHeader {
     static constexpr std::uint16_t extensible = 0xFFFE;
 
     bool hasFormat = false;
-    std::uint16_t formatTag = 0;       // for an extensible format, its subformat's tag
+    std::uint16_t formatTag = 0; // for an extensible format, its subformat's tag
     std::uint16_t blockAlign = 0;
     std::uint16_t samplesPerBlock = 0; // 0 when the format chunk does not say
     std::optional<std::uint32_t> factFrames;
     bool hasData = false;
-    std::int64_t dataBytes = 0;        // at most what the file holds after the chunk's header
+    std::int64_t dataBytes = 0; // at most what the file holds after the chunk's header
 
     // Nothing for a file that is not a RIFF wave file.
     static std::optional<WaveHeader> Read(int fd);

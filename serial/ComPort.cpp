@@ -46,10 +46,7 @@ public:
     }
 };
 
-std::uint8_t HardwareMask(THWFlowOptionSet options)
-{
-    return options.Bits();
-}
+std::uint8_t HardwareMask(THWFlowOptionSet options) { return options.Bits(); }
 
 int SoftwareMask(TSWFlowOptions options)
 {
@@ -138,10 +135,7 @@ private:
 
 TSerialComponent::TSerialComponent(QObject *parent) : QObject(parent) {}
 
-TCustomComPort::TCustomComPort(QObject *parent) : TSerialComponent(parent)
-{
-    RegisterPropertyConversions();
-}
+TCustomComPort::TCustomComPort(QObject *parent) : TSerialComponent(parent) { RegisterPropertyConversions(); }
 
 TCustomComPort::~TCustomComPort()
 {
@@ -201,10 +195,7 @@ std::uint16_t TCustomComPort::PendingLineError()
     return static_cast<std::uint16_t>(RaiseOnError(*this, dispatcher_->LineErrorCode()));
 }
 
-bool TCustomComPort::BreakReceived()
-{
-    return IsPortOpen() && dispatcher_->TakeBreak();
-}
+bool TCustomComPort::BreakReceived() { return IsPortOpen() && dispatcher_->TakeBreak(); }
 
 void TCustomComPort::YieldToDevice()
 {
@@ -363,11 +354,11 @@ void TCustomComPort::InitDispatcher()
     std::string name;
     if (tapiMode_ != tmOn)
         name = devicePath_.empty() ? FormatText("\\\\.\\COM%d", comNumber_) : devicePath_;
-    const std::uint8_t options = static_cast<std::uint8_t>((dtr_ ? 0x01 : 0) | (rts_ ? 0x02 : 0) |
-                                                           (hwFlowOptions_.Contains(hwfUseDTR) ? 0x10 : 0) |
-                                                           (hwFlowOptions_.Contains(hwfUseRTS) ? 0x20 : 0));
-    int result = dispatcher_->OpenLine(name, static_cast<std::uint32_t>(baud_), parity_, dataBits_, stopBits_,
-                                       inSize_, outSize_, options);
+    const std::uint8_t options = static_cast<std::uint8_t>((dtr_ ? 0x01 : 0) | (rts_ ? 0x02 : 0)
+                                                           | (hwFlowOptions_.Contains(hwfUseDTR) ? 0x10 : 0)
+                                                           | (hwFlowOptions_.Contains(hwfUseRTS) ? 0x20 : 0));
+    int result = dispatcher_->OpenLine(name, static_cast<std::uint32_t>(baud_), parity_, dataBits_, stopBits_, inSize_,
+                                       outSize_, options);
     if (result == -SystemError::AccessDenied)
         result = SerialResult::AlreadyOpen;
     else if (result == -SystemError::FileNotFound || result == -SystemError::PathNotFound)
@@ -769,15 +760,9 @@ void TCustomComPort::ApplyTraceLogState(TTraceLogState &current, TTraceLogState 
     }
 }
 
-void TCustomComPort::setTracing(TTraceLogState state)
-{
-    ApplyTraceLogState(tracing_, state, true);
-}
+void TCustomComPort::setTracing(TTraceLogState state) { ApplyTraceLogState(tracing_, state, true); }
 
-void TCustomComPort::setLogging(TTraceLogState state)
-{
-    ApplyTraceLogState(logging_, state, false);
-}
+void TCustomComPort::setLogging(TTraceLogState state) { ApplyTraceLogState(logging_, state, false); }
 
 void TCustomComPort::setTraceSize(std::uint32_t size)
 {
@@ -805,15 +790,9 @@ void TCustomComPort::setLogSize(std::uint32_t size)
     }
 }
 
-void TCustomComPort::setTraceName(const TPassString &name)
-{
-    traceName_ = name.substr(0, kMaxPassString);
-}
+void TCustomComPort::setTraceName(const TPassString &name) { traceName_ = name.substr(0, kMaxPassString); }
 
-void TCustomComPort::setLogName(const TPassString &name)
-{
-    logName_ = name.substr(0, kMaxPassString);
-}
+void TCustomComPort::setLogName(const TPassString &name) { logName_ = name.substr(0, kMaxPassString); }
 
 void TCustomComPort::setUseEventWord(bool use)
 {

@@ -76,7 +76,8 @@ using TPassString = std::string;
 
 class TCustomComPort;
 using TNotifyEvent = std::function<void(TCustomComPort *Sender)>;
-using TTriggerEvent = std::function<void(TCustomComPort *CP, std::uint16_t Msg, std::uint16_t TriggerHandle, std::uint16_t Data)>;
+using TTriggerEvent =
+    std::function<void(TCustomComPort *CP, std::uint16_t Msg, std::uint16_t TriggerHandle, std::uint16_t Data)>;
 using TTriggerAvailEvent = std::function<void(TCustomComPort *CP, std::uint16_t Count)>;
 using TTriggerDataEvent = std::function<void(TCustomComPort *CP, std::uint16_t TriggerHandle)>;
 using TTriggerStatusEvent = std::function<void(TCustomComPort *CP, std::uint16_t TriggerHandle)>;

@@ -41,8 +41,7 @@ void TCustomComPort::WindowProc(std::uint16_t msg, std::uint16_t wParam, std::in
         TriggerHandler(msg, wParam, data);
         ClosePendingArrived(lParam);
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -108,9 +107,8 @@ void TCustomComPort::TriggerOutSent()
 
 bool TCustomComPort::AnyTriggerEventAssigned() const
 {
-    return onTrigger_ || onTriggerAvail_ || onTriggerData_ || onTriggerStatus_ || onTriggerTimer_ ||
-           onTriggerLineError_ || onTriggerModemStatus_ || onTriggerOutbuffFree_ || onTriggerOutbuffUsed_ ||
-           onTriggerOutSent_;
+    return onTrigger_ || onTriggerAvail_ || onTriggerData_ || onTriggerStatus_ || onTriggerTimer_ || onTriggerLineError_
+           || onTriggerModemStatus_ || onTriggerOutbuffFree_ || onTriggerOutbuffUsed_ || onTriggerOutSent_;
 }
 
 void TCustomComPort::UpdateHandlerMode()

@@ -33,14 +33,12 @@ struct Speed {
 };
 
 constexpr std::array<Speed, 30> kSpeeds{{
-    {B50, 50},           {B75, 75},           {B110, 110},         {B134, 134},
-    {B150, 150},         {B200, 200},         {B300, 300},         {B600, 600},
-    {B1200, 1200},       {B1800, 1800},       {B2400, 2400},       {B4800, 4800},
-    {B9600, 9600},       {B19200, 19200},     {B38400, 38400},     {B57600, 57600},
-    {B115200, 115200},   {B230400, 230400},   {B460800, 460800},   {B500000, 500000},
-    {B576000, 576000},   {B921600, 921600},   {B1000000, 1000000}, {B1152000, 1152000},
-    {B1500000, 1500000}, {B2000000, 2000000}, {B2500000, 2500000}, {B3000000, 3000000},
-    {B3500000, 3500000}, {B4000000, 4000000},
+    {B50, 50},           {B75, 75},           {B110, 110},         {B134, 134},         {B150, 150},
+    {B200, 200},         {B300, 300},         {B600, 600},         {B1200, 1200},       {B1800, 1800},
+    {B2400, 2400},       {B4800, 4800},       {B9600, 9600},       {B19200, 19200},     {B38400, 38400},
+    {B57600, 57600},     {B115200, 115200},   {B230400, 230400},   {B460800, 460800},   {B500000, 500000},
+    {B576000, 576000},   {B921600, 921600},   {B1000000, 1000000}, {B1152000, 1152000}, {B1500000, 1500000},
+    {B2000000, 2000000}, {B2500000, 2500000}, {B3000000, 3000000}, {B3500000, 3500000}, {B4000000, 4000000},
 }};
 
 bool SpeedCode(std::uint32_t baud, speed_t &code)
@@ -55,10 +53,7 @@ bool SpeedCode(std::uint32_t baud, speed_t &code)
 }
 
 // Pseudo-terminals and some drivers do not know modem-line and exclusivity requests.
-bool Unsupported(int error)
-{
-    return error == ENOTTY || error == EINVAL || error == EOPNOTSUPP;
-}
+bool Unsupported(int error) { return error == ENOTTY || error == EINVAL || error == EOPNOTSUPP; }
 
 bool ParsePortNumber(const std::string &name, int &number)
 {
@@ -334,8 +329,8 @@ int SerialDevice::GetState(LineSettings &settings)
 
 int SerialDevice::SetState(const LineSettings &settings)
 {
-    if (settings.ByteSize < 5 || settings.ByteSize > 8 || settings.Parity > SPACEPARITY ||
-        settings.StopBits > TWOSTOPBITS || settings.BaudRate == 0)
+    if (settings.ByteSize < 5 || settings.ByteSize > 8 || settings.Parity > SPACEPARITY
+        || settings.StopBits > TWOSTOPBITS || settings.BaudRate == 0)
         return SystemError::InvalidParameter;
 
     std::shared_lock lock(fdLock_);
@@ -412,10 +407,22 @@ int SerialDevice::Escape(int function)
     switch (function) {
     case SETXOFF: result = tcflow(descriptor, TCIOFF); break;
     case SETXON: result = tcflow(descriptor, TCION); break;
-    case SETRTS: bits = TIOCM_RTS; result = ioctl(descriptor, TIOCMBIS, &bits); break;
-    case CLRRTS: bits = TIOCM_RTS; result = ioctl(descriptor, TIOCMBIC, &bits); break;
-    case SETDTR: bits = TIOCM_DTR; result = ioctl(descriptor, TIOCMBIS, &bits); break;
-    case CLRDTR: bits = TIOCM_DTR; result = ioctl(descriptor, TIOCMBIC, &bits); break;
+    case SETRTS:
+        bits = TIOCM_RTS;
+        result = ioctl(descriptor, TIOCMBIS, &bits);
+        break;
+    case CLRRTS:
+        bits = TIOCM_RTS;
+        result = ioctl(descriptor, TIOCMBIC, &bits);
+        break;
+    case SETDTR:
+        bits = TIOCM_DTR;
+        result = ioctl(descriptor, TIOCMBIS, &bits);
+        break;
+    case CLRDTR:
+        bits = TIOCM_DTR;
+        result = ioctl(descriptor, TIOCMBIC, &bits);
+        break;
     case SETBREAK: result = ioctl(descriptor, TIOCSBRK); break;
     case CLRBREAK: result = ioctl(descriptor, TIOCCBRK); break;
     default: return SystemError::InvalidParameter;
@@ -444,9 +451,8 @@ bool SerialDevice::ReadCounters(Counters &counters)
     serial_icounter_struct icount{};
     if (ioctl(fd_.load(), TIOCGICOUNT, &icount) != 0)
         return false;
-    counters = Counters{icount.cts,     icount.dsr,    icount.rng,
-                        icount.dcd,     icount.frame,  icount.overrun,
-                        icount.parity,  icount.brk,    icount.buf_overrun};
+    counters = Counters{icount.cts,     icount.dsr,    icount.rng, icount.dcd,        icount.frame,
+                        icount.overrun, icount.parity, icount.brk, icount.buf_overrun};
     return true;
 }
 
@@ -609,8 +615,8 @@ std::uint32_t SerialDevice::SampleEvents()
             events |= EV_RING;
         if (now.brk != eventCounters_.brk)
             events |= EV_BREAK;
-        if (now.frame != eventCounters_.frame || now.overrun != eventCounters_.overrun ||
-            now.parity != eventCounters_.parity || now.bufOverrun != eventCounters_.bufOverrun)
+        if (now.frame != eventCounters_.frame || now.overrun != eventCounters_.overrun
+            || now.parity != eventCounters_.parity || now.bufOverrun != eventCounters_.bufOverrun)
             events |= EV_ERR;
         eventCounters_ = now;
     } else if ((changed & MS_RING_ON) && !(lines & MS_RING_ON)) {

@@ -30,9 +30,9 @@ constexpr std::uint8_t kOptionRTSHandshake = 0x20;
 // A baud field may hold a legacy index code instead of a rate.
 std::uint32_t TranslateBaud(std::uint32_t code)
 {
-    static constexpr std::array<std::uint32_t, 24> kLegacy{
-        110,  300,   600, 1200, 2400, 4800, 9600,   14400, 19200, 0, 0, 38400,
-        0,    0,     0,   56000, 0,   0,    0,      128000, 0,    0, 0, 256000};
+    static constexpr std::array<std::uint32_t, 24> kLegacy{110,   300, 600, 1200,   2400, 4800, 9600, 14400,
+                                                           19200, 0,   0,   38400,  0,    0,    0,    56000,
+                                                           0,     0,   0,   128000, 0,    0,    0,    256000};
     if (code == 0xFEFF)
         return 115200;
     if (code >= 0xFF10 && code < 0xFF10 + kLegacy.size() && kLegacy[code - 0xFF10] != 0)
@@ -83,13 +83,12 @@ bool TBaseDispatcher::CreateSignals()
     OutputReadySignal = std::make_unique<SyncEvent>(SyncEvent::AutoReset);
     WriteDoneSignal = std::make_unique<SyncEvent>(SyncEvent::ManualReset);
     FlushSignal = std::make_unique<SyncEvent>(SyncEvent::AutoReset);
-    return CommEventSignal->IsValid() && DispatchDoneSignal->IsValid() && AckSignal->IsValid() &&
-           OutputReadySignal->IsValid() && WriteDoneSignal->IsValid() && FlushSignal->IsValid();
+    return CommEventSignal->IsValid() && DispatchDoneSignal->IsValid() && AckSignal->IsValid()
+           && OutputReadySignal->IsValid() && WriteDoneSignal->IsValid() && FlushSignal->IsValid();
 }
 
-int TBaseDispatcher::OpenLine(const std::string &deviceName, std::uint32_t baud, int parity,
-                              int dataBits, int stopBits, std::uint32_t inSize,
-                              std::uint32_t outSize, std::uint8_t lineOptions)
+int TBaseDispatcher::OpenLine(const std::string &deviceName, std::uint32_t baud, int parity, int dataBits, int stopBits,
+                              std::uint32_t inSize, std::uint32_t outSize, std::uint8_t lineOptions)
 {
     RingSeen.store(false);
     Dispatching.store(false);
@@ -314,8 +313,8 @@ int TBaseDispatcher::ChangeLine(std::uint32_t baud, int parity, int dataBits, in
         stopCode = stopBits == 3 ? Line.StopBits : stopBits == 1 ? ONESTOPBIT : TWOSTOPBITS;
         if (newSize == 5)
             stopCode = ONE5STOPBITS;
-        if (newBaud == Line.BaudRate && newParity == Line.Parity && newSize == Line.ByteSize &&
-            stopCode == Line.StopBits)
+        if (newBaud == Line.BaudRate && newParity == Line.Parity && newSize == Line.ByteSize
+            && stopCode == Line.StopBits)
             return 0;
     }
 
@@ -362,9 +361,9 @@ void TBaseDispatcher::GetFlowSettings(int &hardwareOptions, int &softwareOptions
 {
     std::lock_guard guard(GeneralLock);
     DeviceGetState(Line);
-    hardwareOptions = (Line.fDtrControl == DTR_CONTROL_HANDSHAKE ? 1 : 0) |
-                      (Line.fRtsControl == RTS_CONTROL_HANDSHAKE ? 2 : 0) | (Line.fOutxDsrFlow ? 4 : 0) |
-                      (Line.fOutxCtsFlow ? 8 : 0);
+    hardwareOptions = (Line.fDtrControl == DTR_CONTROL_HANDSHAKE ? 1 : 0)
+                      | (Line.fRtsControl == RTS_CONTROL_HANDSHAKE ? 2 : 0) | (Line.fOutxDsrFlow ? 4 : 0)
+                      | (Line.fOutxCtsFlow ? 8 : 0);
     softwareOptions = (Line.fOutX ? 1 : 0) | (Line.fInX ? 2 : 0);
     xOn = Line.XonChar;
     xOff = Line.XoffChar;
@@ -875,8 +874,8 @@ int TBaseDispatcher::DumpLog(const std::string &fileName, bool append, bool hex,
     return eventLog_.Dump(fileName, append, hex, allHex, deviceName_);
 }
 
-void TBaseDispatcher::Log(std::uint16_t kind, std::uint16_t detail, std::uint32_t data,
-                          const std::uint8_t *bytes, std::size_t count)
+void TBaseDispatcher::Log(std::uint16_t kind, std::uint16_t detail, std::uint32_t data, const std::uint8_t *bytes,
+                          std::size_t count)
 {
     std::lock_guard guard(GeneralLock);
     eventLog_.Add(kind, detail, data, bytes, count);

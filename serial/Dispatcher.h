@@ -36,8 +36,8 @@ public:
     TBaseDispatcher &operator=(const TBaseDispatcher &) = delete;
 
     // --- Operations of the port component ---------------------------------------------------
-    int OpenLine(const std::string &deviceName, std::uint32_t baud, int parity, int dataBits,
-                 int stopBits, std::uint32_t inSize, std::uint32_t outSize, std::uint8_t lineOptions);
+    int OpenLine(const std::string &deviceName, std::uint32_t baud, int parity, int dataBits, int stopBits,
+                 std::uint32_t inSize, std::uint32_t outSize, std::uint8_t lineOptions);
     // Lets queued output leave while the line keeps taking it, drops what it gave up on, and
     // closes.
     void CloseLine();
@@ -103,8 +103,8 @@ public:
     void PauseLogging(bool pause);
     void ClearLogging();
     int DumpLog(const std::string &fileName, bool append, bool hex, bool allHex);
-    void Log(std::uint16_t kind, std::uint16_t detail, std::uint32_t data,
-             const std::uint8_t *bytes = nullptr, std::size_t count = 0);
+    void Log(std::uint16_t kind, std::uint16_t detail, std::uint32_t data, const std::uint8_t *bytes = nullptr,
+             std::size_t count = 0);
 
     void SetDeviceName(const std::string &name);
     std::string DeviceName();

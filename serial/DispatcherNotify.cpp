@@ -104,7 +104,8 @@ bool TBaseDispatcher::DataCheck()
                 if (!trigger.Enabled || trigger.Text.empty())
                     continue;
                 auto same = [&](char wanted) {
-                    return trigger.IgnoreCase ? std::toupper(wanted) == std::toupper(byte) : wanted == static_cast<char>(byte);
+                    return trigger.IgnoreCase ? std::toupper(wanted) == std::toupper(byte)
+                                              : wanted == static_cast<char>(byte);
                 };
                 if (same(trigger.Text[trigger.Matched]))
                     ++trigger.Matched;
@@ -189,7 +190,8 @@ bool TBaseDispatcher::Deliver(std::uint16_t msg, std::uint16_t trigger, std::uin
             continue;
         before();
         if (handler.OnMainThread && mainThreadTarget_)
-            SendToTarget(mainThreadTarget_.get(), [&] { handler.Handler(msg, trigger, lParam); }, -1);
+            SendToTarget(
+                mainThreadTarget_.get(), [&] { handler.Handler(msg, trigger, lParam); }, -1);
         else
             handler.Handler(msg, trigger, lParam);
         closed = after();
@@ -213,8 +215,8 @@ bool TBaseDispatcher::Deliver(std::uint16_t msg, std::uint16_t trigger, std::uin
             if (!window)
                 continue;
             before();
-            SendToTarget(window, [window, msg, trigger, lParam] { window->WindowProc(msg, trigger, lParam); },
-                         kSendTimeoutMs);
+            SendToTarget(
+                window, [window, msg, trigger, lParam] { window->WindowProc(msg, trigger, lParam); }, kSendTimeoutMs);
             closed = after();
         }
     }
@@ -263,9 +265,7 @@ void TBaseDispatcher::SetHandlerMode(int mode)
     std::lock_guard guard(GeneralLock);
     const bool handlers = WindowHandlers.size() > 1 || !ProcHandlers.empty() || !EventHandlers.empty();
     switch (mode) {
-    case 0:
-        NotifyNeeded.store(handlers || EventsAssigned.load());
-        break;
+    case 0: NotifyNeeded.store(handlers || EventsAssigned.load()); break;
     case 1:
         EventsAssigned.store(true);
         NotifyNeeded.store(true);
@@ -274,8 +274,7 @@ void TBaseDispatcher::SetHandlerMode(int mode)
         EventsAssigned.store(false);
         NotifyNeeded.store(handlers);
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -417,7 +416,8 @@ int TBaseDispatcher::RemoveTrigger(std::uint16_t handle)
 {
     std::lock_guard guard(GeneralLock);
     auto remove = [handle](auto &list) {
-        const auto found = std::find_if(list.begin(), list.end(), [handle](const auto &t) { return t.Handle == handle; });
+        const auto found =
+            std::find_if(list.begin(), list.end(), [handle](const auto &t) { return t.Handle == handle; });
         if (found == list.end())
             return false;
         list.erase(found);

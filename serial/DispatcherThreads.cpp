@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <pthread.h>
 #include <sched.h>
-#include <system_error>
 #include <sys/resource.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace {
@@ -32,15 +32,9 @@ thread_local const TBaseDispatcher *workerOf = nullptr;
 
 TDispatcherThread::TDispatcherThread(TBaseDispatcher &dispatcher) : Dispatcher(dispatcher) {}
 
-TDispatcherThread::~TDispatcherThread()
-{
-    Join();
-}
+TDispatcherThread::~TDispatcherThread() { Join(); }
 
-void TDispatcherThread::Start()
-{
-    thread_ = std::thread(&TDispatcherThread::Run, this);
-}
+void TDispatcherThread::Start() { thread_ = std::thread(&TDispatcherThread::Run, this); }
 
 void TDispatcherThread::Join()
 {
@@ -56,10 +50,7 @@ void TDispatcherThread::SetPriorityLevel(int level)
         setpriority(PRIO_PROCESS, static_cast<id_t>(id), std::clamp(-level * kNicePerLevel, -20, 19));
 }
 
-bool TDispatcherThread::IsWorkerOf(const TBaseDispatcher &dispatcher)
-{
-    return workerOf == &dispatcher;
-}
+bool TDispatcherThread::IsWorkerOf(const TBaseDispatcher &dispatcher) { return workerOf == &dispatcher; }
 
 void TDispatcherThread::Run()
 {

@@ -26,8 +26,8 @@ std::string MessageForCode(int code)
 
     const std::span<const MessageRow> rows = MessageTable();
     std::string text;
-    const auto row = std::ranges::lower_bound(rows, magnitude, std::less<>(),
-                                              [](const MessageRow &r) { return std::abs(r.Code); });
+    const auto row =
+        std::ranges::lower_bound(rows, magnitude, std::less<>(), [](const MessageRow &r) { return std::abs(r.Code); });
     if (row != rows.end() && std::abs(row->Code) == magnitude)
         text = row->Text;
     CutToMaxLength(text);

@@ -18,14 +18,8 @@ namespace {
 // Qt's event queue synchronises with a lock the thread sanitizer cannot see; the hand-off of
 // a call to another thread is told to it here.
 #if defined(__SANITIZE_THREAD__)
-void HandOver(const void *call)
-{
-    __tsan_release(const_cast<void *>(call));
-}
-void TakeOver(const void *call)
-{
-    __tsan_acquire(const_cast<void *>(call));
-}
+void HandOver(const void *call) { __tsan_release(const_cast<void *>(call)); }
+void TakeOver(const void *call) { __tsan_acquire(const_cast<void *>(call)); }
 #else
 void HandOver(const void *) {}
 void TakeOver(const void *) {}
@@ -47,9 +41,10 @@ struct CallRecord {
 class CallEvent : public QEvent {
 public:
     CallEvent(Type type, std::function<void()> call, std::shared_ptr<CallRecord> record)
-        : QEvent(type), Call(std::move(call)), Record(std::move(record))
-    {
-    }
+        : QEvent(type),
+          Call(std::move(call)),
+          Record(std::move(record))
+    {}
     ~CallEvent() override { Finish(); }
 
     void Finish()
@@ -114,8 +109,7 @@ bool SendToTarget(MessageTarget *target, std::function<void()> call, int timeout
         record->finished.wait(guard, [&] { return record->done; });
         return true;
     }
-    return record->finished.wait_for(guard, std::chrono::milliseconds(timeoutMs),
-                                     [&] { return record->done; });
+    return record->finished.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] { return record->done; });
 }
 
 void PostToTarget(MessageTarget *target, std::function<void()> call)

@@ -159,12 +159,9 @@ std::vector<PortDetails> ListPorts()
 const char *PortAccessText(PortAccess access)
 {
     switch (access) {
-    case PortAccess::Free:
-        return "free";
-    case PortAccess::Held:
-        return "held";
-    case PortAccess::NoPermission:
-        return "no permission";
+    case PortAccess::Free: return "free";
+    case PortAccess::Held: return "held";
+    case PortAccess::NoPermission: return "no permission";
     }
     return "";
 }

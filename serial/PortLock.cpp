@@ -44,10 +44,7 @@ Owner LockOwner(const std::string &path, pid_t *pid = nullptr)
 
 } // namespace
 
-PortLock::~PortLock()
-{
-    Release();
-}
+PortLock::~PortLock() { Release(); }
 
 std::string PortLock::Directory()
 {

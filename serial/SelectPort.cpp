@@ -40,8 +40,8 @@ int StrToInt(const std::string &text)
 } // namespace
 
 TComSelectForm::TComSelectForm(QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint),
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                          | Qt::WindowCloseButtonHint),
       ui_(std::make_unique<Ui::ComSelectForm>())
 {
     ui_->setupUi(this);
@@ -84,10 +84,7 @@ int TComSelectForm::SelectedComNumber() const
     return StrToInt(text.mid(3, 255).toStdString());
 }
 
-QComboBox *TComSelectForm::PortsComboBox() const
-{
-    return ui_->PortsComboBox;
-}
+QComboBox *TComSelectForm::PortsComboBox() const { return ui_->PortsComboBox; }
 
 bool TComSelectForm::IsPortAvailable(int n)
 {

@@ -13,9 +13,8 @@ namespace {
 // Raises the class that a code selects; returns when no class is selected by it.
 void RaiseClassForCode(int code)
 {
-#define RAISE_FOR(value, Class) \
-    case value:                 \
-        throw Class(code);
+#define RAISE_FOR(value, Class)                                                                                        \
+    case value: throw Class(code);
 
     switch (code) {
         RAISE_FOR(SerialResult::BadArgument, EBadArgument)
@@ -193,8 +192,7 @@ void RaiseClassForCode(int code)
         RAISE_FOR(SerialResult::TapiTranslateFail, ETapiTranslateFail)
 
         RAISE_FOR(SerialResult::RasLoadFail, ERasLoadFail)
-    default:
-        break;
+    default: break;
     }
 #undef RAISE_FOR
 }

@@ -17,10 +17,10 @@ public:
 };
 
 // The classes below add nothing; they exist so that a caller can catch a failure by kind.
-#define TAMBLO_SERIAL_ERROR(Name, Base)  \
-    class Name : public Base {           \
-    public:                              \
-        using Base::Base;                \
+#define TAMBLO_SERIAL_ERROR(Name, Base)                                                                                \
+    class Name : public Base {                                                                                         \
+    public:                                                                                                            \
+        using Base::Base;                                                                                              \
     };
 
 // Categories

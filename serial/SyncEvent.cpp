@@ -17,8 +17,7 @@ int Remaining(int timeoutMs, Clock::time_point start)
 {
     if (timeoutMs < 0)
         return -1;
-    const auto spent =
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
     return spent >= timeoutMs ? 0 : static_cast<int>(timeoutMs - spent);
 }
 
@@ -59,10 +58,7 @@ bool SyncEvent::TryTake()
     return read(fd_, &count, sizeof count) == static_cast<ssize_t>(sizeof count);
 }
 
-bool SyncEvent::Wait(int timeoutMs)
-{
-    return WaitAny({this}, timeoutMs) == 0;
-}
+bool SyncEvent::Wait(int timeoutMs) { return WaitAny({this}, timeoutMs) == 0; }
 
 int SyncEvent::WaitAny(std::initializer_list<SyncEvent *> events, int timeoutMs)
 {

@@ -15,32 +15,19 @@ struct Pair {
 // errno -> system error. Several errno values share a system error; the first row of each
 // system error is the errno whose words describe it.
 constexpr std::array<Pair, 27> kPairs{{
-    {ENOENT, SystemError::FileNotFound},
-    {ENXIO, SystemError::FileNotFound},
-    {ENODEV, SystemError::FileNotFound},
-    {EIO, SystemError::FileNotFound},
-    {ENOTDIR, SystemError::PathNotFound},
-    {ENAMETOOLONG, SystemError::PathNotFound},
-    {ELOOP, SystemError::PathNotFound},
-    {EMFILE, SystemError::TooManyOpenFiles},
-    {ENFILE, SystemError::TooManyOpenFiles},
-    {EACCES, SystemError::AccessDenied},
-    {EPERM, SystemError::AccessDenied},
-    {EBUSY, SystemError::AccessDenied},
-    {EWOULDBLOCK, SystemError::AccessDenied},
-    {EBADF, SystemError::InvalidHandle},
-    {ENOMEM, SystemError::NotEnoughMemory},
-    {EROFS, SystemError::WriteProtect},
-    {ENOTTY, SystemError::InvalidFunction},
-    {EOPNOTSUPP, SystemError::NotSupported},
-    {ENOSYS, SystemError::NotSupported},
-    {EINVAL, SystemError::InvalidParameter},
-    {EPIPE, SystemError::BrokenPipe},
-    {ENOSPC, SystemError::DiskFull},
-    {ETIMEDOUT, SystemError::SemTimeout},
-    {ECANCELED, SystemError::OperationAborted},
-    {EINTR, SystemError::OperationAborted},
-    {EFAULT, SystemError::InvalidParameter},
+    {ENOENT, SystemError::FileNotFound},      {ENXIO, SystemError::FileNotFound},
+    {ENODEV, SystemError::FileNotFound},      {EIO, SystemError::FileNotFound},
+    {ENOTDIR, SystemError::PathNotFound},     {ENAMETOOLONG, SystemError::PathNotFound},
+    {ELOOP, SystemError::PathNotFound},       {EMFILE, SystemError::TooManyOpenFiles},
+    {ENFILE, SystemError::TooManyOpenFiles},  {EACCES, SystemError::AccessDenied},
+    {EPERM, SystemError::AccessDenied},       {EBUSY, SystemError::AccessDenied},
+    {EWOULDBLOCK, SystemError::AccessDenied}, {EBADF, SystemError::InvalidHandle},
+    {ENOMEM, SystemError::NotEnoughMemory},   {EROFS, SystemError::WriteProtect},
+    {ENOTTY, SystemError::InvalidFunction},   {EOPNOTSUPP, SystemError::NotSupported},
+    {ENOSYS, SystemError::NotSupported},      {EINVAL, SystemError::InvalidParameter},
+    {EPIPE, SystemError::BrokenPipe},         {ENOSPC, SystemError::DiskFull},
+    {ETIMEDOUT, SystemError::SemTimeout},     {ECANCELED, SystemError::OperationAborted},
+    {EINTR, SystemError::OperationAborted},   {EFAULT, SystemError::InvalidParameter},
     {EPROTO, SystemError::IoDevice},
 }};
 
@@ -76,10 +63,8 @@ std::string SystemErrorText(int systemError)
     case SystemError::InvalidAccess:
         return "Permission denied: this user may not open the serial port (add the user to the "
                "dialout group and log in again)";
-    case SystemError::BadUnit:
-        return "Not a serial device";
-    default:
-        break;
+    case SystemError::BadUnit: return "Not a serial device";
+    default: break;
     }
     int errnoValue = 0;
     for (const Words &words : kWords) {

@@ -125,8 +125,7 @@ std::string CharTrace::Text(bool hex, bool allHex, const std::string &deviceName
     return text;
 }
 
-int CharTrace::Dump(const std::string &fileName, bool append, bool hex, bool allHex,
-                     const std::string &deviceName)
+int CharTrace::Dump(const std::string &fileName, bool append, bool hex, bool allHex, const std::string &deviceName)
 {
     const int result = WriteFile(fileName, append, Text(hex, allHex, deviceName));
     Stop();
@@ -155,8 +154,8 @@ void EventLog::Clear()
     used_ = 0;
 }
 
-void EventLog::Add(std::uint16_t kind, std::uint16_t detail, std::uint32_t data,
-                    const std::uint8_t *bytes, std::size_t count)
+void EventLog::Add(std::uint16_t kind, std::uint16_t detail, std::uint32_t data, const std::uint8_t *bytes,
+                   std::size_t count)
 {
     if (!active_ || paused_)
         return;
@@ -165,9 +164,8 @@ void EventLog::Add(std::uint16_t kind, std::uint16_t detail, std::uint32_t data,
         count = capacity_ > RecordHeader ? capacity_ - RecordHeader : 0;
     if (RecordHeader + count > capacity_)
         return;
-    const auto time = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          std::chrono::steady_clock::now() - base_)
-                          .count();
+    const auto time =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - base_).count();
     Record record{static_cast<std::uint32_t>(time), kind, detail, data,
                   std::vector<std::uint8_t>(bytes, bytes + count)};
     used_ += RecordHeader + count;
@@ -183,8 +181,7 @@ std::string EventLog::Text(bool hex, bool allHex, const std::string &deviceName)
     std::string text = MessageForCode(15501) + "\n" + deviceName + "\n" + MessageForCode(15502) + "\n";
     for (const Record &record : records_) {
         text += FormatText("%10u  %s  %s  %u", record.Time, Name(15000 + record.Kind, record.Kind).c_str(),
-                           record.Detail ? Name(15100 + record.Detail, record.Detail).c_str() : "-",
-                           record.Data);
+                           record.Detail ? Name(15100 + record.Detail, record.Detail).c_str() : "-", record.Data);
         if (!record.Bytes.empty())
             text += "  " + FormatTraceBytes(record.Bytes.data(), record.Bytes.size(), hex, allHex);
         text += "\n";
@@ -192,8 +189,7 @@ std::string EventLog::Text(bool hex, bool allHex, const std::string &deviceName)
     return text;
 }
 
-int EventLog::Dump(const std::string &fileName, bool append, bool hex, bool allHex,
-                    const std::string &deviceName)
+int EventLog::Dump(const std::string &fileName, bool append, bool hex, bool allHex, const std::string &deviceName)
 {
     const int result = WriteFile(fileName, append, Text(hex, allHex, deviceName));
     Stop();

@@ -31,8 +31,7 @@ public:
 
     // Writes the entries to a file (replacing it, or appending) and stops: 0, or the negated
     // system error when the file cannot be written.
-    int Dump(const std::string &fileName, bool append, bool hex, bool allHex,
-             const std::string &deviceName);
+    int Dump(const std::string &fileName, bool append, bool hex, bool allHex, const std::string &deviceName);
     // The text a dump writes.
     std::string Text(bool hex, bool allHex, const std::string &deviceName) const;
 
@@ -103,12 +102,11 @@ public:
     void Pause() { paused_ = true; }
     void Resume() { paused_ = false; }
     void Clear();
-    void Add(std::uint16_t kind, std::uint16_t detail, std::uint32_t data,
-             const std::uint8_t *bytes = nullptr, std::size_t count = 0);
+    void Add(std::uint16_t kind, std::uint16_t detail, std::uint32_t data, const std::uint8_t *bytes = nullptr,
+             std::size_t count = 0);
     const std::deque<Record> &Records() const { return records_; }
 
-    int Dump(const std::string &fileName, bool append, bool hex, bool allHex,
-             const std::string &deviceName);
+    int Dump(const std::string &fileName, bool append, bool hex, bool allHex, const std::string &deviceName);
     std::string Text(bool hex, bool allHex, const std::string &deviceName) const;
 
 private:

@@ -4,10 +4,7 @@
 
 TWin32Dispatcher::TWin32Dispatcher(TCustomComPort *owner) : TBaseDispatcher(owner) {}
 
-TWin32Dispatcher::~TWin32Dispatcher()
-{
-    Shutdown();
-}
+TWin32Dispatcher::~TWin32Dispatcher() { Shutdown(); }
 
 int TWin32Dispatcher::DeviceOpen(const std::string &name, std::uint32_t, std::uint32_t)
 {
@@ -53,10 +50,7 @@ std::uint32_t TWin32Dispatcher::DeviceStatus(LineStatus &status)
     return errors;
 }
 
-int TWin32Dispatcher::DeviceGetState(LineSettings &line)
-{
-    return Device.GetState(line) == 0 ? 0 : -1;
-}
+int TWin32Dispatcher::DeviceGetState(LineSettings &line) { return Device.GetState(line) == 0 ? 0 : -1; }
 
 int TWin32Dispatcher::DeviceRead(std::uint8_t *buffer, std::size_t count)
 {
@@ -80,39 +74,20 @@ bool TWin32Dispatcher::DeviceSetBuffers(std::uint32_t, std::uint32_t)
     return true;
 }
 
-int TWin32Dispatcher::DeviceWrite(const std::uint8_t *data, std::size_t count)
-{
-    return Device.Write(data, count);
-}
+int TWin32Dispatcher::DeviceWrite(const std::uint8_t *data, std::size_t count) { return Device.Write(data, count); }
 
-int TWin32Dispatcher::DeviceWaitWritable(SyncEvent &interrupt)
-{
-    return Device.WaitWritable(interrupt);
-}
+int TWin32Dispatcher::DeviceWaitWritable(SyncEvent &interrupt) { return Device.WaitWritable(interrupt); }
 
-int TWin32Dispatcher::DeviceSetMask(std::uint32_t mask)
-{
-    return Device.SetMask(mask);
-}
+int TWin32Dispatcher::DeviceSetMask(std::uint32_t mask) { return Device.SetMask(mask); }
 
-int TWin32Dispatcher::DeviceWaitEvent(std::uint32_t &events)
-{
-    return Device.WaitEvent(events);
-}
+int TWin32Dispatcher::DeviceWaitEvent(std::uint32_t &events) { return Device.WaitEvent(events); }
 
-std::uint32_t TWin32Dispatcher::DeviceModemStatus()
-{
-    return Device.ModemStatus();
-}
+std::uint32_t TWin32Dispatcher::DeviceModemStatus() { return Device.ModemStatus(); }
 
-std::uint32_t TWin32Dispatcher::DeviceOutputQueued()
-{
-    return Device.OutputQueued();
-}
+std::uint32_t TWin32Dispatcher::DeviceOutputQueued() { return Device.OutputQueued(); }
 
 // The handle is taken over at once, so that its line settings can be read before the open.
-TTapi32Dispatcher::TTapi32Dispatcher(TCustomComPort *owner, int handle)
-    : TWin32Dispatcher(owner), handle_(handle)
+TTapi32Dispatcher::TTapi32Dispatcher(TCustomComPort *owner, int handle) : TWin32Dispatcher(owner), handle_(handle)
 {
     if (handle_ != 0)
         lastError_ = Device.Adopt(handle_);

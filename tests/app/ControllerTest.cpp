@@ -55,8 +55,8 @@ TEST_F(Controller, RecordSendsCommandThenPlaysFromStart)
 TEST_F(Controller, RecordWithoutFileArmsTheDeviceOnly)
 {
     form.kwFlatBtn3Click();
-    EXPECT_THAT(fakes.log.calls, ElementsAre("send REC2\r\n", "Timer on", "RecGSM2 colour " + kRed,
-                                             "RecGSM1 colour " + kNormal));
+    EXPECT_THAT(fakes.log.calls,
+                ElementsAre("send REC2\r\n", "Timer on", "RecGSM2 colour " + kRed, "RecGSM1 colour " + kNormal));
     // Every tick returns at its first test: the player never reports a position.
     fakes.log.calls.clear();
     for (int i = 0; i < 5; ++i)
@@ -73,8 +73,8 @@ TEST_F(Controller, StopAndEraseWithAndWithoutFile)
 
     load(4200);
     form.kwFlatBtn2Click();
-    EXPECT_THAT(fakes.log.calls, ElementsAre("StopPlayback", "Timer off", "send REC\r\n",
-                                             "RecGSM1 colour " + kNormal, "RecGSM2 colour " + kNormal));
+    EXPECT_THAT(fakes.log.calls, ElementsAre("StopPlayback", "Timer off", "send REC\r\n", "RecGSM1 colour " + kNormal,
+                                             "RecGSM2 colour " + kNormal));
 }
 
 TEST_F(Controller, EraseRunsBothGaugesDownWithoutStoppingTheRecordFirst)
@@ -127,7 +127,7 @@ TEST_F(Controller, CancelledDialogOrNoSoundCardChangesNothing)
 {
     form.kwFlatBtn1Click();
     fakes.log.calls.clear();
-    form.kwFlatBtn4Click();  // dialog cancelled: the timer is not stopped either
+    form.kwFlatBtn4Click(); // dialog cancelled: the timer is not stopped either
     EXPECT_THAT(fakes.log.calls, ElementsAre("dialog"));
     EXPECT_TRUE(fakes.timer.enabled);
 
@@ -175,12 +175,12 @@ TEST_F(Controller, FailedSendEndsEachHandlerWhereItStands)
     EXPECT_FALSE(ActiveGSM1);
 
     EXPECT_THROW(form.kwFlatBtn6Click(), Exception);
-    EXPECT_THAT(fakes.log.calls, ElementsAre("StopPlayback", "Timer off"));  // no run-down
+    EXPECT_THAT(fakes.log.calls, ElementsAre("StopPlayback", "Timer off")); // no run-down
 
     fakes.log.calls.clear();
     fakes.dialog.chosen = QStringLiteral("/sounds/next.wav");
     EXPECT_THROW(form.kwFlatBtn4Click(), Exception);
-    EXPECT_THAT(fakes.log.calls, ElementsAre("dialog", "Timer off"));  // the file is not loaded
+    EXPECT_THAT(fakes.log.calls, ElementsAre("dialog", "Timer off")); // the file is not loaded
     EXPECT_EQ(fakes.fname.caption, QStringLiteral("/sounds/tone.wav"));
 
     fakes.log.calls.clear();
@@ -200,7 +200,7 @@ TEST_F(Controller, ExitStopsARecordingInProgressAndSendsNothingOtherwise)
     form.kwFlatBtn1Click();
     fakes.log.calls.clear();
     form.kwFlatBtn5Click();
-    form.FormClose();  // the close that the button starts finds nothing left to stop
+    form.FormClose(); // the close that the button starts finds nothing left to stop
     EXPECT_THAT(fakes.log.calls, ElementsAre("StopPlayback", "Timer off", "send REC\r\n", "RecGSM1 colour " + kNormal,
                                              "RecGSM2 colour " + kNormal, "Timer off", "Close", "Timer off"));
 
@@ -237,7 +237,7 @@ TEST_F(Controller, StopAndEraseReachTheDeviceEvenWhenThePlayerFails)
         EXPECT_EQ(error.Message(), "No MCI device open");
     }
     EXPECT_THAT(fakes.log.sends(), ElementsAre("ERASE\r\n"));
-    EXPECT_EQ(fakes.log.calls.size(), 2u + 2 * 101 * 2);  // the gauges still run down
+    EXPECT_EQ(fakes.log.calls.size(), 2u + 2 * 101 * 2); // the gauges still run down
 }
 
 TEST_F(Controller, RecordWhosePlaybackCannotStartStopsTheDeviceAtOnce)
@@ -250,8 +250,8 @@ TEST_F(Controller, RecordWhosePlaybackCannotStartStopsTheDeviceAtOnce)
     } catch (const Exception &error) {
         EXPECT_EQ(error.Message(), fakes.player.playFailure);
     }
-    EXPECT_THAT(fakes.log.calls, ElementsAre("send REC1\r\n", "Timer on", "SeekTo 0", "StartPlayback", "Timer off",
-                                             "send REC\r\n"));
+    EXPECT_THAT(fakes.log.calls,
+                ElementsAre("send REC1\r\n", "Timer on", "SeekTo 0", "StartPlayback", "Timer off", "send REC\r\n"));
     EXPECT_FALSE(ActiveGSM1);
     EXPECT_EQ(fakes.recGsm1.colour, clGradientActiveCaption);
 }
@@ -346,8 +346,8 @@ TEST_F(Controller, TheStopTestsAtTheirExactBoundaries)
 {
     // {length, position seen by every query, whether the tick ends the recording}
     const std::tuple<std::int32_t, std::int32_t, bool> cases[] = {
-        {25000, 9999, false}, {25000, 10000, true}, {4200, 4199, false}, {4200, 4200, true}, {4200, 4201, true},
-        {10000, 9999, false}, {10001, 10000, true},
+        {25000, 9999, false}, {25000, 10000, true}, {4200, 4199, false},  {4200, 4200, true},
+        {4200, 4201, true},   {10000, 9999, false}, {10001, 10000, true},
     };
     for (const auto &[length, position, stops] : cases) {
         FakeForm own;
@@ -382,8 +382,8 @@ TEST_F(Controller, FormCreateChecksTheSoundCard)
 TEST(LengthText, SecondsDotThreeDigitsOfMilliseconds)
 {
     const std::pair<std::int32_t, const char *> cases[] = {
-        {7350, "7.350 sec."}, {12005, "12.005 sec."}, {5030, "5.030 sec."}, {900, "0.900 sec."},
-        {60000, "60.000 sec."}, {0, "0.000 sec."},  {999, "0.999 sec."},   {1001, "1.001 sec."},
+        {7350, "7.350 sec."},   {12005, "12.005 sec."}, {5030, "5.030 sec."}, {900, "0.900 sec."},
+        {60000, "60.000 sec."}, {0, "0.000 sec."},      {999, "0.999 sec."},  {1001, "1.001 sec."},
     };
     for (const auto &[length, text] : cases)
         EXPECT_EQ(TForm1::LengthText(length), QString::fromLatin1(text)) << length;

@@ -14,7 +14,8 @@ namespace {
 TEST(DesktopEntry, IsTheOneTheApplicationNames)
 {
     EXPECT_EQ(QGuiApplication::desktopFileName(), QLatin1String(TApplication::DesktopId));
-    const QString path = QStringLiteral(TAMBLO_SOURCE_DIR "/packaging/%1.desktop").arg(QLatin1String(TApplication::DesktopId));
+    const QString path =
+        QStringLiteral(TAMBLO_SOURCE_DIR "/packaging/%1.desktop").arg(QLatin1String(TApplication::DesktopId));
     ASSERT_TRUE(QFile::exists(path)) << path.toStdString();
     QSettings entry(path, QSettings::IniFormat);
     entry.beginGroup(QStringLiteral("Desktop Entry"));
@@ -39,11 +40,13 @@ TEST(ThemeIcons, EverySizeIsTheWindowIcon)
     QTemporaryDir theme;
     ASSERT_TRUE(theme.isValid());
     QProcess resgen;
-    resgen.start(QStringLiteral(TAMBLO_RESGEN_PATH), {QStringLiteral("--hicolor"), theme.path(), QStringLiteral("tamblo")});
+    resgen.start(QStringLiteral(TAMBLO_RESGEN_PATH),
+                 {QStringLiteral("--hicolor"), theme.path(), QStringLiteral("tamblo")});
     ASSERT_TRUE(resgen.waitForFinished(60000));
     ASSERT_EQ(resgen.exitCode(), 0) << resgen.readAllStandardError().toStdString();
 
-    const QImage window = QImage(QStringLiteral(TAMBLO_SOURCE_DIR "/resources/tamblo.ico")).convertToFormat(QImage::Format_ARGB32);
+    const QImage window =
+        QImage(QStringLiteral(TAMBLO_SOURCE_DIR "/resources/tamblo.ico")).convertToFormat(QImage::Format_ARGB32);
     ASSERT_EQ(window.size(), QSize(32, 32));
 
     for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {

@@ -5,8 +5,8 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <functional>
-#include <new>
 #include <gtest/gtest.h>
+#include <new>
 
 namespace {
 

@@ -115,7 +115,7 @@ struct FakePlayer : MediaPlayerOps {
     bool notifyRequest = false;
     bool open = false;
     bool openFails = false;
-    std::string playFailure;  // what a play command leaves as the last error
+    std::string playFailure; // what a play command leaves as the last error
     std::string lastError;
     std::int32_t length = 0;
     std::deque<std::int32_t> positions;
@@ -172,9 +172,10 @@ struct FakeDisplay : PositionDisplayOps {
 
 struct FakeLabel : LabelOps {
     FakeLabel(CallLog &log, std::string name, QString caption)
-        : log(log), name(std::move(name)), caption(std::move(caption))
-    {
-    }
+        : log(log),
+          name(std::move(name)),
+          caption(std::move(caption))
+    {}
     void setFontColor(TColor value) override
     {
         colour = value;
@@ -237,7 +238,7 @@ struct FakeForm {
 
     FormParts parts()
     {
-        return FormParts{serial,  player,  dialog,  timer, gauge1,      gauge2,  display, recGsm1,
-                         recGsm2, fname,   labelLength, panel, picture, window, platform};
+        return FormParts{serial,  player, dialog,      timer, gauge1,  gauge2, display, recGsm1,
+                         recGsm2, fname,  labelLength, panel, picture, window, platform};
     }
 };

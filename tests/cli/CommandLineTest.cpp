@@ -9,10 +9,7 @@
 
 namespace {
 
-QStringList Words(const char *line)
-{
-    return QString::fromLatin1(line).split(QLatin1Char(' '), Qt::SkipEmptyParts);
-}
+QStringList Words(const char *line) { return QString::fromLatin1(line).split(QLatin1Char(' '), Qt::SkipEmptyParts); }
 
 struct GoodLine {
     const char *arguments;
@@ -28,8 +25,8 @@ TEST(CommandLineParsing, CommandsAndTheirOptions)
 {
     const GoodLine cases[] = {
         {"record --channel 1 a.wav", CommandLine::Record, CommandLine::Help, 1, "", "a.wav", false},
-        {"record --channel=2 --port 3 --port COM4 --json a.wav", CommandLine::Record, CommandLine::Help, 2,
-         "3 COM4", "a.wav", true},
+        {"record --channel=2 --port 3 --port COM4 --json a.wav", CommandLine::Record, CommandLine::Help, 2, "3 COM4",
+         "a.wav", true},
         {"record a.wav --channel 1 --port /dev/ttyUSB0", CommandLine::Record, CommandLine::Help, 1, "/dev/ttyUSB0",
          "a.wav", false},
         {"erase", CommandLine::Erase, CommandLine::Help, 0, "", "", false},
@@ -116,8 +113,7 @@ TEST(PortArguments, GivenPortsThenTheEnvironmentThenTheOnlyPortThere)
         {"3 COM4", "COM9", "COM1", "COM3 COM4", ""},
         {"/dev/ttyACM0", "", "", "/dev/ttyACM0", ""},
         {"3 COM3", "", "", "", "port COM3 is given more than once"},
-        {"x", "", "", "",
-         "--port 'x' is not a port: give a COM number (3 or COM3) or a device path (/dev/ttyUSB0)"},
+        {"x", "", "", "", "--port 'x' is not a port: give a COM number (3 or COM3) or a device path (/dev/ttyUSB0)"},
         {"", "COM2", "COM1", "COM2", ""},
         {"", "bad", "COM1", "",
          "TAMBLO_PORT: 'bad' is not a port: give a COM number (3 or COM3) or a device path (/dev/ttyUSB0)"},
@@ -161,9 +157,9 @@ TEST(ProgressOutput, TheLineShowsThePositionAgainstTheLengthOrTenSeconds)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.line);
-        EXPECT_EQ(ProgressReport::ProgressLine(c.channel, QString::fromLatin1(c.file), c.position, c.length)
-                      .toStdString(),
-                  c.line);
+        EXPECT_EQ(
+            ProgressReport::ProgressLine(c.channel, QString::fromLatin1(c.file), c.position, c.length).toStdString(),
+            c.line);
     }
 }
 
@@ -185,8 +181,8 @@ TEST(ManualPage, NamesEveryCommandAndOptionOfTheHelp)
     ASSERT_TRUE(page.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(page.readAll()).replace(QStringLiteral("\\-"), QStringLiteral("-"));
     static const QRegularExpression option(QStringLiteral("--[a-z]+"));
-    for (CommandLine::Command topic : {CommandLine::Help, CommandLine::Record, CommandLine::Erase,
-                                       CommandLine::Stop, CommandLine::Ports, CommandLine::Info}) {
+    for (CommandLine::Command topic : {CommandLine::Help, CommandLine::Record, CommandLine::Erase, CommandLine::Stop,
+                                       CommandLine::Ports, CommandLine::Info}) {
         const QString help = HelpText(topic);
         for (const QRegularExpressionMatch &match : option.globalMatch(help))
             EXPECT_TRUE(text.contains(match.captured())) << match.captured().toStdString();

@@ -3,8 +3,8 @@
 #include "tests/cli/TambloProcess.h"
 #include "tests/common/DeviceSimulator.h"
 
-#include <QJsonArray>
 #include <QFile>
+#include <QJsonArray>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <fcntl.h>
@@ -49,10 +49,10 @@ TEST_F(DeviceCommands, APortIsNamedByNumberByPathOrByTheEnvironment)
     const QString link = device.PortPath();
     const QString pty = QFileInfo(link).symLinkTarget();
     int stops = 0;
-    for (const QStringList &arguments : {QStringList{QStringLiteral("--port"), QStringLiteral("1")},
-                                         QStringList{QStringLiteral("--port"), QStringLiteral("com1")},
-                                         QStringList{QStringLiteral("--port"), link},
-                                         QStringList{QStringLiteral("--port"), pty}}) {
+    for (const QStringList &arguments :
+         {QStringList{QStringLiteral("--port"), QStringLiteral("1")},
+          QStringList{QStringLiteral("--port"), QStringLiteral("com1")}, QStringList{QStringLiteral("--port"), link},
+          QStringList{QStringLiteral("--port"), pty}}) {
         SCOPED_TRACE(arguments.join(QLatin1Char(' ')).toStdString());
         const TambloResult stop = RunTamblo(QStringList{QStringLiteral("stop")} + arguments, environment);
         EXPECT_EQ(stop.exitCode, 0) << stop.err.toStdString();
@@ -89,8 +89,9 @@ TEST_F(DeviceCommands, WithoutAPortNamedOneMustBeTheOnlyOne)
     for (const char *command : {"stop", "ports"}) {
         const TambloResult result = RunTamblo({QLatin1String(command)}, mistyped);
         EXPECT_EQ(result.exitCode, 1) << command;
-        EXPECT_EQ(result.err, QStringLiteral("tamblo: TAMBLO_PORTS does not name a directory: \"%1/missing\"\n")
-                                  .arg(nothing.path()));
+        EXPECT_EQ(
+            result.err,
+            QStringLiteral("tamblo: TAMBLO_PORTS does not name a directory: \"%1/missing\"\n").arg(nothing.path()));
     }
     EXPECT_TRUE(device.Commands().isEmpty());
     EXPECT_TRUE(second.Commands().isEmpty());
@@ -127,9 +128,9 @@ TEST_F(DeviceCommands, PortsTellsAUserWithoutPermissionSo)
     if (::getuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
         GTEST_SKIP() << "needs root and setpriv to run the program as another user";
     // The ports folder is open to all; the pseudo-terminal, like a serial device, is not.
-    QFile::setPermissions(device.PortsDirectory(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                       QFileDevice::ExeOwner | QFileDevice::ReadOther |
-                                                       QFileDevice::ExeOther);
+    QFile::setPermissions(device.PortsDirectory(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                       | QFileDevice::ExeOwner | QFileDevice::ReadOther
+                                                       | QFileDevice::ExeOther);
     const auto asNobody = [&](const QString &command) {
         TambloProcess run({QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
                            QStringLiteral("--clear-groups"), QStringLiteral(TAMBLO_PATH), command},
@@ -160,9 +161,9 @@ TEST(CommandLineProgram, HelpVersionAndUsageErrorsWithoutADisplay)
     EXPECT_EQ(recordHelp.exitCode, 0);
     EXPECT_EQ(recordHelp.out, HelpText(CommandLine::Record));
 
-    const TambloResult usage = RunTamblo({QStringLiteral("record"), QStringLiteral("--channel"), QStringLiteral("3"),
-                                          QStringLiteral("a.wav")},
-                                         environment);
+    const TambloResult usage =
+        RunTamblo({QStringLiteral("record"), QStringLiteral("--channel"), QStringLiteral("3"), QStringLiteral("a.wav")},
+                  environment);
     EXPECT_EQ(usage.exitCode, 2);
     EXPECT_EQ(usage.out, QString());
     EXPECT_EQ(usage.err, QStringLiteral("tamblo: record: --channel must be 1 or 2, not '3'\n"

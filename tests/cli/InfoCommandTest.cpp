@@ -72,12 +72,13 @@ TEST_F(InfoCommand, BadFilesGetTheErrorLoadingWouldGive)
         Info({Path("notes.wav"), Path("good.wav"), Path("missing.wav"), Path("empty.wav"), Path("cut.mid")});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.out, Path("good.wav") + QStringLiteral(": WAV, 1000 ms (1.000 sec.), 1 channel, 16000 Hz\n"));
-    EXPECT_EQ(result.err,
-              QStringLiteral("tamblo: %1: The file is not a sound file the media system knows (wave, MIDI, MP3 or RMI)\n"
-                             "tamblo: %2: The sound file was not found\n"
-                             "tamblo: %3: The sound file is empty: %3\n"
-                             "tamblo: %4: The sound file is damaged or incomplete\n")
-                  .arg(Path("notes.wav"), Path("missing.wav"), Path("empty.wav"), Path("cut.mid")));
+    EXPECT_EQ(
+        result.err,
+        QStringLiteral("tamblo: %1: The file is not a sound file the media system knows (wave, MIDI, MP3 or RMI)\n"
+                       "tamblo: %2: The sound file was not found\n"
+                       "tamblo: %3: The sound file is empty: %3\n"
+                       "tamblo: %4: The sound file is damaged or incomplete\n")
+            .arg(Path("notes.wav"), Path("missing.wav"), Path("empty.wav"), Path("cut.mid")));
 
     const TambloResult json = Info({QStringLiteral("--json"), Path("missing.wav")});
     EXPECT_EQ(json.exitCode, 1);

@@ -70,14 +70,15 @@ TEST_F(RecordCommand, AShortFilePlaysWholeAndTheDeviceStopsAtItsEnd)
     environment.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("disk"));
     environment.insert(QStringLiteral("SDL_DISKAUDIOFILE"), output);
 
-    const TambloResult result = RunTamblo({QStringLiteral("record"), QStringLiteral("--channel"), QStringLiteral("1"), tone},
-                                          environment);
+    const TambloResult result =
+        RunTamblo({QStringLiteral("record"), QStringLiteral("--channel"), QStringLiteral("1"), tone}, environment);
     ASSERT_TRUE(result.exited);
     EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
     // (SDL's disk output announces itself on standard error.)
     EXPECT_FALSE(result.err.contains(QStringLiteral("tamblo:"))) << result.err.toStdString();
     // Not on a terminal: nothing but the result.
-    EXPECT_EQ(result.out, QStringLiteral("GSM1 on COM1: recorded %1, 1500 ms, stopped at the end of the file\n").arg(tone));
+    EXPECT_EQ(result.out,
+              QStringLiteral("GSM1 on COM1: recorded %1, 1500 ms, stopped at the end of the file\n").arg(tone));
 
     ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC"), 1, 10000));
     // The simulator names only commands that came whole, with their CR LF.
@@ -176,9 +177,9 @@ TEST_F(RecordCommand, AReaderThatGoesAwayDoesNotLeaveTheDeviceRecording)
 {
     const QString tone = Tone("tone.wav", 1000);
     // As `tamblo record --json ... | head -c 1`: the reader leaves after the first byte.
-    TambloProcess run({QStringLiteral("record"), QStringLiteral("--json"), QStringLiteral("--channel"),
-                       QStringLiteral("1"), tone},
-                      environment, {QStringLiteral("head"), QStringLiteral("-c"), QStringLiteral("1")});
+    TambloProcess run(
+        {QStringLiteral("record"), QStringLiteral("--json"), QStringLiteral("--channel"), QStringLiteral("1"), tone},
+        environment, {QStringLiteral("head"), QStringLiteral("-c"), QStringLiteral("1")});
     const TambloResult result = run.Finish(20000);
     EXPECT_TRUE(result.exited);
     EXPECT_EQ(result.exitCode, 0);
@@ -317,10 +318,10 @@ TEST_F(SeveralRecorders, EveryPortGetsEachCommandAndTheFilePlaysOnce)
     const QString output = QString::fromStdString(files.Path("output.raw"));
     environment.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("disk"));
     environment.insert(QStringLiteral("SDL_DISKAUDIOFILE"), output);
-    const TambloResult result = RunTamblo({QStringLiteral("record"), QStringLiteral("--channel"), QStringLiteral("1"),
-                                           QStringLiteral("--port"), QStringLiteral("COM1"), QStringLiteral("--port"),
-                                           second.PortPath(), tone},
-                                          environment);
+    const TambloResult result =
+        RunTamblo({QStringLiteral("record"), QStringLiteral("--channel"), QStringLiteral("1"), QStringLiteral("--port"),
+                   QStringLiteral("COM1"), QStringLiteral("--port"), second.PortPath(), tone},
+                  environment);
     EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
     EXPECT_EQ(result.out, QStringLiteral("GSM1 on COM1, %1: recorded %2, 1000 ms, stopped at the end of the file\n")
                               .arg(second.PortPath(), tone));
@@ -356,8 +357,8 @@ TEST_F(SeveralRecorders, APortThatFailsIsNamedAndTheOthersStillGetTheirStop)
                                           environment);
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.err, QStringLiteral("tamblo: COM7: ie_BadId - Specified comport doesn't exist\n"));
-    EXPECT_EQ(result.out, QStringLiteral("GSM1 on COM1, COM2: recorded %1, 1000 ms, stopped at the end of the file\n")
-                              .arg(tone));
+    EXPECT_EQ(result.out,
+              QStringLiteral("GSM1 on COM1, COM2: recorded %1, 1000 ms, stopped at the end of the file\n").arg(tone));
     ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC"), 1, 10000));
     ASSERT_TRUE(second.WaitForCommand(QStringLiteral("REC"), 1, 10000));
     EXPECT_EQ(device.Commands(), kRecordThenStop);

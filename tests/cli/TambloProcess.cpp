@@ -58,10 +58,7 @@ TambloProcess::~TambloProcess()
     }
 }
 
-void TambloProcess::Signal(int signalNumber)
-{
-    ::kill(pid_t(process_.processId()), signalNumber);
-}
+void TambloProcess::Signal(int signalNumber) { ::kill(pid_t(process_.processId()), signalNumber); }
 
 TambloResult TambloProcess::Finish(int timeoutMs)
 {

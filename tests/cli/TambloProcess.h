@@ -4,21 +4,21 @@
 // WAYLAND_DISPLAY are removed, and QT_QPA_PLATFORM names a window system that cannot start, so
 // a run that touched any would fail at once.
 
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QString>
-#include <QStringList>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
 #include <chrono>
 #include <ostream>
 #include <vector>
 
 struct TambloResult {
     int exitCode = -1;
-    bool exited = false;  // false when it crashed or had to be killed
+    bool exited = false; // false when it crashed or had to be killed
     QString out;
     QString err;
     std::chrono::milliseconds elapsed{0};
@@ -37,8 +37,8 @@ class TambloProcess {
 public:
     // With a `reader`, standard output goes through a pipe into that command instead. A `program`
     // runs instead of tamblo (one that starts tamblo itself).
-    TambloProcess(const QStringList &arguments, const QProcessEnvironment &environment,
-                  const QStringList &reader = {}, const QString &program = QStringLiteral(TAMBLO_PATH));
+    TambloProcess(const QStringList &arguments, const QProcessEnvironment &environment, const QStringList &reader = {},
+                  const QString &program = QStringLiteral(TAMBLO_PATH));
     ~TambloProcess();
     qint64 Pid() const { return process_.processId(); }
     void Signal(int signalNumber);
@@ -52,7 +52,10 @@ private:
 
 // Readable values in the tests' failure messages.
 inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
-inline void PrintTo(const QStringList &texts, std::ostream *out) { *out << texts.join(QStringLiteral(" | ")).toStdString(); }
+inline void PrintTo(const QStringList &texts, std::ostream *out)
+{
+    *out << texts.join(QStringLiteral(" | ")).toStdString();
+}
 inline void PrintTo(const QJsonValue &value, std::ostream *out)
 {
     *out << QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact).toStdString();

@@ -5,9 +5,9 @@
 using Clock = std::chrono::steady_clock;
 
 DeviceSimulator::DeviceSimulator(int com, const QString &portsDirectory)
-    : com_(com), directory_(portsDirectory.isEmpty() ? ownPorts_.path() : portsDirectory)
-{
-}
+    : com_(com),
+      directory_(portsDirectory.isEmpty() ? ownPorts_.path() : portsDirectory)
+{}
 
 DeviceSimulator::~DeviceSimulator()
 {
@@ -98,8 +98,8 @@ std::optional<Clock::time_point> DeviceSimulator::Arrival(const QString &command
     int seen = 0;
     for (const DeviceLine &line : Lines()) {
         if (line.text == command && ++seen == occurrence)
-            return started_ + std::chrono::duration_cast<Clock::duration>(
-                                  std::chrono::duration<double, std::milli>(line.ms));
+            return started_
+                   + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(line.ms));
     }
     return std::nullopt;
 }

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <filesystem>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
@@ -122,11 +122,11 @@ bool SoundSink::Start(std::string *error)
     const int logFd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     const std::vector<std::string> env =
         ChildEnvironment({{"HOME", folder_}, {"XDG_RUNTIME_DIR", runtime}, {"PULSE_SERVER", Server()}});
-    server_ = Spawn({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
-                     "--log-target=stderr",
-                     "--load=module-null-sink sink_name=rec rate=" + std::to_string(Rate) + " channels=1 norewinds=1",
-                     "--load=module-native-protocol-unix auth-anonymous=1"},
-                    env, logFd, logFd);
+    server_ =
+        Spawn({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "--log-target=stderr",
+               "--load=module-null-sink sink_name=rec rate=" + std::to_string(Rate) + " channels=1 norewinds=1",
+               "--load=module-native-protocol-unix auth-anonymous=1"},
+              env, logFd, logFd);
     if (server_ < 0) {
         ::close(logFd);
         *error = "pulseaudio could not be started (is the pulseaudio package installed?)";
@@ -246,16 +246,17 @@ SoundSink::Clock::time_point SoundSink::FrameTime(std::int64_t frame) const
 // ours (by 0.1 % while a stream plays), out of the figure.
 SoundSink::Clock::time_point SoundSink::frameTimeLocked(std::int64_t frame) const
 {
-    auto chunk = std::partition_point(chunks_.begin(), chunks_.end(),
-                                      [frame](const auto &c) { return c.first <= frame; });
+    auto chunk =
+        std::partition_point(chunks_.begin(), chunks_.end(), [frame](const auto &c) { return c.first <= frame; });
     if (chunk == chunks_.end()) {
         if (chunks_.empty())
             return Clock::time_point();
         --chunk; // not captured yet: counted on from the latest chunk
     }
     const auto bound = [frame](const auto &c) {
-        return c.second - std::chrono::duration_cast<Clock::duration>(
-                              std::chrono::duration<double>(double(c.first - frame) / Rate));
+        return c.second
+               - std::chrono::duration_cast<Clock::duration>(
+                   std::chrono::duration<double>(double(c.first - frame) / Rate));
     };
     Clock::time_point best = bound(*chunk);
     for (++chunk; chunk != chunks_.end() && chunk->first - frame <= Rate / 4; ++chunk)

@@ -71,7 +71,7 @@ private:
     std::atomic<clockid_t> readerClock_{};
     std::atomic<bool> readerClockSet_{false};
 
-    mutable std::mutex mutex_;  // guards samples_ and chunks_
+    mutable std::mutex mutex_; // guards samples_ and chunks_
     std::vector<std::int16_t> samples_;
     // For every chunk: the frames captured up to its end, and its arrival.
     std::vector<std::pair<std::int64_t, Clock::time_point>> chunks_;

@@ -2,9 +2,9 @@
 
 #include <QPainter>
 #include <QTest>
-#include <gtest/gtest.h>
 #include <algorithm>
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 #include <set>
 #include <string>
@@ -62,10 +62,7 @@ protected:
     }
 
     // The screen under the button, in button coordinates.
-    QImage Shot()
-    {
-        return host->grab(button->geometry()).toImage().convertToFormat(QImage::Format_RGB32);
-    }
+    QImage Shot() { return host->grab(button->geometry()).toImage().convertToFormat(QImage::Format_RGB32); }
 
     QWindow *Window() { return host->windowHandle(); }
     QPoint At(int x, int y) { return button->mapTo(host.get(), QPoint(x, y)); }
@@ -317,8 +314,7 @@ TEST_F(FlatBtnTest, PlainFrameInTheFlatLookLeavesTwoColumnsOnTheLeft)
     const QRgb blue = qRgb(0, 0, 255);
     for (int y = 0; y < 25; ++y)
         for (int x = 0; x < 75; ++x)
-            ASSERT_EQ(image.pixel(x, y), OnOutline(x, y, 2, 0, 75, 25) ? blue : kHost)
-                << x << "," << y;
+            ASSERT_EQ(image.pixel(x, y), OnOutline(x, y, 2, 0, 75, 25) ? blue : kHost) << x << "," << y;
 }
 
 namespace {
@@ -342,9 +338,7 @@ std::string FrameNesting(const QImage &image, QRgb innerRing)
     const int w = image.width();
     const int h = image.height();
     const auto colour = [&](int x, int y) { return image.pixel(x, y); };
-    const auto isOutline = [&](int x, int y) {
-        return colour(x, y) == kLight || colour(x, y) == kDark;
-    };
+    const auto isOutline = [&](int x, int y) { return colour(x, y) == kLight || colour(x, y) == kDark; };
     // The outside: host pixels reached from the edge of the picture.
     std::vector<char> outside(static_cast<size_t>(w * h), 0);
     std::vector<QPoint> stack;
@@ -355,12 +349,11 @@ std::string FrameNesting(const QImage &image, QRgb innerRing)
     while (!stack.empty()) {
         const QPoint p = stack.back();
         stack.pop_back();
-        if (!image.rect().contains(p) || outside[static_cast<size_t>(p.y() * w + p.x())] ||
-            colour(p.x(), p.y()) != kHost)
+        if (!image.rect().contains(p) || outside[static_cast<size_t>(p.y() * w + p.x())]
+            || colour(p.x(), p.y()) != kHost)
             continue;
         outside[static_cast<size_t>(p.y() * w + p.x())] = 1;
-        stack.insert(stack.end(),
-                     {p + QPoint(1, 0), p - QPoint(1, 0), p + QPoint(0, 1), p - QPoint(0, 1)});
+        stack.insert(stack.end(), {p + QPoint(1, 0), p - QPoint(1, 0), p + QPoint(0, 1), p - QPoint(0, 1)});
     }
     const auto out = [&](int x, int y) {
         return x < 0 || y < 0 || x >= w || y >= h || outside[static_cast<size_t>(y * w + x)];
@@ -369,9 +362,7 @@ std::string FrameNesting(const QImage &image, QRgb innerRing)
         return test(x - 1, y) || test(x + 1, y) || test(x, y - 1) || test(x, y + 1);
     };
     const auto inImage = [&](std::function<bool(int, int)> test) {
-        return [w, h, test](int x, int y) {
-            return x >= 0 && y >= 0 && x < w && y < h && test(x, y);
-        };
+        return [w, h, test](int x, int y) { return x >= 0 && y >= 0 && x < w && y < h && test(x, y); };
     };
     std::string problems;
     const auto report = [&](const char *what, int x, int y) {
@@ -456,8 +447,8 @@ namespace {
 
 // The pixels one line of text covers when drawn in black into the rectangle (x1, y1, x2, y2),
 // right and bottom exclusive, vertically centred and aligned as asked, in the button's font.
-std::set<std::pair<int, int>> TextPixels(QSize size, const QFont &font, const QString &text,
-                                         int x1, int y1, int x2, int y2, Qt::Alignment align)
+std::set<std::pair<int, int>> TextPixels(QSize size, const QFont &font, const QString &text, int x1, int y1, int x2,
+                                         int y2, Qt::Alignment align)
 {
     QImage image(size, QImage::Format_RGB32);
     image.fill(Qt::white);
@@ -512,25 +503,105 @@ TEST_F(FlatBtnTest, CaptionAndGlyphFollowTheLayout)
         QPoint glyphAt;
     } cases[] = {
         // Corner 25: the caption starts at 25 / 4 + 5 = 11; the glyph at 75 / 8 = 9, 12 - 8 = 4.
-        {"left, no glyph", TkwFlatBtn::glGlyphLeft, TkwFlatBtn::boHorizontal, {75, 25}, false,
-         shortText, 11, 0, 75, 25, centre, {}},
-        {"left", TkwFlatBtn::glGlyphLeft, TkwFlatBtn::boHorizontal, {75, 25}, true, shortText, 11,
-         0, 75, 25, centre, {9, 4}},
-        {"left, long", TkwFlatBtn::glGlyphLeft, TkwFlatBtn::boHorizontal, {75, 25}, true, longText,
-         27, 0, 75, 25, left, {9, 4}},
+        {"left, no glyph",
+         TkwFlatBtn::glGlyphLeft,
+         TkwFlatBtn::boHorizontal,
+         {75, 25},
+         false,
+         shortText,
+         11,
+         0,
+         75,
+         25,
+         centre,
+         {}},
+        {"left",
+         TkwFlatBtn::glGlyphLeft,
+         TkwFlatBtn::boHorizontal,
+         {75, 25},
+         true,
+         shortText,
+         11,
+         0,
+         75,
+         25,
+         centre,
+         {9, 4}},
+        {"left, long",
+         TkwFlatBtn::glGlyphLeft,
+         TkwFlatBtn::boHorizontal,
+         {75, 25},
+         true,
+         longText,
+         27,
+         0,
+         75,
+         25,
+         left,
+         {9, 4}},
         // Vertical: the corner is the width, 75 / 4 + 5 = 23.
-        {"left, vertical", TkwFlatBtn::glGlyphLeft, TkwFlatBtn::boVertical, {75, 25}, false,
-         shortText, 23, 0, 75, 25, centre, {}},
+        {"left, vertical",
+         TkwFlatBtn::glGlyphLeft,
+         TkwFlatBtn::boVertical,
+         {75, 25},
+         false,
+         shortText,
+         23,
+         0,
+         75,
+         25,
+         centre,
+         {}},
         // Glyph at 75 - 18 = 57; the caption centred left of 57 + 6.
-        {"right", TkwFlatBtn::glGlyphRight, TkwFlatBtn::boHorizontal, {75, 25}, true, shortText, 0,
-         0, 63, 25, centre, {57, 4}},
-        {"right, long", TkwFlatBtn::glGlyphRight, TkwFlatBtn::boHorizontal, {75, 25}, true,
-         longText, 0, 0, 55, 25, Qt::AlignRight, {57, 4}},
+        {"right",
+         TkwFlatBtn::glGlyphRight,
+         TkwFlatBtn::boHorizontal,
+         {75, 25},
+         true,
+         shortText,
+         0,
+         0,
+         63,
+         25,
+         centre,
+         {57, 4}},
+        {"right, long",
+         TkwFlatBtn::glGlyphRight,
+         TkwFlatBtn::boHorizontal,
+         {75, 25},
+         true,
+         longText,
+         0,
+         0,
+         55,
+         25,
+         Qt::AlignRight,
+         {57, 4}},
         // 60 x 50: glyph at 30 - 8 = 22 and 50 / 8 = 6 or 50 - 12 = 38; caption in the middle.
-        {"top", TkwFlatBtn::glGlyphTop, TkwFlatBtn::boHorizontal, {60, 50}, true, shortText, 0, 0,
-         60, 50, centre, {22, 6}},
-        {"bottom", TkwFlatBtn::glGlyphBottom, TkwFlatBtn::boHorizontal, {60, 50}, true, shortText,
-         0, 0, 60, 50, centre, {22, 38}},
+        {"top",
+         TkwFlatBtn::glGlyphTop,
+         TkwFlatBtn::boHorizontal,
+         {60, 50},
+         true,
+         shortText,
+         0,
+         0,
+         60,
+         50,
+         centre,
+         {22, 6}},
+        {"bottom",
+         TkwFlatBtn::glGlyphBottom,
+         TkwFlatBtn::boHorizontal,
+         {60, 50},
+         true,
+         shortText,
+         0,
+         0,
+         60,
+         50,
+         centre,
+         {22, 38}},
     };
     for (const auto &c : cases) {
         button->setGeometry(QRect(QPoint(10, 8), c.size));
@@ -544,8 +615,7 @@ TEST_F(FlatBtnTest, CaptionAndGlyphFollowTheLayout)
             // The glyph is drawn over the caption, all but its key-coloured corner.
             const QRect covered(c.glyphAt, QSize(16, 16));
             std::erase_if(text, [&](const auto &p) {
-                return covered.contains(p.first, p.second) &&
-                       QPoint(p.first, p.second) != covered.bottomLeft();
+                return covered.contains(p.first, p.second) && QPoint(p.first, p.second) != covered.bottomLeft();
             });
         }
         EXPECT_EQ(PixelsOf(image, qRgb(0, 0, 0)), text) << c.name;
@@ -563,8 +633,7 @@ TEST_F(FlatBtnTest, CaptionAndGlyphFollowTheLayout)
     button->setCaption(shortText);
     QTest::mousePress(Window(), Qt::LeftButton, {}, At(40, 12));
     QImage image = Shot();
-    EXPECT_EQ(PixelsOf(image, qRgb(0, 0, 0)),
-              TextPixels({75, 25}, font, shortText, 13, 2, 75, 25, centre));
+    EXPECT_EQ(PixelsOf(image, qRgb(0, 0, 0)), TextPixels({75, 25}, font, shortText, 13, 2, 75, 25, centre));
     EXPECT_EQ(Bounds(PixelsOf(image, kImages[0])), QRect(11, 6, 16, 16));
     QTest::mouseRelease(Window(), Qt::LeftButton, {}, At(40, 12));
 

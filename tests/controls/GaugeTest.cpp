@@ -12,8 +12,7 @@
 
 static void PrintTo(const QRect &rect, std::ostream *out)
 {
-    *out << "(" << rect.left() << "," << rect.top() << ")-(" << rect.right() << "," << rect.bottom()
-         << ")";
+    *out << "(" << rect.left() << "," << rect.top() << ")-(" << rect.right() << "," << rect.bottom() << ")";
 }
 
 namespace {
@@ -326,8 +325,7 @@ std::vector<int> FilledColumns(const QImage &image, int border)
     std::vector<int> columns;
     for (int x = 0; x < image.width(); ++x) {
         for (int y = 0; y < image.height(); ++y) {
-            const bool edge = x < border || y < border || x >= image.width() - border ||
-                              y >= image.height() - border;
+            const bool edge = x < border || y < border || x >= image.width() - border || y >= image.height() - border;
             if (edge) {
                 EXPECT_EQ(image.pixel(x, y), qRgb(0, 0, 0)) << "border at " << x << "," << y;
             }
@@ -356,18 +354,21 @@ TEST(GaugeKinds, HorizontalBarFillsTheWholePartOfItsLengthFromTheLeft)
         int percent;
         std::vector<int> columns;
     } cases[] = {
-        {TGauge::bsSingle, 0, {}},          {TGauge::bsSingle, 2, {}},
-        {TGauge::bsSingle, 3, {1}},         {TGauge::bsSingle, 33, Range(1, 31)},
-        {TGauge::bsSingle, 100, Range(1, 98)}, {TGauge::bsNone, 1, {0}},
-        {TGauge::bsNone, 33, Range(0, 32)},  {TGauge::bsNone, 99, Range(0, 98)},
+        {TGauge::bsSingle, 0, {}},
+        {TGauge::bsSingle, 2, {}},
+        {TGauge::bsSingle, 3, {1}},
+        {TGauge::bsSingle, 33, Range(1, 31)},
+        {TGauge::bsSingle, 100, Range(1, 98)},
+        {TGauge::bsNone, 1, {0}},
+        {TGauge::bsNone, 33, Range(0, 32)},
+        {TGauge::bsNone, 99, Range(0, 98)},
         {TGauge::bsNone, 100, Range(0, 99)},
     };
     for (const auto &c : cases) {
         PlainGauge plain(TGauge::gkHorizontalBar, c.border, {100, 24});
         plain.gauge->setProgress(c.percent);
         const int border = c.border == TGauge::bsSingle ? 1 : 0;
-        EXPECT_EQ(FilledColumns(plain.Shot(), border), c.columns)
-            << c.percent << " % border " << border;
+        EXPECT_EQ(FilledColumns(plain.Shot(), border), c.columns) << c.percent << " % border " << border;
     }
 }
 

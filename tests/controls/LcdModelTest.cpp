@@ -1,7 +1,7 @@
 #include "controls/LcdFont5x7.h"
 #include "controls/LcdGeometry.h"
-#include "tests/controls/LcdTestSupport.h"
 #include "tests/common/PaintCounter.h"
+#include "tests/controls/LcdTestSupport.h"
 
 #include <QCoreApplication>
 #include <QEnterEvent>
@@ -45,9 +45,8 @@ TEST_F(ShownDisplayTest, TheSameTextAgainNeitherRebuildsNorRepaints)
     lcd->setIndicatorstring(QStringLiteral("000010"));
     QCoreApplication::processEvents();
     EXPECT_GE(counter.paints, 1);
-    EXPECT_EQ(
-        ReadGlyph(Shot(lcd), 4 + 18 * 4, 4),
-        (std::vector<std::string>{"00010", "00110", "00010", "00010", "00010", "00010", "00111"}));
+    EXPECT_EQ(ReadGlyph(Shot(lcd), 4 + 18 * 4, 4),
+              (std::vector<std::string>{"00010", "00110", "00010", "00010", "00010", "00010", "00111"}));
 }
 
 TEST_F(ShownDisplayTest, ResizingFollowsTheAngle)
@@ -75,10 +74,8 @@ TEST_F(ShownDisplayTest, MouseEnterAndExitReachTheirHandlersAfterTheFlagChanged)
 {
     std::vector<std::string> calls;
     lcd->setMouseAction(Lcd::maColor);
-    lcd->setOnMouseEnter(
-        [&](Lcd *sender) { calls.push_back(sender == lcd ? "enter" : "enter from elsewhere"); });
-    lcd->setOnMouseExit(
-        [&](Lcd *sender) { calls.push_back(sender == lcd ? "exit" : "exit from elsewhere"); });
+    lcd->setOnMouseEnter([&](Lcd *sender) { calls.push_back(sender == lcd ? "enter" : "enter from elsewhere"); });
+    lcd->setOnMouseExit([&](Lcd *sender) { calls.push_back(sender == lcd ? "exit" : "exit from elsewhere"); });
     QPointF at(3, 3);
     QEnterEvent enter(at, at, lcd->mapToGlobal(at));
     QCoreApplication::sendEvent(lcd, &enter);
@@ -97,18 +94,15 @@ TEST_F(ShownDisplayTest, MouseAndResizeEventsReachTheirHandlers)
     const auto at = [](const char *what, int x, int y) {
         return std::string(what) + " " + std::to_string(x) + "," + std::to_string(y);
     };
-    QObject::connect(lcd, &Lcd::OnMouseMove, [&](Qt::KeyboardModifiers, int x, int y) {
-        calls.push_back(at("move", x, y));
+    QObject::connect(lcd, &Lcd::OnMouseMove,
+                     [&](Qt::KeyboardModifiers, int x, int y) { calls.push_back(at("move", x, y)); });
+    QObject::connect(lcd, &Lcd::OnMouseDown, [&](Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y) {
+        const char *what = button == Qt::LeftButton ? "down" : "other down";
+        calls.push_back(at(what, x, y));
     });
-    QObject::connect(lcd, &Lcd::OnMouseDown,
-                     [&](Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y) {
-                         const char *what = button == Qt::LeftButton ? "down" : "other down";
-                         calls.push_back(at(what, x, y));
-                     });
-    QObject::connect(lcd, &Lcd::OnMouseUp,
-                     [&](Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y) {
-                         calls.push_back(at(button == Qt::LeftButton ? "up" : "other up", x, y));
-                     });
+    QObject::connect(lcd, &Lcd::OnMouseUp, [&](Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y) {
+        calls.push_back(at(button == Qt::LeftButton ? "up" : "other up", x, y));
+    });
     QWindow *window = host.window->windowHandle();
     const auto onWindow = [&](int x, int y) { return lcd->mapTo(host.window.get(), QPoint(x, y)); };
     QTest::mouseMove(window, QPoint(200, 200));
@@ -117,12 +111,11 @@ TEST_F(ShownDisplayTest, MouseAndResizeEventsReachTheirHandlers)
     QTest::mouseMove(window, onWindow(25, 9));
     QTest::mouseRelease(window, Qt::LeftButton, {}, onWindow(25, 9));
     QTest::mouseClick(window, Qt::RightButton, {}, onWindow(3, 4));
-    std::vector<std::string> expected{"move 10,5", "down 20,8", "move 25,9", "up 25,9",
-                                      "other down 3,4", "other up 3,4"};
+    std::vector<std::string> expected{"move 10,5", "down 20,8",      "move 25,9",
+                                      "up 25,9",   "other down 3,4", "other up 3,4"};
     // Moves the platform adds on its own to reach a pressed point are allowed.
     std::erase_if(calls, [&](const std::string &call) {
-        return call.starts_with("move") &&
-               std::find(expected.begin(), expected.end(), call) == expected.end();
+        return call.starts_with("move") && std::find(expected.begin(), expected.end(), call) == expected.end();
     });
     EXPECT_EQ(calls, expected);
 
@@ -286,8 +279,7 @@ namespace {
 
 // Paints each polygon's region with its number (from 1); reports polygons that overlap or
 // share an edge (4-neighbours with different numbers).
-std::string Contacts(const PolygonSet &elements, QSize cell,
-                     QRegion (*regionOf)(const QPoint *, int))
+std::string Contacts(const PolygonSet &elements, QSize cell, QRegion (*regionOf)(const QPoint *, int))
 {
     const int margin = 20, w = cell.width() + 2 * margin, h = cell.height() + 2 * margin;
     std::vector<int> label(static_cast<size_t>(w * h), 0);
@@ -312,11 +304,10 @@ std::string Contacts(const PolygonSet &elements, QSize cell,
     for (int y = 0; y + 1 < h; ++y) {
         for (int x = 0; x + 1 < w; ++x) {
             const int here = label[static_cast<size_t>(y * w + x)];
-            for (int next : {label[static_cast<size_t>(y * w + x + 1)],
-                             label[static_cast<size_t>((y + 1) * w + x)]}) {
+            for (int next : {label[static_cast<size_t>(y * w + x + 1)], label[static_cast<size_t>((y + 1) * w + x)]}) {
                 if (here != 0 && next != 0 && here != next)
-                    contacts += " touch " + std::to_string(std::min(here, next)) + "-" +
-                                std::to_string(std::max(here, next));
+                    contacts +=
+                        " touch " + std::to_string(std::min(here, next)) + "-" + std::to_string(std::max(here, next));
             }
         }
     }
@@ -330,8 +321,7 @@ QRegion QtCornerRule(const QPoint *points, int count)
 
 // The elements that must keep apart: the seven segments and the point, and in 9-segment
 // cells from 31 pixels wide the colon dots too (narrower cells leave them no room).
-PolygonSet Separated(Lcd::TZnIndicatorKind kind, Lcd::TZnIndicatorStyle style, bool hover, int w,
-                      int h)
+PolygonSet Separated(Lcd::TZnIndicatorKind kind, Lcd::TZnIndicatorStyle style, bool hover, int w, int h)
 {
     const PolygonSet elements = CellElements(kind, style, hover, w, h);
     PolygonSet kept;
@@ -370,8 +360,7 @@ TEST(LcdRegions, NeighbouringSegmentsStayAPixelApartAtEverySize)
                     for (int h = (w * 14 + 9) / 10; h <= w * 22 / 10; h += 2) {
                         const PolygonSet elements = Separated(kind, style, hover, w, h);
                         ASSERT_EQ(Contacts(elements, QSize(w, h), PolygonRegion), "")
-                            << "kind " << kind << " style " << style << " hover " << hover
-                            << " cell " << w << "x" << h;
+                            << "kind " << kind << " style " << style << " hover " << hover << " cell " << w << "x" << h;
                     }
                 }
             }

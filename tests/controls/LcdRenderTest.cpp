@@ -10,10 +10,7 @@
 #include <map>
 #include <ostream>
 
-static void PrintTo(const QPoint &point, std::ostream *out)
-{
-    *out << "(" << point.x() << "," << point.y() << ")";
-}
+static void PrintTo(const QPoint &point, std::ostream *out) { *out << "(" << point.x() << "," << point.y() << ")"; }
 
 using namespace lcdtest;
 
@@ -435,16 +432,13 @@ TEST(LcdRender, NineSegmentCellsAddTheColon)
     SegmentDisplay display(Lcd::ik9segment);
     // Elements 8 and 9 are the colon dots, 10 the point.
     EXPECT_EQ(display.Read("8.:"), (Cells{"0000000000", "0000000000", "1111111001", "0000000110"}));
-    EXPECT_EQ(display.Read(":.,-"),
-              (Cells{"0000000000", "0000000111", "0000000001", "0000001000"}));
+    EXPECT_EQ(display.Read(":.,-"), (Cells{"0000000000", "0000000111", "0000000001", "0000001000"}));
 }
 
 TEST(LcdShapes, SegmentElementsFollowTheElementTable)
 {
-    EXPECT_EQ(Polygons(CellElements(Lcd::ik7segment, Lcd::isNormal, false, 30, 44)),
-              ElementsOf(Lcd::ik7segment));
-    EXPECT_EQ(Polygons(CellElements(Lcd::ik9segment, Lcd::isNormal, false, 30, 44)),
-              ElementsOf(Lcd::ik9segment));
+    EXPECT_EQ(Polygons(CellElements(Lcd::ik7segment, Lcd::isNormal, false, 30, 44)), ElementsOf(Lcd::ik7segment));
+    EXPECT_EQ(Polygons(CellElements(Lcd::ik9segment, Lcd::isNormal, false, 30, 44)), ElementsOf(Lcd::ik9segment));
 
     // Hovering with a width action: t = min(30, 44) / 5 = 6, one step heavier.
     EXPECT_EQ(Polygons(CellElements(Lcd::ik7segment, Lcd::isNormal, true, 30, 44)),
@@ -555,8 +549,7 @@ TEST(LcdPlacement, PointsTurnAboutTheCentreByTheRotationRule)
 {
     // Each point turned about the origin and rounded, then all moved by the rounded shift that
     // keeps the unrounded centre in place; the origin itself stays before the shift.
-    const std::vector<QPoint> points = {{0, 0},  {120, 0}, {120, 30}, {0, 30},
-                                        {0, 7},  {7, 0},   {1, 0},    {37, 11}};
+    const std::vector<QPoint> points = {{0, 0}, {120, 0}, {120, 30}, {0, 30}, {0, 7}, {7, 0}, {1, 0}, {37, 11}};
     const struct {
         int tenths;
         std::vector<QPoint> turned;
@@ -565,13 +558,11 @@ TEST(LcdPlacement, PointsTurnAboutTheCentreByTheRotationRule)
         {300, {{1, 32}, {105, -28}, {120, -2}, {16, 58}, {4, 38}, {7, 29}, {2, 32}, {39, 23}}},
         {900, {{45, 75}, {45, -45}, {75, -45}, {75, 75}, {52, 75}, {45, 68}, {45, 74}, {56, 38}}},
         {1234, {{81, 73}, {15, -27}, {40, -44}, {106, 56}, {87, 69}, {77, 67}, {80, 72}, {70, 36}}},
-        {-450,
-         {{28, -38}, {113, 47}, {92, 68}, {7, -17}, {23, -33}, {33, -33}, {29, -37}, {46, -4}}},
+        {-450, {{28, -38}, {113, 47}, {92, 68}, {7, -17}, {23, -33}, {33, -33}, {29, -37}, {46, -4}}},
     };
     for (const auto &c : cases) {
         std::vector<QPoint> turned = points;
-        RotatePoints(turned.data(), static_cast<int>(turned.size()), AngleRadians(c.tenths),
-                     QPoint(60, 15));
+        RotatePoints(turned.data(), static_cast<int>(turned.size()), AngleRadians(c.tenths), QPoint(60, 15));
         EXPECT_EQ(turned, c.turned) << c.tenths;
     }
 }
@@ -597,13 +588,12 @@ TEST(LcdPlacement, ControlTakesTheRoundedSizeOfTheTurnedRectangle)
         int width, height, tenths;
         QSize size;
     } cases[] = {
-        {120, 30, 300, {119, 86}},  // 118.92 x 85.98
-        {120, 30, -300, {119, 86}},
-        {172, 36, 100, {176, 65}},  // 175.64 x 65.32
-        {172, 36, 600, {117, 167}}, // 117.18 x 166.96
-        {100, 40, 1234, {88, 106}}, // 88.44 x 105.50
-        {50, 20, 200, {54, 36}},    // 53.83 x 35.89
-        {172, 36, 1, {172, 36}},    // 172.06 x 36.30
+        {120, 30, 300, {119, 86}},                             // 118.92 x 85.98
+        {120, 30, -300, {119, 86}}, {172, 36, 100, {176, 65}}, // 175.64 x 65.32
+        {172, 36, 600, {117, 167}},                            // 117.18 x 166.96
+        {100, 40, 1234, {88, 106}},                            // 88.44 x 105.50
+        {50, 20, 200, {54, 36}},                               // 53.83 x 35.89
+        {172, 36, 1, {172, 36}},                               // 172.06 x 36.30
     };
     for (const auto &c : cases) {
         Lcd lcd;
@@ -621,12 +611,11 @@ TEST(LcdPlacement, LightingSectorChangesAtTheDiagonals)
         int tenths;
         LightSector sector;
     } cases[] = {
-        {0, S::Upright},         {-1, S::Upright},        {449, S::Upright},
-        {450, S::Upright},       {451, S::LeftTurned},    {900, S::LeftTurned},
-        {1349, S::LeftTurned},   {1350, S::UpsideDown},   {1800, S::UpsideDown},
-        {2250, S::UpsideDown},   {2251, S::RightTurned},  {2700, S::RightTurned},
-        {3150, S::RightTurned},  {3151, S::Upright},      {3600, S::Upright},
-        {-450, S::Upright},      {-451, S::RightTurned},
+        {0, S::Upright},        {-1, S::Upright},      {449, S::Upright},      {450, S::Upright},
+        {451, S::LeftTurned},   {900, S::LeftTurned},  {1349, S::LeftTurned},  {1350, S::UpsideDown},
+        {1800, S::UpsideDown},  {2250, S::UpsideDown}, {2251, S::RightTurned}, {2700, S::RightTurned},
+        {3150, S::RightTurned}, {3151, S::Upright},    {3600, S::Upright},     {-450, S::Upright},
+        {-451, S::RightTurned},
     };
     for (const auto &c : cases)
         EXPECT_EQ(LightingSector(AngleRadians(c.tenths)), c.sector) << c.tenths;
@@ -638,8 +627,8 @@ namespace {
 
 // Checks a cell of unlit dots: every pixel that an odd number of the dw x dh dots at the given
 // places cover is unlit, every other pixel of the cell background.
-void ExpectDots(const QImage &image, QPoint cell, QSize size, const std::vector<int> &xs,
-                const std::vector<int> &ys, int dw, int dh, QRgb unlit, QRgb background)
+void ExpectDots(const QImage &image, QPoint cell, QSize size, const std::vector<int> &xs, const std::vector<int> &ys,
+                int dw, int dh, QRgb unlit, QRgb background)
 {
     for (int y = 0; y < size.height(); ++y) {
         for (int x = 0; x < size.width(); ++x) {
@@ -665,9 +654,9 @@ TEST(LcdRender, DotSizeFollowsTheStrokeWeight)
         Lcd::TZnIndicatorStyle style;
         QSize dot, hovered;
     } cases[] = {
-        {Lcd::isThin, {8, 5}, {5, 4}},    // 2px/3 - 1 = 8.07, 5.67; px/2 - 1 = 5.8, 4
-        {Lcd::isNormal, {9, 6}, {8, 5}},  // 3px/4 - 1 = 9.2, 6.5; 2px/3 - 1
-        {Lcd::isThick, {12, 9}, {9, 6}},  // px - 1 = 12.6, 9; 3px/4 - 1
+        {Lcd::isThin, {8, 5}, {5, 4}},   // 2px/3 - 1 = 8.07, 5.67; px/2 - 1 = 5.8, 4
+        {Lcd::isNormal, {9, 6}, {8, 5}}, // 3px/4 - 1 = 9.2, 6.5; 2px/3 - 1
+        {Lcd::isThick, {12, 9}, {9, 6}}, // px - 1 = 12.6, 9; 3px/4 - 1
     };
     for (const auto &c : cases) {
         Host host;
@@ -691,8 +680,7 @@ TEST(LcdRender, DotSizeFollowsTheStrokeWeight)
         QEnterEvent enter(at, at, lcd->mapToGlobal(at));
         QCoreApplication::sendEvent(lcd, &enter);
         QCoreApplication::processEvents();
-        ExpectDots(Shot(lcd), {0, 0}, {80, 70}, xs, ys, c.hovered.width(), c.hovered.height(),
-                   unlit, back);
+        ExpectDots(Shot(lcd), {0, 0}, {80, 70}, xs, ys, c.hovered.width(), c.hovered.height(), unlit, back);
     }
 }
 

@@ -114,8 +114,7 @@ QString RecorderHarness::MakeHeldNoteSong(const QString &name, int milliseconds,
     const auto ticks = std::uint32_t(milliseconds / 25 * 24);
     const std::vector<std::uint8_t> song = MidiFileBytes(
         0, 480,
-        {MidiTrack({Tempo(0, 500000), {0, {0xC0, 80}}, {0, {0x90, 84, 100}}, {ticks, {0x80, 84, 0}},
-                    EndOfTrack(0)})});
+        {MidiTrack({Tempo(0, 500000), {0, {0xC0, 80}}, {0, {0x90, 84, 100}}, {ticks, {0x80, 84, 0}}, EndOfTrack(0)})});
     const QString path = scratch_.filePath(name);
     WriteBytes(path.toStdString(), rmi ? RmiBytes(song) : song);
     return path;

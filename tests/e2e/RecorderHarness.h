@@ -24,12 +24,12 @@ void ExpectModal(std::function<bool(QWidget *)> action, int timeoutMs = 10000);
 
 // What the sink played during one recording, placed on the serial line's timeline.
 struct HeardRecording {
-    std::int64_t first = 0;  // the first and last frames of sound in the sink's capture
+    std::int64_t first = 0; // the first and last frames of sound in the sink's capture
     std::int64_t last = 0;
-    std::chrono::steady_clock::time_point sound;      // when the first frame was played
-    std::chrono::steady_clock::time_point soundEnd;   // when the last frame had been played
-    std::chrono::steady_clock::time_point start;      // arrival of "REC1" or "REC2"
-    std::chrono::steady_clock::time_point stop;       // arrival of "REC"
+    std::chrono::steady_clock::time_point sound;    // when the first frame was played
+    std::chrono::steady_clock::time_point soundEnd; // when the last frame had been played
+    std::chrono::steady_clock::time_point start;    // arrival of "REC1" or "REC2"
+    std::chrono::steady_clock::time_point stop;     // arrival of "REC"
 
     // First sound - the record command: how long the device recorded before the sound came.
     double LeadInMs() const;

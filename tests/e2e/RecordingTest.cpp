@@ -1,5 +1,5 @@
-#include "tests/e2e/RecorderHarness.h"
 #include "tests/common/PaintCounter.h"
+#include "tests/e2e/RecorderHarness.h"
 
 #include "app/TForm1.h"
 #include "app/TLabel.h"
@@ -14,10 +14,10 @@
 #include <QMessageBox>
 #include <QTest>
 #include <csignal>
-#include <functional>
-#include <optional>
 #include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -213,8 +213,8 @@ TEST_F(Recording, EraseRunsTheGaugesDownAndSendsOnlyErase)
     form().Gauge1->removeEventFilter(&counter);
 
     ASSERT_TRUE(harness.Device().WaitForCommand(QStringLiteral("ERASE"), 1, 10000));
-    EXPECT_EQ(harness.Device().Commands(), QStringList({QStringLiteral("REC1"), QStringLiteral("REC"),
-                                                        QStringLiteral("ERASE")}));
+    EXPECT_EQ(harness.Device().Commands(),
+              QStringList({QStringLiteral("REC1"), QStringLiteral("REC"), QStringLiteral("ERASE")}));
     EXPECT_EQ(form().Gauge1->Progress(), 0);
     EXPECT_EQ(form().Gauge2->Progress(), 0);
     // 202 pauses of 30 ms: the click handler held the window for at least that long.
@@ -266,7 +266,7 @@ void StartLongRecording(RecorderHarness &harness)
 TEST_F(Recording, ClosingTheWindowDuringARecordingStopsTheDevice)
 {
     StartLongRecording(harness);
-    harness.Window().close();  // the close box and Alt+F4 end here
+    harness.Window().close(); // the close box and Alt+F4 end here
     ASSERT_TRUE(harness.Device().WaitForCommand(QStringLiteral("REC"), 1, 10000));
     EXPECT_EQ(harness.Device().Commands(), QStringList({QStringLiteral("REC1"), QStringLiteral("REC")}));
     EXPECT_LT(playedSeconds(), 4.0);
@@ -303,14 +303,16 @@ TEST_F(Recording, AnEmptyWaveIsRefusedWhenLoaded)
     const QString empty = harness.MakeToneWav(QStringLiteral("empty.wav"), 0, kRate);
     ASSERT_FALSE(empty.isEmpty());
     QString shown;
-    ExpectModal([&shown](QWidget *modal) {
-        auto *box = qobject_cast<QMessageBox *>(modal);
-        if (!box)
-            return false;
-        shown = box->text();
-        box->button(QMessageBox::Ok)->click();
-        return true;
-    }, 20000);
+    ExpectModal(
+        [&shown](QWidget *modal) {
+            auto *box = qobject_cast<QMessageBox *>(modal);
+            if (!box)
+                return false;
+            shown = box->text();
+            box->button(QMessageBox::Ok)->click();
+            return true;
+        },
+        20000);
     EXPECT_FALSE(harness.LoadThroughLabel(empty));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty(); }, 10000));
     EXPECT_EQ(shown, QStringLiteral("The sound file is empty: ") + empty + QLatin1Char('.'));

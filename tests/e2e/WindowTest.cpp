@@ -1,5 +1,5 @@
-#include "tests/e2e/RecorderHarness.h"
 #include "fixtures/MainDisplay.h"
+#include "tests/e2e/RecorderHarness.h"
 
 #include "app/TLabel.h"
 #include "controls/Gauges.h"
@@ -77,11 +77,11 @@ TEST_F(Window, ThePositionDisplayFixtureMatchesTheDescription)
 TEST_F(Window, ControlsSitWhereTheDescriptionPutsThem)
 {
     const std::pair<QWidget *, QRect> places[] = {
-        {form().Image1, {0, 0, 401, 153}},        {form().kwFlatBtn1, {232, 120, 33, 25}},
-        {form().kwFlatBtn2, {296, 120, 33, 25}},  {form().Gauge1, {232, 48, 25, 41}},
-        {form().Gauge2, {272, 48, 25, 41}},       {form().Fname, {64, 32, 265, 13}},
-        {form().kwFlatBtn4, {168, 120, 33, 25}},  {form().kwFlatBtn5, {352, 32, 33, 25}},
-        {form().kwFlatBtn3, {264, 120, 33, 25}},  {form().kwFlatBtn6, {200, 120, 33, 25}},
+        {form().Image1, {0, 0, 401, 153}},         {form().kwFlatBtn1, {232, 120, 33, 25}},
+        {form().kwFlatBtn2, {296, 120, 33, 25}},   {form().Gauge1, {232, 48, 25, 41}},
+        {form().Gauge2, {272, 48, 25, 41}},        {form().Fname, {64, 32, 265, 13}},
+        {form().kwFlatBtn4, {168, 120, 33, 25}},   {form().kwFlatBtn5, {352, 32, 33, 25}},
+        {form().kwFlatBtn3, {264, 120, 33, 25}},   {form().kwFlatBtn6, {200, 120, 33, 25}},
         {form().MediaPlayer1, {336, 128, 29, 20}}, {form().Panel1, {312, 24, 17, 17}},
         {form().LCDPosition, {88, 72, 120, 30}},
     };
@@ -105,13 +105,13 @@ TEST_F(Window, HintsOnTheSixButtonsAndTwoGaugesOnly)
             hinted << child->objectName() + QLatin1Char('=') + child->toolTip();
     }
     hinted.sort();
-    EXPECT_EQ(hinted, QStringList({QStringLiteral("Gauge1=Fill VESK GSM1"), QStringLiteral("Gauge2=Fill VESK GSM2"),
-                                   QStringLiteral("kwFlatBtn1=Record file to VESK GSM1"),
-                                   QStringLiteral("kwFlatBtn2=Stop record"),
-                                   QStringLiteral("kwFlatBtn3=Record file to VESK GSM2"),
-                                   QStringLiteral("kwFlatBtn4=List sound files to load"),
-                                   QStringLiteral("kwFlatBtn5=Exit program"),
-                                   QStringLiteral("kwFlatBtn6=Erase all records")}));
+    EXPECT_EQ(
+        hinted,
+        QStringList({QStringLiteral("Gauge1=Fill VESK GSM1"), QStringLiteral("Gauge2=Fill VESK GSM2"),
+                     QStringLiteral("kwFlatBtn1=Record file to VESK GSM1"), QStringLiteral("kwFlatBtn2=Stop record"),
+                     QStringLiteral("kwFlatBtn3=Record file to VESK GSM2"),
+                     QStringLiteral("kwFlatBtn4=List sound files to load"), QStringLiteral("kwFlatBtn5=Exit program"),
+                     QStringLiteral("kwFlatBtn6=Erase all records")}));
 }
 
 TEST_F(Window, OpenDialogOffersTheFourTypesFromVesk)

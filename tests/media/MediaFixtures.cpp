@@ -109,8 +109,8 @@ void RemoveRiffChunks(const std::string &path, const char *id)
         bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     const auto little32 = [&](std::size_t at) {
-        return std::uint32_t(bytes[at]) | std::uint32_t(bytes[at + 1]) << 8 | std::uint32_t(bytes[at + 2]) << 16 |
-               std::uint32_t(bytes[at + 3]) << 24;
+        return std::uint32_t(bytes[at]) | std::uint32_t(bytes[at + 1]) << 8 | std::uint32_t(bytes[at + 2]) << 16
+               | std::uint32_t(bytes[at + 3]) << 24;
     };
     std::vector<std::uint8_t> kept(bytes.begin(), bytes.begin() + 12);
     for (std::size_t pos = 12; pos + 8 <= bytes.size();) {
@@ -128,8 +128,8 @@ void RemoveRiffChunks(const std::string &path, const char *id)
 
 void EncodeMp3(const std::string &wavePath, const std::string &mp3Path, bool withInfoFrame)
 {
-    const std::string command = std::string("lame --quiet -b 128 ") + (withInfoFrame ? "" : "-t ") + "'" +
-                                wavePath + "' '" + mp3Path + "'";
+    const std::string command =
+        std::string("lame --quiet -b 128 ") + (withInfoFrame ? "" : "-t ") + "'" + wavePath + "' '" + mp3Path + "'";
     if (std::system(command.c_str()) != 0)
         throw std::runtime_error("lame failed: " + command);
 }
@@ -224,7 +224,8 @@ std::vector<std::size_t> Occurrences(const std::vector<float> &samples, const st
     if (key == sound.size())
         return found;
     for (std::size_t at = 0; at + sound.size() <= samples.size(); ++at) {
-        if (samples[at + key] == sound[key] && std::equal(sound.begin(), sound.end(), samples.begin() + std::ptrdiff_t(at)))
+        if (samples[at + key] == sound[key]
+            && std::equal(sound.begin(), sound.end(), samples.begin() + std::ptrdiff_t(at)))
             found.push_back(at);
     }
     return found;

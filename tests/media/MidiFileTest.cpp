@@ -17,8 +17,13 @@ std::int64_t LengthMs(const std::vector<std::uint8_t> &bytes)
 // Two quarter notes at 120 bpm, then the tempo doubles for two more: 1000 + 500 ms.
 std::vector<std::uint8_t> TempoChangeSong()
 {
-    return MidiFileBytes(0, 480, {MidiTrack({noteOn, {960, {0x80, 60, 0}}, Tempo(0, 250000),
-                                             {0, {0x90, 62, 100}}, {960, {0x80, 62, 0}}, EndOfTrack(0)})});
+    return MidiFileBytes(0, 480,
+                         {MidiTrack({noteOn,
+                                     {960, {0x80, 60, 0}},
+                                     Tempo(0, 250000),
+                                     {0, {0x90, 62, 100}},
+                                     {960, {0x80, 62, 0}},
+                                     EndOfTrack(0)})});
 }
 
 TEST(MidiFileTest, LengthFollowsTheTempoMapToTheLastEvent)
@@ -64,7 +69,8 @@ TEST(MidiFileTest, BrokenFilesAreDamagedAndOthersAreNotMidi)
 {
     const auto good = TempoChangeSong();
     MidiFile song;
-    EXPECT_EQ(song.Parse(std::vector<std::uint8_t>{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'}), MidiFile::Status::NotMidi);
+    EXPECT_EQ(song.Parse(std::vector<std::uint8_t>{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'}),
+              MidiFile::Status::NotMidi);
     EXPECT_EQ(song.Parse(std::vector<std::uint8_t>{}), MidiFile::Status::NotMidi);
 
     std::vector<std::vector<std::uint8_t>> damaged;
@@ -87,7 +93,8 @@ TEST(MidiFileTest, BrokenFilesAreDamagedAndOthersAreNotMidi)
     // Zero ticks per quarter note.
     damaged.push_back(MidiFileBytes(0, 0, {MidiTrack({noteOn})}));
     // A delta time longer than four bytes.
-    damaged.push_back(MidiFileBytes(0, 480, {{'M', 'T', 'r', 'k', 0, 0, 0, 8, 0x80, 0x80, 0x80, 0x80, 0x00, 0x90, 60, 100}}));
+    damaged.push_back(
+        MidiFileBytes(0, 480, {{'M', 'T', 'r', 'k', 0, 0, 0, 8, 0x80, 0x80, 0x80, 0x80, 0x00, 0x90, 60, 100}}));
     // Tempo and end-of-track events of the wrong size, which the synthesizer refuses.
     damaged.push_back(MidiFileBytes(0, 480, {MidiTrack({noteOn, {0, {0xFF, 0x51, 0x02, 0x07, 0xA1}}})}));
     damaged.push_back(MidiFileBytes(0, 480, {MidiTrack({noteOn, {0, {0xFF, 0x2F, 0x01, 0x00}}})}));
@@ -107,8 +114,9 @@ TEST(MidiFileTest, SmpteTimingIsHandedOnInMetricalForm)
               MidiFile::Status::Ok);
     // Same ticks, 1000 to the quarter note, a quarter note lasting a second; the old tempo event
     // became a sequencer-specific one.
-    const auto expected = MidiFileBytes(0, 1000, {MidiTrack({Tempo(0, 1000000), {0, {0xFF, 0x7F, 0x03, 0x03, 0xD0, 0x90}},
-                                                            noteOn, {1000, {0x80, 60, 0}}})});
+    const auto expected = MidiFileBytes(
+        0, 1000,
+        {MidiTrack({Tempo(0, 1000000), {0, {0xFF, 0x7F, 0x03, 0x03, 0xD0, 0x90}}, noteOn, {1000, {0x80, 60, 0}}})});
     EXPECT_EQ(song.Smf(), expected);
     MidiFile converted;
     ASSERT_EQ(converted.Parse(song.Smf()), MidiFile::Status::Ok);
@@ -116,7 +124,8 @@ TEST(MidiFileTest, SmpteTimingIsHandedOnInMetricalForm)
 
     // 29.97 frames per second stand as 30 with a quarter note of 1.001 s.
     const std::uint16_t dropFrame = std::uint16_t((0x100 - 29) << 8 | 4);
-    ASSERT_EQ(song.Parse(MidiFileBytes(0, dropFrame, {MidiTrack({noteOn, {1200, {0x80, 60, 0}}})})), MidiFile::Status::Ok);
+    ASSERT_EQ(song.Parse(MidiFileBytes(0, dropFrame, {MidiTrack({noteOn, {1200, {0x80, 60, 0}}})})),
+              MidiFile::Status::Ok);
     EXPECT_EQ(song.LengthMicroseconds(), 10010000);
     ASSERT_EQ(converted.Parse(song.Smf()), MidiFile::Status::Ok);
     EXPECT_EQ(converted.LengthMicroseconds(), 10010000);

@@ -35,9 +35,14 @@ std::int32_t OpenedLength(const std::string &path)
 
 std::vector<std::uint8_t> ShortSong()
 {
-    return MidiFileBytes(0, 480, {MidiTrack({{0, {0xC0, 0}}, {0, {0x90, 60, 100}}, {480, {0x80, 60, 0}},
-                                             Tempo(0, 1000000), {0, {0x90, 64, 100}}, {240, {0x80, 64, 0}},
-                                             EndOfTrack(0)})});
+    return MidiFileBytes(0, 480,
+                         {MidiTrack({{0, {0xC0, 0}},
+                                     {0, {0x90, 60, 100}},
+                                     {480, {0x80, 60, 0}},
+                                     Tempo(0, 1000000),
+                                     {0, {0x90, 64, 100}},
+                                     {240, {0x80, 64, 0}},
+                                     EndOfTrack(0)})});
 }
 
 TEST(OpeningTest, WaveLengthIsExactForEveryEncoding)
@@ -49,11 +54,17 @@ TEST(OpeningTest, WaveLengthIsExactForEveryEncoding)
         int channels;
     };
     const Case cases[] = {
-        {SF_FORMAT_PCM_U8, 8000, 1},   {SF_FORMAT_PCM_16, 44100, 2}, {SF_FORMAT_PCM_24, 48000, 2},
-        {SF_FORMAT_PCM_32, 96000, 1},  {SF_FORMAT_FLOAT, 22050, 2},  {SF_FORMAT_ULAW, 8000, 1},
+        {SF_FORMAT_PCM_U8, 8000, 1},
+        {SF_FORMAT_PCM_16, 44100, 2},
+        {SF_FORMAT_PCM_24, 48000, 2},
+        {SF_FORMAT_PCM_32, 96000, 1},
+        {SF_FORMAT_FLOAT, 22050, 2},
+        {SF_FORMAT_ULAW, 8000, 1},
         {SF_FORMAT_ALAW, 11025, 1},
         // Compressed in blocks, the last one partly padding: the fact chunk counts the sound.
-        {SF_FORMAT_GSM610, 8000, 1},   {SF_FORMAT_G721_32, 8000, 1}, {SF_FORMAT_NMS_ADPCM_16, 8000, 1},
+        {SF_FORMAT_GSM610, 8000, 1},
+        {SF_FORMAT_G721_32, 8000, 1},
+        {SF_FORMAT_NMS_ADPCM_16, 8000, 1},
     };
     for (const Case &c : cases) {
         const std::string path = dir.Path("pcm" + std::to_string(c.subtype) + ".wav");
@@ -257,9 +268,8 @@ TEST(OpeningTest, SoundsTheOutputCannotPlayAreRefusedAtOpen)
         std::string message;
     };
     const Case cases[] = {
-        {8000, 9, channels},    {8000, 256, channels}, {8000, 257, channels}, {8000, 1024, channels},
-        {8000, 8, "opened"},    {1000, 1, "opened"},   {384000, 2, "opened"},
-        {999, 1, rate},         {384001, 1, rate},     {1, 1, rate},
+        {8000, 9, channels}, {8000, 256, channels}, {8000, 257, channels}, {8000, 1024, channels}, {8000, 8, "opened"},
+        {1000, 1, "opened"}, {384000, 2, "opened"}, {999, 1, rate},        {384001, 1, rate},      {1, 1, rate},
     };
     TMediaPlayer player;
     for (const Case &c : cases) {

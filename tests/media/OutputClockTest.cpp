@@ -13,10 +13,7 @@ constexpr int buffer = 480; // 10 ms
 
 // An output whose driver asks for a buffer every 10 ms and plays what it got one buffer later.
 struct Output {
-    explicit Output(std::int64_t heldMin = buffer, std::int64_t heldMax = 2 * buffer)
-        : clock(rate, heldMin, heldMax)
-    {
-    }
+    explicit Output(std::int64_t heldMin = buffer, std::int64_t heldMax = 2 * buffer) : clock(rate, heldMin, heldMax) {}
     // The next request, `late` after it was due.
     Clock::time_point Request(Clock::duration late = {})
     {

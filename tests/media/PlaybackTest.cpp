@@ -1,16 +1,16 @@
 #include "media/MciNotify.h"
 #include "media/MediaDevice.h"
 #include "media/MediaPlayer.h"
+#include "media/MediaSystem.h"
 #include "media/MidiDecoder.h"
 #include "media/SoundFile.h"
-#include "media/MediaSystem.h"
 #include "tests/media/MediaFixtures.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QTimer>
 #include <QFileInfo>
 #include <QThread>
+#include <QTimer>
 #include <sndfile.h>
 #include <unistd.h>
 
@@ -35,10 +35,7 @@ std::unique_ptr<TMediaPlayer> OpenPlayer(const std::string &path)
 }
 
 // The pattern frame that a captured frame holds, by its first channel.
-std::int64_t PatternFrame(float sample)
-{
-    return std::int64_t(std::lround(sample * 32768.0f)) - 1;
-}
+std::int64_t PatternFrame(float sample) { return std::int64_t(std::lround(sample * 32768.0f)) - 1; }
 
 void PlayToEnd(TMediaPlayer &player)
 {
@@ -270,11 +267,14 @@ TEST(PlaybackTest, MidiAndMp3PlayToTheirLength)
 {
     FixtureDir dir;
     const std::string midi = dir.Path("song.mid");
-    WriteBytes(midi, MidiFileBytes(0, 480, {MidiTrack({{0, {0xC0, 0}}, {0, {0x90, 60, 100}}, {480, {0x80, 60, 0}}, EndOfTrack(0)})}));
+    WriteBytes(midi,
+               MidiFileBytes(0, 480,
+                             {MidiTrack({{0, {0xC0, 0}}, {0, {0x90, 60, 100}}, {480, {0x80, 60, 0}}, EndOfTrack(0)})}));
     // The same note in SMPTE timing: 25 frames of 40 ticks, a tick per millisecond.
     const std::string smpte = dir.Path("smpte.mid");
-    WriteBytes(smpte, MidiFileBytes(0, std::uint16_t((0x100 - 25) << 8 | 40),
-                                    {MidiTrack({{0, {0xC0, 0}}, {0, {0x90, 60, 100}}, {500, {0x80, 60, 0}}, EndOfTrack(0)})}));
+    WriteBytes(smpte,
+               MidiFileBytes(0, std::uint16_t((0x100 - 25) << 8 | 40),
+                             {MidiTrack({{0, {0xC0, 0}}, {0, {0x90, 60, 100}}, {500, {0x80, 60, 0}}, EndOfTrack(0)})}));
     const std::string wave = dir.Path("src.wav");
     WriteWave(wave, 44100, 2, 44100 / 2, SF_FORMAT_PCM_16);
     const std::string mp3 = dir.Path("tone.mp3");
@@ -336,8 +336,8 @@ TEST(PlaybackTest, NoticesTellHowEachPlayEnded)
     stop.dwCallback = &log;
 
     ASSERT_EQ(mciSendCommand(id, MCI_PLAY, MCI_NOTIFY, &play), 0u);
-    ASSERT_EQ(mciSendCommand(id, MCI_PLAY, MCI_NOTIFY, &play), 0u);  // supersedes the first
-    ASSERT_EQ(mciSendCommand(id, MCI_STOP, MCI_WAIT, &stop), 0u);      // aborts the second
+    ASSERT_EQ(mciSendCommand(id, MCI_PLAY, MCI_NOTIFY, &play), 0u); // supersedes the first
+    ASSERT_EQ(mciSendCommand(id, MCI_STOP, MCI_WAIT, &stop), 0u);   // aborts the second
     play.dwFrom = 100;
     ASSERT_EQ(mciSendCommand(id, MCI_PLAY, MCI_NOTIFY | MCI_FROM, &play), 0u);
     ASSERT_TRUE(WaitFor([&] { return log.flags.size() == 3; }));
@@ -433,7 +433,8 @@ TEST(PlaybackTest, GsmWaveEndsAtItsLastRealFrameWithoutNoise)
         ASSERT_EQ(found.size(), 1u) << "fact chunk " << withFact;
         // After the sound the output carries silence only.
         EXPECT_TRUE(std::all_of(captured.begin() + std::ptrdiff_t(found[0] + frames), captured.end(),
-                                [](float sample) { return sample == 0.0f; })) << "fact chunk " << withFact;
+                                [](float sample) { return sample == 0.0f; }))
+            << "fact chunk " << withFact;
     }
 }
 
@@ -538,7 +539,9 @@ TEST(PlaybackTest, MidiSongsFadeOutAtTheirEnd)
     FixtureDir dir;
     const std::string song = dir.Path("held.mid");
     // A square lead held for the whole half second: an even level up to the end.
-    WriteBytes(song, MidiFileBytes(0, 480, {MidiTrack({{0, {0xC0, 80}}, {0, {0x90, 84, 100}}, {480, {0x80, 84, 0}}, EndOfTrack(0)})}));
+    WriteBytes(
+        song, MidiFileBytes(0, 480,
+                            {MidiTrack({{0, {0xC0, 80}}, {0, {0x90, 84, 100}}, {480, {0x80, 84, 0}}, EndOfTrack(0)})}));
     std::vector<float> samples;
     {
         DiskCapture capture(dir.Path("out.raw"));
@@ -568,7 +571,8 @@ TEST(PlaybackTest, MidiSongsFadeOutAtTheirEnd)
 
 std::vector<std::uint8_t> HalfSecondSong(std::uint8_t program)
 {
-    return MidiFileBytes(0, 480, {MidiTrack({{0, {0xC0, program}}, {0, {0x90, 60, 100}}, {480, {0x80, 60, 0}}, EndOfTrack(0)})});
+    return MidiFileBytes(
+        0, 480, {MidiTrack({{0, {0xC0, program}}, {0, {0x90, 60, 100}}, {480, {0x80, 60, 0}}, EndOfTrack(0)})});
 }
 
 // The sound font is read at the first MIDI open of a run and kept: later opens do not read it.

@@ -37,7 +37,7 @@ TEST(PlayerControlTest, ClosedPlayerRaisesNoMciDeviceOpen)
 {
     TMediaPlayer player;
     const std::function<void()> needsDevice[] = {
-        [&] { player.MediaLength(); }, [&] { player.SeekTo(0); },     [&] { player.StartPlayback(); },
+        [&] { player.MediaLength(); },  [&] { player.SeekTo(0); },     [&] { player.StartPlayback(); },
         [&] { player.StopPlayback(); }, [&] { player.StepForward(); }, [&] { player.SeekToStart(); },
     };
     for (const auto &call : needsDevice) {
@@ -150,7 +150,8 @@ TEST(PlayerControlTest, ButtonsFollowTheDeviceState)
     // Nine buttons of (240 - 1) / 9 + 1 = 27 pixels, sharing edges: play at 0..26, stop at 52..78.
     QTest::mouseClick(&p.player, Qt::LeftButton, {}, QPoint(13, 15));
     EXPECT_EQ(p.player.DeviceMode(), 2);
-    EXPECT_EQ(p.player.AutoEnabledButtons(), Btn::Bit(Btn::btPause) | Btn::Bit(Btn::btStop) | Btn::Bit(Btn::btNext) | Btn::Bit(Btn::btPrev));
+    EXPECT_EQ(p.player.AutoEnabledButtons(),
+              Btn::Bit(Btn::btPause) | Btn::Bit(Btn::btStop) | Btn::Bit(Btn::btNext) | Btn::Bit(Btn::btPrev));
     QTest::mouseClick(&p.player, Qt::LeftButton, {}, QPoint(65, 15));
     EXPECT_EQ(p.player.DeviceMode(), 1);
     EXPECT_EQ(clicked, (std::vector<Btn::TMPBtnType>{Btn::btPlay, Btn::btStop}));
@@ -195,7 +196,7 @@ TEST(PlayerControlTest, KeyboardMovesFocusAndClicks)
     QTest::keyClick(&p.player, Qt::Key_Space);
     EXPECT_EQ(p.player.DeviceMode(), 1);
     QTest::keyClick(&p.player, Qt::Key_Right); // wraps round to play
-    p.player.setEnabledButtons(0);            // the keyboard goes by the enabled flags
+    p.player.setEnabledButtons(0);             // the keyboard goes by the enabled flags
     QTest::keyClick(&p.player, Qt::Key_Space);
     EXPECT_EQ(p.player.DeviceMode(), 1);
 }
@@ -235,8 +236,9 @@ TEST(PlayerControlTest, AnchorsAndConstraintsReachTheControl)
 
     // Left, right and bottom: the player stretches with the parent's width and keeps its
     // distance from the bottom edge.
-    EXPECT_TRUE(player->setProperty("Anchors", QVariant::fromValue(TMediaPlayer::TAnchors(
-        TMediaPlayer::akLeft | TMediaPlayer::akRight | TMediaPlayer::akBottom))));
+    EXPECT_TRUE(
+        player->setProperty("Anchors", QVariant::fromValue(TMediaPlayer::TAnchors(
+                                           TMediaPlayer::akLeft | TMediaPlayer::akRight | TMediaPlayer::akBottom))));
     parent.resize(300, 150);
     EXPECT_EQ(player->geometry(), QRect(10, 60, 150, 20));
 

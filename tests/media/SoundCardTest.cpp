@@ -15,7 +15,8 @@ namespace {
 
 // Runs the probe with SDL on ALSA, whose default output is the device given in ALSA's own
 // configuration language; gives the probe's "name value" lines.
-std::map<std::string, unsigned> ProbeWithAlsa(const FixtureDir &dir, const std::string &defaultPcm, const std::string &sound)
+std::map<std::string, unsigned> ProbeWithAlsa(const FixtureDir &dir, const std::string &defaultPcm,
+                                              const std::string &sound)
 {
     const std::string config = dir.Path("alsa.conf");
     std::ofstream(config) << "</usr/share/alsa/alsa.conf>\npcm.!default {\n" << defaultPcm << "\n}\n";

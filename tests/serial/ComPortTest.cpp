@@ -36,15 +36,9 @@ std::string ReadFile(const std::string &path)
     return text.str();
 }
 
-void Click(QPushButton *button)
-{
-    QTest::mouseClick(button, Qt::LeftButton);
-}
+void Click(QPushButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
 
-QPushButton *Button(QDialog *dialog, const char *name)
-{
-    return dialog->findChild<QPushButton *>(name);
-}
+QPushButton *Button(QDialog *dialog, const char *name) { return dialog->findChild<QPushButton *>(name); }
 
 std::vector<std::string> Entries(TComSelectForm *form)
 {
@@ -173,7 +167,7 @@ TEST_F(ComPortTest, AStringLongerThanTheFreeRoomRaisesAndQueuesNothing)
     port.setComNumber(5);
     port.setOutSize(16);
     port.SendText("0123456789");
-    port.SendText("abcdef");  // exactly the room left
+    port.SendText("abcdef"); // exactly the room left
     ExpectRaises<EOutputBufferTooSmall>([&] { port.SendText("X"); }, "Output buffer too small for block");
     EXPECT_TRUE(port.Open());
     fake->Release();
@@ -245,7 +239,8 @@ TEST_F(ComPortTest, OpenFailuresSayWhatIsWrong)
     };
     port.setComNumber(5);
     for (const Case &c : cases) {
-        port.setDispatcherFactory([&](TCustomComPort &owner) { return std::make_unique<RefusingDispatcher>(&owner, c.systemError); });
+        port.setDispatcherFactory(
+            [&](TCustomComPort &owner) { return std::make_unique<RefusingDispatcher>(&owner, c.systemError); });
         try {
             port.SendText("REC1\r\n");
             ADD_FAILURE() << "nothing raised for " << c.systemError;
@@ -389,7 +384,7 @@ TEST_F(ComPortTest, ACloseThatCannotDrainDropsOnlyWhatItGaveUpOn)
 
     port.SendText("REC\r\n");
     Idle(100);
-    ASSERT_EQ(port.Dispatcher()->OutputUsed(), 5u);  // stuck in the ring
+    ASSERT_EQ(port.Dispatcher()->OutputUsed(), 5u); // stuck in the ring
 
     const auto start = std::chrono::steady_clock::now();
     port.setOpen(false);
@@ -485,7 +480,8 @@ TEST_F(ComPortTest, EachArrivalIsNotifiedOnceOnTheMainThread)
     std::vector<std::uint16_t> counts;
     std::vector<std::uint16_t> triggers;
     port.setOnTriggerAvail([&](TCustomComPort *, std::uint16_t count) { counts.push_back(count); });
-    port.setOnTrigger([&](TCustomComPort *, std::uint16_t msg, std::uint16_t, std::uint16_t) { triggers.push_back(msg); });
+    port.setOnTrigger(
+        [&](TCustomComPort *, std::uint16_t msg, std::uint16_t, std::uint16_t) { triggers.push_back(msg); });
     port.setComNumber(5);
     port.setOpen(true);
     pty.Write("abc");
@@ -554,7 +550,8 @@ TEST_F(ComPortTest, TraceDumpShowsEachRunOfBytes)
     port.SendText("REC\r\n");
     port.setTracing(tlDump);
     EXPECT_EQ(port.Tracing(), tlOff);
-    EXPECT_EQ(ReadFile(file), "COM5\nTransmit: \nREC10D0A\nReceive: \nOK201" "0D0A\nTransmit: \nREC0D0A\n");
+    EXPECT_EQ(ReadFile(file), "COM5\nTransmit: \nREC10D0A\nReceive: \nOK201"
+                              "0D0A\nTransmit: \nREC0D0A\n");
 
     port.setTraceHex(false);
     port.setTracing(tlOn);
@@ -562,7 +559,8 @@ TEST_F(ComPortTest, TraceDumpShowsEachRunOfBytes)
     port.setTracing(tlPause);
     port.SendText("not traced");
     port.setTracing(tlAppend);
-    EXPECT_EQ(ReadFile(file), "COM5\nTransmit: \nREC10D0A\nReceive: \nOK201" "0D0A\nTransmit: \nREC0D0A\n"
+    EXPECT_EQ(ReadFile(file), "COM5\nTransmit: \nREC10D0A\nReceive: \nOK201"
+                              "0D0A\nTransmit: \nREC0D0A\n"
                               "COM5\nTransmit: \nA B[1]\n");
 }
 
@@ -573,7 +571,7 @@ TEST_F(ComPortTest, LogDumpListsTheEvents)
     port.setLogging(tlOn);
     port.setComNumber(5);
     port.SendText("REC1\r\n");
-    port.setOpen(false);  // a running log is written at the close
+    port.setOpen(false); // a running log is written at the close
     const std::string log = ReadFile(file);
     EXPECT_EQ(log.rfind("Serial link event log\nCOM5\nTime (ms)  Kind  Detail  Data\n", 0), 0u) << log;
     EXPECT_NE(log.find("  Write  Data written  6  REC10D0A\n"), std::string::npos) << log;
@@ -648,8 +646,12 @@ TEST_F(ComPortTest, FlowSettingsReachTheOpenPort)
     line = pty.SlaveSettings();
     EXPECT_FALSE(line.c_iflag & IXON);
 
-    ExpectRaises<EBadArgument>([&] { port.setBufferResume(90); port.setBufferFull(50); },
-                               "Bad argument passed to function");
+    ExpectRaises<EBadArgument>(
+        [&] {
+            port.setBufferResume(90);
+            port.setBufferFull(50);
+        },
+        "Bad argument passed to function");
 }
 
 TEST_F(ComPortTest, FixedPropertiesAndDefaults)
@@ -683,17 +685,21 @@ TEST_F(ComPortTest, FixedPropertiesAndDefaults)
 
 TEST_F(ComPortTest, EveryPublishedSettingCanComeFromAStoredDescription)
 {
-    for (const char *name : {"DeviceLayer", "ComNumber", "Baud", "PromptForPort", "Parity", "DataBits", "StopBits",
-                             "InSize", "OutSize", "AutoOpen", "Open", "DTR", "RTS", "HWFlowOptions", "SWFlowOptions",
-                             "XOnChar", "XOffChar", "BufferFull", "BufferResume", "Tracing", "TraceSize", "TraceName",
-                             "TraceHex", "TraceAllHex", "Logging", "LogSize", "LogName", "LogHex", "LogAllHex",
-                             "UseMSRShadow", "UseEventWord", "CommNotificationLevel", "TapiMode", "RS485Mode"})
+    for (const char *name : {"DeviceLayer", "ComNumber",     "Baud",          "PromptForPort",
+                             "Parity",      "DataBits",      "StopBits",      "InSize",
+                             "OutSize",     "AutoOpen",      "Open",          "DTR",
+                             "RTS",         "HWFlowOptions", "SWFlowOptions", "XOnChar",
+                             "XOffChar",    "BufferFull",    "BufferResume",  "Tracing",
+                             "TraceSize",   "TraceName",     "TraceHex",      "TraceAllHex",
+                             "Logging",     "LogSize",       "LogName",       "LogHex",
+                             "LogAllHex",   "UseMSRShadow",  "UseEventWord",  "CommNotificationLevel",
+                             "TapiMode",    "RS485Mode"})
         EXPECT_TRUE(port.metaObject()->property(port.metaObject()->indexOfProperty(name)).isWritable()) << name;
 
     // As a form description gives them: texts for sets and names, numbers for characters.
     EXPECT_TRUE(port.setProperty("HWFlowOptions", QStringLiteral("hwfUseDTR|hwfRequireDSR")));
     EXPECT_EQ(port.HWFlowOptions(), (THWFlowOptionSet{hwfUseDTR, hwfRequireDSR}));
-    EXPECT_EQ(port.BufferFull(), 3686);  // the setter ran
+    EXPECT_EQ(port.BufferFull(), 3686); // the setter ran
     EXPECT_EQ(port.property("HWFlowOptions").toString().toStdString(), "hwfUseDTR|hwfRequireDSR");
     EXPECT_TRUE(port.setProperty("HWFlowOptions", QStringLiteral("[hwfRequireCTS]")));
     EXPECT_EQ(port.HWFlowOptions(), THWFlowOptionSet{hwfRequireCTS});

@@ -46,7 +46,8 @@ TEST(PortNames, APortsVariableThatNamesNoDirectoryReachesNoPort)
         EXPECT_EQ(CheckPortsDirectory(), SystemError::BadEnvironment) << value;
         SerialDevice device;
         EXPECT_EQ(device.Open("\\\\.\\COM1"), SystemError::BadEnvironment) << value;
-        EXPECT_EQ(SystemErrorText(SystemError::BadEnvironment), "TAMBLO_PORTS does not name a directory: \"" + value + "\"");
+        EXPECT_EQ(SystemErrorText(SystemError::BadEnvironment),
+                  "TAMBLO_PORTS does not name a directory: \"" + value + "\"");
     }
 }
 
@@ -203,7 +204,7 @@ TEST_F(DeviceLayerTest, LineSettingsReachTheTtyAndReadBack)
     line.StopBits = TWOSTOPBITS;
     line.fOutX = true;
     line.XonChar = 'Q';
-    line.fOutxDsrFlow = true;  // no tty flag for it: kept as set
+    line.fOutxDsrFlow = true; // no tty flag for it: kept as set
     ASSERT_EQ(device.SetState(line), 0);
 
     const termios tty = pty.SlaveSettings();
@@ -308,7 +309,7 @@ TEST_F(DeviceLayerTest, AFarEndThatHangsUpEndsTheWaitAndFailsWrites)
     ASSERT_EQ(device.Open("\\\\.\\COM5"), 0);
     ASSERT_EQ(device.SetMask(EV_RXCHAR), 0);
     std::uint32_t events = 0;
-    ASSERT_EQ(device.WaitEvent(events), 0);  // the mask change
+    ASSERT_EQ(device.WaitEvent(events), 0); // the mask change
     auto waiting = std::async(std::launch::async, [&] {
         std::uint32_t seen = 0;
         return device.WaitEvent(seen);

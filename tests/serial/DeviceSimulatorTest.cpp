@@ -8,8 +8,8 @@
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTest>
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -149,9 +149,11 @@ TEST(DeviceModel, ChannelsFillStopAndErase)
     EXPECT_EQ(model.Command("REC1", t0 + 13s), std::vector<std::string>{"GSM1 memory full"});
 
     EXPECT_EQ(model.Command("REC2", t0 + 14s), std::vector<std::string>{"GSM2 recording"});
-    EXPECT_EQ(model.Command("REC1", t0 + 15s), (std::vector<std::string>{"GSM2 stopped at 1.000 s", "GSM1 memory full"}));
+    EXPECT_EQ(model.Command("REC1", t0 + 15s),
+              (std::vector<std::string>{"GSM2 stopped at 1.000 s", "GSM1 memory full"}));
     EXPECT_EQ(model.Command("REC2", t0 + 16s), std::vector<std::string>{"GSM2 recording"});
-    EXPECT_EQ(model.Command("ERASE", t0 + 17s), (std::vector<std::string>{"GSM2 stopped at 2.000 s", "memories erased"}));
+    EXPECT_EQ(model.Command("ERASE", t0 + 17s),
+              (std::vector<std::string>{"GSM2 stopped at 2.000 s", "memories erased"}));
     EXPECT_EQ(model.Filled(0, t0 + 18s), 0.0);
     EXPECT_EQ(model.Filled(1, t0 + 18s), 0.0);
     EXPECT_FALSE(model.Knows("REC3"));

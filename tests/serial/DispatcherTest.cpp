@@ -8,10 +8,7 @@
 
 namespace {
 
-const std::uint8_t *Data(const std::string &text)
-{
-    return reinterpret_cast<const std::uint8_t *>(text.data());
-}
+const std::uint8_t *Data(const std::string &text) { return reinterpret_cast<const std::uint8_t *>(text.data()); }
 
 class DispatcherTest : public ::testing::Test {
 protected:
@@ -77,7 +74,9 @@ TEST_F(DispatcherTest, AWrappedRingLeavesInOrderInOneWrite)
 {
     ASSERT_EQ(Open(16), 0);
     d.HoldAfter(1, 8);
-    ASSERT_EQ(Write("01234567" "89AB"), 0);
+    ASSERT_EQ(Write("01234567"
+                    "89AB"),
+              0);
     ASSERT_TRUE(WaitFor([&] { return d.BlockedAttempts() > 0; }));
     ASSERT_EQ(d.Writes(), std::vector<std::string>{"01234567"});
 
@@ -92,7 +91,9 @@ TEST_F(DispatcherTest, AFullWrappedRingLeavesOnceAndEmptiesTheRing)
 {
     ASSERT_EQ(Open(16), 0);
     d.HoldAfter(1, 8);
-    ASSERT_EQ(Write("01234567" "89AB"), 0);
+    ASSERT_EQ(Write("01234567"
+                    "89AB"),
+              0);
     ASSERT_TRUE(WaitFor([&] { return d.BlockedAttempts() > 0; }));
     ASSERT_EQ(Write("abcdefghijkl"), 0);
     EXPECT_EQ(d.OutputUsed(), 16u);
@@ -157,8 +158,8 @@ TEST_F(DispatcherTest, ChangeLineWithTheCurrentValuesTouchesNothing)
     ASSERT_EQ(Open(), 0);
     const int before = d.StateWrites();
     EXPECT_EQ(d.ChangeLine(9600, 0, 8, 1), 0);
-    EXPECT_EQ(d.ChangeLine(0, 5, 9, 3), 0);  // every item kept
-    EXPECT_EQ(d.ChangeLine(9600, 0, 8, 0), 0);  // stop bits 0 count as 1
+    EXPECT_EQ(d.ChangeLine(0, 5, 9, 3), 0);    // every item kept
+    EXPECT_EQ(d.ChangeLine(9600, 0, 8, 0), 0); // stop bits 0 count as 1
     EXPECT_EQ(d.StateWrites(), before);
 }
 
@@ -175,7 +176,7 @@ TEST_F(DispatcherTest, ChangeLineMapsStopBits)
 
     std::uint32_t baud = 0;
     int parity = 0, dataBits = 0, stopBits = 0;
-    EXPECT_EQ(d.ChangeLine(0xFF16, 0, 8, 2), 0);  // a legacy baud code
+    EXPECT_EQ(d.ChangeLine(0xFF16, 0, 8, 2), 0); // a legacy baud code
     d.GetLineSettings(baud, parity, dataBits, stopBits);
     EXPECT_EQ(baud, 9600u);
     EXPECT_EQ(dataBits, 8);
@@ -245,7 +246,7 @@ TEST_F(DispatcherTest, LineErrorsAreReportedMostUrgentFirstAndBreakSeparately)
     d.InjectErrors(CE_FRAME | CE_OVERRUN | CE_BREAK);
     d.RefreshStatus();
     EXPECT_EQ(d.LineErrorCode(), 2);
-    EXPECT_EQ(d.LineErrorCode(), 9);  // only the break remains
+    EXPECT_EQ(d.LineErrorCode(), 9); // only the break remains
     EXPECT_TRUE(d.TakeBreak());
     EXPECT_FALSE(d.TakeBreak());
     EXPECT_EQ(d.LineErrorCode(), 0);
@@ -268,13 +269,13 @@ TEST_F(DispatcherTest, EachArrivalOfBytesIsAnnouncedOnce)
 
     d.Feed("abc");
     ASSERT_TRUE(WaitFor([&] { return count() == 1; }));
-    Idle(250);  // several rounds without new bytes
+    Idle(250); // several rounds without new bytes
     ASSERT_EQ(count(), 1u);
     d.Feed("de");
     ASSERT_TRUE(WaitFor([&] { return count() == 2; }));
     std::lock_guard guard(lock);
     EXPECT_EQ(seen[0], std::make_pair(NotifyAvail, std::uint16_t{3}));
-    EXPECT_EQ(seen[1], std::make_pair(NotifyAvail, std::uint16_t{5}));  // nothing was taken
+    EXPECT_EQ(seen[1], std::make_pair(NotifyAvail, std::uint16_t{5})); // nothing was taken
 }
 
 TEST_F(DispatcherTest, AHandlerTakesBytesDuringTheNotification)
@@ -418,7 +419,9 @@ TEST_F(DispatcherTest, AWrappedRingCountsItsBytesAndFillsExactly)
 {
     ASSERT_EQ(Open(16), 0);
     d.HoldAfter(1, 8);
-    ASSERT_EQ(Write("01234567" "89AB"), 0);
+    ASSERT_EQ(Write("01234567"
+                    "89AB"),
+              0);
     ASSERT_TRUE(WaitFor([&] { return d.BlockedAttempts() > 0; }));
     // Four bytes wait at 8..11; eight more wrap around the end.
     ASSERT_EQ(Write("CDEFGHIJ"), 0);
@@ -624,7 +627,8 @@ public:
     std::size_t Count(std::uint16_t msg)
     {
         const auto seen = Seen();
-        return static_cast<std::size_t>(std::count_if(seen.begin(), seen.end(), [msg](const auto &s) { return s.first == msg; }));
+        return static_cast<std::size_t>(
+            std::count_if(seen.begin(), seen.end(), [msg](const auto &s) { return s.first == msg; }));
     }
 
 private:

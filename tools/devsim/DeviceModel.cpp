@@ -5,15 +5,9 @@
 
 namespace {
 
-std::string ChannelName(int channel)
-{
-    return channel == 0 ? "GSM1" : "GSM2";
-}
+std::string ChannelName(int channel) { return channel == 0 ? "GSM1" : "GSM2"; }
 
-double Seconds(DeviceModel::Clock::duration duration)
-{
-    return std::chrono::duration<double>(duration).count();
-}
+double Seconds(DeviceModel::Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
 
 } // namespace
 

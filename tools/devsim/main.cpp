@@ -4,9 +4,9 @@
 //
 //   <milliseconds since start, 3 decimals> <text>
 //
-// The first text is "COMn -> <pty> (monotonic <ms>)", the start on the monotonic clock; then each command received ("REC1", "REC", ...) or
-// 'unknown command "<text>"', and the device's state ("GSM1 recording", "GSM1 stopped at 4.210 s",
-// "GSM1 memory full", "memories erased").
+// The first text is "COMn -> <pty> (monotonic <ms>)", the start on the monotonic clock; then each command received
+// ("REC1", "REC", ...) or 'unknown command "<text>"', and the device's state ("GSM1 recording", "GSM1 stopped at 4.210
+// s", "GSM1 memory full", "memories erased").
 
 #include "tools/devsim/DeviceModel.h"
 
@@ -50,13 +50,12 @@ void Print(const std::string &text)
 
 void Usage(std::FILE *out)
 {
-    std::fprintf(out,
-                 "usage: tamblo-devsim [--ports DIR] [--com N] [--quiet] [--help]\n"
-                 "Plays the GSM recorder on a pseudo-terminal published as DIR/COMN.\n"
-                 "  --ports DIR  directory to publish the port in (created if missing);\n"
-                 "               default: $TAMBLO_PORTS, else /tmp/tamblo-ports\n"
-                 "  --com N      port number, default 1\n"
-                 "  --quiet      print only the first line\n");
+    std::fprintf(out, "usage: tamblo-devsim [--ports DIR] [--com N] [--quiet] [--help]\n"
+                      "Plays the GSM recorder on a pseudo-terminal published as DIR/COMN.\n"
+                      "  --ports DIR  directory to publish the port in (created if missing);\n"
+                      "               default: $TAMBLO_PORTS, else /tmp/tamblo-ports\n"
+                      "  --com N      port number, default 1\n"
+                      "  --quiet      print only the first line\n");
 }
 
 bool ParseOptions(int argc, char **argv, Options &options)

@@ -10,9 +10,10 @@
 class ContactSheet {
 public:
     ContactSheet(QStringList columns, int zoom, int titleWidth)
-        : columns_(std::move(columns)), zoom_(zoom), titleWidth_(titleWidth)
-    {
-    }
+        : columns_(std::move(columns)),
+          zoom_(zoom),
+          titleWidth_(titleWidth)
+    {}
 
     void AddRow(const QString &title, std::vector<QImage> cells) { rows_.push_back({title, std::move(cells)}); }
     QImage Render() const;

@@ -25,12 +25,10 @@ QImage Load(const QString &name)
     return image.convertToFormat(QImage::Format_RGB32);
 }
 
-
 // A window surface that shows a picture, as the main window shows its background.
 class Backdrop : public QWidget {
 public:
-    explicit Backdrop(QImage picture, QColor colour = ToQColor(clBtnFace))
-        : picture_(std::move(picture))
+    explicit Backdrop(QImage picture, QColor colour = ToQColor(clBtnFace)) : picture_(std::move(picture))
     {
         QPalette colours = palette();
         colours.setColor(QPalette::Window, colour);
@@ -116,8 +114,8 @@ void Enter(TkwFlatBtn *button, State state)
         QCoreApplication::sendEvent(button, &enter);
     }
     if (state == State::Pressed) {
-        QMouseEvent press(QEvent::MouseButtonPress, inside, button->mapToGlobal(inside), Qt::LeftButton,
-                          Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent press(QEvent::MouseButtonPress, inside, button->mapToGlobal(inside), Qt::LeftButton, Qt::LeftButton,
+                          Qt::NoModifier);
         QCoreApplication::sendEvent(button, &press);
     }
     if (state == State::Disabled)
@@ -136,8 +134,8 @@ QStringList StateTitles()
 }
 
 // One button on the backdrop in each state, the picture taken with a margin of the backdrop.
-std::vector<QImage> StateRow(Backdrop &backdrop, const std::function<void(TkwFlatBtn *)> &setUp,
-                             const QRect &place, const QString &dir, const QString &name)
+std::vector<QImage> StateRow(Backdrop &backdrop, const std::function<void(TkwFlatBtn *)> &setUp, const QRect &place,
+                             const QString &dir, const QString &name)
 {
     std::vector<QImage> cells;
     for (size_t s = 0; s < std::size(kStates); ++s) {
@@ -205,8 +203,7 @@ void RenderButtonGallery(const QString &dir)
     QImage strip(80, 20, QImage::Format_RGB32);
     {
         // Four 20 x 20 images: normal, disabled, hot, pressed, each with a key-coloured corner.
-        const QColor colours[] = {QColor(60, 60, 200), QColor(170, 170, 170), QColor(230, 150, 0),
-                                  QColor(200, 30, 30)};
+        const QColor colours[] = {QColor(60, 60, 200), QColor(170, 170, 170), QColor(230, 150, 0), QColor(200, 30, 30)};
         QPainter painter(&strip);
         for (int k = 0; k < 4; ++k) {
             painter.fillRect(k * 20, 0, 20, 20, QColor(255, 0, 255));
@@ -222,39 +219,45 @@ void RenderButtonGallery(const QString &dir)
         std::function<void(TkwFlatBtn *)> setUp;
     };
     const Look looks[] = {
-        {"elliptic-caption", {75, 25},
+        {"elliptic-caption",
+         {75, 25},
          [&](TkwFlatBtn *b) {
              b->setCaption(QStringLiteral("&Play"));
              b->setGlyph(play);
          }},
-        {"square-caption", {75, 25},
+        {"square-caption",
+         {75, 25},
          [&](TkwFlatBtn *b) {
              b->setElliptic(false);
              b->setCaption(QStringLiteral("&Play"));
              b->setGlyph(play);
          }},
-        {"glyph-right-long", {75, 25},
+        {"glyph-right-long",
+         {75, 25},
          [&](TkwFlatBtn *b) {
              b->setElliptic(false);
              b->setGlyphLayout(TkwFlatBtn::glGlyphRight);
              b->setCaption(QStringLiteral("Record all"));
              b->setGlyph(play);
          }},
-        {"glyph-bottom", {60, 50},
+        {"glyph-bottom",
+         {60, 50},
          [&](TkwFlatBtn *b) {
              b->setElliptic(false);
              b->setGlyphLayout(TkwFlatBtn::glGlyphBottom);
              b->setCaption(QStringLiteral("Stop"));
              b->setGlyph(play);
          }},
-        {"frame-vertical", {40, 60},
+        {"frame-vertical",
+         {40, 60},
          [&](TkwFlatBtn *b) {
              b->setDrawFrame(true);
              b->setButtonOrientation(TkwFlatBtn::boVertical);
              b->setGlyphLayout(TkwFlatBtn::glGlyphTop);
              b->setCaption(QStringLiteral("Go"));
          }},
-        {"strip-of-four", {40, 30},
+        {"strip-of-four",
+         {40, 30},
          [&](TkwFlatBtn *b) {
              b->setElliptic(false);
              b->setGlyphLayout(TkwFlatBtn::glGlyphTop);
@@ -273,11 +276,10 @@ void RenderButtonGallery(const QString &dir)
 
     ContactSheet lookSheet(StateTitles(), kZoom, kTitleWidth);
     for (const Look &look : looks)
-        lookSheet.AddRow(QLatin1String(look.name), StateRow(plain, look.setUp, QRect(QPoint(20, 5), look.size),
-                                                          dir, QLatin1String(look.name)));
+        lookSheet.AddRow(QLatin1String(look.name),
+                         StateRow(plain, look.setUp, QRect(QPoint(20, 5), look.size), dir, QLatin1String(look.name)));
     for (const Look &look : colouredLooks)
-        lookSheet.AddRow(QLatin1String(look.name), StateRow(coloured, look.setUp,
-                                                          QRect(QPoint(20, 5), look.size), dir,
-                                                          QLatin1String(look.name)));
+        lookSheet.AddRow(QLatin1String(look.name), StateRow(coloured, look.setUp, QRect(QPoint(20, 5), look.size), dir,
+                                                            QLatin1String(look.name)));
     SavePng(lookSheet.Render(), dir, QStringLiteral("button-looks-sheet.png"));
 }

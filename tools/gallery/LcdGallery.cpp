@@ -20,7 +20,6 @@ using SetUp = std::function<void(Lcd *)>;
 constexpr int kMargin = 6;
 constexpr int kTitleWidth = 110;
 
-
 // A two-tone chequer, so what a transparent display lets through is plain to see.
 QBrush Chequer()
 {
@@ -91,7 +90,6 @@ QImage CaptureOnMainWindow(const SetUp &setUp, bool hovered)
         .convertToFormat(QImage::Format_RGB32);
 }
 
-
 struct Kind {
     Lcd::TZnIndicatorKind kind;
     const char *name;
@@ -110,8 +108,7 @@ QString FileName(const char *sheet, const QString &row, const QString &column)
 }
 
 // Renders a sheet of rows x columns, saving each picture on its own as well.
-void RenderSheet(const QString &dir, const char *name, const QStringList &rows,
-                 const QStringList &columns, int zoom,
+void RenderSheet(const QString &dir, const char *name, const QStringList &rows, const QStringList &columns, int zoom,
                  const std::function<QImage(int row, int column)> &picture)
 {
     ContactSheet sheet(columns, zoom, kTitleWidth);
@@ -171,10 +168,10 @@ QImage ForeGradient()
 void RenderLcdGallery(const QString &dir)
 {
     // The main window's display: built while its form loads, as the window does.
-    const QStringList mainTexts = {QStringLiteral("000000"), QStringLiteral("1234"),
-                                   QStringLiteral("1234567"), QStringLiteral("98765")};
-    RenderSheet(dir, "main", mainTexts, {QStringLiteral("plain"), QStringLiteral("hover maColor")},
-                4, [&](int r, int c) {
+    const QStringList mainTexts = {QStringLiteral("000000"), QStringLiteral("1234"), QStringLiteral("1234567"),
+                                   QStringLiteral("98765")};
+    RenderSheet(dir, "main", mainTexts, {QStringLiteral("plain"), QStringLiteral("hover maColor")}, 4,
+                [&](int r, int c) {
                     return CaptureOnMainWindow(
                         [&](Lcd *lcd) {
                             ApplyMainDisplayLook(*lcd);
@@ -186,8 +183,8 @@ void RenderLcdGallery(const QString &dir)
                 });
 
     // Kinds in each stroke weight, and on hover with both actions.
-    const QStringList styles = {QStringLiteral("isThin"), QStringLiteral("isNormal"),
-                                QStringLiteral("isThick"), QStringLiteral("hover maBoth")};
+    const QStringList styles = {QStringLiteral("isThin"), QStringLiteral("isNormal"), QStringLiteral("isThick"),
+                                QStringLiteral("hover maBoth")};
     RenderSheet(dir, "kinds", KindNames(), styles, 2, [&](int r, int c) {
         return Capture(
             [&](Lcd *lcd) {
@@ -196,8 +193,7 @@ void RenderLcdGallery(const QString &dir)
                 lcd->setIndicatorHeight(56);
                 lcd->setIndicatorKind(kKinds[r].kind);
                 lcd->setIndicatorstring(QLatin1String(kKinds[r].text));
-                lcd->setIndicatorStyle(c == 3 ? Lcd::isNormal
-                                              : static_cast<Lcd::TZnIndicatorStyle>(c));
+                lcd->setIndicatorStyle(c == 3 ? Lcd::isNormal : static_cast<Lcd::TZnIndicatorStyle>(c));
                 if (c == 3)
                     lcd->setMouseAction(Lcd::maBoth);
             },
@@ -205,40 +201,36 @@ void RenderLcdGallery(const QString &dir)
     });
 
     // The seven colour schemes, each kind at the default size.
-    const QStringList schemes = {QStringLiteral("csSilver"), QStringLiteral("csInvSilver"),
-                                 QStringLiteral("csWhite"),  QStringLiteral("csBlack"),
-                                 QStringLiteral("csPlasma"), QStringLiteral("csInvPlasma"),
-                                 QStringLiteral("csVORAN")};
+    const QStringList schemes = {
+        QStringLiteral("csSilver"), QStringLiteral("csInvSilver"), QStringLiteral("csWhite"), QStringLiteral("csBlack"),
+        QStringLiteral("csPlasma"), QStringLiteral("csInvPlasma"), QStringLiteral("csVORAN")};
     RenderSheet(dir, "schemes", schemes, KindNames(), 2, [&](int r, int c) {
         return Capture([&](Lcd *lcd) {
             lcd->setColorScheme(static_cast<Lcd::TZnColorScheme>(r));
             lcd->setIndicatorKind(kKinds[c].kind);
-            lcd->setIndicatorstring(c == 2 ? QStringLiteral("Tamblo 2.0")
-                                           : QStringLiteral("12:34.56"));
+            lcd->setIndicatorstring(c == 2 ? QStringLiteral("Tamblo 2.0") : QStringLiteral("12:34.56"));
         });
     });
 
     // Turned: the window is shaped to the rectangle, the light stays at the top left.
     const int angles[] = {0, 300, 900, 1800};
-    RenderSheet(
-        dir, "angles", KindNames(),
-        {QStringLiteral("0"), QStringLiteral("300"), QStringLiteral("900"), QStringLiteral("1800")},
-        2, [&](int r, int c) {
-            return Capture([&](Lcd *lcd) {
-                lcd->setSignNumber(6);
-                lcd->setIndicatorWidth(180);
-                lcd->setIndicatorHeight(44);
-                lcd->setIndicatorKind(kKinds[r].kind);
-                lcd->setIndicatorstring(r == 2 ? QStringLiteral("012345")
-                                               : QStringLiteral("-1.2:34"));
-                lcd->setIndicatorAngle(angles[c]);
-            });
-        });
+    RenderSheet(dir, "angles", KindNames(),
+                {QStringLiteral("0"), QStringLiteral("300"), QStringLiteral("900"), QStringLiteral("1800")}, 2,
+                [&](int r, int c) {
+                    return Capture([&](Lcd *lcd) {
+                        lcd->setSignNumber(6);
+                        lcd->setIndicatorWidth(180);
+                        lcd->setIndicatorHeight(44);
+                        lcd->setIndicatorKind(kKinds[r].kind);
+                        lcd->setIndicatorstring(r == 2 ? QStringLiteral("012345") : QStringLiteral("-1.2:34"));
+                        lcd->setIndicatorAngle(angles[c]);
+                    });
+                });
 
     // What shows of the display in each transparent mode.
     RenderSheet(dir, "transparent", KindNames(),
-                {QStringLiteral("tmNone"), QStringLiteral("tmBackOnly"), QStringLiteral("tmAll")},
-                2, [&](int r, int c) {
+                {QStringLiteral("tmNone"), QStringLiteral("tmBackOnly"), QStringLiteral("tmAll")}, 2,
+                [&](int r, int c) {
                     return Capture([&](Lcd *lcd) {
                         lcd->setIndicatorKind(kKinds[r].kind);
                         lcd->setIndicatorstring(QLatin1String(kKinds[r].text));
@@ -247,20 +239,17 @@ void RenderLcdGallery(const QString &dir)
                 });
 
     // Materials: the back material stands in for background, bevels and unlit elements.
-    const QStringList materials = {QStringLiteral("stretch msmDark"),
-                                   QStringLiteral("stretch msmLight"),
+    const QStringList materials = {QStringLiteral("stretch msmDark"), QStringLiteral("stretch msmLight"),
                                    QStringLiteral("tile msmNone"), QStringLiteral("fore material"),
                                    QStringLiteral("fore tile hover")};
-    RenderSheet(dir, "materials", materials,
-                {QStringLiteral("matrix"), QStringLiteral("7-segment")}, 2, [&](int r, int c) {
+    RenderSheet(dir, "materials", materials, {QStringLiteral("matrix"), QStringLiteral("7-segment")}, 2,
+                [&](int r, int c) {
                     return Capture(
                         [&](Lcd *lcd) {
                             lcd->setIndicatorKind(c == 0 ? Lcd::ik5x7matrix : Lcd::ik7segment);
                             lcd->setIndicatorstring(QStringLiteral("12:34.5"));
                             lcd->setBackMaterial(r == 2 ? Brick() : Gradient());
-                            lcd->setMaterialShadowMode(r == 1   ? Lcd::msmLight
-                                                       : r == 2 ? Lcd::msmNone
-                                                                : Lcd::msmDark);
+                            lcd->setMaterialShadowMode(r == 1 ? Lcd::msmLight : r == 2 ? Lcd::msmNone : Lcd::msmDark);
                             if (r == 2)
                                 lcd->setMaterialMode(Lcd::mmTile);
                             if (r >= 3)

@@ -149,8 +149,8 @@ QImage glyphDocument()
     QPainter p(&image);
     p.setPen(Qt::black);
     // A page with its top right corner folded over.
-    p.drawPolyline(QPolygon({QPoint(17, 3), QPoint(10, 3), QPoint(10, 16), QPoint(20, 16), QPoint(20, 6),
-                             QPoint(17, 3), QPoint(17, 6), QPoint(20, 6)}));
+    p.drawPolyline(QPolygon({QPoint(17, 3), QPoint(10, 3), QPoint(10, 16), QPoint(20, 16), QPoint(20, 6), QPoint(17, 3),
+                             QPoint(17, 6), QPoint(20, 6)}));
     for (int y : {8, 11, 14})
         p.drawLine(12, y, 18, y);
     return image;
@@ -180,10 +180,10 @@ QImage glyphCross()
 
 // The 16 colours of the standard palette, the icon's only colours.
 const std::array<QRgb, 16> kPalette{
-    qRgb(0, 0, 0),     qRgb(128, 0, 0),   qRgb(0, 128, 0),   qRgb(128, 128, 0),
-    qRgb(0, 0, 128),   qRgb(128, 0, 128), qRgb(0, 128, 128), qRgb(192, 192, 192),
-    qRgb(128, 128, 128), qRgb(255, 0, 0), qRgb(0, 255, 0),   qRgb(255, 255, 0),
-    qRgb(0, 0, 255),   qRgb(255, 0, 255), qRgb(0, 255, 255), qRgb(255, 255, 255),
+    qRgb(0, 0, 0),       qRgb(128, 0, 0),   qRgb(0, 128, 0),   qRgb(128, 128, 0),
+    qRgb(0, 0, 128),     qRgb(128, 0, 128), qRgb(0, 128, 128), qRgb(192, 192, 192),
+    qRgb(128, 128, 128), qRgb(255, 0, 0),   qRgb(0, 255, 0),   qRgb(255, 255, 0),
+    qRgb(0, 0, 255),     qRgb(255, 0, 255), qRgb(0, 255, 255), qRgb(255, 255, 255),
 };
 
 int nearestPaletteIndex(QRgb colour)
@@ -248,26 +248,26 @@ void put32(QByteArray &out, quint32 value)
 QByteArray encodeIcon16(const QImage &image)
 {
     const int size = kIconSize;
-    const int xorRow = size / 2;           // 4 bits per pixel
+    const int xorRow = size / 2; // 4 bits per pixel
     const int andRow = ((size + 31) / 32) * 4;
     const quint32 bitmapBytes = 40 + 16 * 4 + static_cast<quint32>(size * (xorRow + andRow));
 
     QByteArray out;
     put16(out, 0);
-    put16(out, 1);  // icon
-    put16(out, 1);  // one image
+    put16(out, 1); // icon
+    put16(out, 1); // one image
     out.append(char(size));
     out.append(char(size));
-    out.append(char(16));  // colours
+    out.append(char(16)); // colours
     out.append(char(0));
-    put16(out, 1);  // planes
-    put16(out, 4);  // bits per pixel
+    put16(out, 1); // planes
+    put16(out, 4); // bits per pixel
     put32(out, bitmapBytes);
     put32(out, 22);
 
     put32(out, 40);
     put32(out, static_cast<quint32>(size));
-    put32(out, static_cast<quint32>(size * 2));  // colour and mask bitmaps together
+    put32(out, static_cast<quint32>(size * 2)); // colour and mask bitmaps together
     put16(out, 1);
     put16(out, 4);
     put32(out, 0);
@@ -308,8 +308,8 @@ QByteArray encodeIcon16(const QImage &image)
 QImage scaledIcon(const QImage &icon, int size)
 {
     const int factor = (size + kIconSize - 1) / kIconSize;
-    const QImage enlarged = icon.scaled(kIconSize * factor, kIconSize * factor, Qt::IgnoreAspectRatio,
-                                        Qt::FastTransformation);
+    const QImage enlarged =
+        icon.scaled(kIconSize * factor, kIconSize * factor, Qt::IgnoreAspectRatio, Qt::FastTransformation);
     if (enlarged.width() == size)
         return enlarged;
     return enlarged.scaled(size, size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
@@ -352,7 +352,7 @@ int main(int argc, char **argv)
     const QString dir = QString::fromLocal8Bit(argv[1]);
     bool ok = writeJpeg(drawBackground(), dir + QStringLiteral("/background.jpg"), 88);
     const std::pair<const char *, QImage> glyphs[] = {
-        {"play", glyphPlay()}, {"stop", glyphStop()}, {"document", glyphDocument()},
+        {"play", glyphPlay()}, {"stop", glyphStop()},   {"document", glyphDocument()},
         {"ring", glyphRing()}, {"cross", glyphCross()},
     };
     for (const auto &[name, image] : glyphs)
