@@ -2,6 +2,7 @@
 // bytes at the far end, the CPU of an open port at rest (also with unread input waiting), and
 // open plus close.
 
+#include "fixtures/PublishedPty.h"
 #include "serial/ComPort.h"
 
 #include <QCoreApplication>
@@ -13,9 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -25,30 +24,22 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A pseudo-terminal published as COM1 in a ports directory, with the kernel's default settings
-// at the given speed, and a slave descriptor kept open.
+// A pseudo-terminal published as COM1 in a ports directory, at the given speed.
 class BenchPort {
 public:
     explicit BenchPort(speed_t speed = B9600)
     {
         setenv("TAMBLO_PORTS", dir_.path().toLocal8Bit().constData(), 1);
-        char name[256] = {};
-        openpty(&master, &slave_, name, nullptr, nullptr);
-        termios line{};
-        tcgetattr(slave_, &line);
-        cfsetspeed(&line, speed);
-        tcsetattr(slave_, TCSANOW, &line);
-        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-        const QByteArray link = (dir_.path() + "/COM1").toLocal8Bit();
-        if (symlink(name, link.constData()) != 0) {
-            std::perror(link.constData());
+        std::string error;
+        if (!pty_.Publish(dir_.path().toStdString(), 1, &error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
             std::abort();
         }
-    }
-    ~BenchPort()
-    {
-        close(master);
-        close(slave_);
+        termios line{};
+        tcgetattr(pty_.Slave(), &line);
+        cfsetspeed(&line, speed);
+        tcsetattr(pty_.Slave(), TCSANOW, &line);
+        master = pty_.Master();
     }
 
     // Reads exactly count bytes from the far end.
@@ -68,7 +59,7 @@ public:
 
 private:
     QTemporaryDir dir_;
-    int slave_ = -1;
+    PublishedPty pty_;
 };
 
 double Percentile(std::vector<double> samples, double fraction)

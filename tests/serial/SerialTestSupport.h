@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fixtures/PublishedPty.h"
 #include "serial/Dispatcher.h"
 #include "serial/DispatcherThreads.h"
 
@@ -81,31 +82,22 @@ private:
     std::string previousLocks_;
 };
 
-// A pseudo-terminal published as COMn: the far end (master) is the test's device. Like the
-// simulator it keeps a slave descriptor open, through which the line settings can be read. The
-// line starts with the kernel's default (cooked) settings, so whatever raw mode the port has
-// is the port's own doing.
+// A pseudo-terminal published as COMn: the far end (master) is the test's device, and the
+// slave descriptor that stays open shows the line settings the port left.
 class PtyPort {
 public:
     PtyPort(const PortsDirectory &ports, int n)
     {
-        char name[256] = {};
-        openpty(&master, &slave, name, nullptr, nullptr);
-        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-        SlaveName = name;
-        LinkPath = ports.PortPath(n);
+        std::string error;
         // Without its link the port cannot be reached by name, and every test on it would fail obscurely.
-        if (symlink(name, LinkPath.c_str()) != 0) {
-            std::perror(LinkPath.c_str());
+        if (!pty_.Publish(ports.Path(), n, &error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
             std::abort();
         }
-    }
-    ~PtyPort()
-    {
-        unlink(LinkPath.c_str());
-        HangUp();
-        if (slave >= 0)
-            close(slave);
+        master = pty_.Master();
+        slave = pty_.Slave();
+        SlaveName = pty_.SlaveName();
+        LinkPath = pty_.LinkPath();
     }
     PtyPort(const PtyPort &) = delete;
     PtyPort &operator=(const PtyPort &) = delete;
@@ -149,8 +141,7 @@ public:
     // The far end goes away.
     void HangUp()
     {
-        if (master >= 0)
-            close(master);
+        pty_.CloseMaster();
         master = -1;
     }
 
@@ -165,6 +156,9 @@ public:
     int slave = -1;
     std::string SlaveName;
     std::string LinkPath;
+
+private:
+    PublishedPty pty_;
 };
 
 // Another process that holds a port exclusively, as a second program would: by a lock on the

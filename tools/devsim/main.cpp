@@ -8,6 +8,7 @@
 // ("REC1", "REC", ...) or 'unknown command "<text>"', and the device's state ("GSM1 recording", "GSM1 stopped at 4.210
 // s", "GSM1 memory full", "memories erased").
 
+#include "fixtures/PublishedPty.h"
 #include "tools/devsim/DeviceModel.h"
 
 #include <algorithm>
@@ -17,13 +18,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <filesystem>
 #include <poll.h>
-#include <pty.h>
 #include <string>
 #include <sys/signalfd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -169,30 +166,6 @@ private:
     Clock::time_point lastByte_{};
 };
 
-bool Publish(const std::string &directory, const std::string &link, const char *target)
-{
-    std::error_code error;
-    std::filesystem::create_directories(directory, error);
-    if (error) {
-        std::fprintf(stderr, "tamblo-devsim: cannot create %s: %s\n", directory.c_str(), error.message().c_str());
-        return false;
-    }
-    struct stat info {};
-    if (lstat(link.c_str(), &info) == 0) {
-        // A link left behind by a simulator that was killed is replaced; anything else is not ours.
-        if (!S_ISLNK(info.st_mode)) {
-            std::fprintf(stderr, "tamblo-devsim: %s exists and is not a link\n", link.c_str());
-            return false;
-        }
-        unlink(link.c_str());
-    }
-    if (symlink(target, link.c_str()) != 0) {
-        std::fprintf(stderr, "tamblo-devsim: cannot create %s: %s\n", link.c_str(), std::strerror(errno));
-        return false;
-    }
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -200,21 +173,6 @@ int main(int argc, char **argv)
     Options options;
     if (!ParseOptions(argc, argv, options))
         return 2;
-
-    int master = -1;
-    int slave = -1;
-    char name[256] = {};
-    // The line keeps the kernel's default settings, as a fresh serial port has them: the program
-    // that opens it must set its own speed and raw mode.
-    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
-        std::fprintf(stderr, "tamblo-devsim: no pseudo-terminal: %s\n", std::strerror(errno));
-        return 1;
-    }
-    // Our own slave descriptor stays open, so the master never sees a hang-up when the program
-    // closes the port, and the port can be opened again.
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-    fcntl(master, F_SETFD, FD_CLOEXEC);
-    fcntl(slave, F_SETFD, FD_CLOEXEC);
 
     sigset_t signals;
     sigemptyset(&signals);
@@ -224,14 +182,18 @@ int main(int argc, char **argv)
     sigprocmask(SIG_BLOCK, &signals, nullptr);
     const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
 
-    const std::string link = options.ports + "/COM" + std::to_string(options.com);
-    if (!Publish(options.ports, link, name))
+    PublishedPty port;
+    std::string error;
+    if (!port.Publish(options.ports, options.com, &error)) {
+        std::fprintf(stderr, "tamblo-devsim: %s\n", error.c_str());
         return 1;
+    }
+    const int master = port.Master();
     // The start on the monotonic clock lets a test put the arrivals on its own timeline.
     const double monotonicMs = std::chrono::duration<double, std::milli>(kStart.time_since_epoch()).count();
     char start[64];
     std::snprintf(start, sizeof start, " (monotonic %.3f)", monotonicMs);
-    Print("COM" + std::to_string(options.com) + " -> " + name + start);
+    Print("COM" + std::to_string(options.com) + " -> " + port.SlaveName() + start);
 
     DeviceModel model;
     LineReader reader(model, options.quiet);
@@ -260,8 +222,5 @@ int main(int argc, char **argv)
         reader.Tick(Clock::now());
     }
 
-    unlink(link.c_str());
-    close(master);
-    close(slave);
     return status;
 }
