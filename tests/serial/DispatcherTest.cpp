@@ -675,6 +675,30 @@ TEST_F(DispatcherTest, EveryHandlerSeesTheSameBytesAndTheLargestTakeLeavesTheRin
     EXPECT_EQ(Take(d, 3), "fgh");
 }
 
+TEST_F(DispatcherTest, AHandlerReadingTwiceInOneNotificationGetsTheBytesThatFollow)
+{
+    ASSERT_EQ(Open(), 0);
+    std::mutex lock;
+    std::vector<std::string> taken;
+    d.AddProcHandler([&](std::uint16_t msg, std::uint16_t, std::int32_t) {
+        if (msg != NotifyAvail)
+            return;
+        const std::string first = Take(d, 2);
+        const std::string second = Take(d, 2);
+        std::lock_guard guard(lock);
+        taken.push_back(first);
+        taken.push_back(second);
+    });
+    d.SetAvailThreshold(1);
+    d.Feed("abcdef");
+    ASSERT_TRUE(WaitFor([&] { return d.InputUsed() == 2; }));
+    {
+        std::lock_guard guard(lock);
+        EXPECT_EQ(taken, (std::vector<std::string>{"ab", "cd"}));
+    }
+    EXPECT_EQ(Take(d, 2), "ef");
+}
+
 TEST_F(DispatcherTest, AFlushDuringANotificationEmptiesTheRingWhenItEnds)
 {
     ASSERT_EQ(Open(), 0);
