@@ -1,8 +1,9 @@
 #include "media/MediaPlayer.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <string>
 
 namespace {
 
@@ -11,10 +12,8 @@ TEST(DemoSamples, EverySampleLoadsWithItsLength)
 {
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
-    QProcess script;
-    script.start(QStringLiteral(TAMBLO_SOURCE_DIR "/scripts/make-samples"), {folder.path()});
-    ASSERT_TRUE(script.waitForFinished(60000));
-    ASSERT_EQ(script.exitCode(), 0) << script.readAllStandardError().toStdString();
+    const std::string command = TAMBLO_SOURCE_DIR "/scripts/make-samples '" + folder.path().toStdString() + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
 
     const std::pair<const char *, std::int32_t> samples[] = {
         {"tone.wav", 4200}, {"tune.mid", 12000}, {"tune.rmi", 12000}, {"tone.mp3", 6000}};

@@ -49,9 +49,11 @@ protected:
     // What the device received, once a command that came after everything else has arrived.
     QStringList CommandsUpToAStop()
     {
+        // What the run before sent has reached the device by now.
+        QTest::qWait(100);
+        const int stops = device.Commands().count(QStringLiteral("REC")) + 1;
         const TambloResult stop = RunTamblo({QStringLiteral("stop")}, environment);
         EXPECT_EQ(stop.exitCode, 0) << stop.err.toStdString();
-        const int stops = device.Commands().count(QStringLiteral("REC")) + 1;
         EXPECT_TRUE(device.WaitForCommand(QStringLiteral("REC"), stops, 10000));
         return device.Commands();
     }

@@ -1,6 +1,16 @@
 #include "tests/common/DeviceSimulator.h"
 
 #include <QTest>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 using Clock = std::chrono::steady_clock;
 
@@ -11,12 +21,21 @@ DeviceSimulator::DeviceSimulator(int com, const QString &portsDirectory)
 
 DeviceSimulator::~DeviceSimulator()
 {
-    if (process_.state() != QProcess::NotRunning) {
-        process_.terminate();
-        if (!process_.waitForFinished(3000))
-            process_.kill();
-        process_.waitForFinished(1000);
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        const auto deadline = Clock::now() + std::chrono::seconds(3);
+        while (waitpid(pid_, nullptr, WNOHANG) == 0) {
+            if (Clock::now() > deadline) {
+                kill(pid_, SIGKILL);
+                waitpid(pid_, nullptr, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
     }
+    notifier_.reset();
+    if (output_ >= 0)
+        close(output_);
 }
 
 bool DeviceSimulator::Start(QString *error)
@@ -25,21 +44,33 @@ bool DeviceSimulator::Start(QString *error)
         *error = QStringLiteral("no temporary directory for the ports");
         return false;
     }
-    process_.setProgram(QStringLiteral(TAMBLO_DEVSIM_PATH));
-    process_.setArguments({QStringLiteral("--ports"), directory_, QStringLiteral("--com"), QString::number(com_)});
-    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_.start();
-    if (!process_.waitForStarted(5000)) {
-        *error = QStringLiteral("the device simulator did not start: ") + process_.errorString();
+    int pipeEnds[2];
+    if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
+        *error = QStringLiteral("no pipe for the device simulator: ") + QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    output_ = pipeEnds[0];
+    fcntl(output_, F_SETFL, fcntl(output_, F_GETFL) | O_NONBLOCK);
+    const QByteArray directory = directory_.toLocal8Bit();
+    const std::string com = std::to_string(com_);
+    const char *args[] = {TAMBLO_DEVSIM_PATH, "--ports", directory.constData(), "--com", com.c_str(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+    const int result = posix_spawn(&pid_, args[0], &actions, nullptr, const_cast<char *const *>(args), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeEnds[1]);
+    if (result != 0) {
+        pid_ = -1;
+        *error = QStringLiteral("the device simulator did not start: ") + QString::fromLocal8Bit(std::strerror(result));
         return false;
     }
     // The first line names the published port; from then on the port can be opened.
     while (pending_.indexOf('\n') < 0) {
-        if (!process_.waitForReadyRead(5000)) {
+        if (!waitForOutput(5000)) {
             *error = QStringLiteral("the device simulator published no port");
             return false;
         }
-        pending_ += process_.readAllStandardOutput();
     }
     const qsizetype end = pending_.indexOf('\n');
     const QByteArray first = pending_.left(end);
@@ -53,13 +84,34 @@ bool DeviceSimulator::Start(QString *error)
     const double monotonicMs = first.mid(mark + 11).chopped(1).toDouble();
     started_ = Clock::time_point(
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(monotonicMs)));
-    QObject::connect(&process_, &QProcess::readyReadStandardOutput, &process_, [this] { readOutput(); });
+    notifier_ = std::make_unique<QSocketNotifier>(output_, QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] { readOutput(); });
+    return true;
+}
+
+// Waits until the simulator printed something more, or it ended, or the time is up.
+bool DeviceSimulator::waitForOutput(int timeoutMs)
+{
+    pollfd entry{output_, POLLIN, 0};
+    if (poll(&entry, 1, timeoutMs) <= 0)
+        return false;
+    char buffer[4096];
+    const ssize_t got = read(output_, buffer, sizeof buffer);
+    if (got <= 0)
+        return false;
+    pending_.append(buffer, got);
     return true;
 }
 
 void DeviceSimulator::readOutput()
 {
-    pending_ += process_.readAllStandardOutput();
+    char buffer[4096];
+    ssize_t got = -1;
+    while (output_ >= 0 && (got = read(output_, buffer, sizeof buffer)) > 0)
+        pending_.append(buffer, got);
+    // The simulator ended: its pipe stays readable at its end, which must not wake us forever.
+    if (got == 0 && notifier_)
+        notifier_->setEnabled(false);
     qsizetype end;
     while ((end = pending_.indexOf('\n')) >= 0) {
         const QString line = QString::fromUtf8(pending_.left(end));
