@@ -1,15 +1,13 @@
 #include "tests/common/DeviceSimulator.h"
 
+#include "tests/common/ChildProcess.h"
+
 #include <QTest>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 using Clock = std::chrono::steady_clock;
@@ -21,18 +19,7 @@ DeviceSimulator::DeviceSimulator(int com, const QString &portsDirectory)
 
 DeviceSimulator::~DeviceSimulator()
 {
-    if (pid_ > 0) {
-        kill(pid_, SIGTERM);
-        const auto deadline = Clock::now() + std::chrono::seconds(3);
-        while (waitpid(pid_, nullptr, WNOHANG) == 0) {
-            if (Clock::now() > deadline) {
-                kill(pid_, SIGKILL);
-                waitpid(pid_, nullptr, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    }
+    Terminate(pid_);
     notifier_.reset();
     if (output_ >= 0)
         close(output_);
@@ -51,18 +38,11 @@ bool DeviceSimulator::Start(QString *error)
     }
     output_ = pipeEnds[0];
     fcntl(output_, F_SETFL, fcntl(output_, F_GETFL) | O_NONBLOCK);
-    const QByteArray directory = directory_.toLocal8Bit();
-    const std::string com = std::to_string(com_);
-    const char *args[] = {TAMBLO_DEVSIM_PATH, "--ports", directory.constData(), "--com", com.c_str(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-    const int result = posix_spawn(&pid_, args[0], &actions, nullptr, const_cast<char *const *>(args), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    pid_ = Spawn({TAMBLO_DEVSIM_PATH, "--ports", directory_.toStdString(), "--com", std::to_string(com_)},
+                 ChildEnvironment(), pipeEnds[1], STDERR_FILENO);
     close(pipeEnds[1]);
-    if (result != 0) {
-        pid_ = -1;
-        *error = QStringLiteral("the device simulator did not start: ") + QString::fromLocal8Bit(std::strerror(result));
+    if (pid_ < 0) {
+        *error = QStringLiteral("the device simulator did not start");
         return false;
     }
     // The first line names the published port; from then on the port can be opened.
@@ -93,25 +73,27 @@ bool DeviceSimulator::Start(QString *error)
 bool DeviceSimulator::waitForOutput(int timeoutMs)
 {
     pollfd entry{output_, POLLIN, 0};
-    if (poll(&entry, 1, timeoutMs) <= 0)
-        return false;
+    return poll(&entry, 1, timeoutMs) > 0 && takeOutput();
+}
+
+bool DeviceSimulator::takeOutput()
+{
     char buffer[4096];
-    const ssize_t got = read(output_, buffer, sizeof buffer);
-    if (got <= 0)
-        return false;
-    pending_.append(buffer, got);
-    return true;
+    ssize_t got = -1;
+    bool took = false;
+    while (output_ >= 0 && (got = read(output_, buffer, sizeof buffer)) > 0) {
+        pending_.append(buffer, got);
+        took = true;
+    }
+    // The simulator ended: its pipe stays readable at its end, which must not wake us forever.
+    if (got == 0 && notifier_)
+        notifier_->setEnabled(false);
+    return took;
 }
 
 void DeviceSimulator::readOutput()
 {
-    char buffer[4096];
-    ssize_t got = -1;
-    while (output_ >= 0 && (got = read(output_, buffer, sizeof buffer)) > 0)
-        pending_.append(buffer, got);
-    // The simulator ended: its pipe stays readable at its end, which must not wake us forever.
-    if (got == 0 && notifier_)
-        notifier_->setEnabled(false);
+    takeOutput();
     qsizetype end;
     while ((end = pending_.indexOf('\n')) >= 0) {
         const QString line = QString::fromUtf8(pending_.left(end));

@@ -40,14 +40,15 @@ public:
     std::optional<std::chrono::steady_clock::time_point> Arrival(const QString &command, int occurrence);
 
 private:
+    // Lines complete so far, from pending_ into lines_.
     void readOutput();
     bool waitForOutput(int timeoutMs);
+    // Appends what the simulator has printed since to pending_; false when there was nothing.
+    bool takeOutput();
 
     int com_;
     QTemporaryDir ownPorts_;
     QString directory_;
-    // Started with posix_spawn rather than QProcess: the thread sanitizer cannot follow the way
-    // QProcess starts a child, and loses track of the locks this process takes afterwards.
     pid_t pid_ = -1;
     int output_ = -1;
     std::unique_ptr<QSocketNotifier> notifier_; // reads on while the event loop runs
