@@ -38,11 +38,7 @@ public:
         TCustomComPort *port = DispatcherTable::Instance().OwnerAt((static_cast<std::uint32_t>(lParam) >> 16) & 0xFFFF);
         if (!port)
             return;
-        try {
-            port->WindowProc(msg, wParam, lParam);
-        } catch (const std::exception &error) {
-            HandleApplicationException(error);
-        }
+        RunAtBoundary([&] { port->WindowProc(msg, wParam, lParam); });
     }
 };
 
@@ -140,12 +136,8 @@ TCustomComPort::TCustomComPort(QObject *parent) : TSerialComponent(parent) { Reg
 TCustomComPort::~TCustomComPort()
 {
     destroying_ = true;
-    try {
-        if (portPhase_ == ppOpen)
-            ClosePort();
-    } catch (const std::exception &error) {
-        HandleApplicationException(error);
-    }
+    if (portPhase_ == ppOpen)
+        RunAtBoundary([this] { ClosePort(); });
     // A deferred close may still be waiting for the dispatch thread: the dispatcher waits for it.
     dispatcher_.reset();
     delete notifyWindow_.data();

@@ -82,12 +82,8 @@ bool MessageTarget::event(QEvent *event)
     if (event->type() != SentCallType() && event->type() != PostedCallType())
         return QObject::event(event);
     auto *call = static_cast<CallEvent *>(event);
-    try {
-        if (call->Call)
-            call->Call();
-    } catch (const std::exception &error) {
-        HandleApplicationException(error);
-    }
+    if (call->Call)
+        RunAtBoundary(call->Call);
     call->Finish();
     return true;
 }
