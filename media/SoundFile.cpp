@@ -50,17 +50,8 @@ std::string Extension(const std::string &path)
 bool ReadWhole(int fd, off_t size, std::vector<std::uint8_t> &bytes)
 {
     bytes.resize(std::size_t(size));
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t got = ::pread(fd, bytes.data() + done, bytes.size() - done, off_t(done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        done += std::size_t(got);
-    }
-    bytes.resize(done);
-    return done > 0;
+    bytes.resize(ReadAt(fd, 0, bytes.data(), bytes.size()));
+    return !bytes.empty();
 }
 
 MCIERROR OpenMidi(int fd, off_t size, std::unique_ptr<Decoder> &decoder)

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -41,18 +40,9 @@ sf_count_t SourceSeek(sf_count_t offset, int whence, void *data)
 sf_count_t SourceRead(void *out, sf_count_t bytes, void *data)
 {
     auto &source = *static_cast<Source *>(data);
-    sf_count_t done = 0;
-    while (done < bytes) {
-        const ssize_t got =
-            ::pread(source.fd, static_cast<char *>(out) + done, std::size_t(bytes - done), off_t(source.offset));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        done += got;
-        source.offset += got;
-    }
-    return done;
+    const std::size_t got = ReadAt(source.fd, source.offset, out, std::size_t(bytes));
+    source.offset += std::int64_t(got);
+    return sf_count_t(got);
 }
 
 sf_count_t SourceWrite(const void *, sf_count_t, void *) { return 0; }

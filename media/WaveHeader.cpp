@@ -1,10 +1,11 @@
 #include "media/WaveHeader.h"
 
+#include "media/FileDescriptor.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -19,18 +20,9 @@ std::uint32_t LittleEndian32(const std::uint8_t *p)
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
 }
 
-bool ReadAt(int fd, std::int64_t offset, std::uint8_t *out, std::size_t bytes)
+bool ReadAllAt(int fd, std::int64_t offset, std::uint8_t *out, std::size_t bytes)
 {
-    std::size_t done = 0;
-    while (done < bytes) {
-        const ssize_t got = ::pread(fd, out + done, bytes - done, off_t(offset) + off_t(done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        done += std::size_t(got);
-    }
-    return true;
+    return ReadAt(fd, offset, out, bytes) == bytes;
 }
 
 } // namespace
@@ -42,21 +34,22 @@ std::optional<WaveHeader> WaveHeader::Read(int fd)
         return std::nullopt;
     const std::int64_t fileBytes = info.st_size;
     std::uint8_t riff[12];
-    if (!ReadAt(fd, 0, riff, sizeof riff) || std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVE", 4) != 0)
+    if (!ReadAllAt(fd, 0, riff, sizeof riff) || std::memcmp(riff, "RIFF", 4) != 0
+        || std::memcmp(riff + 8, "WAVE", 4) != 0)
         return std::nullopt;
 
     WaveHeader header;
     std::int64_t pos = 12;
     for (int count = 0; count < maxChunks && pos + 8 <= fileBytes; ++count) {
         std::uint8_t chunk[8];
-        if (!ReadAt(fd, pos, chunk, sizeof chunk))
+        if (!ReadAllAt(fd, pos, chunk, sizeof chunk))
             break;
         const std::int64_t size = LittleEndian32(chunk + 4);
         const std::int64_t body = pos + 8;
         const std::int64_t available = std::min(size, fileBytes - body);
         if (std::memcmp(chunk, "fmt ", 4) == 0 && !header.hasFormat && available >= 16) {
             std::uint8_t format[40] = {};
-            if (!ReadAt(fd, body, format, std::size_t(std::min<std::int64_t>(available, sizeof format))))
+            if (!ReadAllAt(fd, body, format, std::size_t(std::min<std::int64_t>(available, sizeof format))))
                 break;
             header.hasFormat = true;
             header.formatTag = LittleEndian16(format);
@@ -68,7 +61,7 @@ std::optional<WaveHeader> WaveHeader::Read(int fd)
                 header.formatTag = LittleEndian16(format + 24);
         } else if (std::memcmp(chunk, "fact", 4) == 0 && !header.factFrames && available >= 4) {
             std::uint8_t frames[4];
-            if (!ReadAt(fd, body, frames, sizeof frames))
+            if (!ReadAllAt(fd, body, frames, sizeof frames))
                 break;
             header.factFrames = LittleEndian32(frames);
         } else if (std::memcmp(chunk, "data", 4) == 0 && !header.hasData) {
