@@ -44,7 +44,6 @@ public:
     AudioOutput(const AudioOutput &) = delete;
     AudioOutput &operator=(const AudioOutput &) = delete;
 
-    int Rate() const { return rate_; }
     // What the output may still hold of earlier sound when it asks for a buffer, in frames: the
     // bounds that its OutputClock works with.
     std::int64_t HeldMin() const { return heldMin_; }

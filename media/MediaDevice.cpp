@@ -29,9 +29,6 @@ MCIERROR MediaDevice::Open(MCIDEVICEID id, const std::string &path, std::optiona
     opened->frames_ = opened->decoder_->Frames();
     opened->end_ = opened->playTo_ = opened->frames_;
     opened->fadeFrames_ = std::max<std::int64_t>(1, std::int64_t(opened->rate_) * fadeMilliseconds / 1000);
-    result = AudioOutput::Supports(opened->rate_, opened->channels_);
-    if (result != MMSYSERR_NOERROR)
-        return result;
     result = opened->OpenOutput();
     if (result != MMSYSERR_NOERROR)
         return result;
@@ -65,7 +62,9 @@ MediaDevice::OutputLock::OutputLock(MediaDevice &device)
         lock_.emplace(*device.output_);
 }
 
-void MediaDevice::Shutdown()
+void MediaDevice::Shutdown() { EndFadingOut(); }
+
+void MediaDevice::EndFadingOut()
 {
     {
         OutputLock lock(*this);
@@ -143,6 +142,13 @@ void MediaDevice::FadeOutLocked()
         fadeFrom_ = position;
         end_ = end;
     }
+}
+
+// A play that ends where the sound goes on (before the file's end, or a song whose notes ring
+// past its last event) fades out over its last few milliseconds.
+std::int64_t MediaDevice::FadeStart(std::int64_t from, std::int64_t to) const
+{
+    return (to < frames_ || kind_ == SoundKind::Midi) ? std::max(from, to - fadeFrames_) : -1;
 }
 
 void MediaDevice::WakeWaiters()
@@ -245,9 +251,7 @@ MCIERROR MediaDevice::Play(std::uint32_t flags, const MCI_PLAY_PARMS &parms)
         if (flags & MCI_NOTIFY)
             pending_ = parms.dwCallback;
         playTo_ = end_ = to;
-        // A play that ends where the sound goes on (before the file's end, or a song whose notes
-        // ring past its last event) fades out over its last few milliseconds.
-        fadeFrom_ = (to < frames_ || kind_ == SoundKind::Midi) ? std::max(from, to - fadeFrames_) : -1;
+        fadeFrom_ = FadeStart(from, to);
         playError_ = 0;
         firstSound_ = 0;
         awaitingSound_ = true;
@@ -274,12 +278,7 @@ MCIERROR MediaDevice::Play(std::uint32_t flags, const MCI_PLAY_PARMS &parms)
 // The sound fades out at once; the stop returns when the fade has been played.
 MCIERROR MediaDevice::Stop()
 {
-    {
-        OutputLock lock(*this);
-        FadeOutLocked();
-        EndPlayLocked(MCI_NOTIFY_ABORTED);
-    }
-    WaitUntilPlayed();
+    EndFadingOut();
     return MMSYSERR_NOERROR;
 }
 
@@ -307,7 +306,7 @@ MCIERROR MediaDevice::Resume(std::uint32_t flags, const MCI_GENERIC_PARMS &parms
         pending_ = parms.dwCallback;
     std::lock_guard<std::mutex> progress(progressMutex_);
     end_ = playTo_;
-    fadeFrom_ = (playTo_ < frames_ || kind_ == SoundKind::Midi) ? std::max(handed_, playTo_ - fadeFrames_) : -1;
+    fadeFrom_ = FadeStart(handed_, playTo_);
     if (!handing_)
         StartSegmentLocked();
     handing_ = handed_ < end_;
@@ -331,12 +330,7 @@ MCIERROR MediaDevice::Seek(std::uint32_t flags, const MCI_SEEK_PARMS &parms)
     }
     // Seeking stops a running play, which fades out. The output stays: a seek mostly comes right
     // before a play.
-    {
-        OutputLock lock(*this);
-        FadeOutLocked();
-        EndPlayLocked(MCI_NOTIFY_ABORTED);
-    }
-    WaitUntilPlayed();
+    EndFadingOut();
     OutputLock lock(*this);
     if (!decoder_->Seek(target))
         return MCIERR_DAMAGED_FILE;

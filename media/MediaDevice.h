@@ -67,6 +67,10 @@ private:
     void EndPlayLocked(unsigned noticeFlags, MCIERROR error = 0);
     // Under the output lock: the sound being handed fades out from here.
     void FadeOutLocked();
+    // Where a play from `from` to `to` starts to fade out, or -1 when it plays to the file's end.
+    std::int64_t FadeStart(std::int64_t from, std::int64_t to) const;
+    // Fades out a running play, ends it (aborting its notice) and waits until the fade is heard.
+    void EndFadingOut();
     // Waits until the sound handed so far has been played (or the output has stalled for long).
     void WaitUntilPlayed();
     void WakeWaiters();
