@@ -3,6 +3,7 @@
 // command on the wire, and how much CPU and memory a recording costs. Runs the real program
 // against device simulators; needs no display.
 
+#include "bench/BenchFigures.h"
 #include "tests/common/DeviceSimulator.h"
 
 #include <QCoreApplication>
@@ -19,13 +20,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
 
 double maximum(const std::vector<double> &values) { return *std::max_element(values.begin(), values.end()); }
 
@@ -107,8 +101,8 @@ int main(int argc, char **argv)
         }
         std::printf("%d port%s: command skew median %.3f ms, maximum %.3f ms (stop: %.3f, %.3f)  (target: < 2 ms); "
                     "start to REC1 median %.0f ms\n",
-                    ports, ports == 1 ? " " : "s", median(startSkew), maximum(startSkew), median(stopSkew),
-                    maximum(stopSkew), median(launch));
+                    ports, ports == 1 ? " " : "s", Median(startSkew), maximum(startSkew), Median(stopSkew),
+                    maximum(stopSkew), Median(launch));
     }
     rusage usage{};
     getrusage(RUSAGE_CHILDREN, &usage);

@@ -3,6 +3,7 @@
 // that playing takes, and how well silent playback keeps time. Runs on the silent output
 // (SDL_AUDIODRIVER=dummy) unless told otherwise.
 
+#include "bench/BenchFigures.h"
 #include "fixtures/MidiWriter.h"
 #include "media/MediaPlayer.h"
 #include "media/MediaSystem.h"
@@ -152,13 +153,6 @@ void CurrentPositionCost(benchmark::State &state)
         benchmark::DoNotOptimize(position = player->CurrentPosition());
     player->StopPlayback();
     QCoreApplication::processEvents();
-}
-
-double ProcessCpuSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
 // Percent of one core used by the whole process while the file plays for a few seconds.

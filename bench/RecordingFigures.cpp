@@ -10,6 +10,7 @@
 // build/tamblo_bench_recording
 // [--rounds N] [--busy N], where --busy starts N spinning processes beside it (a loaded machine).
 
+#include "bench/BenchFigures.h"
 #include "tests/e2e/RecorderHarness.h"
 #include "ui_TForm1.h"
 
@@ -37,13 +38,6 @@ double cpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     const auto seconds = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 long statusKb(const char *field)
@@ -100,12 +94,12 @@ void printFigures(const Sound &sound)
     const auto [heardMin, heardMax] = std::minmax_element(heard.begin(), heard.end());
     std::printf("%-4s %5.0f ms, %zu recordings: lead-in median %5.1f max %5.1f | tail median %5.1f min %5.1f max %5.1f"
                 " | REC after sound start %6.1f..%6.1f | heard - length %+5.1f..%+5.1f ms\n",
-                sound.kind, sound.lengthMs, sound.heard.size(), median(leadIn),
-                *std::max_element(leadIn.begin(), leadIn.end()), median(tail), *tailMin, *tailMax, *stopMin, *stopMax,
+                sound.kind, sound.lengthMs, sound.heard.size(), Median(leadIn),
+                *std::max_element(leadIn.begin(), leadIn.end()), Median(tail), *tailMin, *tailMax, *stopMin, *stopMax,
                 *heardMin, *heardMax);
     const auto spread = [](const char *what, const std::vector<double> &values) {
         if (!values.empty())
-            std::printf("     %s: median %.1f ms, %.1f..%.1f ms\n", what, median(values),
+            std::printf("     %s: median %.1f ms, %.1f..%.1f ms\n", what, Median(values),
                         *std::min_element(values.begin(), values.end()),
                         *std::max_element(values.begin(), values.end()));
     };

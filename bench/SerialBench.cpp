@@ -2,6 +2,7 @@
 // bytes at the far end, the CPU of an open port at rest (also with unread input waiting), and
 // open plus close.
 
+#include "bench/BenchFigures.h"
 #include "fixtures/PublishedPty.h"
 #include "serial/ComPort.h"
 
@@ -70,13 +71,6 @@ double Percentile(std::vector<double> samples, double fraction)
 }
 
 double Micros(Clock::duration duration) { return std::chrono::duration<double, std::micro>(duration).count(); }
-
-double ProcessCpuSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
 
 // Target: median under 5 microseconds (a copy and a signal).
 void BM_SendText6Bytes(benchmark::State &state)
