@@ -63,21 +63,12 @@ class TMediaPlayer : public QWidget, public TComponent {
     Q_PROPERTY(TSizeConstraints Constraints READ Constraints WRITE setConstraints)
 
 public:
+    // clang-format off
     enum TMPDeviceTypes {
-        dtAutoSelect,
-        dtAVIVideo,
-        dtCDAudio,
-        dtDAT,
-        dtDigitalVideo,
-        dtMMMovie,
-        dtOther,
-        dtOverlay,
-        dtScanner,
-        dtSequencer,
-        dtVCR,
-        dtVideodisc,
-        dtWaveAudio
+        dtAutoSelect, dtAVIVideo, dtCDAudio, dtDAT, dtDigitalVideo, dtMMMovie, dtOther,
+        dtOverlay, dtScanner, dtSequencer, dtVCR, dtVideodisc, dtWaveAudio
     };
+    // clang-format on
     Q_ENUM(TMPDeviceTypes)
     enum TMPBtnType { btPlay, btPause, btStop, btNext, btPrev, btStep, btBack, btRecord, btEject };
     Q_ENUM(TMPBtnType)
