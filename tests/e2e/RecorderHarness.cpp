@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -47,6 +48,20 @@ void ExpectModal(std::function<bool(QWidget *)> action, int timeoutMs)
             poll->deleteLater();
     });
     poll->start(5);
+}
+
+void ExpectMessageBox(QString *shown, int timeoutMs)
+{
+    ExpectModal(
+        [shown](QWidget *modal) {
+            auto *box = qobject_cast<QMessageBox *>(modal);
+            if (!box)
+                return false;
+            *shown = box->text();
+            box->button(QMessageBox::Ok)->click();
+            return true;
+        },
+        timeoutMs);
 }
 
 RecorderHarness::RecorderHarness(Audio audio) : audio_(audio) {}

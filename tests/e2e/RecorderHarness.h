@@ -21,6 +21,8 @@
 // Arranged before a call that opens a modal widget: polls for the active modal widget and hands
 // it to `action` until the action returns true (it took the widget) or the time is up.
 void ExpectModal(std::function<bool(QWidget *)> action, int timeoutMs = 10000);
+// Arranged before a call that shows a message box: its text goes to *shown and it is answered OK.
+void ExpectMessageBox(QString *shown, int timeoutMs = 10000);
 
 // What the sink played during one recording, placed on the serial line's timeline.
 struct HeardRecording {

@@ -231,14 +231,7 @@ TEST_F(Recording, BusyPortShowsTheErrorAndTheNextPressSendsWithoutADialog)
     ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
 
     QString shown;
-    ExpectModal([&shown](QWidget *modal) {
-        auto *box = qobject_cast<QMessageBox *>(modal);
-        if (!box)
-            return false;
-        shown = box->text();
-        box->button(QMessageBox::Ok)->click();
-        return true;
-    });
+    ExpectMessageBox(&shown);
     harness.Click(form().kwFlatBtn1, true);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty(); }, 10000));
     EXPECT_EQ(shown, QStringLiteral("ie_Open - device already open."));
@@ -303,16 +296,7 @@ TEST_F(Recording, AnEmptyWaveIsRefusedWhenLoaded)
     const QString empty = harness.MakeToneWav(QStringLiteral("empty.wav"), 0, kRate);
     ASSERT_FALSE(empty.isEmpty());
     QString shown;
-    ExpectModal(
-        [&shown](QWidget *modal) {
-            auto *box = qobject_cast<QMessageBox *>(modal);
-            if (!box)
-                return false;
-            shown = box->text();
-            box->button(QMessageBox::Ok)->click();
-            return true;
-        },
-        20000);
+    ExpectMessageBox(&shown, 20000);
     EXPECT_FALSE(harness.LoadThroughLabel(empty));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty(); }, 10000));
     EXPECT_EQ(shown, QStringLiteral("The sound file is empty: ") + empty + QLatin1Char('.'));
