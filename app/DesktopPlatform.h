@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/FormParts.h"
+#include "recorder/RecorderParts.h"
 
 class QWidget;
 

@@ -1,14 +1,15 @@
 #pragma once
 
-// Connects the operations the recording controller uses to the window's real components.
+// Connects the operations the recorder and the window's handlers use to the window's real components.
 
-#include "app/FormParts.h"
+#include "app/TForm1.h"
 #include "app/TLabel.h"
 #include "app/TOpenDialog.h"
-#include "app/TimerAdapter.h"
 #include "controls/Gauges.h"
 #include "controls/ZintarLiquidIndicator.h"
 #include "media/MediaPlayer.h"
+#include "recorder/RecorderParts.h"
+#include "recorder/TimerAdapter.h"
 #include "serial/ComPort.h"
 
 class ComPortAdapter : public SerialPortOps {

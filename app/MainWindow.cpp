@@ -46,7 +46,7 @@ MainWindow::MainWindow(QWidget *parent) : QWidget(parent), ui_(std::make_unique<
 
     openDialog_.setFilter(QStringLiteral("wav|*.wav|midi|*.mid|mp3|*.mp3|rmi|*.rmi"));
     openDialog_.setInitialDir(QStringLiteral("vesk"));
-    timer_.setInterval(TForm1::TimerIntervalMs);
+    timer_.setInterval(Recorder::TimerIntervalMs);
     timer_.setTimerType(Qt::PreciseTimer);
     ui_->MediaPlayer1->setDisplay(ui_->Panel1);
 
@@ -64,9 +64,12 @@ MainWindow::MainWindow(QWidget *parent) : QWidget(parent), ui_(std::make_unique<
     fnameOps_ = std::make_unique<LabelAdapter>(*ui_->Fname);
     labelLengthOps_ = std::make_unique<LabelAdapter>(*ui_->LabelLength);
     panelOps_ = std::make_unique<LabelAdapter>(*ui_->Panel1);
-    form_ = std::make_unique<TForm1>(FormParts{*serialOps_, *playerOps_, *dialogOps_, *timerOps_, *gauge1Ops_,
-                                               *gauge2Ops_, *displayOps_, *recGsm1Ops_, *recGsm2Ops_, *fnameOps_,
-                                               *labelLengthOps_, *panelOps_, *this, *this, platform_});
+    recorder_ = std::make_unique<Recorder>(RecorderParts{*serialOps_, *playerOps_, *timerOps_, *gauge1Ops_, *gauge2Ops_,
+                                                         *displayOps_, *recGsm1Ops_, *recGsm2Ops_, *fnameOps_,
+                                                         *labelLengthOps_, *panelOps_, platform_});
+    PictureOps &image = *this;
+    WindowOps &window = *this;
+    form_ = std::make_unique<TForm1>(*recorder_, *dialogOps_, image, window);
     connectEvents();
     // The sound card check runs once the components are loaded, before the window is shown.
     dispatch(&TForm1::FormCreate);

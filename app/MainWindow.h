@@ -61,5 +61,6 @@ private:
     std::unique_ptr<LabelAdapter> fnameOps_;
     std::unique_ptr<LabelAdapter> labelLengthOps_;
     std::unique_ptr<LabelAdapter> panelOps_;
+    std::unique_ptr<Recorder> recorder_;
     std::unique_ptr<TForm1> form_;
 };

@@ -1,6 +1,6 @@
 #include "cli/CommandLineApp.h"
 
-#include "app/TForm1.h"
+#include "recorder/Recorder.h"
 #include "cli/CommandLine.h"
 #include "cli/ConsolePlayer.h"
 #include "cli/ConsoleRecorder.h"
@@ -113,7 +113,7 @@ int DescribeFiles(const QStringList &files, bool json)
         if (result != MMSYSERR_NOERROR)
             error = QString::fromLocal8Bit(ConsolePlayer::ResultText(result).c_str());
         else if (info.lengthMs <= 0)
-            error = QString::fromLocal8Bit(TForm1::EmptyFileMessage(file).c_str());
+            error = QString::fromLocal8Bit(Recorder::EmptyFileMessage(file).c_str());
         if (!error.isEmpty()) {
             status = kExitFailure;
             if (json)
@@ -123,7 +123,7 @@ int DescribeFiles(const QStringList &files, bool json)
             continue;
         }
         const QString kind = QLatin1String(SoundKindName(info));
-        const QString lengthText = TForm1::LengthText(std::int32_t(info.lengthMs));
+        const QString lengthText = Recorder::LengthText(std::int32_t(info.lengthMs));
         if (json) {
             Print(stdout,
                   QString::fromUtf8(ProgressReport::JsonLine({{QStringLiteral("file"), file},

@@ -1,12 +1,11 @@
 #pragma once
 
-// The window's components as the command line has them: the position display and the gauges
-// feed the progress report, the labels only remember their text, the file comes from the
-// command line instead of the open dialog, and the erase run-down does not wait.
+// The recorder's parts as the command line has them: the position display and the gauges feed
+// the progress report, the labels only remember their text, and the erase run-down does not wait.
 
-#include "app/FormParts.h"
 #include "cli/ProgressReport.h"
 #include "media/SoundCards.h"
+#include "recorder/RecorderParts.h"
 
 class ProgressDisplay : public PositionDisplayOps {
 public:
@@ -48,27 +47,6 @@ class NoPanel : public PanelOps {
 public:
     int Width() const override { return 0; }
     int Height() const override { return 0; }
-};
-
-class NoPicture : public PictureOps {
-public:
-    void setTransparent(bool) override {}
-};
-
-class NoWindow : public WindowOps {
-public:
-    void Close() override {}
-};
-
-// The "open dialog": the file named on the command line, chosen at once.
-class FileArgument : public OpenDialogOps {
-public:
-    void setFile(const QString &file) { file_ = file; }
-    bool Execute() override { return true; }
-    QString FileName() const override { return file_; }
-
-private:
-    QString file_;
 };
 
 // The platform without a display: the same sound output count, no pause for the erase run-down,

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/FormParts.h"
+#include "recorder/RecorderParts.h"
 #include "media/MciDefs.h"
 
 #include <QString>

@@ -19,9 +19,11 @@ ConsoleRecorder::ConsoleRecorder(const QList<PortArgument> &ports, ProgressRepor
       display_(report),
       gauge1_(report),
       gauge2_(report),
-      timerOps_(timer_)
+      timerOps_(timer_),
+      recorder_(RecorderParts{ports_, player_, timerOps_, gauge1_, gauge2_, display_, recGsm1_, recGsm2_, fname_,
+                              labelLength_, panel_, platform_})
 {
-    timer_.setInterval(TForm1::TimerIntervalMs);
+    timer_.setInterval(Recorder::TimerIntervalMs);
     timer_.setTimerType(Qt::PreciseTimer);
     ports_.OnFailure = [this](const QString &port, const QString &message) { report_.Error(message, port); };
     ports_.OnSent = [this](const QString &command, const QStringList &took) {
@@ -32,15 +34,10 @@ ConsoleRecorder::ConsoleRecorder(const QList<PortArgument> &ports, ProgressRepor
 
 ConsoleRecorder::~ConsoleRecorder() { timer_.stop(); }
 
-bool ConsoleRecorder::run(void (TForm1::*handler)())
+bool ConsoleRecorder::run(const std::function<void()> &verb)
 {
-    if (!form_) {
-        form_ =
-            std::make_unique<TForm1>(FormParts{ports_, player_, file_, timerOps_, gauge1_, gauge2_, display_, recGsm1_,
-                                               recGsm2_, fname_, labelLength_, panel_, picture_, window_, platform_});
-    }
     try {
-        (form_.get()->*handler)();
+        verb();
         return true;
     } catch (const PortFanOut::ENoPortTook &) {
         // Each port has said why already.
@@ -78,30 +75,29 @@ int ConsoleRecorder::exitStatus() const
 
 int ConsoleRecorder::Record(int channel, const QString &file)
 {
-    file_.setFile(file);
     // The sound output and the file come first: a file that cannot play sends nothing.
-    if (!run(&TForm1::FormCreate))
+    if (!run([this] { recorder_.Start(); }))
         return exitStatus();
     if (!platform_.Message().isEmpty()) {
         report_.Error(platform_.Message());
         return kExitFailure;
     }
-    if (!run(&TForm1::FnameClick) || !openPorts())
+    if (!run([&] { recorder_.Load(file); }) || !openPorts())
         return exitStatus();
     const int lengthMs = player_.MediaLength();
 
     QEventLoop loop;
     QObject::connect(&timer_, &QTimer::timeout, &loop, [&] {
-        const bool ticked = run(&TForm1::Timer1Timer);
+        const bool ticked = run([this] { recorder_.Tick(); });
         if (!ticked || !timer_.isActive())
             loop.quit();
     });
     QObject::connect(&termination_, &TerminationSignals::Arrived, &loop, [&] {
         // As the window does when it is closed: a recording in progress is stopped first.
-        run(&TForm1::FormClose);
+        run([this] { recorder_.Leave(); });
         loop.quit();
     });
-    if (!run(channel == 1 ? &TForm1::kwFlatBtn1Click : &TForm1::kwFlatBtn3Click))
+    if (!run([&] { recorder_.Record(channel); }))
         return exitStatus();
     report_.Playing(file, channel, lengthMs, labelLength_.Caption());
     loop.exec();
@@ -119,14 +115,15 @@ int ConsoleRecorder::Record(int channel, const QString &file)
     return exitStatus();
 }
 
-int ConsoleRecorder::sendOnly(void (TForm1::*handler)(), const char *command)
+int ConsoleRecorder::sendOnly(void (Recorder::*verb)(), DeviceCommand command)
 {
-    if (!openPorts() || !run(handler))
+    if (!openPorts() || !run([this, verb] { (recorder_.*verb)(); }))
         return exitStatus();
-    report_.Result(QStringLiteral("sent %1 to %2").arg(QLatin1String(command), sentTo_.join(QStringLiteral(", "))));
+    const QString word = QString::fromLatin1(CommandWord(command).data(), qsizetype(CommandWord(command).size()));
+    report_.Result(QStringLiteral("sent ") + word + QStringLiteral(" to ") + sentTo_.join(QStringLiteral(", ")));
     return exitStatus();
 }
 
-int ConsoleRecorder::Erase() { return sendOnly(&TForm1::kwFlatBtn6Click, "ERASE"); }
+int ConsoleRecorder::Erase() { return sendOnly(&Recorder::Erase, DeviceCommand::Erase); }
 
-int ConsoleRecorder::Stop() { return sendOnly(&TForm1::kwFlatBtn2Click, "REC"); }
+int ConsoleRecorder::Stop() { return sendOnly(&Recorder::Stop, DeviceCommand::Stop); }

@@ -1,18 +1,19 @@
 #pragma once
 
-#include "app/TForm1.h"
-#include "app/TimerAdapter.h"
 #include "base/TerminationSignals.h"
 #include "cli/ConsoleParts.h"
 #include "cli/ConsolePlayer.h"
 #include "cli/PortFanOut.h"
 #include "cli/ProgressReport.h"
+#include "recorder/Recorder.h"
+#include "recorder/TimerAdapter.h"
 
 #include <QTimer>
+#include <functional>
 
-// The recording controller driven from the command line: the same handlers as the window's
-// buttons, on the same kinds of parts, with the ports named on the command line and the file
-// given instead of chosen. Each run returns the program's exit status.
+// The recorder driven from the command line: the same verbs as the window's buttons, on the same
+// kinds of parts, with the ports named on the command line and the file given instead of chosen.
+// Each run returns the program's exit status.
 class ConsoleRecorder {
 public:
     ConsoleRecorder(const QList<PortArgument> &ports, ProgressReport &report);
@@ -25,13 +26,13 @@ public:
     int Stop();
 
 private:
-    // Runs a handler; false when it raised (the failure is reported).
-    bool run(void (TForm1::*handler)());
+    // Runs a verb of the recorder; false when it raised (the failure is reported).
+    bool run(const std::function<void()> &verb);
     // Opens the ports; false when the command cannot go on (no port, or a signal came).
     bool openPorts();
     bool interrupted();
     int exitStatus() const;
-    int sendOnly(void (TForm1::*handler)(), const char *command);
+    int sendOnly(void (Recorder::*verb)(), DeviceCommand command);
 
     // Declared first, so that signals stay caught until the ports have let their output go.
     TerminationSignals termination_;
@@ -46,13 +47,10 @@ private:
     QuietLabel fname_;
     QuietLabel labelLength_;
     NoPanel panel_;
-    NoPicture picture_;
-    NoWindow window_;
     ConsolePlatform platform_;
-    FileArgument file_;
     QTimer timer_;
     TimerAdapter timerOps_;
-    std::unique_ptr<TForm1> form_;
+    Recorder recorder_;
     QStringList sentTo_;
     bool failed_ = false;
 };

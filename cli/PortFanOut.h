@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/FormParts.h"
+#include "recorder/RecorderParts.h"
 #include "base/Exception.h"
 #include "cli/PortArguments.h"
 

@@ -1,6 +1,6 @@
 #include "cli/ProgressReport.h"
 
-#include "app/TForm1.h"
+#include "recorder/Recorder.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -16,7 +16,7 @@ ProgressReport::ProgressReport(Mode mode, std::FILE *out, std::FILE *err)
 
 QString ProgressReport::ProgressLine(int channel, const QString &file, int positionMs, int lengthMs)
 {
-    const int span = std::min(lengthMs, TForm1::RecordLimitMs);
+    const int span = std::min(lengthMs, Recorder::RecordLimitMs);
     const int filled = span > 0 ? int(std::clamp<qint64>(qint64(positionMs) * BarWidth / span, 0, BarWidth)) : 0;
     return QStringLiteral("GSM%1 %2 [%3%4] %5 ms")
         .arg(channel)

@@ -1,10 +1,12 @@
 #include "cli/CommandLine.h"
 #include "cli/PortArguments.h"
+#include "cli/PortFanOut.h"
 #include "cli/ProgressReport.h"
 #include "tests/cli/TambloProcess.h"
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
@@ -136,6 +138,24 @@ TEST(PortArguments, GivenPortsThenTheEnvironmentThenTheOnlyPortThere)
         // The ports are probed only when nothing names one.
         EXPECT_EQ(listed, *c.given == '\0' && *c.environment == '\0');
     }
+}
+
+// A command that no port took is a failure, never reported as sent.
+TEST(PortFanOut, ACommandNoPortTookIsNotSent)
+{
+    QTemporaryDir noPorts;
+    qputenv("TAMBLO_PORTS", QFile::encodeName(noPorts.path()));
+    PortFanOut ports({*ParsePortArgument(QStringLiteral("COM1")), *ParsePortArgument(QStringLiteral("COM2"))});
+    QStringList failed;
+    QStringList sent;
+    ports.OnFailure = [&](const QString &port, const QString &) { failed << port; };
+    ports.OnSent = [&](const QString &command, const QStringList &took) { sent << command << took; };
+    EXPECT_FALSE(ports.Open());
+    EXPECT_THROW(ports.SendText("REC\r\n"), PortFanOut::ENoPortTook);
+    qunsetenv("TAMBLO_PORTS");
+    EXPECT_EQ(failed, Words("COM1 COM2"));
+    EXPECT_TRUE(sent.isEmpty()) << sent.join(QLatin1Char(' ')).toStdString();
+    EXPECT_TRUE(ports.AnyFailed());
 }
 
 TEST(ProgressOutput, TheLineShowsThePositionAgainstTheLengthOrTenSeconds)

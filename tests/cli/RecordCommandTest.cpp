@@ -1,3 +1,5 @@
+#include "cli/ConsoleRecorder.h"
+#include "serial/PortLock.h"
 #include "tests/cli/TambloProcess.h"
 #include "tests/common/DeviceSimulator.h"
 #include "tests/common/SoundSink.h"
@@ -11,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -173,6 +176,29 @@ TEST_F(RecordCommand, CtrlCAndSigtermStopTheDeviceBeforeTheProgramEnds)
         EXPECT_EQ(events.back()[QStringLiteral("reason")], QStringLiteral("interrupted"));
     }
     EXPECT_EQ(device.Commands(), kRecordThenStop + kRecordThenStop);
+}
+
+// Run in this process, a signal raised before the run waits in the signal pipe unread, as one that
+// comes while the file and the ports open: the run must notice it before it sends anything.
+TEST_F(RecordCommand, ASignalWhileTheFileAndPortsOpenSendsNothing)
+{
+    const QString tone = Tone("tone.wav", 1000);
+    setenv("TAMBLO_PORTS", device.PortsDirectory().toLocal8Bit().constData(), 1);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    ::mkdir(files.Path("locks").c_str(), 0700);
+    PortLock::SetDirectory(files.Path("locks"));
+    std::FILE *quiet = std::fopen("/dev/null", "w");
+    int status = -1;
+    {
+        ProgressReport report(ProgressReport::Plain, quiet, quiet);
+        ConsoleRecorder recorder({*ParsePortArgument(QStringLiteral("COM1"))}, report);
+        ::raise(SIGTERM);
+        status = recorder.Record(1, tone);
+    }
+    std::fclose(quiet);
+    unsetenv("TAMBLO_PORTS");
+    EXPECT_EQ(status, 128 + SIGTERM);
+    EXPECT_EQ(CommandsUpToAStop(), QStringList{QStringLiteral("REC")});
 }
 
 TEST_F(RecordCommand, AReaderThatGoesAwayDoesNotLeaveTheDeviceRecording)

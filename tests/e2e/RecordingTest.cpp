@@ -1,7 +1,7 @@
 #include "tests/common/PaintCounter.h"
 #include "tests/e2e/RecorderHarness.h"
 
-#include "app/TForm1.h"
+#include "recorder/Recorder.h"
 #include "app/TLabel.h"
 #include "base/TerminationSignals.h"
 #include "controls/Gauges.h"

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "app/FormParts.h"
 #include "base/Exception.h"
+#include "recorder/RecorderParts.h"
 
 #include <deque>
 #include <string>
 #include <vector>
 
-// Fakes of the window's components. Every call that changes something is written to one shared
+// Fakes of the parts the recorder drives. Every call that changes something is written to one shared
 // log, so a test sees the order of what a handler did across components.
 struct CallLog {
     std::vector<std::string> calls;
@@ -123,18 +123,6 @@ struct FakePlayer : MediaPlayerOps {
     int lengthQueries = 0;
 };
 
-struct FakeDialog : OpenDialogOps {
-    explicit FakeDialog(CallLog &log) : log(log) {}
-    bool Execute() override
-    {
-        log.add("dialog");
-        return !chosen.isEmpty();
-    }
-    QString FileName() const override { return chosen; }
-    CallLog &log;
-    QString chosen;
-};
-
 struct FakeTimer : TimerOps {
     explicit FakeTimer(CallLog &log) : log(log) {}
     void setEnabled(bool on) override
@@ -197,17 +185,6 @@ struct FakePanel : PanelOps {
     int Height() const override { return 17; }
 };
 
-struct FakePicture : PictureOps {
-    void setTransparent(bool value) override { transparent = value; }
-    bool transparent = false;
-};
-
-struct FakeWindow : WindowOps {
-    explicit FakeWindow(CallLog &log) : log(log) {}
-    void Close() override { log.add("Close"); }
-    CallLog &log;
-};
-
 struct FakePlatform : PlatformOps {
     explicit FakePlatform(CallLog &log) : log(log) {}
     unsigned waveOutGetNumDevs() override { return soundCards; }
@@ -218,11 +195,10 @@ struct FakePlatform : PlatformOps {
 };
 
 // One set of fakes, wired the way the window wires its components.
-struct FakeForm {
+struct FakeParts {
     CallLog log;
     FakeSerial serial{log};
     FakePlayer player{log};
-    FakeDialog dialog{log};
     FakeTimer timer{log};
     FakeGauge gauge1{log, "Gauge1"};
     FakeGauge gauge2{log, "Gauge2"};
@@ -232,13 +208,11 @@ struct FakeForm {
     FakeLabel fname{log, "Fname", QStringLiteral("---------")};
     FakeLabel labelLength{log, "LabelLength", QStringLiteral("00.00 sec.")};
     FakePanel panel;
-    FakePicture picture;
-    FakeWindow window{log};
     FakePlatform platform{log};
 
-    FormParts parts()
+    RecorderParts parts()
     {
-        return FormParts{serial,  player, dialog,      timer, gauge1,  gauge2, display, recGsm1,
-                         recGsm2, fname,  labelLength, panel, picture, window, platform};
+        return RecorderParts{serial,  player,  timer, gauge1,      gauge2, display,
+                             recGsm1, recGsm2, fname, labelLength, panel,  platform};
     }
 };

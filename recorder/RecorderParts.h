@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
-// The operations through which the recording controller reaches the window's components.
-// The window connects them to the real components; tests connect them to fakes.
+// The operations through which the recording controller reaches the parts it drives. The window
+// connects them to its components, the command line to its own, tests to fakes.
 
 class SerialPortOps {
 public:
@@ -67,32 +67,11 @@ public:
     virtual int Height() const = 0;
 };
 
-class PictureOps {
-public:
-    virtual ~PictureOps() = default;
-    virtual void setTransparent(bool transparent) = 0;
-};
-
 class TimerOps {
 public:
     virtual ~TimerOps() = default;
     virtual void setEnabled(bool enabled) = 0;
     virtual bool Enabled() const = 0;
-};
-
-class OpenDialogOps {
-public:
-    virtual ~OpenDialogOps() = default;
-    // Runs the dialog modally; true when the operator chose a file.
-    virtual bool Execute() = 0;
-    // The full path of the chosen file.
-    virtual QString FileName() const = 0;
-};
-
-class WindowOps {
-public:
-    virtual ~WindowOps() = default;
-    virtual void Close() = 0;
 };
 
 class PlatformOps {
@@ -105,10 +84,9 @@ public:
 };
 
 // Everything the controller drives, by the names the window gives them.
-struct FormParts {
+struct RecorderParts {
     SerialPortOps &ComPort1;
     MediaPlayerOps &MediaPlayer1;
-    OpenDialogOps &OpenDialog1;
     TimerOps &Timer1;
     GaugeOps &Gauge1;
     GaugeOps &Gauge2;
@@ -118,7 +96,5 @@ struct FormParts {
     LabelOps &Fname;
     LabelOps &LabelLength;
     PanelOps &Panel1;
-    PictureOps &Image1;
-    WindowOps &Window;
     PlatformOps &Platform;
 };
