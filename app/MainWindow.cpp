@@ -6,6 +6,7 @@
 #include "ui_TForm1.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QFile>
 
 namespace {
@@ -104,6 +105,30 @@ void MainWindow::connectEvents()
 }
 
 void MainWindow::StopRecordingForExit() { dispatch(&TForm1::FormClose); }
+
+void MainWindow::EndBySignal(int signalNumber)
+{
+    // Ends the nested loops of open dialogs and boxes too, and makes any new one return at once,
+    // so nothing that follows can hold the exit up.
+    QCoreApplication::exit(128 + signalNumber);
+    RunAtBoundary([this] { recorder_->Leave(StopReason::Signal); });
+    close();
+}
+
+void MainWindow::Suspend(const std::function<void()> &stopProcess)
+{
+    std::exception_ptr failure;
+    if (recorder_->Recording()) {
+        try {
+            recorder_->Stop(StopReason::Suspend);
+        } catch (const std::exception &) {
+            failure = std::current_exception();
+        }
+    }
+    stopProcess();
+    if (failure)
+        RunAtBoundary([&failure] { std::rethrow_exception(failure); });
+}
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {

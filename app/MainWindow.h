@@ -7,6 +7,7 @@
 
 #include <QTimer>
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 namespace Ui {
@@ -29,6 +30,12 @@ public:
 
     // Stops a recording in progress and tells the device, as closing the window does.
     void StopRecordingForExit();
+    // A termination signal: every event loop ends, modal boxes included, a recording in progress
+    // is stopped first, and the program exits with 128 + the signal's number.
+    void EndBySignal(int signalNumber);
+    // Ctrl-Z: a recording in progress is stopped before `stopProcess` stops the program; what went
+    // wrong is shown once it runs again.
+    void Suspend(const std::function<void()> &stopProcess);
 
 protected:
     void closeEvent(QCloseEvent *event) override;

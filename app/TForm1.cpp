@@ -1,5 +1,7 @@
 #include "app/TForm1.h"
 
+#include <QFile>
+
 void TForm1::load(bool stopRecordingFirst)
 {
     if (!recorder_.CanLoad())
@@ -8,7 +10,7 @@ void TForm1::load(bool stopRecordingFirst)
         return;
     if (stopRecordingFirst)
         recorder_.Stop();
-    recorder_.Load(OpenDialog1.FileName());
+    recorder_.Load(QFile::encodeName(OpenDialog1.FileName()).toStdString());
 }
 
 void TForm1::kwFlatBtn5Click()

@@ -2,6 +2,7 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QFile>
 
 namespace {
 
@@ -49,9 +50,38 @@ QString WithoutFullStop(QString text)
     return text;
 }
 
+// The first option that the command does not know, as the user typed it (up to an "="), or an
+// empty text. Qt's parser names it without its dashes.
+QString UnknownOption(const CommandSpec &spec, const QStringList &arguments)
+{
+    QStringList known{QStringLiteral("-h"), QStringLiteral("--help"), QStringLiteral("--json")};
+    QStringList valued;
+    if (spec.channel)
+        valued << QStringLiteral("--channel");
+    if (spec.port)
+        valued << QStringLiteral("--port");
+    known += valued;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        if (argument == QLatin1String("--"))
+            break;
+        if (!argument.startsWith(QLatin1Char('-')) || argument == QLatin1String("-"))
+            continue;
+        const QString option = argument.section(QLatin1Char('='), 0, 0);
+        if (!known.contains(option))
+            return option;
+        if (valued.contains(option) && !argument.contains(QLatin1Char('=')))
+            ++i;
+    }
+    return {};
+}
+
 ParsedCommandLine ParseCommand(const CommandSpec &spec, const QStringList &arguments)
 {
     const QString name = QLatin1String(spec.name);
+    const QString unknown = UnknownOption(spec, arguments);
+    if (!unknown.isEmpty())
+        return Failure(name + QStringLiteral(": unknown option '") + unknown + QLatin1Char('\''));
     QCommandLineParser parser;
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption channel(QStringLiteral("channel"), QString(), QStringLiteral("1|2"));
@@ -75,8 +105,10 @@ ParsedCommandLine ParseCommand(const CommandSpec &spec, const QStringList &argum
     }
     line.command = spec.command;
     line.json = parser.isSet(json);
-    if (spec.port)
-        line.ports = parser.values(port);
+    if (spec.port) {
+        for (const QString &value : parser.values(port))
+            line.ports << QFile::decodeName(value.toLatin1());
+    }
     if (spec.channel) {
         const QStringList channels = parser.values(channel);
         if (channels.isEmpty())
@@ -106,7 +138,8 @@ ParsedCommandLine ParseCommand(const CommandSpec &spec, const QStringList &argum
             return Failure(name + QStringLiteral(": no sound FILE given"));
         break;
     }
-    line.files = positional;
+    for (const QString &file : positional)
+        line.files.push_back(file.toLatin1().toStdString());
     return parsed;
 }
 
@@ -131,6 +164,14 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
     if (spec == nullptr)
         return Failure(QStringLiteral("unknown command '") + first + QLatin1Char('\''));
     return ParseCommand(*spec, rest);
+}
+
+QStringList ByteArguments(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLatin1(argv[i]);
+    return arguments;
 }
 
 QString CommandName(CommandLine::Command command)

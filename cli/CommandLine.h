@@ -2,6 +2,8 @@
 
 #include <QString>
 #include <QStringList>
+#include <string>
+#include <vector>
 
 // What the command line asks for, parsed but not yet checked against the machine (whether the
 // ports and files exist is for the command to find out).
@@ -14,7 +16,8 @@ struct CommandLine {
     int channel = 0;
     // The --port values as given ("3", "COM3", "/dev/ttyUSB0"), in order.
     QStringList ports;
-    QStringList files;
+    // The sound files, byte for byte as given.
+    std::vector<std::string> files;
     bool json = false;
 };
 
@@ -25,8 +28,13 @@ struct ParsedCommandLine {
     bool ok() const { return error.isEmpty(); }
 };
 
-// Parses the arguments after the program name.
+// Parses the arguments after the program name. Each argument holds one character per byte
+// (QString::fromLatin1 of the bytes), so that a file name that is not valid text reaches the file
+// system unchanged; the error text is in the same form (print it as DisplayName of its Latin-1).
 ParsedCommandLine ParseCommandLine(const QStringList &arguments);
+
+// The program's arguments, one character per byte, as ParseCommandLine takes them.
+QStringList ByteArguments(int argc, char **argv);
 
 // "record", "erase", ...; empty for Help and Version.
 QString CommandName(CommandLine::Command command);

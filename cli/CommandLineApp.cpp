@@ -1,13 +1,15 @@
 #include "cli/CommandLineApp.h"
 
-#include "recorder/Recorder.h"
 #include "cli/CommandLine.h"
 #include "cli/ConsolePlayer.h"
 #include "cli/ConsoleRecorder.h"
 #include "cli/PortArguments.h"
 #include "cli/ProgressReport.h"
+#include "cli/TerminalText.h"
 #include "cli/Version.h"
 #include "media/SoundInfo.h"
+#include "recorder/DisplayName.h"
+#include "recorder/Recorder.h"
 #include "serial/DeviceLayer.h"
 #include "serial/PortInventory.h"
 #include "serial/SystemErrors.h"
@@ -33,9 +35,11 @@ void Print(std::FILE *stream, const QString &text)
     std::fflush(stream);
 }
 
+// The text holds the user's arguments byte for byte: they are shown escaped where they are not text.
 int UsageError(const QString &error)
 {
-    Print(stderr, QStringLiteral("tamblo: ") + error + QStringLiteral("\nTry 'tamblo --help' for more information.\n"));
+    Print(stderr, QStringLiteral("tamblo: ") + DisplayName(error.toLatin1().toStdString())
+                      + QStringLiteral("\nTry 'tamblo --help' for more information.\n"));
     return kExitUsage;
 }
 
@@ -94,52 +98,51 @@ int ListThePorts(bool json)
         if (json)
             Print(stdout, QString::fromUtf8(ProgressReport::JsonLine(PortJson(port))));
         else
-            Print(stdout, QStringLiteral("%1  %2\n")
-                              .arg(PortName(port), -5)
-                              .arg(QString::fromLocal8Bit(DescribePort(port).c_str())));
+            Print(stdout, PortName(port).leftJustified(5) + QStringLiteral("  ")
+                              + QString::fromLocal8Bit(DescribePort(port).c_str()) + QLatin1Char('\n'));
     }
     if (ports.empty() && !json)
         Print(stderr, QStringLiteral("tamblo: no serial port found\n"));
     return kExitDone;
 }
 
-int DescribeFiles(const QStringList &files, bool json)
+int DescribeFiles(const std::vector<std::string> &files, bool json)
 {
     int status = kExitDone;
-    for (const QString &file : files) {
+    for (const std::string &file : files) {
+        const QString name = DisplayName(file);
         SoundInfo info;
-        const MCIERROR result = ReadSoundInfo(QFile::encodeName(file).toStdString(), info);
+        const MCIERROR result = ReadSoundInfo(file, info);
         QString error;
         if (result != MMSYSERR_NOERROR)
             error = QString::fromLocal8Bit(ConsolePlayer::ResultText(result).c_str());
         else if (info.lengthMs <= 0)
-            error = QString::fromLocal8Bit(Recorder::EmptyFileMessage(file).c_str());
+            error = QString::fromStdString(Recorder::EmptyFileMessage(name));
         if (!error.isEmpty()) {
             status = kExitFailure;
             if (json)
                 Print(stdout, QString::fromUtf8(ProgressReport::JsonLine(
-                                  {{QStringLiteral("file"), file}, {QStringLiteral("error"), error}})));
-            Print(stderr, QStringLiteral("tamblo: %1: %2\n").arg(file, error));
+                                  {{QStringLiteral("file"), name}, {QStringLiteral("error"), error}})));
+            Print(stderr, QStringLiteral("tamblo: ") + name + QStringLiteral(": ") + error + QLatin1Char('\n'));
             continue;
         }
         const QString kind = QLatin1String(SoundKindName(info));
-        const QString lengthText = Recorder::LengthText(std::int32_t(info.lengthMs));
+        const QString lengthText = Recorder::LengthText(info.lengthMs);
         if (json) {
             Print(stdout,
-                  QString::fromUtf8(ProgressReport::JsonLine({{QStringLiteral("file"), file},
+                  QString::fromUtf8(ProgressReport::JsonLine({{QStringLiteral("file"), name},
                                                               {QStringLiteral("kind"), kind},
                                                               {QStringLiteral("length_ms"), qint64(info.lengthMs)},
                                                               {QStringLiteral("length_text"), lengthText},
                                                               {QStringLiteral("channels"), info.channels},
                                                               {QStringLiteral("rate"), info.rate}})));
         } else {
-            Print(stdout, QStringLiteral("%1: %2, %3 ms (%4), %5 %6, %7 Hz\n")
-                              .arg(file, kind)
-                              .arg(info.lengthMs)
-                              .arg(lengthText)
-                              .arg(info.channels)
-                              .arg(info.channels == 1 ? QStringLiteral("channel") : QStringLiteral("channels"))
-                              .arg(info.rate));
+            // Built piece by piece: a name is never read as a format ("%1" in a name stays "%1").
+            const QString channels = info.channels == 1 ? QStringLiteral(" channel, ") : QStringLiteral(" channels, ");
+            Print(stdout, name + QStringLiteral(": ") + kind + QStringLiteral(", ") + QString::number(info.lengthMs)
+                              + QStringLiteral(" ms (") + lengthText + QStringLiteral("), ")
+                              + QString::number(info.channels) + channels + QString::number(info.rate)
+                              + QStringLiteral(" Hz\n"));
         }
     }
     return status;
@@ -160,8 +163,14 @@ int RunOnRecorders(const CommandLine &line)
     switch (line.command) {
     case CommandLine::Record: return recorder.Record(line.channel, line.files.front());
     case CommandLine::Erase: return recorder.Erase();
-    default: return recorder.Stop();
+    case CommandLine::Stop: return recorder.Stop();
+    case CommandLine::Help:
+    case CommandLine::Version:
+    case CommandLine::Ports:
+    case CommandLine::Info: break;
     }
+    // Only the device commands come here: any other is a fault, never quietly another command.
+    std::abort();
 }
 
 } // namespace
@@ -174,7 +183,7 @@ int RunCommandLine(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("tamblo"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TAMBLO_VERSION));
 
-    const ParsedCommandLine parsed = ParseCommandLine(QCoreApplication::arguments().mid(1));
+    const ParsedCommandLine parsed = ParseCommandLine(ByteArguments(argc, argv));
     if (!parsed.ok())
         return UsageError(parsed.error);
     const CommandLine &line = parsed.line;

@@ -4,7 +4,8 @@
 #include "media/MediaPlayer.h"
 #include "media/MediaSystem.h"
 
-#include <QFile>
+#include <algorithm>
+#include <climits>
 
 ConsolePlayer::~ConsolePlayer()
 {
@@ -31,9 +32,8 @@ void ConsolePlayer::requireOpen() const
 void ConsolePlayer::OpenDevice()
 {
     CloseDevice();
-    const QByteArray element = QFile::encodeName(fileName_);
     MCI_OPEN_PARMS parms;
-    parms.lpstrElementName = element.constData();
+    parms.lpstrElementName = fileName_.c_str();
     lastResult_ = mciSendCommand(0, MCI_OPEN, MCI_WAIT | MCI_OPEN_ELEMENT, &parms);
     if (lastResult_ != MMSYSERR_NOERROR)
         throw EMCIDeviceError(ResultText(lastResult_));
@@ -66,10 +66,11 @@ std::uint32_t ConsolePlayer::status(std::uint32_t item)
     return parms.dwReturn;
 }
 
+// A length beyond what 32 signed bits hold is the longest one: it still plays for 10 s.
 std::int32_t ConsolePlayer::MediaLength()
 {
     requireOpen();
-    return std::int32_t(status(MCI_STATUS_LENGTH));
+    return std::int32_t(std::min<std::uint32_t>(status(MCI_STATUS_LENGTH), INT32_MAX));
 }
 
 // With no device open the request fails and the position reads 0.
@@ -81,6 +82,15 @@ void ConsolePlayer::SeekTo(std::int32_t position)
     MCI_SEEK_PARMS parms;
     parms.dwTo = std::uint32_t(position);
     lastResult_ = mciSendCommand(device_, MCI_SEEK, MCI_WAIT | MCI_TO, &parms);
+}
+
+void ConsolePlayer::Cue()
+{
+    requireOpen();
+    MCI_GENERIC_PARMS parms;
+    lastResult_ = mciSendCommand(device_, MCI_CUE, MCI_WAIT, &parms);
+    if (lastResult_ != MMSYSERR_NOERROR)
+        throw EMCIDeviceError(ResultText(lastResult_));
 }
 
 void ConsolePlayer::StartPlayback()
@@ -95,6 +105,16 @@ void ConsolePlayer::StopPlayback()
     requireOpen();
     MCI_GENERIC_PARMS parms;
     lastResult_ = mciSendCommand(device_, MCI_STOP, MCI_WAIT, &parms);
+}
+
+PlaybackFault ConsolePlayer::Fault()
+{
+    if (device_ == 0)
+        return {};
+    const MCIERROR failure = status(MCI_STATUS_FAILURE);
+    if (failure == 0)
+        return {};
+    return {failure == MCIERR_OUTPUT_LOST ? PlaybackFault::OutputLost : PlaybackFault::FileDamaged, CurrentPosition()};
 }
 
 std::string ConsolePlayer::LastError() const

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "recorder/RecorderParts.h"
 #include "media/MciDefs.h"
+#include "recorder/RecorderParts.h"
 
 #include <QString>
 #include <string>
@@ -16,8 +16,8 @@ public:
     ConsolePlayer(const ConsolePlayer &) = delete;
     ConsolePlayer &operator=(const ConsolePlayer &) = delete;
 
-    QString FileName() const override { return fileName_; }
-    void setFileName(const QString &name) override { fileName_ = name; }
+    std::string FileName() const override { return fileName_; }
+    void setFileName(const std::string &path) override { fileName_ = path; }
     void OpenDevice() override;
     void CloseDevice() override;
     void setStepFrames(std::int32_t frames) override { stepFrames_ = frames; }
@@ -30,10 +30,12 @@ public:
     void setTimeFormatCode(int code) override;
     std::int32_t MediaLength() override;
     void SeekTo(std::int32_t position) override;
+    void Cue() override;
     void StartPlayback() override;
     void StopPlayback() override;
     std::int32_t CurrentPosition() override;
     std::string LastError() const override;
+    PlaybackFault Fault() override;
 
     // The media system's words for a result code, as the window's player gives them.
     static std::string ResultText(MCIERROR result);
@@ -42,7 +44,7 @@ private:
     void requireOpen() const;
     std::uint32_t status(std::uint32_t item);
 
-    QString fileName_;
+    std::string fileName_;
     MCIDEVICEID device_ = 0;
     MCIERROR lastResult_ = MMSYSERR_NOERROR;
     std::int32_t stepFrames_ = 0;

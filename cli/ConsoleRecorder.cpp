@@ -1,5 +1,8 @@
 #include "cli/ConsoleRecorder.h"
 
+#include "cli/TerminalText.h"
+#include "recorder/DisplayName.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <new>
@@ -30,21 +33,28 @@ ConsoleRecorder::ConsoleRecorder(const QList<PortArgument> &ports, ProgressRepor
         sentTo_ = took;
         report_.Sent(command, took);
     };
+    recorder_.OnProblem = [this](const QString &problem) {
+        failed_ = true;
+        report_.Error(problem);
+    };
 }
 
 ConsoleRecorder::~ConsoleRecorder() { timer_.stop(); }
 
-bool ConsoleRecorder::run(const std::function<void()> &verb)
+bool ConsoleRecorder::run(const std::function<void()> &verb, const QString &subject)
 {
+    const auto fail = [&](const QString &message) {
+        report_.Error(subject.isEmpty() ? message : subject + QStringLiteral(": ") + message);
+    };
     try {
         verb();
         return true;
     } catch (const PortFanOut::ENoPortTook &) {
         // Each port has said why already.
     } catch (const std::bad_alloc &) {
-        report_.Error(QString::fromStdString(EOutOfMemory().Message()));
+        fail(QString::fromStdString(EOutOfMemory().Message()));
     } catch (const std::exception &error) {
-        report_.Error(QString::fromLocal8Bit(error.what()));
+        fail(QString::fromLocal8Bit(error.what()));
     }
     failed_ = true;
     return false;
@@ -73,7 +83,7 @@ int ConsoleRecorder::exitStatus() const
     return failed_ || ports_.AnyFailed() ? kExitFailure : kExitDone;
 }
 
-int ConsoleRecorder::Record(int channel, const QString &file)
+int ConsoleRecorder::Record(int channel, const std::string &file)
 {
     // The sound output and the file come first: a file that cannot play sends nothing.
     if (!run([this] { recorder_.Start(); }))
@@ -82,7 +92,7 @@ int ConsoleRecorder::Record(int channel, const QString &file)
         report_.Error(platform_.Message());
         return kExitFailure;
     }
-    if (!run([&] { recorder_.Load(file); }) || !openPorts())
+    if (!run([&] { recorder_.Load(file); }, DisplayName(file)) || !openPorts())
         return exitStatus();
     const int lengthMs = player_.MediaLength();
 
@@ -94,36 +104,50 @@ int ConsoleRecorder::Record(int channel, const QString &file)
     });
     QObject::connect(&termination_, &TerminationSignals::Arrived, &loop, [&] {
         // As the window does when it is closed: a recording in progress is stopped first.
-        run([this] { recorder_.Leave(); });
+        run([this] { recorder_.Leave(StopReason::Signal); });
         loop.quit();
+    });
+    QObject::connect(&termination_, &TerminationSignals::Suspending, &loop, [&] {
+        // The device must not record while the program stands still: REC has left before it stops.
+        if (recorder_.Recording()) {
+            run([this] { recorder_.Stop(StopReason::Suspend); });
+            loop.quit();
+        }
+        termination_.Suspend();
     });
     if (!run([&] { recorder_.Record(channel); }))
         return exitStatus();
     report_.Playing(file, channel, lengthMs, labelLength_.Caption());
     loop.exec();
 
-    const int position = display_.Position();
-    ProgressReport::Reason reason = position >= lengthMs ? ProgressReport::FileEnd : ProgressReport::Limit;
-    if (termination_.Received() != 0)
-        reason = ProgressReport::Interrupted;
-    report_.Stopped(reason, position);
-    report_.Result(QStringLiteral("GSM%1 on %2: recorded %3, %4 ms, %5")
-                       .arg(channel)
-                       .arg(sentTo_.join(QStringLiteral(", ")), file)
-                       .arg(position)
-                       .arg(ProgressReport::ReasonText(reason)));
+    const RecordingEnd &end = recorder_.LastEnd();
+    report_.Stopped(end.reason, end.playedMs);
+    report_.Result(QStringLiteral("GSM") + QString::number(channel) + QStringLiteral(" on ")
+                   + sentTo_.join(QStringLiteral(", ")) + QStringLiteral(": recorded ") + DisplayName(file)
+                   + QStringLiteral(", ") + QString::number(end.playedMs) + QStringLiteral(" ms, ")
+                   + Recorder::ReasonText(end.reason));
     return exitStatus();
 }
 
-int ConsoleRecorder::sendOnly(void (Recorder::*verb)(), DeviceCommand command)
+int ConsoleRecorder::sendOnly(const std::function<void()> &verb, DeviceCommand command)
 {
-    if (!openPorts() || !run([this, verb] { (recorder_.*verb)(); }))
+    if (!openPorts() || !run(verb))
         return exitStatus();
-    const QString word = QString::fromLatin1(CommandWord(command).data(), qsizetype(CommandWord(command).size()));
-    report_.Result(QStringLiteral("sent ") + word + QStringLiteral(" to ") + sentTo_.join(QStringLiteral(", ")));
+    // Only the ports that the command reached are named: one whose line stalled has said so.
+    if (!ports_.Delivered().isEmpty()) {
+        const std::string_view word = CommandWord(command);
+        report_.Result(QStringLiteral("sent ") + QString::fromLatin1(word.data(), qsizetype(word.size()))
+                       + QStringLiteral(" to ") + ports_.Delivered().join(QStringLiteral(", ")));
+    }
     return exitStatus();
 }
 
-int ConsoleRecorder::Erase() { return sendOnly(&Recorder::Erase, DeviceCommand::Erase); }
+int ConsoleRecorder::Erase()
+{
+    return sendOnly([this] { recorder_.Erase(); }, DeviceCommand::Erase);
+}
 
-int ConsoleRecorder::Stop() { return sendOnly(&Recorder::Stop, DeviceCommand::Stop); }
+int ConsoleRecorder::Stop()
+{
+    return sendOnly([this] { recorder_.Stop(); }, DeviceCommand::Stop);
+}

@@ -19,20 +19,22 @@ public:
     ConsoleRecorder(const QList<PortArgument> &ports, ProgressReport &report);
     ~ConsoleRecorder();
 
-    // Opens the file and the sound output, then the ports; sends REC1 or REC2, plays the file and
-    // stops as the window does; Ctrl-C or SIGTERM stops it on the way out.
-    int Record(int channel, const QString &file);
+    // Opens the file (its path byte for byte) and the sound output, then the ports; sends REC1 or
+    // REC2, plays the file and stops as the window does; a termination signal stops it on the way
+    // out, Ctrl-Z before the program stops.
+    int Record(int channel, const std::string &file);
     int Erase();
     int Stop();
 
 private:
-    // Runs a verb of the recorder; false when it raised (the failure is reported).
-    bool run(const std::function<void()> &verb);
+    // Runs a verb of the recorder; false when it raised (the failure is reported, after the
+    // subject it concerns, if any).
+    bool run(const std::function<void()> &verb, const QString &subject = QString());
     // Opens the ports; false when the command cannot go on (no port, or a signal came).
     bool openPorts();
     bool interrupted();
     int exitStatus() const;
-    int sendOnly(void (Recorder::*verb)(), DeviceCommand command);
+    int sendOnly(const std::function<void()> &verb, DeviceCommand command);
 
     // Declared first, so that signals stay caught until the ports have let their output go.
     TerminationSignals termination_;

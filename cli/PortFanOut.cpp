@@ -3,6 +3,8 @@
 #include "serial/ComPort.h"
 
 #include <QFile>
+#include <algorithm>
+#include <chrono>
 
 namespace {
 
@@ -65,8 +67,59 @@ void PortFanOut::SendText(const std::string &text)
         }
     }
     const QString command = QString::fromStdString(text).trimmed();
+    delivered_ = took;
     if (took.isEmpty())
         throw ENoPortTook("no port took " + command.toStdString());
     if (OnSent)
         OnSent(command, took);
+}
+
+std::vector<LineTrouble> PortFanOut::WaitSent(int timeoutMs)
+{
+    // The ports drain side by side: the wait is the slowest one's, not their sum.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::vector<LineTrouble> troubles;
+    for (Port &port : ports_) {
+        if (!port.open)
+            continue;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        const TComPort::SendState state = port.component->WaitSent(int(std::max<std::int64_t>(left.count(), 0)));
+        port.stalled = state == TComPort::SendState::Pending;
+        if (state == TComPort::SendState::Delivered)
+            continue;
+        troubles.push_back({port.name, port.stalled ? LineTrouble::Stalled : LineTrouble::Gone});
+        delivered_.removeAll(port.name);
+    }
+    if (!troubles.empty())
+        failed_ = true;
+    return troubles;
+}
+
+std::vector<QString> PortFanOut::LostLines()
+{
+    std::vector<QString> lost;
+    for (Port &port : ports_) {
+        if (port.open && port.component->LineGone()) {
+            port.open = false;
+            lost.push_back(port.name);
+        }
+    }
+    if (!lost.empty())
+        failed_ = true;
+    return lost;
+}
+
+bool PortFanOut::AnyLineLeft() const
+{
+    return std::any_of(ports_.begin(), ports_.end(),
+                       [](const Port &port) { return port.open && !port.stalled && !port.component->LineGone(); });
+}
+
+void PortFanOut::setCrashText(const std::string &text)
+{
+    for (Port &port : ports_) {
+        if (port.open)
+            port.component->setCrashText(text);
+    }
 }

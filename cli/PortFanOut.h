@@ -1,8 +1,8 @@
 #pragma once
 
-#include "recorder/RecorderParts.h"
 #include "base/Exception.h"
 #include "cli/PortArguments.h"
+#include "recorder/RecorderParts.h"
 
 #include <QString>
 #include <QStringList>
@@ -32,8 +32,16 @@ public:
     bool Open();
     // Queues the text on every open port.
     void SendText(const std::string &text) override;
+    std::vector<LineTrouble> WaitSent(int timeoutMs) override;
+    // A port whose line hung up is named once and takes no more commands.
+    std::vector<QString> LostLines() override;
+    // Whether a port is left that neither hung up nor stopped taking data at the last wait.
+    bool AnyLineLeft() const override;
+    void setCrashText(const std::string &text) override;
     // Whether any port failed so far.
     bool AnyFailed() const { return failed_; }
+    // The ports that took the latest command and, once waited for, delivered it.
+    const QStringList &Delivered() const { return delivered_; }
 
     // A port failed: its name and the error text.
     std::function<void(const QString &port, const QString &message)> OnFailure;
@@ -45,9 +53,11 @@ private:
         QString name;
         std::unique_ptr<TComPort> component;
         bool open = false;
+        bool stalled = false; // at the latest wait
     };
     void fail(const Port &port, const std::exception &error);
 
     std::vector<Port> ports_;
+    QStringList delivered_;
     bool failed_ = false;
 };

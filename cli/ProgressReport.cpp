@@ -1,8 +1,8 @@
 #include "cli/ProgressReport.h"
 
-#include "recorder/Recorder.h"
+#include "cli/TerminalText.h"
+#include "recorder/DisplayName.h"
 
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <algorithm>
@@ -14,16 +14,17 @@ ProgressReport::ProgressReport(Mode mode, std::FILE *out, std::FILE *err)
       started_(std::chrono::steady_clock::now())
 {}
 
-QString ProgressReport::ProgressLine(int channel, const QString &file, int positionMs, int lengthMs)
+QString ProgressReport::ProgressLine(int channel, const QString &name, int positionMs, int lengthMs, int columns)
 {
     const int span = std::min(lengthMs, Recorder::RecordLimitMs);
     const int filled = span > 0 ? int(std::clamp<qint64>(qint64(positionMs) * BarWidth / span, 0, BarWidth)) : 0;
-    return QStringLiteral("GSM%1 %2 [%3%4] %5 ms")
-        .arg(channel)
-        .arg(QFileInfo(file).fileName())
-        .arg(QString(filled, QLatin1Char('#')))
-        .arg(QString(BarWidth - filled, QLatin1Char('-')))
-        .arg(positionMs, 5);
+    const QString head = QStringLiteral("GSM") + QString::number(channel) + QLatin1Char(' ');
+    const QString tail = QStringLiteral(" [") + QString(filled, QLatin1Char('#'))
+                         + QString(BarWidth - filled, QLatin1Char('-')) + QStringLiteral("] ")
+                         + QStringLiteral("%1").arg(positionMs, 5) + QStringLiteral(" ms");
+    // The last column stays free: a line that fills it wraps on some terminals.
+    const int room = columns > 0 ? std::max(columns - 1 - int(head.size() + tail.size()), 3) : 0;
+    return head + FitToColumns(name, room) + tail;
 }
 
 QByteArray ProgressReport::JsonLine(const QJsonObject &object)
@@ -31,24 +32,22 @@ QByteArray ProgressReport::JsonLine(const QJsonObject &object)
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
 
-const char *ProgressReport::ReasonName(Reason reason)
+const char *ProgressReport::ReasonName(StopReason reason)
 {
     switch (reason) {
-    case FileEnd: return "end";
-    case Limit: return "limit";
-    case Interrupted: return "interrupted";
+    case StopReason::FileEnd: return "end";
+    case StopReason::Limit: return "limit";
+    case StopReason::Operator: return "stopped";
+    case StopReason::Exit:
+    case StopReason::Signal: return "interrupted";
+    case StopReason::Suspend: return "suspended";
+    case StopReason::OutputLost: return "output-lost";
+    case StopReason::FileDamaged: return "damaged-file";
+    case StopReason::LineLost: return "disconnected";
+    case StopReason::Paused: return "paused";
+    case StopReason::PlayFailed: return "play-failed";
     }
     return "";
-}
-
-QString ProgressReport::ReasonText(Reason reason)
-{
-    switch (reason) {
-    case FileEnd: return QStringLiteral("stopped at the end of the file");
-    case Limit: return QStringLiteral("stopped at the 10 s limit");
-    case Interrupted: return QStringLiteral("interrupted");
-    }
-    return {};
 }
 
 void ProgressReport::emitJson(const QString &event, QJsonObject fields)
@@ -78,15 +77,16 @@ void ProgressReport::Sent(const QString &command, const QStringList &ports)
                  {{QStringLiteral("command"), command}, {QStringLiteral("ports"), QJsonArray::fromStringList(ports)}});
 }
 
-void ProgressReport::Playing(const QString &file, int channel, int lengthMs, const QString &lengthText)
+void ProgressReport::Playing(const std::string &file, int channel, int lengthMs, const QString &lengthText)
 {
-    file_ = file;
+    const std::size_t slash = file.rfind('/');
+    file_ = DisplayName(slash == std::string::npos ? file : file.substr(slash + 1));
     channel_ = channel;
     lengthMs_ = lengthMs;
     gauge_ = 0;
     lastStep_ = -1;
     if (mode_ == Json) {
-        emitJson(QStringLiteral("playing"), {{QStringLiteral("file"), file},
+        emitJson(QStringLiteral("playing"), {{QStringLiteral("file"), DisplayName(file)},
                                              {QStringLiteral("channel"), channel},
                                              {QStringLiteral("length_ms"), lengthMs},
                                              {QStringLiteral("length_text"), lengthText}});
@@ -106,22 +106,25 @@ void ProgressReport::Position(int positionMs)
     if (mode_ == Json) {
         emitJson(QStringLiteral("position"), {{QStringLiteral("ms"), positionMs}, {QStringLiteral("gauge"), gauge_}});
     } else if (mode_ == Terminal) {
-        const QByteArray line = ProgressLine(channel_, file_, positionMs, lengthMs_).toLocal8Bit();
-        std::fprintf(out_, "\r%s\033[K", line.constData());
-        std::fflush(out_);
-        lineOpen_ = true;
+        drawLine(positionMs);
     }
 }
 
-void ProgressReport::Stopped(Reason reason, int positionMs)
+void ProgressReport::drawLine(int positionMs)
+{
+    const QByteArray line = ProgressLine(channel_, file_, positionMs, lengthMs_, TerminalColumns(out_)).toLocal8Bit();
+    std::fprintf(out_, "\r%s\033[K", line.constData());
+    std::fflush(out_);
+    lineOpen_ = true;
+}
+
+void ProgressReport::Stopped(StopReason reason, int positionMs)
 {
     if (mode_ == Json) {
         emitJson(QStringLiteral("stopped"),
                  {{QStringLiteral("reason"), QLatin1String(ReasonName(reason))}, {QStringLiteral("ms"), positionMs}});
     } else if (mode_ == Terminal) {
-        const QByteArray line = ProgressLine(channel_, file_, positionMs, lengthMs_).toLocal8Bit();
-        std::fprintf(out_, "\r%s\033[K", line.constData());
-        lineOpen_ = true;
+        drawLine(positionMs);
         endLine();
     }
 }

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "recorder/Recorder.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <chrono>
 #include <cstdio>
+#include <string>
 
 // What a command tells its user while it runs. On a terminal a recording is one line that
 // redraws; elsewhere only the result is printed; with --json every event is one JSON object a
@@ -14,19 +17,16 @@ class ProgressReport {
 public:
     enum Mode { Terminal, Plain, Json };
 
-    // Why a recording stopped.
-    enum Reason { FileEnd, Limit, Interrupted };
-
     ProgressReport(Mode mode, std::FILE *out, std::FILE *err);
 
     // A command went out to these ports.
     void Sent(const QString &command, const QStringList &ports);
-    // The sound plays onto the channel.
-    void Playing(const QString &file, int channel, int lengthMs, const QString &lengthText);
+    // The sound plays onto the channel (the file's path byte for byte).
+    void Playing(const std::string &file, int channel, int lengthMs, const QString &lengthText);
     // The gauge value, then the position, of one tick.
     void Gauge(int value);
     void Position(int positionMs);
-    void Stopped(Reason reason, int positionMs);
+    void Stopped(StopReason reason, int positionMs);
     // A failure; `port` names the port it happened on, if any.
     void Error(const QString &message, const QString &port = QString());
     // The closing line of a command that succeeded (not printed with --json).
@@ -37,16 +37,17 @@ public:
     static constexpr int BarWidth = 20;
 
     // "GSM1 tone.wav [##########----------]  4200 ms": the bar shows the position against the
-    // length, or against 10 s for a longer file.
-    static QString ProgressLine(int channel, const QString &file, int positionMs, int lengthMs);
+    // length, or against 10 s for a longer file. With `columns`, the name is cut so that the line
+    // fits that many columns less one.
+    static QString ProgressLine(int channel, const QString &name, int positionMs, int lengthMs, int columns = 0);
     // The object as one line of compact JSON, with its line end.
     static QByteArray JsonLine(const QJsonObject &object);
-    static const char *ReasonName(Reason reason);
-    static QString ReasonText(Reason reason);
+    static const char *ReasonName(StopReason reason);
 
 private:
     void emitJson(const QString &event, QJsonObject fields);
     void endLine();
+    void drawLine(int positionMs);
 
     Mode mode_;
     std::FILE *out_;

@@ -29,10 +29,12 @@ int runWindow(int argc, char **argv)
     TApplication app(argc, argv);
     app.setWindowIcon(QIcon(QStringLiteral(":/tamblo.ico")));
     MainWindow window;
-    // Ending the program by a signal or with the session closes the window as the close box
-    // does, so a recording in progress is stopped on the device first.
+    // Ending the program by a signal or with the session stops a recording in progress on the
+    // device first; Ctrl-Z stops it before the program stands still.
     TerminationSignals termination;
-    QObject::connect(&termination, &TerminationSignals::Arrived, &window, &QWidget::close);
+    QObject::connect(&termination, &TerminationSignals::Arrived, &window, &MainWindow::EndBySignal);
+    QObject::connect(&termination, &TerminationSignals::Suspending, &window,
+                     [&] { window.Suspend([&termination] { termination.Suspend(); }); });
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, &MainWindow::StopRecordingForExit);
     window.show();
     const int status = app.exec();

@@ -1,7 +1,10 @@
 #include "recorder/Recorder.h"
 
 #include "base/Exception.h"
+#include "recorder/DisplayName.h"
 
+#include <QStringList>
+#include <algorithm>
 #include <cmath>
 #include <exception>
 
@@ -13,7 +16,7 @@ namespace {
 constexpr int kGaugeFull = 100;
 
 // Whole seconds of a length: the division in floating point, truncated toward zero.
-std::int64_t wholeSeconds(std::int32_t lengthMs) { return static_cast<std::int64_t>(std::trunc(lengthMs / 1000.0)); }
+std::int64_t wholeSeconds(std::int64_t lengthMs) { return static_cast<std::int64_t>(std::trunc(lengthMs / 1000.0)); }
 
 // The milliseconds are widened to three digits: 5030 ms reads "5.030 sec.", not "5.30 sec.".
 QString formatLength(std::int64_t seconds, std::int64_t remainder)
@@ -22,9 +25,27 @@ QString formatLength(std::int64_t seconds, std::int64_t remainder)
            + QStringLiteral(" sec.");
 }
 
+QString word(DeviceCommand command)
+{
+    const std::string_view text = CommandWord(command);
+    return QString::fromLatin1(text.data(), qsizetype(text.size()));
+}
+
+// What a command that did not leave leaves the device doing.
+QString undelivered(DeviceCommand command)
+{
+    switch (command) {
+    case DeviceCommand::Record1:
+    case DeviceCommand::Record2: return QStringLiteral("nothing was recorded");
+    case DeviceCommand::Stop: return QStringLiteral("the recorder may still be recording");
+    case DeviceCommand::Erase: return QStringLiteral("the records were not erased");
+    }
+    return {};
+}
+
 } // namespace
 
-QString Recorder::LengthText(std::int32_t lengthMs)
+QString Recorder::LengthText(std::int64_t lengthMs)
 {
     const std::int64_t seconds = wholeSeconds(lengthMs);
     return formatLength(seconds, lengthMs - seconds * 1000);
@@ -41,6 +62,26 @@ std::string Recorder::EmptyFileMessage(const QString &fileName)
     return "The sound file is empty: " + fileName.toStdString();
 }
 
+QString Recorder::ReasonText(StopReason reason)
+{
+    switch (reason) {
+    case StopReason::FileEnd: return QStringLiteral("stopped at the end of the file");
+    case StopReason::Limit: return QStringLiteral("stopped at the 10 s limit");
+    case StopReason::Operator: return QStringLiteral("stopped");
+    case StopReason::Exit: return QStringLiteral("stopped as the program ended");
+    case StopReason::Signal: return QStringLiteral("interrupted");
+    case StopReason::Suspend: return QStringLiteral("stopped as the program was suspended");
+    case StopReason::OutputLost: return QStringLiteral("the sound output was lost");
+    case StopReason::FileDamaged: return QStringLiteral("the sound file is damaged");
+    case StopReason::LineLost: return QStringLiteral("the recorder was disconnected");
+    case StopReason::Paused: return QStringLiteral("interrupted by a pause");
+    case StopReason::PlayFailed: return QStringLiteral("the sound did not start");
+    }
+    return {};
+}
+
+QString Recorder::channelName() const { return QStringLiteral("GSM") + QString::number(channel_); }
+
 // The length is read three times, as the label's text is built from separate queries.
 QString Recorder::lengthText(std::int32_t &length)
 {
@@ -55,6 +96,13 @@ void Recorder::resetLabelColours()
 {
     parts_.RecGSM1.setFontColor(NormalColour);
     parts_.RecGSM2.setFontColor(NormalColour);
+}
+
+void Recorder::report(const QString &problem)
+{
+    if (!OnProblem)
+        throw Exception(problem.toStdString());
+    OnProblem(problem);
 }
 
 // Runs a player call whose failure must not keep a device command from going out: the failure is
@@ -73,22 +121,34 @@ std::exception_ptr Recorder::stopPlayback()
 
 void Recorder::send(DeviceCommand command) { parts_.ComPort1.SendText(CommandText(command)); }
 
-void Recorder::stopRecording()
+// A command that did not leave a port is told: the device may not be doing what it was told. When
+// it left no port at all, that ends the verb.
+void Recorder::waitSent(DeviceCommand command)
 {
-    const std::exception_ptr failure = stopPlayback();
-    parts_.Timer1.setEnabled(false);
-    send(DeviceCommand::Stop);
-    resetLabelColours();
-    if (failure)
-        std::rethrow_exception(failure);
+    const std::vector<LineTrouble> troubles = parts_.ComPort1.WaitSent(SendTimeoutMs);
+    QStringList problems;
+    for (const LineTrouble &trouble : troubles) {
+        if (trouble.kind == LineTrouble::Gone)
+            problems << QStringLiteral("The recorder on ") + trouble.port + QStringLiteral(" is disconnected: ")
+                            + word(command) + QStringLiteral(" did not reach it; ") + undelivered(command);
+        else
+            problems << word(command) + QStringLiteral(" was not delivered to ") + trouble.port
+                            + QStringLiteral(" (the line stopped taking data); ") + undelivered(command);
+    }
+    if (problems.isEmpty())
+        return;
+    if (!parts_.ComPort1.AnyLineLeft() || !OnProblem)
+        throw Exception(problems.join(QLatin1Char('\n')).toStdString());
+    for (const QString &problem : problems)
+        report(problem);
 }
 
 bool Recorder::CanLoad() { return parts_.Platform.waveOutGetNumDevs() != 0; }
 
-void Recorder::Load(const QString &file)
+void Recorder::Load(const std::string &path)
 {
     MediaPlayerOps &player = parts_.MediaPlayer1;
-    player.setFileName(file);
+    player.setFileName(path);
     player.OpenDevice();
     player.setStepFrames(1);
     player.StepForward();
@@ -99,30 +159,47 @@ void Recorder::Load(const QString &file)
     const QString text = lengthText(length);
     if (length <= 0) {
         player.CloseDevice();
-        throw Exception(EmptyFileMessage(player.FileName()));
+        throw Exception(EmptyFileMessage(DisplayName(path)));
     }
     parts_.LabelLength.setCaption(text);
-    parts_.Fname.setCaption(player.FileName());
+    parts_.Fname.setCaption(DisplayName(player.FileName()));
 }
 
 void Recorder::Record(int channel)
 {
-    send(RecordCommand(channel));
-    parts_.Timer1.setEnabled(true);
     MediaPlayerOps &player = parts_.MediaPlayer1;
-    if (player.NotifyRequest()) {
-        // The device records from now on: if the sound cannot start, it is stopped at once.
-        try {
-            player.SeekTo(0);
+    const bool withSound = player.NotifyRequest();
+    // The sound must be able to start before the device is told to record.
+    if (withSound) {
+        player.SeekTo(0);
+        player.Cue();
+    }
+    const DeviceCommand command = RecordCommand(channel);
+    send(command);
+    channel_ = channel;
+    playing_ = false;
+    lastPosition_ = 0;
+    parts_.ComPort1.setCrashText(CommandText(DeviceCommand::Stop));
+    parts_.Timer1.setEnabled(true);
+    try {
+        // The sound starts once the command has reached the device, so its start is recorded.
+        waitSent(command);
+        onWireSince_ = parts_.Platform.Now();
+        if (withSound) {
             player.StartPlayback();
             const std::string failure = player.LastError();
             if (!failure.empty())
                 throw Exception(failure);
-        } catch (const std::exception &) {
-            parts_.Timer1.setEnabled(false);
-            send(DeviceCommand::Stop);
-            throw;
+            playing_ = true;
         }
+    } catch (const std::exception &) {
+        // The device records from now on: if the sound cannot start, it is stopped at once.
+        parts_.Timer1.setEnabled(false);
+        channel_ = 0;
+        send(DeviceCommand::Stop);
+        parts_.ComPort1.setCrashText({});
+        resetLabelColours();
+        throw;
     }
     const bool gsm1 = channel == 1;
     ActiveGSM1 = gsm1;
@@ -136,13 +213,74 @@ void Recorder::Record(int channel)
     }
 }
 
-void Recorder::Stop() { stopRecording(); }
+// The time the device recorded against the sound it was given: more means a gap in the recording
+// (the program, or the whole machine, stood still while the device went on).
+QString Recorder::pauseProblem(std::int32_t positionMs)
+{
+    if (!playing_)
+        return {};
+    const auto onWire = std::chrono::duration_cast<std::chrono::milliseconds>(parts_.Platform.Now() - onWireSince_);
+    if (onWire.count() - positionMs <= GapToleranceMs)
+        return {};
+    return QStringLiteral("The recording on ") + channelName()
+           + QStringLiteral(" was interrupted: the device recorded ") + QString::number(onWire.count())
+           + QStringLiteral(" ms while only ") + QString::number(positionMs)
+           + QStringLiteral(" ms of sound were played (the program stood still)");
+}
+
+void Recorder::endRecording(StopReason reason, const QString &problem)
+{
+    lastEnd_.channel = channel_;
+    lastEnd_.reason = reason;
+    lastEnd_.playedMs = lastPosition_;
+    lastEnd_.onWireMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(parts_.Platform.Now() - onWireSince_).count();
+    lastEnd_.problem = problem;
+    if (reason == StopReason::Suspend)
+        lastEnd_.problem = QStringLiteral("The recording on ") + channelName() + QStringLiteral(" was stopped at ")
+                           + QString::number(lastPosition_)
+                           + QStringLiteral(" ms: the program was suspended (Ctrl-Z); record it again");
+    if (problem.isEmpty()
+        && (reason == StopReason::FileEnd || reason == StopReason::Limit || reason == StopReason::Operator)) {
+        const QString paused = pauseProblem(lastPosition_);
+        if (!paused.isEmpty()) {
+            lastEnd_.reason = StopReason::Paused;
+            lastEnd_.problem = paused;
+        }
+    }
+}
+
+void Recorder::stopRecording(StopReason reason, const QString &problem)
+{
+    const std::exception_ptr failure = stopPlayback();
+    parts_.Timer1.setEnabled(false);
+    const bool recorded = channel_ != 0;
+    if (recorded && playing_ && (reason == StopReason::Operator || reason == StopReason::Suspend))
+        lastPosition_ = std::max(lastPosition_, parts_.MediaPlayer1.CurrentPosition());
+    playing_ = false;
+    if (recorded)
+        endRecording(reason, problem);
+    send(DeviceCommand::Stop);
+    // REC is on its way: no channel is recording any more.
+    channel_ = 0;
+    parts_.ComPort1.setCrashText({});
+    resetLabelColours();
+    waitSent(DeviceCommand::Stop);
+    if (failure)
+        std::rethrow_exception(failure);
+    if (recorded && !lastEnd_.problem.isEmpty())
+        throw Exception(lastEnd_.problem.toStdString());
+}
+
+void Recorder::Stop(StopReason reason) { stopRecording(reason); }
 
 void Recorder::Erase()
 {
     const std::exception_ptr failure = stopPlayback();
+    playing_ = false;
     parts_.Timer1.setEnabled(false);
     send(DeviceCommand::Erase);
+    waitSent(DeviceCommand::Erase);
     // Runs on the window's thread on purpose: the gauges repaint synchronously at each step.
     for (GaugeOps *gauge : {&parts_.Gauge1, &parts_.Gauge2}) {
         for (int value = kGaugeFull; value >= 0; --value) {
@@ -154,17 +292,72 @@ void Recorder::Erase()
         std::rethrow_exception(failure);
 }
 
-void Recorder::Leave()
+void Recorder::Leave(StopReason reason)
 {
-    if (parts_.Timer1.Enabled())
-        stopRecording();
+    if (parts_.Timer1.Enabled() || channel_ != 0)
+        stopRecording(reason);
     parts_.Timer1.setEnabled(false);
+}
+
+// A line that hung up cannot be told to stop. While another is left, the recording goes on there;
+// when none is, the sound stops too.
+void Recorder::checkLines()
+{
+    const std::vector<QString> lost = parts_.ComPort1.LostLines();
+    if (lost.empty())
+        return;
+    QStringList problems;
+    for (const QString &port : lost)
+        problems << QStringLiteral("The recorder on ") + port
+                        + QStringLiteral(" was disconnected during the recording of ") + channelName()
+                        + QStringLiteral(" and may still be recording");
+    if (parts_.ComPort1.AnyLineLeft()) {
+        for (const QString &problem : problems)
+            report(problem);
+        return;
+    }
+    const std::exception_ptr failure = stopPlayback();
+    parts_.Timer1.setEnabled(false);
+    endRecording(StopReason::LineLost, problems.join(QLatin1Char('\n')));
+    channel_ = 0;
+    playing_ = false;
+    parts_.ComPort1.setCrashText({});
+    resetLabelColours();
+    if (failure)
+        std::rethrow_exception(failure);
+    throw Exception(lastEnd_.problem.toStdString());
+}
+
+QString Recorder::faultProblem(const PlaybackFault &fault)
+{
+    const QString at = QString::number(fault.atMs) + QStringLiteral(" ms");
+    switch (fault.kind) {
+    case PlaybackFault::None: return {};
+    case PlaybackFault::OutputLost:
+        return QStringLiteral("The recording on ") + channelName()
+               + QStringLiteral(" is incomplete: the sound output was lost at ") + at;
+    case PlaybackFault::FileDamaged:
+        return QStringLiteral("The recording on ") + channelName()
+               + QStringLiteral(" is incomplete: the sound file is damaged after ") + at;
+    }
+    return {};
 }
 
 // Each CurrentPosition() below is its own query of the player: the sound moves on between them.
 void Recorder::Tick()
 {
     MediaPlayerOps &player = parts_.MediaPlayer1;
+    if (channel_ != 0)
+        checkLines();
+    if (playing_) {
+        const PlaybackFault fault = player.Fault();
+        if (fault.kind != PlaybackFault::None) {
+            lastPosition_ = fault.atMs;
+            stopRecording(fault.kind == PlaybackFault::OutputLost ? StopReason::OutputLost : StopReason::FileDamaged,
+                          faultProblem(fault));
+            return;
+        }
+    }
     if (player.CurrentPosition() <= 0)
         return;
     if (!player.NotifyRequest())
@@ -173,10 +366,26 @@ void Recorder::Tick()
         parts_.Gauge1.setProgress(GaugeValue(player.CurrentPosition()));
     if (ActiveGSM2)
         parts_.Gauge2.setProgress(GaugeValue(player.CurrentPosition()));
-    parts_.LCDPosition.setIndicatorstring(QString::number(player.CurrentPosition()));
-    if (player.CurrentPosition() < RecordLimitMs && player.CurrentPosition() < player.MediaLength())
-        return;
-    stopRecording();
+    const std::int32_t shown = player.CurrentPosition();
+    parts_.LCDPosition.setIndicatorstring(QString::number(shown));
+    if (playing_) {
+        lastPosition_ = std::max(lastPosition_, shown);
+        const QString paused = pauseProblem(shown);
+        if (!paused.isEmpty()) {
+            stopRecording(StopReason::Paused, paused);
+            return;
+        }
+    }
+    const std::int32_t position = player.CurrentPosition();
+    StopReason reason = StopReason::Limit;
+    if (position < RecordLimitMs) {
+        if (player.CurrentPosition() < player.MediaLength())
+            return;
+        reason = StopReason::FileEnd;
+    }
+    if (playing_)
+        lastPosition_ = std::max(lastPosition_, position);
+    stopRecording(reason);
 }
 
 void Recorder::Start()

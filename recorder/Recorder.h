@@ -4,8 +4,10 @@
 #include "recorder/RecorderParts.h"
 
 #include <QString>
+#include <chrono>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <string>
 
 // Which channel the tick follows. Program-wide, not per window: a record press sets one and
@@ -13,9 +15,37 @@
 extern bool ActiveGSM1;
 extern bool ActiveGSM2;
 
+// Why a recording ended. The controller knows it; nobody guesses it from the position.
+enum class StopReason {
+    FileEnd,     // the file's last sound has been played
+    Limit,       // 10 s have been played
+    Operator,    // the stop button, the list button, `tamblo stop`
+    Exit,        // the program is left
+    Signal,      // a termination signal
+    Suspend,     // Ctrl-Z: the program is about to stop
+    OutputLost,  // the sound output went away
+    FileDamaged, // the file cannot be decoded on
+    LineLost,    // the recorder's line hung up
+    Paused,      // the program stood still while the device recorded
+    PlayFailed,  // the sound did not start
+};
+
+// How the latest recording ended.
+struct RecordingEnd {
+    int channel = 0; // 1 or 2; 0 before any recording ended
+    StopReason reason = StopReason::Operator;
+    // The sound played onto the device, in ms of the file.
+    std::int32_t playedMs = 0;
+    // The time from REC1 or REC2 leaving the port to REC going out.
+    std::int64_t onWireMs = 0;
+    // What is wrong with the recording, for the operator; empty when it is whole.
+    QString problem;
+};
+
 // The recording controller: loads a sound file, records it onto a channel of the device while it
 // plays, follows the play position every tick, and stops the device when the file ends, after
-// 10 s, or when told. The window and the command line drive it through the same verbs.
+// 10 s, or when told. The window and the command line drive it through the same verbs; a verb
+// that leaves a recording incomplete raises an exception whose text says so.
 class Recorder {
 public:
     static constexpr TColor RecordingColour = 255;
@@ -24,6 +54,10 @@ public:
     static constexpr unsigned EraseStepPauseMs = 30;
     // The tick's interval; its ticks must come on time (a precise timer).
     static constexpr int TimerIntervalMs = 10;
+    // How long a command may take to leave before its line counts as stalled.
+    static constexpr int SendTimeoutMs = 500;
+    // How much longer than its sound a recording may take on the device before it has a gap.
+    static constexpr std::int64_t GapToleranceMs = 100;
 
     explicit Recorder(const RecorderParts &parts) : parts_(parts) {}
 
@@ -31,32 +65,56 @@ public:
     void Start();
     // Whether a sound file can be loaded at all: false without a sound output.
     bool CanLoad();
-    // Opens the sound file and shows its name and length; raises when it cannot be played.
-    void Load(const QString &file);
-    // Sends REC1 (channel 1) or REC2 (channel 2) and plays the loaded file from its start.
+    // Opens the sound file (its path byte for byte) and shows its name and length; raises when it
+    // cannot be played.
+    void Load(const std::string &path);
+    // Makes the sound ready, sends REC1 (channel 1) or REC2 (channel 2) and, once it has left the
+    // port, plays the loaded file from its start. Nothing is sent when the sound cannot start.
     void Record(int channel);
-    // Ends playback and the recording: sends REC.
-    void Stop();
+    // Ends playback and a recording: sends REC and waits until it has left.
+    void Stop(StopReason reason = StopReason::Operator);
     // Ends playback and erases every record on the device, running both gauges down.
     void Erase();
-    // Follows the play position; ends the recording at the file's end or the 10 s limit.
+    // Follows the play position; ends the recording at the file's end, the 10 s limit, or a fault.
     void Tick();
-    // On the way out: a recording in progress is stopped, so the device does not go on alone.
-    void Leave();
+    // On the way out: a recording in progress (a red channel label) is stopped, so the device
+    // does not go on alone.
+    void Leave(StopReason reason = StopReason::Exit);
+    // Whether the device was told to record and not yet to stop.
+    bool Recording() const { return channel_ != 0; }
+    const RecordingEnd &LastEnd() const { return lastEnd_; }
+
+    // Problems that do not end the recording (one of several lines lost); without a receiver
+    // they are raised.
+    std::function<void(const QString &)> OnProblem;
 
     // "7.350 sec." for 7350 ms, "5.030 sec." for 5030 ms: seconds, ".", three digits of milliseconds, " sec.".
-    static QString LengthText(std::int32_t lengthMs);
+    static QString LengthText(std::int64_t lengthMs);
     // position / 100, rounded half to even.
     static int GaugeValue(std::int32_t positionMs);
     // Why a sound file that opened is refused: it has no length, so it would never end a recording.
     static std::string EmptyFileMessage(const QString &fileName);
+    // "stopped at the end of the file", "stopped at the 10 s limit", ...
+    static QString ReasonText(StopReason reason);
 
 private:
     void send(DeviceCommand command);
+    void waitSent(DeviceCommand command);
     void resetLabelColours();
     std::exception_ptr stopPlayback();
-    void stopRecording();
+    void stopRecording(StopReason reason, const QString &problem = QString());
+    void endRecording(StopReason reason, const QString &problem);
+    void checkLines();
+    QString faultProblem(const PlaybackFault &fault);
+    QString pauseProblem(std::int32_t positionMs);
+    void report(const QString &problem);
     QString lengthText(std::int32_t &length);
+    QString channelName() const;
 
     RecorderParts parts_;
+    int channel_ = 0; // the channel the device was told to record, until REC
+    std::chrono::steady_clock::time_point onWireSince_{};
+    std::int32_t lastPosition_ = 0;
+    bool playing_ = false; // a sound was started for the recording
+    RecordingEnd lastEnd_;
 };

@@ -4,24 +4,51 @@
 
 #include <QRect>
 #include <QString>
+#include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The operations through which the recording controller reaches the parts it drives. The window
 // connects them to its components, the command line to its own, tests to fakes.
+
+// A port whose line let a command down: it stopped taking data (a stuck adapter or bridge), or it
+// hung up (an adapter pulled out, the far end gone).
+struct LineTrouble {
+    enum Kind { Stalled, Gone };
+    QString port;
+    Kind kind = Stalled;
+};
 
 class SerialPortOps {
 public:
     virtual ~SerialPortOps() = default;
     // Queues the whole text for sending and returns without waiting; raises on failure.
     virtual void SendText(const std::string &text) = 0;
+    // Waits, at most timeoutMs, until what was queued has left; the ports where it did not.
+    virtual std::vector<LineTrouble> WaitSent(int timeoutMs) = 0;
+    // The ports whose line hung up since they were last asked, each named once.
+    virtual std::vector<QString> LostLines() = 0;
+    // Whether any port is still there to take commands.
+    virtual bool AnyLineLeft() const = 0;
+    // While non-empty, the text a dying process still writes to every open port.
+    virtual void setCrashText(const std::string &text) = 0;
+};
+
+// Why a play ended before its end: the sound output went away, or the file is damaged there.
+struct PlaybackFault {
+    enum Kind { None, OutputLost, FileDamaged };
+    Kind kind = None;
+    // Where the sound stopped, in milliseconds of the file.
+    std::int32_t atMs = 0;
 };
 
 class MediaPlayerOps {
 public:
     virtual ~MediaPlayerOps() = default;
-    virtual QString FileName() const = 0;
-    virtual void setFileName(const QString &name) = 0;
+    // The sound file's path, byte for byte as the file system has it.
+    virtual std::string FileName() const = 0;
+    virtual void setFileName(const std::string &path) = 0;
     // Closes any open device, then opens FileName; raises EMCIDeviceError on failure.
     virtual void OpenDevice() = 0;
     virtual void CloseDevice() = 0;
@@ -34,11 +61,16 @@ public:
     virtual void setTimeFormatCode(int code) = 0;
     virtual std::int32_t MediaLength() = 0;
     virtual void SeekTo(std::int32_t position) = 0;
+    // Makes the sound output ready to play from the current position at once; raises when the
+    // sound cannot start (no output).
+    virtual void Cue() = 0;
     virtual void StartPlayback() = 0;
     virtual void StopPlayback() = 0;
     virtual std::int32_t CurrentPosition() = 0;
     // The text of the last command's failure, empty when it succeeded.
     virtual std::string LastError() const = 0;
+    // Why the running play ended early, if it did.
+    virtual PlaybackFault Fault() = 0;
 };
 
 class GaugeOps {
@@ -81,6 +113,8 @@ public:
     virtual void Sleep(unsigned milliseconds) = 0;
     // A modal message box with an OK button.
     virtual void ShowMessage(const QString &text) = 0;
+    // The steady clock, by which the time a recording takes on the device is measured.
+    virtual std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }
 };
 
 // Everything the controller drives, by the names the window gives them.

@@ -2,6 +2,7 @@
 #include "cli/PortArguments.h"
 #include "cli/PortFanOut.h"
 #include "cli/ProgressReport.h"
+#include "recorder/DisplayName.h"
 #include "tests/cli/TambloProcess.h"
 
 #include <QFile>
@@ -49,7 +50,10 @@ TEST(CommandLineParsing, CommandsAndTheirOptions)
         EXPECT_EQ(parsed.line.helpTopic, c.helpTopic);
         EXPECT_EQ(parsed.line.channel, c.channel);
         EXPECT_EQ(parsed.line.ports, Words(c.ports));
-        EXPECT_EQ(parsed.line.files, Words(c.files));
+        std::vector<std::string> files;
+        for (const QString &file : Words(c.files))
+            files.push_back(file.toStdString());
+        EXPECT_EQ(parsed.line.files, files);
         EXPECT_EQ(parsed.line.json, c.json);
     }
 }
@@ -68,8 +72,10 @@ TEST(CommandLineParsing, UsageErrorsSayWhatIsWrong)
         {"record --channel 1 a.wav b.wav", "record: one sound FILE at a time, not 2"},
         {"record --channel", "record: Missing value after '--channel'"},
         {"erase now", "erase: unexpected argument 'now'"},
-        {"ports --port 3", "ports: Unknown option 'port'"},
-        {"info --channel 1 a.wav", "info: Unknown option 'channel'"},
+        {"ports --port 3", "ports: unknown option '--port'"},
+        {"info --channel 1 a.wav", "info: unknown option '--channel'"},
+        {"record -c 1 a.wav", "record: unknown option '-c'"},
+        {"record --chanel=1 a.wav", "record: unknown option '--chanel'"},
         {"info", "info: no sound FILE given"},
     };
     for (const auto &[arguments, error] : cases) {
@@ -181,6 +187,28 @@ TEST(ProgressOutput, TheLineShowsThePositionAgainstTheLengthOrTenSeconds)
             ProgressReport::ProgressLine(c.channel, QString::fromLatin1(c.file), c.position, c.length).toStdString(),
             c.line);
     }
+    // At 50 columns a long name is cut in its middle, so the redrawn line never wraps.
+    const QString fitted =
+        ProgressReport::ProgressLine(1, QStringLiteral("a-very-long-name-of-a-prompt.wav"), 2100, 4200, 50);
+    EXPECT_EQ(fitted.toStdString(), "GSM1 a-ver....wav [##########----------]  2100 ms");
+    EXPECT_EQ(fitted.size(), 49);
+}
+
+// Names are shown as they are: what is not text, or would drive the terminal, is escaped.
+TEST(ProgressOutput, NamesAreShownEscapedWhereTheyAreNotText)
+{
+    const std::pair<std::string, const char *> cases[] = {
+        {"tone.wav", "tone.wav"},
+        {"bad\xff\xfe.wav", "bad\\xff\\xfe.wav"},
+        {"esc\x1b[31m.wav", "esc\\x1b[31m.wav"},
+        {"cr\r.wav", "cr\\x0d.wav"},
+        {"100%1%2.wav", "100%1%2.wav"},
+        {"caf\xc3\xa9.wav", "caf\xc3\xa9.wav"},
+        {"c1\xc2\x9b.wav", "c1\\xc2\\x9b.wav"},
+        {"cut\xe2\x82", "cut\\xe2\\x82"},
+    };
+    for (const auto &[name, shown] : cases)
+        EXPECT_EQ(DisplayName(name).toStdString(), shown);
 }
 
 TEST(ProgressOutput, JsonEventsAreOneCompactObjectALine)
@@ -189,9 +217,9 @@ TEST(ProgressOutput, JsonEventsAreOneCompactObjectALine)
                             {QStringLiteral("ms"), 1200},
                             {QStringLiteral("gauge"), 12}};
     EXPECT_EQ(ProgressReport::JsonLine(event).toStdString(), "{\"event\":\"position\",\"gauge\":12,\"ms\":1200}\n");
-    EXPECT_STREQ(ProgressReport::ReasonName(ProgressReport::FileEnd), "end");
-    EXPECT_STREQ(ProgressReport::ReasonName(ProgressReport::Limit), "limit");
-    EXPECT_STREQ(ProgressReport::ReasonName(ProgressReport::Interrupted), "interrupted");
+    EXPECT_STREQ(ProgressReport::ReasonName(StopReason::FileEnd), "end");
+    EXPECT_STREQ(ProgressReport::ReasonName(StopReason::Limit), "limit");
+    EXPECT_STREQ(ProgressReport::ReasonName(StopReason::Signal), "interrupted");
 }
 
 // The manual page documents every command and option that --help knows.

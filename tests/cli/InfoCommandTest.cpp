@@ -59,6 +59,37 @@ TEST_F(InfoCommand, KindLengthChannelsAndRateOfEachKind)
     EXPECT_EQ(described[0][QStringLiteral("rate")], 44100);
 }
 
+// A name reaches the file system byte for byte, is never read as a format, and shows escaped
+// where it is not text; a length past 32 bits of milliseconds is told whole.
+TEST_F(InfoCommand, NamesAndLengthsAreToldAsTheyAre)
+{
+    // Joined as bytes: the fixture's own paths go through text.
+    const std::string folder = files.Path("month.mid").substr(0, files.Path("month.mid").rfind('/') + 1);
+    for (const char *name : {"100%1%2.wav", "bad\xff\xfe.wav", "esc\x1b[31m.wav"})
+        WriteWave(folder + name, 16000, 1, 16000, SF_FORMAT_PCM_16);
+    // 30 days: one note held from the start at one second a beat, one tick a beat.
+    WriteBytes(files.Path("month.mid"),
+               MidiFileBytes(0, 1, {MidiTrack({{0, {0xFF, 0x51, 0x03, 0x0F, 0x42, 0x40}},
+                                               {0, {0x90, 60, 100}},
+                                               {30 * 24 * 3600, {0x80, 60, 0}},
+                                               EndOfTrack(0)})}));
+    // The shell hands the names over as bytes, which a QString argument could not.
+    TambloProcess run({QStringLiteral("-c"), QStringLiteral("exec \"$0\" info \"$1\"100* \"$1\"bad* \"$1\"esc* \"$1\"month*"),
+                       QStringLiteral(TAMBLO_PATH), QString::fromStdString(folder)},
+                      CommandLineEnvironment(ports.path()), {}, QStringLiteral("/bin/sh"));
+    const TambloResult result = run.Finish();
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    const QString wave = QStringLiteral(": WAV, 1000 ms (1.000 sec.), 1 channel, 16000 Hz");
+    const QStringList lines = result.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4) << result.out.toStdString();
+    const QString shown = QString::fromStdString(folder);
+    EXPECT_EQ(lines[0], shown + QStringLiteral("100%1%2.wav") + wave);
+    EXPECT_EQ(lines[1], shown + QStringLiteral("bad\\xff\\xfe.wav") + wave);
+    EXPECT_EQ(lines[2], shown + QStringLiteral("esc\\x1b[31m.wav") + wave);
+    EXPECT_TRUE(lines[3].startsWith(Path("month.mid") + QStringLiteral(": MIDI, 2592000000 ms (2592000.000 sec.)")))
+        << lines[3].toStdString();
+}
+
 TEST_F(InfoCommand, BadFilesGetTheErrorLoadingWouldGive)
 {
     WriteWave(files.Path("good.wav"), 16000, 1, 16000, SF_FORMAT_PCM_16);

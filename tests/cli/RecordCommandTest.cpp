@@ -68,6 +68,17 @@ protected:
 
 const QStringList kRecordThenStop{QStringLiteral("REC1"), QStringLiteral("REC")};
 
+// The state letter of a process ('T' while stopped), or 0 when it is gone.
+char ProcessState(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    return close < 0 || close + 2 >= line.size() ? 0 : line[close + 2];
+}
+
 TEST_F(RecordCommand, AShortFilePlaysWholeAndTheDeviceStopsAtItsEnd)
 {
     const QString tone = Tone("tone.wav", 1500);
@@ -99,6 +110,21 @@ TEST_F(RecordCommand, AShortFilePlaysWholeAndTheDeviceStopsAtItsEnd)
     std::vector<float> samples(std::size_t(bytes.size()) / sizeof(float));
     std::memcpy(samples.data(), bytes.constData(), samples.size() * sizeof(float));
     EXPECT_EQ(SoundFrames(samples, 1), 1500 * kRate / 1000);
+}
+
+// A name reaches the file system byte for byte and is never read as a format.
+TEST_F(RecordCommand, AnyFileNameRecordsAndIsShownAsItIs)
+{
+    const std::string tone = Tone("tone.wav", 500).toStdString();
+    const std::string odd = tone.substr(0, tone.rfind('/') + 1) + "bad\xff%1.wav";
+    ASSERT_EQ(::rename(tone.c_str(), odd.c_str()), 0);
+    TambloProcess run({QStringLiteral("-c"), QStringLiteral("exec \"$0\" record --channel 2 \"$1\"bad*"),
+                       QStringLiteral(TAMBLO_PATH), QString::fromStdString(tone.substr(0, tone.rfind('/') + 1))},
+                      environment, {}, QStringLiteral("/bin/sh"));
+    const TambloResult result = run.Finish(20000);
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    EXPECT_EQ(result.out, QStringLiteral("GSM2 on COM1: recorded ") + QString::fromStdString(odd.substr(0, odd.rfind('/') + 1))
+                              + QStringLiteral("bad\\xff%1.wav, 500 ms, stopped at the end of the file\n"));
 }
 
 TEST_F(RecordCommand, ALongFileStopsAtTheTenSecondLimitAndJsonTellsEachStep)
@@ -156,7 +182,8 @@ TEST_F(RecordCommand, CtrlCAndSigtermStopTheDeviceBeforeTheProgramEnds)
 {
     const QString tone = Tone("tone.wav", 8000);
     int recordings = 0;
-    for (const auto &[signalNumber, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+    const std::pair<int, int> signals[] = {{SIGINT, 130}, {SIGTERM, 143}, {SIGQUIT, 131}, {SIGUSR1, 138}};
+    for (const auto &[signalNumber, status] : signals) {
         SCOPED_TRACE(signalNumber);
         TambloProcess run({QStringLiteral("record"), QStringLiteral("--json"), QStringLiteral("--channel"),
                            QStringLiteral("1"), tone},
@@ -175,6 +202,38 @@ TEST_F(RecordCommand, CtrlCAndSigtermStopTheDeviceBeforeTheProgramEnds)
         EXPECT_EQ(events.back()[QStringLiteral("event")], QStringLiteral("stopped"));
         EXPECT_EQ(events.back()[QStringLiteral("reason")], QStringLiteral("interrupted"));
     }
+    EXPECT_EQ(device.Commands(), kRecordThenStop + kRecordThenStop + kRecordThenStop + kRecordThenStop);
+}
+
+// While the program stands still the device records on: that gap is never reported as a good
+// recording. Ctrl-Z sends REC before the program stops.
+TEST_F(RecordCommand, APausedOrSuspendedRecordingIsToldAsInterrupted)
+{
+    const QString tone = Tone("tone.wav", 4000);
+    const QStringList record{QStringLiteral("record"), QStringLiteral("--channel"), QStringLiteral("1"), tone};
+    TambloProcess paused(record, environment);
+    ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC1"), 1, 10000));
+    QTest::qWait(500);
+    paused.Signal(SIGSTOP);
+    QTest::qWait(1500);
+    paused.Signal(SIGCONT);
+    TambloResult result = paused.Finish(20000);
+    EXPECT_EQ(result.exitCode, 1) << result.out.toStdString();
+    EXPECT_TRUE(result.err.startsWith(QStringLiteral("tamblo: The recording on GSM1 was interrupted: the device recorded ")))
+        << result.err.toStdString();
+    ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC"), 1, 10000));
+
+    TambloProcess suspended(record, environment);
+    ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC1"), 2, 10000));
+    QTest::qWait(500);
+    suspended.Signal(SIGTSTP);
+    // REC arrives, and only then does the program stop.
+    ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC"), 2, 10000));
+    EXPECT_TRUE(WaitFor([&] { return ProcessState(suspended.Pid()) == 'T'; }, 10000));
+    suspended.Signal(SIGCONT);
+    result = suspended.Finish(20000);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(result.err.contains(QStringLiteral("suspended"))) << result.err.toStdString();
     EXPECT_EQ(device.Commands(), kRecordThenStop + kRecordThenStop);
 }
 
@@ -226,11 +285,14 @@ TEST_F(RecordCommand, AFileOrSoundOutputThatCannotPlaySendsNothing)
         const char *audio;
         QString error;
     };
+    const QString missing = QString::fromStdString(files.Path("missing.wav"));
+    // A file's error names the file.
     const Case cases[] = {
         {QString::fromStdString(text), "dummy",
-         QStringLiteral("The file is not a sound file the media system knows (wave, MIDI, MP3 or RMI)")},
-        {QString::fromStdString(files.Path("missing.wav")), "dummy", QStringLiteral("The sound file was not found")},
-        {empty, "dummy", QStringLiteral("The sound file is empty: ") + empty},
+         QString::fromStdString(text)
+             + QStringLiteral(": The file is not a sound file the media system knows (wave, MIDI, MP3 or RMI)")},
+        {missing, "dummy", missing + QStringLiteral(": The sound file was not found")},
+        {empty, "dummy", empty + QStringLiteral(": The sound file is empty: ") + empty},
         {tone, "none-installed", QStringLiteral("Sound card is not installed")},
     };
     for (const Case &c : cases) {

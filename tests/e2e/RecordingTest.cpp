@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
@@ -274,6 +275,13 @@ TEST_F(Recording, TheExitButtonDuringARecordingStopsTheDevice)
     EXPECT_EQ(harness.Device().Commands(), QStringList({QStringLiteral("REC1"), QStringLiteral("REC")}));
 }
 
+// A signal ends every event loop at once, a modal box's too; the program then leaves no box behind.
+void EndTheLoopsASignalEnded()
+{
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
+}
+
 TEST_F(Recording, TerminationSignalsDuringARecordingStopTheDeviceAsTheCloseBoxDoes)
 {
     for (int signalNumber : {SIGTERM, SIGINT}) {
@@ -282,13 +290,39 @@ TEST_F(Recording, TerminationSignalsDuringARecordingStopTheDeviceAsTheCloseBoxDo
         ASSERT_TRUE(own.Start(&error)) << error.toStdString();
         // Wired as the program wires it.
         TerminationSignals termination;
-        QObject::connect(&termination, &TerminationSignals::Arrived, &own.Window(), &QWidget::close);
+        QObject::connect(&termination, &TerminationSignals::Arrived, &own.Window(), &MainWindow::EndBySignal);
         StartLongRecording(own);
         ASSERT_EQ(::raise(signalNumber), 0);
         ASSERT_TRUE(own.Device().WaitForCommand(QStringLiteral("REC"), 1, 10000)) << signalNumber;
         EXPECT_EQ(termination.Received(), signalNumber);
         EXPECT_FALSE(own.Window().isVisible());
+        EndTheLoopsASignalEnded();
     }
+}
+
+// A signal that comes while an error box is up still ends the program, and the device first.
+TEST_F(Recording, ASignalWhileAnErrorBoxIsOpenStopsTheDeviceAndEndsTheBox)
+{
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::Arrived, &harness.Window(), &MainWindow::EndBySignal);
+    StartLongRecording(harness);
+    const QString empty = harness.MakeToneWav(QStringLiteral("empty.wav"), 0, kRate);
+    bool boxSeen = false;
+    ExpectModal([&](QWidget *modal) {
+        if (!qobject_cast<QMessageBox *>(modal))
+            return false;
+        boxSeen = true;
+        ::raise(SIGTERM);
+        return true;
+    });
+    const auto raised = std::chrono::steady_clock::now();
+    harness.LoadThroughLabel(empty);
+    EXPECT_TRUE(boxSeen);
+    ASSERT_TRUE(harness.Device().WaitForCommand(QStringLiteral("REC"), 1, 10000));
+    EXPECT_LT(std::chrono::steady_clock::now() - raised, std::chrono::seconds(5));
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_FALSE(harness.Window().isVisible());
+    EndTheLoopsASignalEnded();
 }
 
 TEST_F(Recording, AnEmptyWaveIsRefusedWhenLoaded)

@@ -3,7 +3,9 @@
 #include "base/Exception.h"
 #include "recorder/RecorderParts.h"
 
+#include <chrono>
 #include <deque>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -31,18 +33,34 @@ struct FakeSerial : SerialPortOps {
             throw Exception(*failWith);
         log.add("send " + text);
     }
+    // Each wait takes the next scripted answer; none left means every command left.
+    std::vector<LineTrouble> WaitSent(int) override
+    {
+        if (waits.empty())
+            return {};
+        std::vector<LineTrouble> next = waits.front();
+        waits.pop_front();
+        return next;
+    }
+    std::vector<QString> LostLines() override { return std::exchange(lost, {}); }
+    bool AnyLineLeft() const override { return linesLeft; }
+    void setCrashText(const std::string &text) override { crashText = text; }
     CallLog &log;
     const std::string *failWith = nullptr;
+    std::deque<std::vector<LineTrouble>> waits;
+    std::vector<QString> lost;
+    bool linesLeft = true;
+    std::string crashText;
 };
 
 // A player whose position is scripted: each query takes the next value, the last one repeats.
 struct FakePlayer : MediaPlayerOps {
     explicit FakePlayer(CallLog &log) : log(log) {}
-    QString FileName() const override { return fileName; }
-    void setFileName(const QString &name) override
+    std::string FileName() const override { return fileName; }
+    void setFileName(const std::string &name) override
     {
         fileName = name;
-        log.add("FileName " + name.toStdString());
+        log.add("FileName " + name);
     }
     void OpenDevice() override
     {
@@ -82,6 +100,13 @@ struct FakePlayer : MediaPlayerOps {
         requireOpen();
         log.add("SeekTo " + std::to_string(position));
     }
+    void Cue() override
+    {
+        requireOpen();
+        log.add("Cue");
+        if (!cueFailure.empty())
+            throw Exception(cueFailure);
+    }
     void StartPlayback() override
     {
         requireOpen();
@@ -104,6 +129,7 @@ struct FakePlayer : MediaPlayerOps {
         return value;
     }
     std::string LastError() const override { return lastError; }
+    PlaybackFault Fault() override { return fault; }
     void requireOpen() const
     {
         if (!open)
@@ -111,11 +137,13 @@ struct FakePlayer : MediaPlayerOps {
     }
 
     CallLog &log;
-    QString fileName;
+    std::string fileName;
     bool notifyRequest = false;
     bool open = false;
     bool openFails = false;
+    std::string cueFailure;  // what a cue raises
     std::string playFailure; // what a play command leaves as the last error
+    PlaybackFault fault;
     std::string lastError;
     std::int32_t length = 0;
     std::deque<std::int32_t> positions;
@@ -190,8 +218,11 @@ struct FakePlatform : PlatformOps {
     unsigned waveOutGetNumDevs() override { return soundCards; }
     void Sleep(unsigned ms) override { log.add("Sleep " + std::to_string(ms)); }
     void ShowMessage(const QString &text) override { log.add("message " + text.toStdString()); }
+    std::chrono::steady_clock::time_point Now() override { return now; }
     CallLog &log;
     unsigned soundCards = 1;
+    // The clock stands still unless a test moves it.
+    std::chrono::steady_clock::time_point now{};
 };
 
 // One set of fakes, wired the way the window wires its components.

@@ -3,6 +3,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <functional>
 #include <tuple>
 
 using ::testing::ElementsAre;
@@ -25,7 +26,7 @@ protected:
     void load(std::int32_t lengthMs)
     {
         fakes.player.length = lengthMs;
-        recorder.Load(QStringLiteral("/sounds/tone.wav"));
+        recorder.Load("/sounds/tone.wav");
         fakes.log.calls.clear();
     }
 
@@ -37,15 +38,17 @@ TEST_F(RecorderVerbs, RecordSendsCommandThenPlaysFromStart)
 {
     load(4200);
     recorder.Record(1);
-    EXPECT_THAT(fakes.log.calls, ElementsAre("send REC1\r\n", "Timer on", "SeekTo 0", "StartPlayback",
+    // The sound is made ready before the device is told to record, and starts once REC1 has left.
+    EXPECT_THAT(fakes.log.calls, ElementsAre("SeekTo 0", "Cue", "send REC1\r\n", "Timer on", "StartPlayback",
                                              "RecGSM1 colour " + kRed, "RecGSM2 colour " + kNormal));
+    EXPECT_EQ(fakes.serial.crashText, "REC\r\n");
     EXPECT_TRUE(ActiveGSM1);
     EXPECT_FALSE(ActiveGSM2);
 
     fakes.log.calls.clear();
     recorder.Record(2);
     // Switching channels sends no stop first and restarts playback.
-    EXPECT_THAT(fakes.log.calls, ElementsAre("send REC2\r\n", "Timer on", "SeekTo 0", "StartPlayback",
+    EXPECT_THAT(fakes.log.calls, ElementsAre("SeekTo 0", "Cue", "send REC2\r\n", "Timer on", "StartPlayback",
                                              "RecGSM2 colour " + kRed, "RecGSM1 colour " + kNormal));
     EXPECT_FALSE(ActiveGSM1);
     EXPECT_TRUE(ActiveGSM2);
@@ -97,17 +100,17 @@ TEST_F(RecorderVerbs, EraseRunsBothGaugesDownWithoutStoppingTheRecordFirst)
     EXPECT_TRUE(ActiveGSM1);
 }
 
-TEST_F(RecorderVerbs, FailedOpenKeepsLabelsAndLeavesTheRecordToFailAtSeek)
+TEST_F(RecorderVerbs, FailedOpenKeepsLabelsAndTheRecordSendsNothing)
 {
     load(4200);
     fakes.player.openFails = true;
-    EXPECT_THROW(recorder.Load(QStringLiteral("/sounds/broken.wav")), Exception);
+    EXPECT_THROW(recorder.Load("/sounds/broken.wav"), Exception);
     EXPECT_EQ(fakes.fname.caption, QStringLiteral("/sounds/tone.wav"));
     EXPECT_EQ(fakes.labelLength.caption, QStringLiteral("4.200 sec."));
     EXPECT_TRUE(fakes.player.notifyRequest);
 
-    // The old file is closed while NotifyRequest is still true: the record press sends its command,
-    // starts the timer, then the seek raises before flags or colours change.
+    // The old file is closed while NotifyRequest is still true: the seek raises before anything is
+    // sent or changed.
     fakes.log.calls.clear();
     try {
         recorder.Record(2);
@@ -115,8 +118,7 @@ TEST_F(RecorderVerbs, FailedOpenKeepsLabelsAndLeavesTheRecordToFailAtSeek)
     } catch (const Exception &error) {
         EXPECT_EQ(error.Message(), "No MCI device open");
     }
-    // The device was told to record: it is told to stop at once, before the error is shown.
-    EXPECT_THAT(fakes.log.calls, ElementsAre("send REC2\r\n", "Timer on", "Timer off", "send REC\r\n"));
+    EXPECT_THAT(fakes.log.calls, IsEmpty());
     EXPECT_FALSE(ActiveGSM2);
     EXPECT_EQ(fakes.recGsm2.colour, clGradientActiveCaption);
 }
@@ -128,9 +130,11 @@ TEST_F(RecorderVerbs, FailedSendEndsEachHandlerWhereItStands)
     fakes.serial.failWith = &refused;
 
     EXPECT_THROW(recorder.Record(1), Exception);
-    EXPECT_THAT(fakes.log.calls, IsEmpty());
+    EXPECT_THAT(fakes.log.calls, ElementsAre("SeekTo 0", "Cue"));
     EXPECT_FALSE(ActiveGSM1);
+    EXPECT_FALSE(fakes.timer.enabled);
 
+    fakes.log.calls.clear();
     EXPECT_THROW(recorder.Erase(), Exception);
     EXPECT_THAT(fakes.log.calls, ElementsAre("StopPlayback", "Timer off")); // no run-down
 
@@ -150,7 +154,7 @@ TEST_F(RecorderVerbs, StopAndEraseReachTheDeviceEvenWhenThePlayerFails)
     recorder.Record(1);
     // A failed load closes the old file but leaves NotifyRequest set: the player refuses to stop.
     fakes.player.openFails = true;
-    EXPECT_THROW(recorder.Load(QStringLiteral("/sounds/notasound.txt")), Exception);
+    EXPECT_THROW(recorder.Load("/sounds/notasound.txt"), Exception);
     fakes.log.calls.clear();
 
     EXPECT_THROW(recorder.Stop(), Exception);
@@ -172,6 +176,14 @@ TEST_F(RecorderVerbs, StopAndEraseReachTheDeviceEvenWhenThePlayerFails)
 TEST_F(RecorderVerbs, RecordWhosePlaybackCannotStartStopsTheDeviceAtOnce)
 {
     load(4200);
+    // Without a sound output the cue fails: nothing is sent.
+    fakes.player.cueFailure = "No sound output device is available.";
+    EXPECT_THROW(recorder.Record(1), Exception);
+    EXPECT_THAT(fakes.log.calls, ElementsAre("SeekTo 0", "Cue"));
+    fakes.player.cueFailure.clear();
+
+    // A play that fails after the command went out stops the device at once.
+    fakes.log.calls.clear();
     fakes.player.playFailure = "The sound output could not be opened";
     try {
         recorder.Record(1);
@@ -179,8 +191,9 @@ TEST_F(RecorderVerbs, RecordWhosePlaybackCannotStartStopsTheDeviceAtOnce)
     } catch (const Exception &error) {
         EXPECT_EQ(error.Message(), fakes.player.playFailure);
     }
-    EXPECT_THAT(fakes.log.calls,
-                ElementsAre("send REC1\r\n", "Timer on", "SeekTo 0", "StartPlayback", "Timer off", "send REC\r\n"));
+    EXPECT_THAT(fakes.log.calls, ElementsAre("SeekTo 0", "Cue", "send REC1\r\n", "Timer on", "StartPlayback",
+                                             "Timer off", "send REC\r\n", "RecGSM1 colour " + kNormal,
+                                             "RecGSM2 colour " + kNormal));
     EXPECT_FALSE(ActiveGSM1);
     EXPECT_EQ(fakes.recGsm1.colour, clGradientActiveCaption);
 }
@@ -190,7 +203,7 @@ TEST_F(RecorderVerbs, AnEmptySoundFileIsRefusedWhenLoaded)
     load(4200);
     fakes.player.length = 0;
     try {
-        recorder.Load(QStringLiteral("/sounds/empty.wav"));
+        recorder.Load("/sounds/empty.wav");
         FAIL() << "a file of 0 ms must be refused";
     } catch (const Exception &error) {
         EXPECT_EQ(error.Message(), "The sound file is empty: /sounds/empty.wav");
@@ -199,10 +212,10 @@ TEST_F(RecorderVerbs, AnEmptySoundFileIsRefusedWhenLoaded)
     EXPECT_EQ(fakes.fname.caption, QStringLiteral("/sounds/tone.wav"));
     EXPECT_EQ(fakes.labelLength.caption, QStringLiteral("4.200 sec."));
 
-    // Nothing is recorded from it: the device is stopped as soon as it was started.
+    // Nothing is recorded from it: the device is not even started.
     fakes.log.calls.clear();
     EXPECT_THROW(recorder.Record(1), Exception);
-    EXPECT_THAT(fakes.log.sends(), ElementsAre("REC1\r\n", "REC\r\n"));
+    EXPECT_THAT(fakes.log.sends(), IsEmpty());
 }
 
 TEST_F(RecorderVerbs, TickReturnsEarlyUntilThereIsAPositionAndAFile)
@@ -272,24 +285,120 @@ TEST_F(RecorderVerbs, TicksAtPositionZeroChangeNothingWhileTheSoundStarts)
 
 TEST_F(RecorderVerbs, TheStopTestsAtTheirExactBoundaries)
 {
-    // {length, position seen by every query, whether the tick ends the recording}
-    const std::tuple<std::int32_t, std::int32_t, bool> cases[] = {
-        {25000, 9999, false}, {25000, 10000, true}, {4200, 4199, false},  {4200, 4200, true},
-        {4200, 4201, true},   {10000, 9999, false}, {10001, 10000, true},
+    // {length, position seen by every query, whether the tick ends the recording, and why}
+    constexpr auto kEnd = StopReason::FileEnd;
+    constexpr auto kLimit = StopReason::Limit;
+    const std::tuple<std::int32_t, std::int32_t, bool, StopReason> cases[] = {
+        {25000, 9999, false, kEnd}, {25000, 10000, true, kLimit}, {4200, 4199, false, kEnd},
+        {4200, 4200, true, kEnd},   {4200, 4201, true, kEnd},     {10000, 9999, false, kEnd},
+        {10001, 10000, true, kLimit}, {1000, 1000, true, kEnd},
     };
-    for (const auto &[length, position, stops] : cases) {
+    for (const auto &[length, position, stops, reason] : cases) {
+        SCOPED_TRACE(std::to_string(length) + " " + std::to_string(position));
         FakeParts own;
         Recorder controller(own.parts());
         own.player.length = length;
-        controller.Load(QStringLiteral("/sounds/tone.wav"));
+        controller.Load("/sounds/tone.wav");
         controller.Record(1);
         own.log.calls.clear();
         own.player.positions = {position};
         controller.Tick();
-        EXPECT_EQ(own.timer.enabled, !stops) << length << " " << position;
-        EXPECT_EQ(own.log.sends(), stops ? std::vector<std::string>{"REC\r\n"} : std::vector<std::string>{})
-            << length << " " << position;
+        EXPECT_EQ(own.timer.enabled, !stops);
+        EXPECT_EQ(own.log.sends(), stops ? std::vector<std::string>{"REC\r\n"} : std::vector<std::string>{});
+        if (stops) {
+            EXPECT_EQ(controller.LastEnd().reason, reason);
+            EXPECT_EQ(controller.LastEnd().playedMs, position);
+            EXPECT_TRUE(controller.LastEnd().problem.isEmpty());
+        }
     }
+}
+
+// A recording that went wrong is stopped at once and reported as what it is, never as whole.
+TEST_F(RecorderVerbs, FaultsStopTheRecordingAndSayWhatIsWrong)
+{
+    using namespace std::chrono_literals;
+    struct Case {
+        const char *what;
+        std::function<void(FakeParts &)> fault;
+        StopReason reason;
+        std::vector<std::string> sends; // after REC1
+        const char *problem;
+    };
+    const Case cases[] = {
+        {"output lost", [](FakeParts &f) { f.player.fault = {PlaybackFault::OutputLost, 1000}; },
+         StopReason::OutputLost, {"REC\r\n"},
+         "The recording on GSM1 is incomplete: the sound output was lost at 1000 ms"},
+        {"damaged file", [](FakeParts &f) { f.player.fault = {PlaybackFault::FileDamaged, 1671}; },
+         StopReason::FileDamaged, {"REC\r\n"},
+         "The recording on GSM1 is incomplete: the sound file is damaged after 1671 ms"},
+        {"paused", [](FakeParts &f) { f.platform.now += 3500ms; }, StopReason::Paused, {"REC\r\n"},
+         "The recording on GSM1 was interrupted: the device recorded 3500 ms while only 400 ms of sound were played "
+         "(the program stood still)"},
+        {"line lost", [](FakeParts &f) { f.serial.lost = {QStringLiteral("COM1")}; f.serial.linesLeft = false; },
+         StopReason::LineLost, {},
+         "The recorder on COM1 was disconnected during the recording of GSM1 and may still be recording"},
+        {"REC stalled", [](FakeParts &f) { f.platform.now += 400ms; f.serial.waits = {{{QStringLiteral("COM1")}}}; },
+         StopReason::Limit, {"REC\r\n"},
+         "REC was not delivered to COM1 (the line stopped taking data); the recorder may still be recording"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeParts own;
+        Recorder controller(own.parts());
+        own.player.length = 25000;
+        controller.Load("/sounds/tone.wav");
+        controller.Record(1);
+        own.log.calls.clear();
+        own.player.positions = {400};
+        c.fault(own);
+        if (c.reason == StopReason::Limit)
+            own.player.positions = {10000};
+        try {
+            controller.Tick();
+            FAIL() << "the tick must raise the problem";
+        } catch (const Exception &error) {
+            EXPECT_EQ(error.Message(), c.problem);
+        }
+        EXPECT_EQ(own.log.sends(), c.sends);
+        EXPECT_FALSE(own.timer.enabled);
+        EXPECT_FALSE(controller.Recording());
+        EXPECT_EQ(own.recGsm1.colour, clGradientActiveCaption);
+        EXPECT_EQ(controller.LastEnd().reason, c.reason);
+    }
+}
+
+// With several recorders, one that is unplugged is told and the others record on.
+TEST_F(RecorderVerbs, ALineLostBesideOthersIsToldAndTheRecordingGoesOn)
+{
+    load(4200);
+    QStringList problems;
+    recorder.OnProblem = [&](const QString &problem) { problems << problem; };
+    recorder.Record(2);
+    fakes.serial.lost = {QStringLiteral("COM3")};
+    fakes.player.positions = {1000};
+    recorder.Tick();
+    EXPECT_EQ(problems, QStringList{QStringLiteral(
+                            "The recorder on COM3 was disconnected during the recording of GSM2 and may still be recording")});
+    EXPECT_TRUE(recorder.Recording());
+    EXPECT_TRUE(fakes.timer.enabled);
+}
+
+// A red label means the device may be recording: whatever ends the program then sends REC.
+TEST_F(RecorderVerbs, NoLabelStaysRedOnceRecGoesOutAndARedOneIsStoppedOnTheWayOut)
+{
+    load(4200);
+    recorder.Record(1);
+    fakes.player.playFailure = "The sound output could not be opened";
+    EXPECT_THROW(recorder.Record(2), Exception);
+    EXPECT_EQ(fakes.recGsm1.colour, clGradientActiveCaption);
+    EXPECT_EQ(fakes.recGsm2.colour, clGradientActiveCaption);
+
+    fakes.player.playFailure.clear();
+    recorder.Record(1);
+    recorder.Erase();
+    fakes.log.calls.clear();
+    recorder.Leave();
+    EXPECT_THAT(fakes.log.sends(), ElementsAre("REC\r\n"));
 }
 
 TEST(LengthText, SecondsDotThreeDigitsOfMilliseconds)
