@@ -218,7 +218,7 @@ public:
             modules_.push_back(module.substr(0, module.find_first_of("\r\n")));
         }
         Pactl({"set-sink-mute", "muted", "1"});
-        Pactl({"set-sink-volume", "quiet", "-30dB"});
+        Pactl({"set-sink-volume", "quiet", "0.0316228"}); // -30 dB; "-30dB" would be relative
         Pactl({"set-default-sink", "rec"});
         return true;
     }
@@ -244,10 +244,13 @@ public:
             return {};
         return out.empty() ? "ok" : out;
     }
-    // Plays a file into an output until the returned process is ended.
+    // Plays a file into an output until the returned process is ended. Each player has a name of
+    // its own, so that no state a session manager kept of an earlier one applies to it.
     pid_t Play(const std::string &output, const std::string &file)
     {
-        return Spawn({"paplay", "-d", output, file}, ChildEnvironment({{"PULSE_SERVER", sink.Server()}}), -1, -1);
+        const std::string name = "tamblo-test-" + std::to_string(::getpid()) + "-" + std::to_string(++players_);
+        return Spawn({"paplay", "--client-name=" + name, "-d", output, file},
+                     ChildEnvironment({{"PULSE_SERVER", sink.Server()}}), -1, -1);
     }
     const std::string &ChosenModule() const { return modules_.front(); }
 
@@ -256,6 +259,7 @@ public:
 private:
     std::unique_ptr<ScopedServer> server_;
     std::vector<std::string> modules_;
+    int players_ = 0;
 };
 
 #define START_PRIVATE_OUTPUTS(outputs)                                                                                 \
@@ -322,12 +326,17 @@ TEST(OutputsAtTheServer, MonitorHearsTheToneAndTheSilenceWhenItNoLongerReachesTh
     struct Row {
         const char *what;
         std::vector<std::string> action; // %i: the stream; %m: the output's module
+        // What undoes it before the stream ends, as a session manager remembers a stream's state.
+        std::vector<std::string> undo;
         bool lost;
     };
     const Row rows[] = {
-        {"the stream moved to another output", {"move-sink-input", "%i", "rec"}, false},
-        {"the stream muted", {"set-sink-input-mute", "%i", "1"}, false},
-        {"the output removed", {"unload-module", "%m"}, true},
+        {"the stream moved to another output",
+         {"move-sink-input", "%i", "rec"},
+         {"move-sink-input", "%i", "chosen"},
+         false},
+        {"the stream muted", {"set-sink-input-mute", "%i", "1"}, {"set-sink-input-mute", "%i", "0"}, false},
+        {"the output removed", {"unload-module", "%m"}, {}, true},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
@@ -340,20 +349,28 @@ TEST(OutputsAtTheServer, MonitorHearsTheToneAndTheSilenceWhenItNoLongerReachesTh
         ASSERT_TRUE(WaitFor([&] { return monitor.Live().peakDb > -20; }));
         std::this_thread::sleep_for(300ms);
         const std::string inputs = outputs.Pactl({"list", "short", "sink-inputs"});
-        std::vector<std::string> action = row.action;
-        for (std::string &word : action) {
-            if (word == "%i")
-                word = inputs.substr(0, inputs.find('\t'));
-            if (word == "%m")
-                word = outputs.ChosenModule();
+        const auto run = [&](std::vector<std::string> words) {
+            for (std::string &word : words) {
+                if (word == "%i")
+                    word = inputs.substr(0, inputs.find('\t'));
+                if (word == "%m")
+                    word = outputs.ChosenModule();
+            }
+            return words.empty() || !outputs.Pactl(words).empty();
+        };
+        ASSERT_TRUE(run(row.action)) << row.action.front();
+        // A server still placing a new stream may pass over a move: asked again until it is silent.
+        for (int i = 0; i < 10 && !WaitFor([&] { return monitor.Live().peakDb < SilenceDb; }, 1000); ++i) {
+            if (!row.lost)
+                run(row.action);
         }
-        ASSERT_FALSE(outputs.Pactl(action).empty()) << action.front();
         if (row.lost) {
             EXPECT_TRUE(WaitFor([&] { return monitor.LostAt().has_value(); }));
         }
-        std::this_thread::sleep_for(600ms);
+        std::this_thread::sleep_for(800ms);
         const Clock::time_point until = Clock::now() - 100ms;
         monitor.Stop();
+        EXPECT_TRUE(run(row.undo));
         Terminate(player);
 
         const std::vector<HeardBlock> heard = monitor.Blocks();
@@ -364,10 +381,11 @@ TEST(OutputsAtTheServer, MonitorHearsTheToneAndTheSilenceWhenItNoLongerReachesTh
         EXPECT_NEAR(level.peakDb, -12.3, 0.5);
         EXPECT_LT(level.rmsDb, level.peakDb);
         const SilenceAtOutput silence = FindSilenceAtOutput(file.envelopeDb, heard, first->start, 50ms, until);
-        // Sound for at least 300 ms, then silence (or nothing at all) for the rest of the 600 ms.
+        // Sound for at least 300 ms, then silence (or nothing at all) for the rest of the 800 ms;
+        // a busy machine may let the output run dry for a moment before.
         EXPECT_GE(silence.longestFrom, 250ms);
         EXPECT_GE(silence.longest, 400ms);
-        EXPECT_EQ(silence.total, silence.longest);
+        EXPECT_LE(silence.total, silence.longest + 100ms);
         EXPECT_EQ(monitor.LostAt().has_value(), row.lost);
     }
 }
