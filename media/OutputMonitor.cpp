@@ -285,14 +285,15 @@ int OutputMonitor::Channels() const
 
 SilenceAtOutput FindSilenceAtOutput(const std::vector<float> &fileEnvelopeDb, const std::vector<HeardBlock> &heard,
                                     Clock::time_point soundStart, std::chrono::milliseconds latency,
-                                    Clock::time_point until)
+                                    Clock::time_point until, double gainDb)
 {
     const std::int64_t blocks = std::int64_t(fileEnvelopeDb.size());
     const std::int64_t margin = (latency.count() + LevelBlock.count() - 1) / LevelBlock.count();
     // quietBefore[k]: the file's silent blocks before block k, so that a window is checked at once.
     std::vector<std::int64_t> quietBefore(std::size_t(blocks) + 1, 0);
     for (std::int64_t k = 0; k < blocks; ++k)
-        quietBefore[std::size_t(k) + 1] = quietBefore[std::size_t(k)] + (fileEnvelopeDb[std::size_t(k)] < SilenceDb);
+        quietBefore[std::size_t(k) + 1] =
+            quietBefore[std::size_t(k)] + (fileEnvelopeDb[std::size_t(k)] + gainDb < SilenceDb);
 
     SilenceAtOutput result;
     std::chrono::milliseconds run{0};

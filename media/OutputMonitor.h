@@ -98,7 +98,9 @@ struct SilenceAtOutput {
 // blocks during which the file had sound but the output was silent (below SilenceDb), or heard
 // nothing at all (a gap, or after the monitor was lost). The output may run up to `latency`
 // early or late: only a block whose file sound lasts that long on either side counts. Nothing
-// after `until` counts (the recording stopped, or what the monitor has not delivered yet).
+// after `until` counts (the recording stopped, or what the monitor has not delivered yet). The
+// output plays the file turned by gainDb (its volume): a passage that it turns down below
+// SilenceDb is no sound to miss.
 SilenceAtOutput FindSilenceAtOutput(const std::vector<float> &fileEnvelopeDb, const std::vector<HeardBlock> &heard,
                                     std::chrono::steady_clock::time_point soundStart, std::chrono::milliseconds latency,
-                                    std::chrono::steady_clock::time_point until);
+                                    std::chrono::steady_clock::time_point until, double gainDb = 0);

@@ -164,6 +164,12 @@ TEST(SoundOutputs, SilenceAtTheOutputCountsOnlyWhileTheFileSounds)
         EXPECT_EQ(silence.longestFrom.count(), row.from) << row.what;
         EXPECT_EQ(silence.total.count(), row.total) << row.what;
     }
+    // A passage at -50 dBFS on an output turned down by 15 dB is below the silence floor there.
+    std::vector<float> quiet = Envelope(file);
+    std::fill(quiet.begin() + 10, quiet.begin() + 20, -50.0f);
+    const std::vector<HeardBlock> heard = Heard(start, s10 + q10 + s10 + q10 + s10 + s10 + s10 + s10);
+    EXPECT_EQ(FindSilenceAtOutput(quiet, heard, start, 0ms, start + 1s).total, 100ms);
+    EXPECT_EQ(FindSilenceAtOutput(quiet, heard, start, 0ms, start + 1s, -15).total, 0ms);
 }
 
 class ScopedServer {
