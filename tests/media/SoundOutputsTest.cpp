@@ -7,10 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,13 +21,12 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-SoundOutput Output(std::string name, std::string description, bool isDefault = false)
+SoundOutput Output(const char *name, const char *description, bool isDefault = false)
 {
     SoundOutput output;
-    output.name = std::move(name);
-    output.description = std::move(description);
+    output.name = name;
+    output.description = description;
     output.isDefault = isDefault;
-    output.volumePercent = 100;
     return output;
 }
 
@@ -214,39 +211,29 @@ public:
         server_ = std::make_unique<ScopedServer>(sink.Server());
         const char *load[][2] = {{"chosen", "Chosen Output"}, {"muted", "Muted Output"}, {"quiet", "Quiet Output"}};
         for (const auto &[name, description] : load) {
-            const std::string module =
-                Pactl({"load-module", "module-null-sink", std::string("sink_name=") + name,
-                       std::string("sink_properties=\"device.description='") + description + "'\""});
+            const std::string module = Pactl(std::string("load-module module-null-sink sink_name=") + name
+                                             + R"( "sink_properties=\"device.description=')" + description + R"('\"")");
             if (module.empty()) {
                 *error = std::string("pactl could not add the output ") + name;
                 return false;
             }
             modules_.push_back(module.substr(0, module.find_first_of("\r\n")));
         }
-        Pactl({"set-sink-mute", "muted", "1"});
-        Pactl({"set-sink-volume", "quiet", "0.0316228"}); // -30 dB; "-30dB" would be relative
-        Pactl({"set-default-sink", "rec"});
+        Pactl("set-sink-mute muted 1");
+        Pactl("set-sink-volume quiet 0.0316228"); // -30 dB; "-30dB" would be relative
+        Pactl("set-default-sink rec");
         return true;
     }
     // Runs pactl at the server; its output, or empty when it failed.
-    std::string Pactl(const std::vector<std::string> &arguments)
+    std::string Pactl(const std::string &arguments)
     {
-        std::vector<std::string> argv = {"pactl"};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
-        int pipeFds[2];
-        if (::pipe2(pipeFds, O_CLOEXEC) != 0)
-            return {};
-        const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        pid_t child = Spawn(argv, ChildEnvironment({{"PULSE_SERVER", sink.Server()}}), pipeFds[1], devNull);
-        ::close(pipeFds[1]);
-        ::close(devNull);
+        const std::string command = "PULSE_SERVER='" + sink.Server() + "' pactl " + arguments + " 2>/dev/null";
+        FILE *pipe = ::popen(command.c_str(), "r");
         std::string out;
         char buffer[4096];
-        for (ssize_t got; (got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
-            out.append(buffer, std::size_t(got));
-        ::close(pipeFds[0]);
-        int status = 0;
-        if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        for (std::size_t got; pipe && (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            out.append(buffer, got);
+        if (!pipe || ::pclose(pipe) != 0)
             return {};
         return out.empty() ? "ok" : out;
     }
@@ -268,18 +255,17 @@ private:
     int players_ = 0;
 };
 
-#define START_PRIVATE_OUTPUTS(outputs)                                                                                 \
+// Skips where the sound server is not installed.
+#define START_PRIVATE_OUTPUTS(outputs, error)                                                                          \
     if (!SoundSink::Available())                                                                                       \
         GTEST_SKIP() << "pulseaudio and parec are not installed (scripts/setup installs them)";                        \
     PrivateOutputs outputs;                                                                                            \
-    {                                                                                                                  \
-        std::string error;                                                                                             \
-        ASSERT_TRUE(outputs.Start(&error)) << error;                                                                   \
-    }
+    std::string error;                                                                                                 \
+    ASSERT_TRUE(outputs.Start(&error)) << error
 
 TEST(OutputsAtTheServer, ListedChosenAndCheckedBeforeRecording)
 {
-    START_PRIVATE_OUTPUTS(outputs);
+    START_PRIVATE_OUTPUTS(outputs, error);
     const SoundOutputList list = ListSoundOutputs();
     ASSERT_TRUE(list.serverReached) << list.error;
     std::map<std::string, SoundOutput> byName;
@@ -322,7 +308,7 @@ TEST(OutputsAtTheServer, ListedChosenAndCheckedBeforeRecording)
 // how long the output then stays silent while the file still has sound.
 TEST(OutputsAtTheServer, MonitorHearsTheToneAndTheSilenceWhenItNoLongerReachesTheOutput)
 {
-    START_PRIVATE_OUTPUTS(outputs);
+    START_PRIVATE_OUTPUTS(outputs, error);
     FixtureDir dir;
     const std::string tone = dir.Path("tone.wav");
     WriteToneWave(tone, 48000, 48000 * 30); // -12.3 dBFS, longer than the test
@@ -331,40 +317,34 @@ TEST(OutputsAtTheServer, MonitorHearsTheToneAndTheSilenceWhenItNoLongerReachesTh
 
     struct Row {
         const char *what;
-        std::vector<std::string> action; // %i: the stream; %m: the output's module
+        std::string action; // %i: the stream; %m: the output's module
         // What undoes it before the stream ends, as a session manager remembers a stream's state.
-        std::vector<std::string> undo;
+        std::string undo;
         bool lost;
     };
     const Row rows[] = {
-        {"the stream moved to another output",
-         {"move-sink-input", "%i", "rec"},
-         {"move-sink-input", "%i", "chosen"},
-         false},
-        {"the stream muted", {"set-sink-input-mute", "%i", "1"}, {"set-sink-input-mute", "%i", "0"}, false},
-        {"the output removed", {"unload-module", "%m"}, {}, true},
+        {"the stream moved to another output", "move-sink-input %i rec", "move-sink-input %i chosen", false},
+        {"the stream muted", "set-sink-input-mute %i 1", "set-sink-input-mute %i 0", false},
+        {"the output removed", "unload-module %m", "", true},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
         OutputMonitor monitor;
-        std::string error;
         ASSERT_TRUE(monitor.Start("chosen", &error)) << error;
         EXPECT_GT(monitor.Rate(), 0);
         pid_t player = outputs.Play("chosen", tone);
         ASSERT_GT(player, 0);
         ASSERT_TRUE(WaitFor([&] { return monitor.Live().peakDb > -20; }));
         std::this_thread::sleep_for(300ms);
-        const std::string inputs = outputs.Pactl({"list", "short", "sink-inputs"});
-        const auto run = [&](std::vector<std::string> words) {
-            for (std::string &word : words) {
-                if (word == "%i")
-                    word = inputs.substr(0, inputs.find('\t'));
-                if (word == "%m")
-                    word = outputs.ChosenModule();
-            }
-            return words.empty() || !outputs.Pactl(words).empty();
+        const std::string inputs = outputs.Pactl("list short sink-inputs");
+        const auto run = [&](std::string command) {
+            if (const std::size_t at = command.find("%i"); at != std::string::npos)
+                command.replace(at, 2, inputs.substr(0, inputs.find('\t')));
+            if (const std::size_t at = command.find("%m"); at != std::string::npos)
+                command.replace(at, 2, outputs.ChosenModule());
+            return command.empty() || !outputs.Pactl(command).empty();
         };
-        ASSERT_TRUE(run(row.action)) << row.action.front();
+        ASSERT_TRUE(run(row.action)) << row.action;
         // A server still placing a new stream may pass over a move: asked again until it is silent.
         for (int i = 0; i < 10 && !WaitFor([&] { return monitor.Live().peakDb < SilenceDb; }, 1000); ++i) {
             if (!row.lost)

@@ -16,21 +16,24 @@
 
 namespace {
 
-// The history's place under a private state folder, restored afterwards.
+std::optional<std::string> Environment(const char *name)
+{
+    const char *value = std::getenv(name);
+    return value ? std::optional<std::string>(value) : std::nullopt;
+}
+
+// The history's place under a private state folder; the environment is restored afterwards.
 class PrivateState {
 public:
-    PrivateState()
-    {
-        const char *home = std::getenv("HOME");
-        const char *state = std::getenv("XDG_STATE_HOME");
-        savedHome_ = home ? std::optional<std::string>(home) : std::nullopt;
-        savedState_ = state ? std::optional<std::string>(state) : std::nullopt;
-        setenv("XDG_STATE_HOME", Path("state").c_str(), 1);
-    }
+    PrivateState() { setenv("XDG_STATE_HOME", Path("state").c_str(), 1); }
     ~PrivateState()
     {
-        Restore("HOME", savedHome_);
-        Restore("XDG_STATE_HOME", savedState_);
+        for (const auto &[name, value] : saved_) {
+            if (value)
+                setenv(name, value->c_str(), 1);
+            else
+                unsetenv(name);
+        }
     }
     std::string Path(const std::string &name) const
     {
@@ -38,15 +41,9 @@ public:
     }
 
 private:
-    static void Restore(const char *name, const std::optional<std::string> &value)
-    {
-        if (value)
-            setenv(name, value->c_str(), 1);
-        else
-            unsetenv(name);
-    }
     QTemporaryDir dir_;
-    std::optional<std::string> savedHome_, savedState_;
+    const std::pair<const char *, std::optional<std::string>> saved_[2] = {
+        {"HOME", Environment("HOME")}, {"XDG_STATE_HOME", Environment("XDG_STATE_HOME")}};
 };
 
 RecordingEntry Entry(std::string file)
