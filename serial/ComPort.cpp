@@ -3,6 +3,7 @@
 #include "base/Exception.h"
 #include "base/ExceptionSink.h"
 #include "serial/DispatcherTable.h"
+#include "serial/MessageTable.h"
 #include "serial/SelectPort.h"
 #include "serial/SerialErrors.h"
 #include "serial/SystemErrors.h"
@@ -351,9 +352,13 @@ void TCustomComPort::InitDispatcher()
                                                            | (hwFlowOptions_.Contains(hwfUseRTS) ? 0x20 : 0));
     int result = dispatcher_->OpenLine(name, static_cast<std::uint32_t>(baud_), parity_, dataBits_, stopBits_, inSize_,
                                        outSize_, options);
-    if (result == -SystemError::AccessDenied)
+    if (result == -SystemError::AccessDenied) {
         result = SerialResult::AlreadyOpen;
-    else if (result == -SystemError::FileNotFound || result == -SystemError::PathNotFound)
+        // A lock file is named, so that the operator knows what to look at.
+        const std::string holder = dispatcher_->DeviceHolder();
+        if (!holder.empty() && !IsLoading())
+            throw EAlreadyOpen(result, MessageForCode(result) + ": " + holder);
+    } else if (result == -SystemError::FileNotFound || result == -SystemError::PathNotFound)
         result = SerialResult::BadId;
     if (result != 0)
         RaiseOnError(*this, result);

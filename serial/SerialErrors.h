@@ -12,6 +12,8 @@ class ESerialException : public Exception {
 public:
     explicit ESerialException(int code);
     explicit ESerialException(const std::string &text);
+    // The code's failure told in a text of its own.
+    ESerialException(int code, const std::string &text);
 
     int FailureCode;
 };

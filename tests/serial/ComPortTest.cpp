@@ -207,6 +207,18 @@ TEST_F(ComPortTest, APortHeldByAnotherProgramRaisesAlreadyOpen)
     EXPECT_FALSE(port.Open());
 }
 
+TEST_F(ComPortTest, ALockFileThatHoldsThePortIsNamed)
+{
+    RunningProcess other;
+    const std::string lock = LockFileFor(ports, pty.SlaveName);
+    WriteText(lock, FormatText("%10d\n", static_cast<int>(other.Pid())));
+    port.setComNumber(5);
+    ExpectRaises<EAlreadyOpen>([&] { port.SendText("REC1\r\n"); }, "ie_Open - device already open: held by process "
+                                                                       + std::to_string(other.Pid()) + " (" + lock
+                                                                       + ")");
+    EXPECT_FALSE(port.Open());
+}
+
 TEST_F(ComPortTest, APortInAnotherProgramsExclusiveModeIsListedRefusedAndLeftInThatMode)
 {
     PortHolder holder(pty.LinkPath, PortHolder::ByExclusiveMode);

@@ -7,6 +7,8 @@
 #include <future>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <optional>
+#include <sys/sysmacros.h>
 
 namespace {
 
@@ -138,6 +140,304 @@ TEST_F(DeviceLayerTest, ALockFileOfARunningProcessHoldsThePortAndAStaleOneIsTake
     EXPECT_EQ(ReadText(lock), FormatText("%10d\n", static_cast<int>(getpid())));
     ASSERT_EQ(device.Close(), 0);
     EXPECT_NE(access(lock.c_str(), F_OK), 0);
+}
+
+// What an open in another process answered: the result and the holder it named.
+struct ChildOpen {
+    bool finished = false;
+    int result = -1;
+    std::string holder;
+};
+
+// Opens the port in a child process, so that an open that blocks for ever fails the test
+// instead of hanging it; the child is killed after timeoutMs.
+ChildOpen OpenInChild(const std::string &name, int timeoutMs = 5000)
+{
+    int out[2];
+    if (pipe(out) != 0)
+        return {};
+    const pid_t child = fork();
+    if (child == 0) {
+        close(out[0]);
+        SerialDevice device;
+        const std::string text = std::to_string(device.Open(name)) + "\n" + device.Holder();
+        [[maybe_unused]] ssize_t n = write(out[1], text.data(), text.size());
+        _exit(0);
+    }
+    close(out[1]);
+    std::string text;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd entry{out[0], POLLIN, 0};
+        if (left.count() <= 0 || poll(&entry, 1, static_cast<int>(left.count())) <= 0)
+            break;
+        char buffer[512];
+        const ssize_t n = read(out[0], buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(out[0]);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    ChildOpen answer;
+    const std::size_t end = text.find('\n');
+    if (end == std::string::npos)
+        return answer;
+    answer.finished = true;
+    answer.result = std::stoi(text.substr(0, end));
+    answer.holder = text.substr(end + 1);
+    return answer;
+}
+
+// A program that died with the port leaves the tty's exclusive mark behind on a line that a
+// bridge keeps open; with no live holder in sight the port is taken and the mark cleared.
+TEST_F(DeviceLayerTest, AnExclusiveMarkWithoutALiveHolderIsTakenOverAndClearedAtClose)
+{
+    const std::string lock = LockFileFor(ports, pty.SlaveName);
+    auto leaveMark = [&] {
+        const pid_t child = fork();
+        if (child == 0) {
+            const int fd = open(pty.SlaveName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            _exit(fd >= 0 && ioctl(fd, TIOCEXCL) == 0 ? 0 : 1);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0 && InExclusiveMode(pty.slave);
+    };
+    struct Case {
+        const char *what;
+        bool staleLock;
+        bool bridge;
+        int expected;
+    };
+    for (const Case &c :
+         {Case{"its stale lock and a bridge", true, true, 0}, Case{"nobody else has the device open", false, false, 0},
+          Case{"a live program has it open, no lock", false, true, SystemError::AccessDenied}}) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(leaveMark());
+        if (c.staleLock)
+            WriteText(lock, FormatText("%10d\n", static_cast<int>(EndedProcess())));
+        // A child process has the test's own descriptors of the device as well.
+        std::optional<PortHolder> bridge;
+        if (c.bridge)
+            ASSERT_TRUE(bridge.emplace(pty.SlaveName, PortHolder::ByOpeningOnly).Holding());
+        EXPECT_EQ(device.Open("\\\\.\\COM5"), c.expected);
+        if (c.expected == 0) {
+            EXPECT_TRUE(InExclusiveMode(pty.slave));
+            EXPECT_EQ(ReadText(lock), FormatText("%10d\n", static_cast<int>(getpid())));
+            EXPECT_EQ(device.Close(), 0);
+            EXPECT_FALSE(InExclusiveMode(pty.slave));
+        } else {
+            EXPECT_TRUE(InExclusiveMode(pty.slave));
+            ioctl(pty.slave, TIOCNXCL);
+        }
+    }
+}
+
+// Lock files of other programs, whatever their age and form, under the device's own name or
+// the name of the path the port was given by.
+TEST_F(DeviceLayerTest, LockFilesOfOtherProgramsAreHonouredUnderTheirNames)
+{
+    RunningProcess other;
+    const std::string own = LockFileFor(ports, pty.SlaveName);
+    const std::string given = ports.LockPath() + "/LCK..COM5";
+    const auto binary = [](pid_t pid) {
+        const std::int32_t value = pid;
+        return std::string(reinterpret_cast<const char *>(&value), sizeof value);
+    };
+    const std::string running = FormatText("%10d\n", static_cast<int>(other.Pid()));
+    struct Case {
+        const char *what;
+        std::string path;
+        std::string content;
+        int ageSeconds;
+        int expected;
+    };
+    const std::vector<Case> cases = {
+        {"own name", own, running, 0, SystemError::AccessDenied},
+        {"name of the path given", given, running, 0, SystemError::AccessDenied},
+        {"a stale lock under the name given is left alone", given, FormatText("%10d\n", EndedProcess()), 0, 0},
+        {"being written", own, "", 0, SystemError::AccessDenied},
+        {"empty and old", own, "", 60, 0},
+        {"binary process id", own, binary(other.Pid()), 0, SystemError::AccessDenied},
+        {"binary id of an ended process", own, binary(EndedProcess()), 0, 0},
+        {"short ASCII id", own, std::to_string(other.Pid()) + "\n", 0, SystemError::AccessDenied},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteText(c.path, c.content);
+        const timespec age[2] = {{time(nullptr) - c.ageSeconds, 0}, {time(nullptr) - c.ageSeconds, 0}};
+        utimensat(AT_FDCWD, c.path.c_str(), age, 0);
+        EXPECT_EQ(device.Open("\\\\.\\COM5"), c.expected);
+        if (c.expected == 0) {
+            EXPECT_EQ(ReadText(own), FormatText("%10d\n", static_cast<int>(getpid())));
+            device.Close();
+        } else {
+            EXPECT_FALSE(device.IsOpen());
+        }
+        unlink(c.path.c_str());
+        unlink(own.c_str());
+    }
+}
+
+// Anything but a regular file at a lock's name holds the port, with a text that names it, and
+// nothing there may block the open (every local user can put a FIFO into the lock folder).
+TEST_F(DeviceLayerTest, SomethingElseAtALocksNameHoldsThePortAndNothingBlocks)
+{
+    const std::string lock = LockFileFor(ports, pty.SlaveName);
+    const std::string target = ports.Path() + "/target";
+    WriteText(target, FormatText("%10d\n", static_cast<int>(getpid())));
+    struct Case {
+        const char *what;
+        std::function<int()> make;
+        std::string holder;
+    };
+    const std::vector<Case> cases = {
+        {"FIFO", [&] { return mkfifo(lock.c_str(), 0666); }, "held: " + lock + " is a FIFO, not a lock file"},
+        {"directory", [&] { return mkdir(lock.c_str(), 0755); }, "held: " + lock + " is a directory, not a lock file"},
+        {"device", [&] { return mknod(lock.c_str(), S_IFCHR | 0666, makedev(1, 3)); },
+         "held: " + lock + " is a device, not a lock file"},
+        {"link", [&] { return symlink(target.c_str(), lock.c_str()); },
+         "held: " + lock + " is a link, not a lock file"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(c.make(), 0) << std::strerror(errno);
+        const ChildOpen answer = OpenInChild("\\\\.\\COM5");
+        ASSERT_TRUE(answer.finished) << "the open blocked";
+        EXPECT_EQ(answer.result, SystemError::AccessDenied);
+        EXPECT_EQ(answer.holder, c.holder);
+        std::error_code ignored;
+        std::filesystem::remove(lock, ignored);
+    }
+    // The port opens once the name is free again.
+    EXPECT_EQ(OpenInChild("\\\\.\\COM5").result, 0);
+}
+
+// Several programs that find the same stale lock: one wins, and its lock file stays in place
+// while it has the port open.
+TEST_F(DeviceLayerTest, OfThoseWhoRaceForAStaleLockTheWinnerKeepsItsLockFile)
+{
+    const std::string lock = LockFileFor(ports, pty.SlaveName);
+    constexpr int kRounds = 30;
+    constexpr int kRacers = 3;
+    int winners = 0;
+    int winnersWithLock = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        WriteText(lock, FormatText("%10d\n", static_cast<int>(EndedProcess())));
+        int start[2];
+        int report[2];
+        ASSERT_EQ(pipe(start), 0);
+        ASSERT_EQ(pipe(report), 0);
+        std::vector<pid_t> racers;
+        for (int i = 0; i < kRacers; ++i) {
+            const pid_t child = fork();
+            if (child == 0) {
+                close(start[1]);
+                char go;
+                [[maybe_unused]] ssize_t n = read(start[0], &go, 1);
+                SerialDevice racer;
+                char outcome = 'L';
+                if (racer.Open("\\\\.\\COM5") == 0) {
+                    // Long enough for the others to finish their attempts.
+                    usleep(30000);
+                    outcome = ReadText(lock) == FormatText("%10d\n", static_cast<int>(getpid())) ? 'W' : 'N';
+                    racer.Close();
+                }
+                n = write(report[1], &outcome, 1);
+                _exit(0);
+            }
+            racers.push_back(child);
+        }
+        close(start[0]);
+        close(report[1]);
+        close(start[1]); // all go at once
+        char outcome;
+        while (read(report[0], &outcome, 1) == 1) {
+            winners += outcome != 'L';
+            winnersWithLock += outcome == 'W';
+        }
+        close(report[0]);
+        for (pid_t racer : racers)
+            waitpid(racer, nullptr, 0);
+    }
+    EXPECT_EQ(winners, kRounds);
+    EXPECT_EQ(winnersWithLock, kRounds);
+}
+
+// Another program in the middle of taking over the same stale lock (it holds a lock on the
+// stale file) is waited for, and its new lock then holds the port.
+TEST_F(DeviceLayerTest, AStaleLockThatAnotherIsTakingOverIsNotTakenTwice)
+{
+    const std::string lock = LockFileFor(ports, pty.SlaveName);
+    WriteText(lock, FormatText("%10d\n", static_cast<int>(EndedProcess())));
+    RunningProcess other;
+    const std::string running = FormatText("%10d\n", static_cast<int>(other.Pid()));
+    const int stale = open(lock.c_str(), O_RDONLY);
+    ASSERT_EQ(flock(stale, LOCK_EX), 0);
+    auto takeOver = std::async(std::launch::async, [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const std::string aside = ports.LockPath() + "/LTMP.other";
+        WriteText(aside, running);
+        const int renamed = rename(aside.c_str(), lock.c_str());
+        close(stale);
+        return renamed;
+    });
+    EXPECT_EQ(device.Open("\\\\.\\COM5"), SystemError::AccessDenied);
+    EXPECT_EQ(device.Holder(), "held by process " + std::to_string(other.Pid()) + " (" + lock + ")");
+    EXPECT_EQ(takeOver.get(), 0);
+    EXPECT_EQ(ReadText(lock), running);
+}
+
+// A link planted at the name of the file the lock is written into first must not be followed.
+TEST_F(DeviceLayerTest, TheLockIsWrittenAsideWithoutFollowingALinkPlantedThere)
+{
+    const std::string victim = ports.Path() + "/victim";
+    WriteText(victim, "precious contents\n");
+    const std::string aside = ports.LockPath() + "/LTMP." + std::to_string(getpid()) + "." + std::to_string(gettid());
+    ASSERT_EQ(symlink(victim.c_str(), aside.c_str()), 0);
+    ASSERT_EQ(device.Open("\\\\.\\COM5"), 0);
+    EXPECT_EQ(ReadText(victim), "precious contents\n");
+    EXPECT_EQ(ReadText(LockFileFor(ports, pty.SlaveName)), FormatText("%10d\n", static_cast<int>(getpid())));
+    ASSERT_EQ(device.Close(), 0);
+    EXPECT_TRUE(std::filesystem::is_empty(ports.LockPath()));
+}
+
+// A process of another user cannot be signalled, and runs all the same. Root may signal
+// anyone, so the check runs in a child that gives up its rights.
+TEST_F(DeviceLayerTest, ALockOfARunningProcessOfAnotherUserHolds)
+{
+    const std::string lock = LockFileFor(ports, pty.SlaveName);
+    const std::string mine = FormatText("%10d\n", static_cast<int>(getpid()));
+    WriteText(lock, mine);
+    ASSERT_EQ(chmod(ports.Path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(ports.LockPath().c_str(), 0777), 0);
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        std::string text = "skip";
+        if (geteuid() == 0 && setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0) {
+            PortLock other;
+            text = std::to_string(other.Acquire(pty.SlaveName)) + "\n" + other.Holder();
+        }
+        [[maybe_unused]] ssize_t n = write(out[1], text.data(), text.size());
+        _exit(0);
+    }
+    close(out[1]);
+    char buffer[512];
+    const ssize_t n = read(out[0], buffer, sizeof buffer);
+    close(out[0]);
+    waitpid(child, nullptr, 0);
+    const std::string text(buffer, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+    if (text == "skip")
+        GTEST_SKIP() << "needs root to run a process of another user";
+    EXPECT_EQ(text, std::to_string(SystemError::AccessDenied) + "\nheld by process " + std::to_string(getpid()) + " ("
+                        + lock + ")");
+    EXPECT_EQ(ReadText(lock), mine);
 }
 
 TEST_F(DeviceLayerTest, WithoutAWritableLockFolderThePortOpensWithoutALockFile)
