@@ -222,8 +222,9 @@ TEST_F(DeviceLayerTest, AnExclusiveMarkWithoutALiveHolderIsTakenOverAndClearedAt
             WriteText(lock, FormatText("%10d\n", static_cast<int>(EndedProcess())));
         // A child process has the test's own descriptors of the device as well.
         std::optional<PortHolder> bridge;
-        if (c.bridge)
+        if (c.bridge) {
             ASSERT_TRUE(bridge.emplace(pty.SlaveName, PortHolder::ByOpeningOnly).Holding());
+        }
         EXPECT_EQ(device.Open("\\\\.\\COM5"), c.expected);
         if (c.expected == 0) {
             EXPECT_TRUE(InExclusiveMode(pty.slave));
