@@ -153,7 +153,8 @@ TEST_F(RecordCommand, CtrlCAndSigtermStopTheDeviceBeforeTheProgramEnds)
 {
     const QString tone = Tone("tone.wav", 8000);
     int recordings = 0;
-    for (const auto &[signalNumber, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+    for (const auto &[signalNumber, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}, std::pair{SIGQUIT, 131},
+                                               std::pair{SIGUSR1, 138}, std::pair{SIGUSR2, 140}}) {
         SCOPED_TRACE(signalNumber);
         TambloProcess run({QStringLiteral("record"), QStringLiteral("--json"), QStringLiteral("--channel"),
                            QStringLiteral("1"), tone},
@@ -172,7 +173,8 @@ TEST_F(RecordCommand, CtrlCAndSigtermStopTheDeviceBeforeTheProgramEnds)
         EXPECT_EQ(events.back()[QStringLiteral("event")], QStringLiteral("stopped"));
         EXPECT_EQ(events.back()[QStringLiteral("reason")], QStringLiteral("interrupted"));
     }
-    EXPECT_EQ(device.Commands(), kRecordThenStop + kRecordThenStop);
+    EXPECT_EQ(device.Commands(),
+              kRecordThenStop + kRecordThenStop + kRecordThenStop + kRecordThenStop + kRecordThenStop);
 }
 
 TEST_F(RecordCommand, AReaderThatGoesAwayDoesNotLeaveTheDeviceRecording)
