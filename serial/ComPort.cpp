@@ -2,6 +2,7 @@
 
 #include "base/Exception.h"
 #include "base/ExceptionSink.h"
+#include "serial/CrashStop.h"
 #include "serial/DispatcherTable.h"
 #include "serial/MessageTable.h"
 #include "serial/SelectPort.h"
@@ -411,6 +412,7 @@ void TCustomComPort::OpenNow()
         }
         forceApply_ = false;
         open_ = true;
+        UpdateCrashStop();
         SetNotifyWindow(true);
         if (triggersSaved_) {
             triggersSaved_ = false;
@@ -420,11 +422,28 @@ void TCustomComPort::OpenNow()
     } catch (...) {
         open_ = false;
         portPhase_ = ppClosed;
+        UpdateCrashStop();
         if (notifyWindow_)
             SetNotifyWindow(false);
         dispatcher_.reset();
         throw;
     }
+}
+
+void TCustomComPort::setCrashText(const std::string &text)
+{
+    if (text.size() > CrashStop::MaxText)
+        throw EBadArgument(SerialResult::BadArgument);
+    crashText_ = text;
+    UpdateCrashStop();
+}
+
+void TCustomComPort::UpdateCrashStop()
+{
+    CrashStop::Unregister(crashRegistration_);
+    crashRegistration_ = -1;
+    if (IsPortOpen() && !crashText_.empty())
+        crashRegistration_ = CrashStop::Register(dispatcher_->DeviceDescriptor(), crashText_);
 }
 
 void TCustomComPort::SetNotifyWindow(bool create)
@@ -464,6 +483,7 @@ void TCustomComPort::ClosePort()
             dumpFailure = std::current_exception();
     }
     portPhase_ = ppShuttingDown;
+    UpdateCrashStop();
     NotifyPortClosing();
     dispatcher_->CopyTriggersOut(savedTriggers_);
     triggersSaved_ = true;

@@ -129,6 +129,12 @@ public:
     void SetStatusTrigger(std::uint16_t handle, std::uint32_t value, bool enabled);
     void RemoveTrigger(std::uint16_t handle);
 
+    // The text written to the open port when the program dies of a fault (a crash or an abort),
+    // such as the command that stops a recording in progress; empty: nothing. At most
+    // CrashStop::MaxText bytes.
+    void setCrashText(const std::string &text);
+    const std::string &CrashText() const { return crashText_; }
+
     // Runs a notification message on behalf of the dispatcher that sent it.
     void WindowProc(std::uint16_t msg, std::uint16_t wParam, std::int32_t lParam);
 
@@ -285,6 +291,8 @@ private:
     void FinishClose();
     void ClosePendingArrived(std::int32_t lParam);
     bool AnyTriggerEventAssigned() const;
+    // Registers the open port's descriptor with its crash text, or ends the registration.
+    void UpdateCrashStop();
     void ApplyTraceLogState(TTraceLogState &current, TTraceLogState wanted, bool trace);
 
     // Published values.
@@ -351,6 +359,8 @@ private:
     std::uint16_t tapiHandle_ = 0;
     TDispatcherFactory dispatcherFactory_;
     bool destroying_ = false;
+    std::string crashText_;
+    int crashRegistration_ = -1;
 };
 
 // The port component as the window uses it, with its properties published.

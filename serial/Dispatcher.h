@@ -119,6 +119,8 @@ public:
     int ActiveThreadCount() const { return ActiveThreads.load(); }
     // The device hung up (an adapter unplugged, the far end of a pseudo-terminal closed).
     bool IsDeviceGone() const { return DeviceGone.load(); }
+    // The open device's descriptor, or -1.
+    int DeviceDescriptor() const { return DeviceHandle.load(); }
     // When a lock file refused the open: who holds it, naming the file; else empty.
     virtual std::string DeviceHolder() const { return {}; }
 

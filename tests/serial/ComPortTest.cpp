@@ -1,4 +1,5 @@
 #include "serial/ComPort.h"
+#include "serial/CrashStop.h"
 #include "serial/SelectPort.h"
 #include "serial/SerialErrors.h"
 #include "serial/SystemErrors.h"
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/resource.h>
 
 namespace {
 
@@ -863,6 +865,59 @@ TEST(ComSelectForm, OkWithoutAnyPortLeavesThePortClosed)
     ExpectRaises<EConvertError>([&] { port.SendText("REC1\r\n"); }, "'' is not a valid integer value");
     EXPECT_EQ(port.ComNumber(), 0);
     EXPECT_FALSE(port.Open());
+}
+
+} // namespace
+
+namespace {
+
+// A program that dies of a fault tells the device its last words: the child opens the port,
+// starts a recording and dies; the far end hears the stop after the start.
+TEST_F(ComPortTest, AFaultWritesTheCrashTextBeforeTheProgramDies)
+{
+    const std::vector<std::pair<int, void (*)()>> faults = {
+        {SIGSEGV, [] { *static_cast<volatile int *>(nullptr) = 1; }},
+        {SIGFPE,
+         [] {
+             volatile int dividend = 7;
+             volatile int zero = 0;
+             volatile int quotient = dividend / zero;
+             (void)quotient;
+         }},
+        {SIGABRT, [] { std::abort(); }},
+        {SIGBUS, [] { raise(SIGBUS); }},
+    };
+    for (const auto &[signalNumber, fault] : faults) {
+        SCOPED_TRACE(signalNumber);
+        const pid_t child = fork();
+        if (child == 0) {
+            const rlimit noCore{0, 0};
+            setrlimit(RLIMIT_CORE, &noCore);
+            port.setComNumber(5);
+            port.SendText("REC1\r\n");
+            port.setCrashText("REC\r\n");
+            // The start has left before the fault.
+            WaitFor([&] { return port.Dispatcher()->OutputUsed() == 0; }, 5000);
+            fault();
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status));
+        EXPECT_EQ(WTERMSIG(status), signalNumber);
+        EXPECT_EQ(pty.Drain(), "REC1\r\nREC\r\n");
+    }
+    // A closed port or an empty text leaves nothing behind to write.
+    port.setComNumber(5);
+    port.setCrashText("REC\r\n");
+    port.SendText("REC1\r\n");
+    port.setCrashText("");
+    const pid_t child = fork();
+    if (child == 0)
+        std::abort();
+    waitpid(child, nullptr, 0);
+    EXPECT_EQ(pty.Drain(), "REC1\r\n");
+    EXPECT_THROW(port.setCrashText(std::string(CrashStop::MaxText + 1, 'x')), EBadArgument);
 }
 
 } // namespace
