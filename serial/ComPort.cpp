@@ -170,9 +170,34 @@ void TCustomComPort::SendText(const std::string &text)
     const int result = dispatcher->WriteBlock(reinterpret_cast<const std::uint8_t *>(text.data()), text.size());
     // A device that has gone away is closed, so that the next command opens it afresh (or says
     // that it is missing) instead of failing on the dead one for the rest of the run.
-    if (result == SerialResult::PutBlockFail && dispatcher->IsDeviceGone())
+    if (result == SerialResult::PutBlockFail && dispatcher->IsDeviceGone()) {
+        lineGone_ = true;
+        const std::string name = dispatcher->DeviceName();
         ClosePort();
+        if (!IsLoading())
+            throw ELineGone(result, "The recorder on " + name
+                                        + " was disconnected (the serial line hung up): the command did not reach "
+                                          "it, and it may still be recording");
+    }
     RaiseOnError(*this, result);
+}
+
+TCustomComPort::SendState TCustomComPort::WaitSent(int timeoutMs)
+{
+    if (lineGone_)
+        return SendState::LineGone;
+    return IsPortOpen() ? dispatcher_->WaitSent(timeoutMs) : SendState::Delivered;
+}
+
+void TCustomComPort::LineGoneArrived()
+{
+    if (dispatcher_ && dispatcher_->IsDeviceGone())
+        lineGone_ = true;
+    if (!lineGone_ || lineGoneReported_)
+        return;
+    lineGoneReported_ = true;
+    if (auto handler = onLineGone_)
+        handler(this);
 }
 
 TBaseDispatcher *TCustomComPort::AcquireDispatcher()
@@ -392,6 +417,8 @@ void TCustomComPort::OpenNow()
             swFlowOptions_ = kSoftware[software & 3];
         }
         InitDispatcher();
+        lineGone_ = lineGoneReported_ = false;
+        purgedAtClose_ = 0;
         portPhase_ = ppOpen;
         UpdateHandlerMode();
         {
@@ -488,6 +515,7 @@ void TCustomComPort::ClosePort()
     dispatcher_->CopyTriggersOut(savedTriggers_);
     triggersSaved_ = true;
     dispatcher_->CloseLine();
+    purgedAtClose_ = dispatcher_->BytesPurgedAtClose();
     if (dispatcher_->IsDispatching()) {
         const auto lParam = static_cast<std::int32_t>(static_cast<std::uint32_t>(dispatcher_->IndexInTable()) << 16);
         QPointer<NotifyWindow> window = notifyWindow_;

@@ -415,25 +415,27 @@ TEST_F(ComPortTest, ACloseThatCannotDrainDropsOnlyWhatItGaveUpOn)
     EXPECT_EQ(arrived.find_first_not_of('f'), std::string::npos);
 }
 
-TEST_F(ComPortTest, FarEndThatHangsUpMidStreamCrashesNothing)
+// An unplugged line is noticed when it happens, told once, and named in the next send; nothing
+// hangs or crashes.
+TEST_F(ComPortTest, FarEndThatHangsUpMidStreamIsToldAtOnceAndOnce)
 {
+    int told = 0;
+    port.setOnLineGone([&](TCustomComPort *) { ++told; });
     port.setComNumber(5);
     port.SendText("REC1\r\n");
     EXPECT_EQ(pty.Read(6), "REC1\r\n");
+    EXPECT_FALSE(port.LineGone());
     pty.HangUp();
-    // Once the loss is known a command fails and the port closes; nothing hangs or crashes.
-    bool failed = false;
-    ASSERT_TRUE(WaitFor([&] {
-        try {
-            port.SendText(std::string(100, 'y'));
-        } catch (const EPutBlockFail &error) {
-            EXPECT_EQ(error.Message(), "Failed to put entire block");
-            failed = true;
-        }
-        return failed;
-    }));
+    ASSERT_TRUE(WaitFor([&] { return told == 1; }, 5000));
+    EXPECT_TRUE(port.LineGone());
+    EXPECT_EQ(port.WaitSent(1000), TComPort::SendState::LineGone);
+    ExpectRaises<ELineGone>([&] { port.SendText(std::string(100, 'y')); },
+                            "The recorder on COM5 was disconnected (the serial line hung up): the command did not "
+                            "reach it, and it may still be recording");
     EXPECT_FALSE(port.Open());
     EXPECT_EQ(port.PortPhase(), ppClosed);
+    Idle(100);
+    EXPECT_EQ(told, 1);
     // The pseudo-terminal is gone for good: the next command says so and the program goes on.
     ExpectRaises<EBadId>([&] { port.SendText("REC\r\n"); }, "ie_BadId - Specified comport doesn't exist");
 }
@@ -918,6 +920,35 @@ TEST_F(ComPortTest, AFaultWritesTheCrashTextBeforeTheProgramDies)
     waitpid(child, nullptr, 0);
     EXPECT_EQ(pty.Drain(), "REC1\r\n");
     EXPECT_THROW(port.setCrashText(std::string(CrashStop::MaxText + 1, 'x')), EBadArgument);
+}
+
+} // namespace
+
+namespace {
+
+// What left the port, what the line stopped taking, and what the close then dropped.
+TEST_F(ComPortTest, WaitSentTellsWhetherTheBytesLeftAndTheCloseWhatItDropped)
+{
+    port.setComNumber(5);
+    EXPECT_EQ(port.WaitSent(0), TComPort::SendState::Delivered);
+    port.SendText("REC1\r\n");
+    EXPECT_EQ(port.WaitSent(5000), TComPort::SendState::Delivered);
+    EXPECT_EQ(pty.Read(6), "REC1\r\n");
+    EXPECT_EQ(port.WaitSent(0), TComPort::SendState::Delivered);
+
+    // A far end that stopped the flow (a stuck adapter or bridge) takes nothing.
+    ASSERT_EQ(tcflow(pty.slave, TCOOFF), 0);
+    port.SendText("REC\r\n");
+    EXPECT_EQ(port.WaitSent(200), TComPort::SendState::Pending);
+    port.ClosePort();
+    EXPECT_EQ(port.BytesPurgedAtClose(), 5u);
+    tcflow(pty.slave, TCOON);
+    EXPECT_EQ(pty.Drain(), "");
+
+    port.SendText("REC\r\n");
+    port.ClosePort();
+    EXPECT_EQ(port.BytesPurgedAtClose(), 0u);
+    EXPECT_EQ(pty.Read(5), "REC\r\n");
 }
 
 } // namespace
