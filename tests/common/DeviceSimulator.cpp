@@ -3,9 +3,7 @@
 #include "tests/common/ChildProcess.h"
 
 #include <QTest>
-#include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -134,24 +132,6 @@ QStringList DeviceSimulator::Commands()
     }
     return commands;
 }
-
-bool DeviceSimulator::Act(int signalNumber, const QString &done)
-{
-    const auto count = [&] {
-        const std::vector<DeviceLine> lines = Lines();
-        return std::count_if(lines.begin(), lines.end(), [&](const DeviceLine &line) { return line.text == done; });
-    };
-    const auto before = count();
-    return pid_ > 0 && kill(pid_, signalNumber) == 0 && QTest::qWaitFor([&] { return count() > before; }, 5000);
-}
-
-bool DeviceSimulator::ToggleLineStopped()
-{
-    lineStopped_ = !lineStopped_;
-    return Act(SIGUSR1, lineStopped_ ? QStringLiteral("line stopped") : QStringLiteral("line started"));
-}
-
-bool DeviceSimulator::HangUp() { return Act(SIGUSR2, QStringLiteral("hung up")); }
 
 bool DeviceSimulator::WaitForCommand(const QString &command, int count, int timeoutMs)
 {

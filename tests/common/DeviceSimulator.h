@@ -40,10 +40,6 @@ public:
     QStringList Commands();
     // Waits (running the event loop) until the command has arrived `count` times.
     bool WaitForCommand(const QString &command, int count, int timeoutMs);
-    // A line in trouble: the line stops taking data (again: starts), or hangs up as an adapter
-    // pulled out. Each returns once the simulator has done it.
-    bool ToggleLineStopped();
-    bool HangUp();
     // A command's arrival on the test's steady clock.
     std::optional<std::chrono::steady_clock::time_point> Arrival(const QString &command, int occurrence);
 
@@ -53,8 +49,6 @@ private:
     bool waitForOutput(int timeoutMs);
     // Appends what the simulator has printed since to pending_; false when there was nothing.
     bool takeOutput();
-    // Sends the signal and waits until the simulator printed the text.
-    bool Act(int signalNumber, const QString &done);
 
     int com_;
     QTemporaryDir ownPorts_;
@@ -65,5 +59,4 @@ private:
     QByteArray pending_;
     std::vector<DeviceLine> lines_;
     std::chrono::steady_clock::time_point started_;
-    bool lineStopped_ = false;
 };
