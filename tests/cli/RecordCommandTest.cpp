@@ -156,7 +156,8 @@ TEST_F(RecordCommand, CtrlCAndSigtermStopTheDeviceBeforeTheProgramEnds)
 {
     const QString tone = Tone("tone.wav", 8000);
     int recordings = 0;
-    for (const auto &[signalNumber, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+    for (const auto &[signalNumber, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}, std::pair{SIGQUIT, 131},
+                                               std::pair{SIGUSR1, 138}, std::pair{SIGUSR2, 140}}) {
         SCOPED_TRACE(signalNumber);
         TambloProcess run({QStringLiteral("record"), QStringLiteral("--json"), QStringLiteral("--channel"),
                            QStringLiteral("1"), tone},
@@ -175,7 +176,8 @@ TEST_F(RecordCommand, CtrlCAndSigtermStopTheDeviceBeforeTheProgramEnds)
         EXPECT_EQ(events.back()[QStringLiteral("event")], QStringLiteral("stopped"));
         EXPECT_EQ(events.back()[QStringLiteral("reason")], QStringLiteral("interrupted"));
     }
-    EXPECT_EQ(device.Commands(), kRecordThenStop + kRecordThenStop);
+    EXPECT_EQ(device.Commands(),
+              kRecordThenStop + kRecordThenStop + kRecordThenStop + kRecordThenStop + kRecordThenStop);
 }
 
 // Run in this process, a signal raised before the run waits in the signal pipe unread, as one that
