@@ -1,5 +1,6 @@
 #include "base/TerminationSignals.h"
 
+#include <QMetaMethod>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -9,7 +10,7 @@
 
 namespace {
 
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGTSTP};
 
 // The handler may only write to a descriptor; the rest happens in the event loop.
 volatile std::sig_atomic_t writeEnd = -1;
@@ -62,8 +63,28 @@ void TerminationSignals::readPipe()
 {
     unsigned char byte = 0;
     while (::read(fds_[1], &byte, 1) == 1) {
+        if (byte == SIGTSTP) {
+            if (isSignalConnected(QMetaMethod::fromSignal(&TerminationSignals::Suspending)))
+                emit Suspending();
+            else
+                Suspend();
+            continue;
+        }
         if (received_ == 0)
             received_ = byte;
         emit Arrived(byte);
     }
+}
+
+void TerminationSignals::Suspend()
+{
+    struct sigaction standard = {};
+    standard.sa_handler = SIG_DFL;
+    sigemptyset(&standard.sa_mask);
+    struct sigaction ours = {};
+    // A Ctrl-Z that comes while the process stops stops it as usual, and fg continues it.
+    ::sigaction(SIGTSTP, &standard, &ours);
+    ::raise(SIGSTOP);
+    ::sigaction(SIGTSTP, &ours, nullptr);
+    emit Continued();
 }

@@ -5,20 +5,29 @@
 #include <initializer_list>
 #include <memory>
 
-// Turns SIGINT, SIGTERM and SIGHUP into a Qt signal on the thread that created this object, so a
-// program can stop what it drives (a device that records, for one) before it ends. While an
-// object exists, those signals no longer end the process by themselves. One object at a time.
+// Turns SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1 and SIGUSR2 into a Qt signal on the thread that
+// created this object, so a program can stop what it drives (a device that records, for one)
+// before it ends. While an object exists, those signals no longer end the process by themselves.
+// Ctrl-Z (SIGTSTP) becomes Suspending when a receiver is connected, which stops the process
+// with Suspend once it is ready; without one the process stops at once, as it always did. One
+// object at a time.
 class TerminationSignals : public QObject {
     Q_OBJECT
 public:
     explicit TerminationSignals(QObject *parent = nullptr);
     ~TerminationSignals() override;
 
-    // The first signal received, or 0.
+    // The first termination signal received, or 0.
     int Received() const { return received_; }
+
+    // Stops the process as Ctrl-Z would, and returns when it is continued (fg, SIGCONT); then
+    // Continued is emitted.
+    void Suspend();
 
 signals:
     void Arrived(int signalNumber);
+    void Suspending();
+    void Continued();
 
 private:
     void readPipe();

@@ -1,13 +1,14 @@
-// Media figures: open plus length per file type, the sound font load that MIDI opens no longer
-// repeat, the sound card check, start-to-sound latency, the cost of a position query, the CPU
-// that playing takes, and how well silent playback keeps time. Runs on the silent output
-// (SDL_AUDIODRIVER=dummy) unless told otherwise.
+// Media figures: open plus length per file type, the analysis of a whole prompt, the sound font load that MIDI opens no
+// longer repeat, the sound card check, start-to-sound latency, the cost of a position query, the CPU that playing
+// takes, and how well silent playback keeps time. Runs on the silent output (SDL_AUDIODRIVER=dummy) unless told
+// otherwise.
 
 #include "bench/BenchFigures.h"
 #include "fixtures/MidiWriter.h"
 #include "media/MediaPlayer.h"
 #include "media/MediaSystem.h"
 #include "media/MidiDecoder.h"
+#include "media/SoundAnalysis.h"
 #include "media/SoundCards.h"
 
 #include <QApplication>
@@ -29,7 +30,7 @@ using Clock = std::chrono::steady_clock;
 
 struct Files {
     QTemporaryDir dir;
-    std::string wave, mp3, midi, tenSeconds;
+    std::string wave, mp3, midi, tenSeconds, threeMinuteMidi;
 };
 Files *files = nullptr;
 
@@ -48,17 +49,17 @@ void WriteWave(const std::string &path, int seconds)
     sf_close(file);
 }
 
-// Five minutes at 120 beats per minute: a tempo track with a change every bar, and a melody of
-// eighth notes on a piano with a bass below it.
-void WriteMidi(const std::string &path)
+// Two seconds a bar at 120 beats per minute: a tempo track with a change every bar, and a melody
+// of eighth notes on a piano with a bass below it.
+void WriteMidi(const std::string &path, int bars)
 {
     std::vector<MidiEvent> tempo, notes;
-    for (int bar = 0; bar < 150; ++bar)
+    for (int bar = 0; bar < bars; ++bar)
         tempo.push_back(Tempo(bar == 0 ? 0 : 1920, 500000));
     tempo.push_back(EndOfTrack(0));
     notes.push_back({0, {0xC0, 0x00}});
     notes.push_back({0, {0xC1, 0x20}});
-    for (int eighth = 0; eighth < 1200; ++eighth) {
+    for (int eighth = 0; eighth < bars * 8; ++eighth) {
         const std::uint8_t key = std::uint8_t(60 + (eighth * 7) % 12);
         const bool bass = eighth % 4 == 0;
         notes.push_back({0, {0x90, key, 90}});
@@ -113,6 +114,18 @@ void SoundFontLoadPerOpen(benchmark::State &state)
         delete_fluid_synth(synth);
         delete_fluid_settings(settings);
     }
+}
+
+// The whole prompt decoded and measured (peak, loudness, silences, clips, envelope), as the info
+// command and a recording's warnings need it.
+void Analyse(benchmark::State &state, const std::string *path)
+{
+    SoundAnalysis analysis;
+    for (auto _ : state) {
+        if (AnalyseSound(*path, analysis) != MMSYSERR_NOERROR)
+            state.SkipWithError("the file cannot be analysed");
+    }
+    state.counters["length_ms"] = double(analysis.info.lengthMs);
 }
 
 void SoundCardCheck(benchmark::State &state)
@@ -211,7 +224,9 @@ int main(int argc, char **argv)
     const std::string lame = "lame --quiet -b 128 -t '" + fixtures.wave + "' '" + fixtures.mp3 + "'";
     if (std::system(lame.c_str()) != 0)
         return 1;
-    WriteMidi(fixtures.midi);
+    WriteMidi(fixtures.midi, 150);
+    fixtures.threeMinuteMidi = fixtures.dir.filePath("three-minutes.mid").toStdString();
+    WriteMidi(fixtures.threeMinuteMidi, 90);
     fixtures.tenSeconds = fixtures.dir.filePath("ten-seconds.wav").toStdString();
     WriteWave(fixtures.tenSeconds, 10);
 
@@ -240,6 +255,17 @@ int main(int argc, char **argv)
         ->Unit(benchmark::kMillisecond)
         ->Iterations(5)
         ->Repetitions(9)
+        ->ReportAggregatesOnly(true);
+    // A whole prompt analysed: a 10-minute WAV decoded, a 3-minute MIDI song rendered.
+    benchmark::RegisterBenchmark("Analyse/wav_10min", Analyse, &fixtures.wave)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1)
+        ->Repetitions(3)
+        ->ReportAggregatesOnly(true);
+    benchmark::RegisterBenchmark("Analyse/midi_3min", Analyse, &fixtures.threeMinuteMidi)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1)
+        ->Repetitions(3)
         ->ReportAggregatesOnly(true);
     // The check at start-up: the listed devices, or else one try of the default output.
     benchmark::RegisterBenchmark("SoundCardCheck", SoundCardCheck)

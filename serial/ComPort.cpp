@@ -2,7 +2,9 @@
 
 #include "base/Exception.h"
 #include "base/ExceptionSink.h"
+#include "serial/CrashStop.h"
 #include "serial/DispatcherTable.h"
+#include "serial/MessageTable.h"
 #include "serial/SelectPort.h"
 #include "serial/SerialErrors.h"
 #include "serial/SystemErrors.h"
@@ -168,9 +170,34 @@ void TCustomComPort::SendText(const std::string &text)
     const int result = dispatcher->WriteBlock(reinterpret_cast<const std::uint8_t *>(text.data()), text.size());
     // A device that has gone away is closed, so that the next command opens it afresh (or says
     // that it is missing) instead of failing on the dead one for the rest of the run.
-    if (result == SerialResult::PutBlockFail && dispatcher->IsDeviceGone())
+    if (result == SerialResult::PutBlockFail && dispatcher->IsDeviceGone()) {
+        lineGone_ = true;
+        const std::string name = dispatcher->DeviceName();
         ClosePort();
+        if (!IsLoading())
+            throw ELineGone(result, "The recorder on " + name
+                                        + " was disconnected (the serial line hung up): the command did not reach "
+                                          "it, and it may still be recording");
+    }
     RaiseOnError(*this, result);
+}
+
+TCustomComPort::SendState TCustomComPort::WaitSent(int timeoutMs)
+{
+    if (lineGone_)
+        return SendState::LineGone;
+    return IsPortOpen() ? dispatcher_->WaitSent(timeoutMs) : SendState::Delivered;
+}
+
+void TCustomComPort::LineGoneArrived()
+{
+    if (dispatcher_ && dispatcher_->IsDeviceGone())
+        lineGone_ = true;
+    if (!lineGone_ || lineGoneReported_)
+        return;
+    lineGoneReported_ = true;
+    if (auto handler = onLineGone_)
+        handler(this);
 }
 
 TBaseDispatcher *TCustomComPort::AcquireDispatcher()
@@ -351,9 +378,13 @@ void TCustomComPort::InitDispatcher()
                                                            | (hwFlowOptions_.Contains(hwfUseRTS) ? 0x20 : 0));
     int result = dispatcher_->OpenLine(name, static_cast<std::uint32_t>(baud_), parity_, dataBits_, stopBits_, inSize_,
                                        outSize_, options);
-    if (result == -SystemError::AccessDenied)
+    if (result == -SystemError::AccessDenied) {
         result = SerialResult::AlreadyOpen;
-    else if (result == -SystemError::FileNotFound || result == -SystemError::PathNotFound)
+        // A lock file is named, so that the operator knows what to look at.
+        const std::string holder = dispatcher_->DeviceHolder();
+        if (!holder.empty() && !IsLoading())
+            throw EAlreadyOpen(result, MessageForCode(result) + ": " + holder);
+    } else if (result == -SystemError::FileNotFound || result == -SystemError::PathNotFound)
         result = SerialResult::BadId;
     if (result != 0)
         RaiseOnError(*this, result);
@@ -386,6 +417,8 @@ void TCustomComPort::OpenNow()
             swFlowOptions_ = kSoftware[software & 3];
         }
         InitDispatcher();
+        lineGone_ = lineGoneReported_ = false;
+        purgedAtClose_ = 0;
         portPhase_ = ppOpen;
         UpdateHandlerMode();
         {
@@ -406,6 +439,7 @@ void TCustomComPort::OpenNow()
         }
         forceApply_ = false;
         open_ = true;
+        UpdateCrashStop();
         SetNotifyWindow(true);
         if (triggersSaved_) {
             triggersSaved_ = false;
@@ -415,11 +449,28 @@ void TCustomComPort::OpenNow()
     } catch (...) {
         open_ = false;
         portPhase_ = ppClosed;
+        UpdateCrashStop();
         if (notifyWindow_)
             SetNotifyWindow(false);
         dispatcher_.reset();
         throw;
     }
+}
+
+void TCustomComPort::setCrashText(const std::string &text)
+{
+    if (text.size() > CrashStop::MaxText)
+        throw EBadArgument(SerialResult::BadArgument);
+    crashText_ = text;
+    UpdateCrashStop();
+}
+
+void TCustomComPort::UpdateCrashStop()
+{
+    CrashStop::Unregister(crashRegistration_);
+    crashRegistration_ = -1;
+    if (IsPortOpen() && !crashText_.empty())
+        crashRegistration_ = CrashStop::Register(dispatcher_->DeviceDescriptor(), crashText_);
 }
 
 void TCustomComPort::SetNotifyWindow(bool create)
@@ -459,10 +510,12 @@ void TCustomComPort::ClosePort()
             dumpFailure = std::current_exception();
     }
     portPhase_ = ppShuttingDown;
+    UpdateCrashStop();
     NotifyPortClosing();
     dispatcher_->CopyTriggersOut(savedTriggers_);
     triggersSaved_ = true;
     dispatcher_->CloseLine();
+    purgedAtClose_ = dispatcher_->BytesPurgedAtClose();
     if (dispatcher_->IsDispatching()) {
         const auto lParam = static_cast<std::int32_t>(static_cast<std::uint32_t>(dispatcher_->IndexInTable()) << 16);
         QPointer<NotifyWindow> window = notifyWindow_;

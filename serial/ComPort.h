@@ -110,8 +110,20 @@ public:
     ~TCustomComPort() override;
 
     // --- Operations -------------------------------------------------------------------------
-    // Queues the whole text for sending and returns without waiting for the line.
+    // Queues the whole text for sending and returns without waiting for the line. On a line that
+    // hung up it closes the port and raises ELineGone.
     void SendText(const std::string &text);
+    using SendState = ::SendState;
+    // Waits on the calling thread, at most timeoutMs, until everything SendText queued has left
+    // the port (Delivered, also at once when nothing is queued or the port is closed); Pending
+    // when the line stopped taking data, LineGone when it hung up.
+    SendState WaitSent(int timeoutMs);
+    // The line hung up since the port was opened (an adapter pulled out, the far end closed).
+    bool LineGone() const { return lineGone_; }
+    // The bytes that the last close dropped because the line did not take them.
+    std::uint32_t BytesPurgedAtClose() const { return purgedAtClose_; }
+    // Called by the dispatcher, on this component's thread, when the line has hung up.
+    void LineGoneArrived();
     // The open dispatcher, opening the port first when it is closed and AutoOpen allows.
     TBaseDispatcher *AcquireDispatcher();
     virtual void ClosePort();
@@ -128,6 +140,12 @@ public:
     std::uint16_t AddStatusTrigger(std::uint16_t kind);
     void SetStatusTrigger(std::uint16_t handle, std::uint32_t value, bool enabled);
     void RemoveTrigger(std::uint16_t handle);
+
+    // The text written to the open port when the program dies of a fault (a crash or an abort),
+    // such as the command that stops a recording in progress; empty: nothing. At most
+    // CrashStop::MaxText bytes.
+    void setCrashText(const std::string &text);
+    const std::string &CrashText() const { return crashText_; }
 
     // Runs a notification message on behalf of the dispatcher that sent it.
     void WindowProc(std::uint16_t msg, std::uint16_t wParam, std::int32_t lParam);
@@ -215,6 +233,9 @@ public:
 
     const TNotifyEvent &OnPortClose() const { return onPortClose_; }
     void setOnPortClose(TNotifyEvent handler) { onPortClose_ = std::move(handler); }
+    // Fired once, on this component's thread, when the line of the open port hangs up.
+    const TNotifyEvent &OnLineGone() const { return onLineGone_; }
+    void setOnLineGone(TNotifyEvent handler) { onLineGone_ = std::move(handler); }
     const TNotifyEvent &OnPortOpen() const { return onPortOpen_; }
     void setOnPortOpen(TNotifyEvent handler) { onPortOpen_ = std::move(handler); }
     const TTriggerEvent &OnTrigger() const { return onTrigger_; }
@@ -285,6 +306,8 @@ private:
     void FinishClose();
     void ClosePendingArrived(std::int32_t lParam);
     bool AnyTriggerEventAssigned() const;
+    // Registers the open port's descriptor with its crash text, or ends the registration.
+    void UpdateCrashStop();
     void ApplyTraceLogState(TTraceLogState &current, TTraceLogState wanted, bool trace);
 
     // Published values.
@@ -326,6 +349,7 @@ private:
 
     TNotifyEvent onPortClose_;
     TNotifyEvent onPortOpen_;
+    TNotifyEvent onLineGone_;
     TTriggerEvent onTrigger_;
     TTriggerAvailEvent onTriggerAvail_;
     TTriggerDataEvent onTriggerData_;
@@ -351,6 +375,11 @@ private:
     std::uint16_t tapiHandle_ = 0;
     TDispatcherFactory dispatcherFactory_;
     bool destroying_ = false;
+    std::string crashText_;
+    int crashRegistration_ = -1;
+    bool lineGone_ = false;
+    bool lineGoneReported_ = false;
+    std::uint32_t purgedAtClose_ = 0;
 };
 
 // The port component as the window uses it, with its properties published.

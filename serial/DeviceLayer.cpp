@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <mutex>
@@ -80,6 +81,44 @@ bool IsDirectory(const char *path)
 {
     struct stat info {};
     return *path && stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Whether another process has the tty at descriptor open. Processes that cannot be looked into
+// count as having it open.
+bool OpenedElsewhere(int descriptor)
+{
+    struct stat device {};
+    if (fstat(descriptor, &device) != 0)
+        return true;
+    const std::string self = std::to_string(getpid());
+    DIR *processes = opendir("/proc");
+    if (!processes)
+        return true;
+    bool found = false;
+    while (const dirent *process = readdir(processes)) {
+        if (process->d_name[0] < '1' || process->d_name[0] > '9' || self == process->d_name)
+            continue;
+        const std::string folder = std::string("/proc/") + process->d_name + "/fd";
+        DIR *descriptors = opendir(folder.c_str());
+        if (!descriptors) {
+            // A process that ended meanwhile is gone; one we may not look into may hold the port.
+            found = errno != ENOENT;
+        } else {
+            while (const dirent *entry = readdir(descriptors)) {
+                struct stat info {};
+                if (entry->d_name[0] != '.' && stat((folder + "/" + entry->d_name).c_str(), &info) == 0
+                    && S_ISCHR(info.st_mode) && info.st_rdev == device.st_rdev) {
+                    found = true;
+                    break;
+                }
+            }
+            closedir(descriptors);
+        }
+        if (found)
+            break;
+    }
+    closedir(processes);
+    return found;
 }
 
 // The system error for a failed open of a port's path.
@@ -161,7 +200,7 @@ int SerialDevice::Open(const std::string &portName)
         return lastError_ = OpenError(errno);
     if (!S_ISCHR(info.st_mode))
         return lastError_ = SystemError::BadUnit;
-    lastError_ = lockFile_.Acquire(real);
+    lastError_ = lockFile_.Acquire(real, path);
     if (lastError_ != 0)
         return lastError_;
     const int descriptor = open(real, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -206,9 +245,14 @@ int SerialDevice::Prepare(int descriptor, bool exclusive)
         // Root opens a tty in another program's exclusive mode all the same: the mark itself
         // says that the port is in use.
         int held = 0;
-        if (ioctl(descriptor, TIOCGEXCL, &held) == 0 && held)
-            return fail(SystemError::AccessDenied);
-        if (ioctl(descriptor, TIOCEXCL) == 0)
+        if (ioctl(descriptor, TIOCGEXCL, &held) == 0 && held) {
+            // A program killed while it held the port leaves the mark on a tty that a bridge
+            // keeps open. With no live holder in sight (its lock file was stale, or nobody else
+            // has the device open), the mark is taken over and cleared at close.
+            if (!lockFile_.TookOverStale() && OpenedElsewhere(descriptor))
+                return fail(SystemError::AccessDenied);
+            ownsExclusiveMode = true;
+        } else if (ioctl(descriptor, TIOCEXCL) == 0)
             ownsExclusiveMode = true;
         else if (!Unsupported(errno))
             return fail(SystemErrorFromErrno(errno));

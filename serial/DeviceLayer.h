@@ -169,6 +169,8 @@ public:
 
     // The system error of the last failed Open.
     int LastError() const { return lastError_; }
+    // When a lock file refused the last Open: who holds it, naming the file; else empty.
+    const std::string &Holder() const { return lockFile_.Holder(); }
 
 private:
     struct Counters {

@@ -83,8 +83,11 @@ bool TBaseDispatcher::CreateSignals()
     OutputReadySignal = std::make_unique<SyncEvent>(SyncEvent::AutoReset);
     WriteDoneSignal = std::make_unique<SyncEvent>(SyncEvent::ManualReset);
     FlushSignal = std::make_unique<SyncEvent>(SyncEvent::AutoReset);
-    return CommEventSignal->IsValid() && DispatchDoneSignal->IsValid() && AckSignal->IsValid()
-           && OutputReadySignal->IsValid() && WriteDoneSignal->IsValid() && FlushSignal->IsValid();
+    OutputEmptySignal = std::make_unique<SyncEvent>(SyncEvent::ManualReset);
+    OutputEmptySignal->Set();
+    return OutputEmptySignal->IsValid() && CommEventSignal->IsValid() && DispatchDoneSignal->IsValid()
+           && AckSignal->IsValid() && OutputReadySignal->IsValid() && WriteDoneSignal->IsValid()
+           && FlushSignal->IsValid();
 }
 
 int TBaseDispatcher::OpenLine(const std::string &deviceName, std::uint32_t baud, int parity, int dataBits, int stopBits,
@@ -135,6 +138,7 @@ int TBaseDispatcher::OpenLine(const std::string &deviceName, std::uint32_t baud,
     LineErrors.store(0);
     DeviceGone.store(false);
     OutputSent.store(false);
+    PurgedAtClose.store(0);
     ClosePending.store(false);
     RS485.store(false);
 
@@ -205,12 +209,47 @@ bool TBaseDispatcher::DrainOutput()
     }
 }
 
+SendState TBaseDispatcher::WaitSent(int timeoutMs)
+{
+    using namespace std::chrono;
+    const auto deadline = steady_clock::now() + milliseconds(timeoutMs);
+    const auto left = [&] { return ceil<microseconds>(deadline - steady_clock::now()); };
+    // The output thread empties the ring into the driver.
+    while (OutputRingCount() > 0) {
+        if (DeviceGone.load())
+            return SendState::LineGone;
+        const microseconds wait = left();
+        if (wait.count() <= 0)
+            return SendState::Pending;
+        OutputEmptySignal->Wait(static_cast<int>(ceil<milliseconds>(wait).count()));
+    }
+    std::uint32_t rate;
+    {
+        std::lock_guard guard(GeneralLock);
+        rate = std::max<std::uint32_t>(1, TranslateBaud(AppliedBaud));
+    }
+    // The driver's queue leaves at the pace of the line: look again when it should have.
+    for (;;) {
+        const std::uint64_t queued = DeviceOutputQueued();
+        if (DeviceGone.load())
+            return SendState::LineGone;
+        if (queued == 0)
+            return SendState::Delivered;
+        const microseconds wait = left();
+        if (wait.count() <= 0)
+            return SendState::Pending;
+        const microseconds onTheWire(queued * 10'000'000 / rate);
+        std::this_thread::sleep_for(std::clamp(onTheWire, microseconds(500), wait));
+    }
+}
+
 void TBaseDispatcher::CloseLine()
 {
     if (DeviceHandle.load() != -1) {
         // Only what the drain gave up on is dropped. A driver that reports nothing queued may
         // still hold bytes for the far end (a pseudo-terminal does), and a purge would lose them.
         if (!DrainOutput()) {
+            PurgedAtClose.store(OutputRingCount() + DeviceOutputQueued());
             AbandonOutputRing();
             if (DeviceOutputQueued() > 0)
                 DevicePurge(PURGE_TXABORT | PURGE_TXCLEAR);
@@ -547,6 +586,8 @@ int TBaseDispatcher::DeviceQueueWrite(const std::uint8_t *data, std::size_t coun
 {
     {
         std::lock_guard output(OutputLock);
+        if (OutputEmptySignal)
+            OutputEmptySignal->Reset();
         const std::uint32_t toEnd = OutSize - OutHead;
         if (count <= toEnd) {
             std::memcpy(OutRing.data() + OutHead, data, count);
@@ -568,8 +609,11 @@ void TBaseDispatcher::AdvanceOutTail(std::uint32_t count)
     OutTail += count;
     if (OutTail >= OutSize)
         OutTail = 0;
-    if (OutTail == OutHead)
+    if (OutTail == OutHead) {
         OutHead = OutTail = 0;
+        if (OutputEmptySignal)
+            OutputEmptySignal->Set();
+    }
     OutFull = false;
 }
 
@@ -621,7 +665,7 @@ void TBaseDispatcher::WriteLoop(SyncEvent &writeDone)
         }
         // The device refused (gone or failing): the chunk is dropped.
         if (written == -SystemError::FileNotFound)
-            DeviceGone.store(true);
+            MarkDeviceGone();
         std::lock_guard output(OutputLock);
         if (generation == OutGeneration)
             AdvanceOutTail(length);
@@ -652,6 +696,8 @@ void TBaseDispatcher::AbandonOutputRing()
     OutFull = false;
     OutHead = OutTail = 0;
     ++OutGeneration;
+    if (OutputEmptySignal)
+        OutputEmptySignal->Set();
 }
 
 int TBaseDispatcher::FlushOutput()

@@ -16,6 +16,15 @@
 class TCustomComPort;
 class TDispatcherThread;
 
+// Whether what was queued for sending has left the port.
+enum class SendState {
+    Delivered,
+    // The line stopped taking data (flow stopped, a stuck adapter or bridge).
+    Pending,
+    // The line hung up.
+    LineGone,
+};
+
 // Owns one open serial device for a port component: the device, the output ring that the
 // caller writes into, the input ring that the worker threads fill, the cached line settings,
 // three re-entrant locks and six signals. Operations return result codes: 0, a positive
@@ -43,6 +52,11 @@ public:
     void CloseLine();
     // Waits while queued output leaves; false when the line stopped taking it.
     bool DrainOutput();
+    // Waits on the calling thread, at most timeoutMs, until everything queued has left the
+    // port: the output ring and the driver's queue.
+    SendState WaitSent(int timeoutMs);
+    // The bytes the last close gave up on and dropped.
+    std::uint32_t BytesPurgedAtClose() const { return PurgedAtClose.load(); }
     int ChangeLine(std::uint32_t baud, int parity, int dataBits, int stopBits);
     void GetLineSettings(std::uint32_t &baud, int &parity, int &dataBits, int &stopBits);
     void GetFlowSettings(int &hardwareOptions, int &softwareOptions, char &xOn, char &xOff);
@@ -119,6 +133,10 @@ public:
     int ActiveThreadCount() const { return ActiveThreads.load(); }
     // The device hung up (an adapter unplugged, the far end of a pseudo-terminal closed).
     bool IsDeviceGone() const { return DeviceGone.load(); }
+    // The open device's descriptor, or -1.
+    int DeviceDescriptor() const { return DeviceHandle.load(); }
+    // When a lock file refused the open: who holds it, naming the file; else empty.
+    virtual std::string DeviceHolder() const { return {}; }
 
 protected:
     // --- Device operations, supplied by a device layer -------------------------------------
@@ -166,6 +184,9 @@ private:
     int ApplyLine();
     // Makes the threads leave their waits on the device, before it closes.
     void EndThreadWaits();
+
+    // Records that the device hung up and tells the port component once, on its thread.
+    void MarkDeviceGone();
 
     // --- The rings (Dispatcher.cpp) ----------------------------------------------------------
     void WriteLoop(SyncEvent &writeDone);
@@ -254,6 +275,7 @@ private:
     // Counts flushes, so that a write finishing after one does not move the emptied ring.
     std::uint64_t OutGeneration = 0;
     std::atomic<bool> OutputSent{false};
+    std::atomic<std::uint32_t> PurgedAtClose{0};
 
     // Guarded by InputLock.
     std::recursive_mutex InputLock;
@@ -298,6 +320,8 @@ private:
     std::unique_ptr<SyncEvent> OutputReadySignal;
     std::unique_ptr<SyncEvent> WriteDoneSignal;
     std::unique_ptr<SyncEvent> FlushSignal;
+    // Set while the output ring is empty.
+    std::unique_ptr<SyncEvent> OutputEmptySignal;
 
     // Runs the event handlers that want the main thread; made with the dispatcher.
     std::unique_ptr<MessageTarget> mainThreadTarget_;

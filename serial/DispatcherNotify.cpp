@@ -1,5 +1,6 @@
 #include "serial/Dispatcher.h"
 
+#include "serial/ComPort.h"
 #include "serial/SystemErrors.h"
 
 #include <algorithm>
@@ -489,4 +490,16 @@ void TBaseDispatcher::EvaluateTimerTriggers()
         if (ClosePending.load())
             return;
     }
+}
+
+void TBaseDispatcher::MarkDeviceGone()
+{
+    if (DeviceGone.exchange(true))
+        return;
+    // A wait for the output to leave ends at once.
+    if (OutputEmptySignal)
+        OutputEmptySignal->Set();
+    if (TCustomComPort *owner = Owner)
+        QMetaObject::invokeMethod(
+            owner, [owner] { owner->LineGoneArrived(); }, Qt::QueuedConnection);
 }

@@ -85,7 +85,7 @@ void TComThread::Execute()
                 continue;
             }
             if (result == SystemError::FileNotFound && !d.StopRequested.load())
-                d.DeviceGone.store(true);
+                d.MarkDeviceGone();
             break;
         }
         d.EventMask.store(events);

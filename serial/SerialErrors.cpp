@@ -8,6 +8,8 @@ ESerialException::ESerialException(int code) : Exception(MessageForCode(code)), 
 
 ESerialException::ESerialException(const std::string &text) : Exception(text), FailureCode(0) {}
 
+ESerialException::ESerialException(int code, const std::string &text) : Exception(text), FailureCode(code) {}
+
 namespace {
 
 // Raises the class that a code selects; returns when no class is selected by it.

@@ -12,6 +12,8 @@ class ESerialException : public Exception {
 public:
     explicit ESerialException(int code);
     explicit ESerialException(const std::string &text);
+    // The code's failure told in a text of its own.
+    ESerialException(int code, const std::string &text);
 
     int FailureCode;
 };
@@ -63,6 +65,8 @@ TAMBLO_SERIAL_ERROR(ENotOpenedByTapi, EOpenComm)
 TAMBLO_SERIAL_ERROR(ENullApi, ESerialIO)
 TAMBLO_SERIAL_ERROR(ERegisterHandlerFailed, ESerialIO)
 TAMBLO_SERIAL_ERROR(EPutBlockFail, ESerialIO)
+// The line hung up (the device was unplugged): a block that could not be put, told as such.
+TAMBLO_SERIAL_ERROR(ELineGone, EPutBlockFail)
 TAMBLO_SERIAL_ERROR(EGetBlockFail, ESerialIO)
 TAMBLO_SERIAL_ERROR(EOutputBufferTooSmall, ESerialIO)
 TAMBLO_SERIAL_ERROR(EBufferIsEmpty, ESerialIO)

@@ -27,6 +27,7 @@ public:
     std::uint32_t DeviceModemStatus() override;
     std::uint32_t DeviceOutputQueued() override;
     int LastSystemError() const override { return lastError_; }
+    std::string DeviceHolder() const override { return Device.Holder(); }
 
 protected:
     SerialDevice Device;

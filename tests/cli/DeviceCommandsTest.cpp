@@ -2,13 +2,16 @@
 #include "cli/Version.h"
 #include "tests/cli/TambloProcess.h"
 #include "tests/common/DeviceSimulator.h"
+#include "tests/media/MediaFixtures.h"
 
 #include <QFile>
 #include <QJsonArray>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sndfile.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -42,6 +45,29 @@ TEST_F(DeviceCommands, EraseAndStopSendTheirCommandAndReturnAtOnce)
     EXPECT_EQ(events[0][QStringLiteral("command")], QStringLiteral("REC"));
     ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC"), 1, 10000));
     EXPECT_EQ(device.Commands(), QStringList({QStringLiteral("ERASE"), QStringLiteral("REC")}));
+}
+
+// A killed recording leaves its lock file and the tty's exclusive mark behind on a line that the
+// far end keeps open; the recorder must still be stoppable.
+TEST_F(DeviceCommands, StopAfterAKilledRecordSendsRec)
+{
+    FixtureDir files;
+    const std::string sound = files.Path("long.wav");
+    WriteWave(sound, 16000, 1, 16000 * 30, SF_FORMAT_PCM_16);
+    TambloProcess record(
+        {QStringLiteral("record"), QStringLiteral("--channel"), QStringLiteral("1"), QString::fromStdString(sound)},
+        environment);
+    ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC1"), 1, 10000));
+    record.Signal(SIGKILL);
+    EXPECT_FALSE(record.Finish().exited);
+
+    const TambloResult stop = RunTamblo({QStringLiteral("stop")}, environment);
+    EXPECT_EQ(stop.exitCode, 0) << stop.err.toStdString();
+    EXPECT_EQ(stop.out, QStringLiteral("sent REC to COM1\n"));
+    ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC"), 1, 10000));
+    // The port is free again for the next program.
+    const TambloResult ports = RunTamblo({QStringLiteral("ports")}, environment);
+    EXPECT_TRUE(ports.out.endsWith(QStringLiteral(", free\n"))) << ports.out.toStdString();
 }
 
 TEST_F(DeviceCommands, APortIsNamedByNumberByPathOrByTheEnvironment)

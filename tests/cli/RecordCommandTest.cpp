@@ -182,7 +182,9 @@ TEST_F(RecordCommand, CtrlCAndSigtermStopTheDeviceBeforeTheProgramEnds)
 {
     const QString tone = Tone("tone.wav", 8000);
     int recordings = 0;
-    const std::pair<int, int> signals[] = {{SIGINT, 130}, {SIGTERM, 143}, {SIGQUIT, 131}, {SIGUSR1, 138}};
+    const std::pair<int, int> signals[] = {
+        {SIGINT, 130}, {SIGTERM, 143}, {SIGQUIT, 131}, {SIGUSR1, 138}, {SIGUSR2, 140},
+    };
     for (const auto &[signalNumber, status] : signals) {
         SCOPED_TRACE(signalNumber);
         TambloProcess run({QStringLiteral("record"), QStringLiteral("--json"), QStringLiteral("--channel"),
@@ -202,7 +204,7 @@ TEST_F(RecordCommand, CtrlCAndSigtermStopTheDeviceBeforeTheProgramEnds)
         EXPECT_EQ(events.back()[QStringLiteral("event")], QStringLiteral("stopped"));
         EXPECT_EQ(events.back()[QStringLiteral("reason")], QStringLiteral("interrupted"));
     }
-    EXPECT_EQ(device.Commands(), kRecordThenStop + kRecordThenStop + kRecordThenStop + kRecordThenStop);
+    EXPECT_EQ(device.Commands(), kRecordThenStop + kRecordThenStop + kRecordThenStop + kRecordThenStop + kRecordThenStop);
 }
 
 // While the program stands still the device records on: that gap is never reported as a good

@@ -1,5 +1,7 @@
 #include "tests/cli/TambloProcess.h"
 
+#include "tests/common/DeviceSimulator.h"
+
 #include <QJsonDocument>
 #include <csignal>
 
@@ -19,6 +21,7 @@ QProcessEnvironment CommandLineEnvironment(const QString &portsDirectory)
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     environment.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("dummy"));
     environment.insert(QStringLiteral("TAMBLO_PORTS"), portsDirectory);
+    environment.insert(QStringLiteral("TAMBLO_LOCK_DIR"), PrivateLockDirectory());
     // In a sanitizer build: libpulse is built without frame pointers, so only the slow unwinder
     // sees the whole stack of SDL's known leak at exit, which the project's suppressions name.
     const QString leakOptions = environment.value(QStringLiteral("LSAN_OPTIONS"));

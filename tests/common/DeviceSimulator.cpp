@@ -8,9 +8,19 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using Clock = std::chrono::steady_clock;
+
+QString PrivateLockDirectory()
+{
+    static const QTemporaryDir locks;
+    // Open to every user, as /var/lock is, for the runs under another user.
+    static const bool shared = chmod(locks.path().toLocal8Bit().constData(), 01777) == 0;
+    (void)shared;
+    return locks.path();
+}
 
 DeviceSimulator::DeviceSimulator(int com, const QString &portsDirectory)
     : com_(com),
@@ -39,7 +49,8 @@ bool DeviceSimulator::Start(QString *error)
     output_ = pipeEnds[0];
     fcntl(output_, F_SETFL, fcntl(output_, F_GETFL) | O_NONBLOCK);
     pid_ = Spawn({TAMBLO_DEVSIM_PATH, "--ports", directory_.toStdString(), "--com", std::to_string(com_)},
-                 ChildEnvironment(), pipeEnds[1], STDERR_FILENO);
+                 ChildEnvironment({{"TAMBLO_LOCK_DIR", PrivateLockDirectory().toStdString()}}), pipeEnds[1],
+                 STDERR_FILENO);
     close(pipeEnds[1]);
     if (pid_ < 0) {
         *error = QStringLiteral("the device simulator did not start");

@@ -20,6 +20,10 @@ struct DeviceLine {
     QString text;
 };
 
+// A lock folder of this test process's own (TAMBLO_LOCK_DIR of the programs it starts), so that
+// no test reads or writes the machine's /var/lock. Made at the first call, removed at exit.
+QString PrivateLockDirectory();
+
 class DeviceSimulator {
 public:
     // Publishes COM`com` in `portsDirectory`, or in a fresh directory of its own when none is given.

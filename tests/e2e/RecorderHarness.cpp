@@ -4,6 +4,7 @@
 
 #include "app/TLabel.h"
 #include "controls/kwFltBtn.h"
+#include "serial/PortLock.h"
 #include "serial/SelectPort.h"
 #include "ui_TForm1.h"
 
@@ -78,6 +79,7 @@ bool RecorderHarness::Start(QString *error)
     if (!device_.Start(error))
         return false;
     setenv("TAMBLO_PORTS", device_.PortsDirectory().toLocal8Bit().constData(), 1);
+    PortLock::SetDirectory(PrivateLockDirectory().toStdString());
     if (audio_ == Audio::Sink) {
         std::string reason;
         if (!sink_.Start(&reason)) {

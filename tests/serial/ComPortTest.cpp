@@ -1,4 +1,5 @@
 #include "serial/ComPort.h"
+#include "serial/CrashStop.h"
 #include "serial/SelectPort.h"
 #include "serial/SerialErrors.h"
 #include "serial/SystemErrors.h"
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/resource.h>
 
 namespace {
 
@@ -204,6 +206,18 @@ TEST_F(ComPortTest, APortHeldByAnotherProgramRaisesAlreadyOpen)
     ASSERT_TRUE(holder.Holding());
     port.setComNumber(5);
     ExpectRaises<EAlreadyOpen>([&] { port.SendText("REC1\r\n"); }, "ie_Open - device already open");
+    EXPECT_FALSE(port.Open());
+}
+
+TEST_F(ComPortTest, ALockFileThatHoldsThePortIsNamed)
+{
+    RunningProcess other;
+    const std::string lock = LockFileFor(ports, pty.SlaveName);
+    WriteText(lock, FormatText("%10d\n", static_cast<int>(other.Pid())));
+    port.setComNumber(5);
+    ExpectRaises<EAlreadyOpen>([&] { port.SendText("REC1\r\n"); }, "ie_Open - device already open: held by process "
+                                                                       + std::to_string(other.Pid()) + " (" + lock
+                                                                       + ")");
     EXPECT_FALSE(port.Open());
 }
 
@@ -401,25 +415,27 @@ TEST_F(ComPortTest, ACloseThatCannotDrainDropsOnlyWhatItGaveUpOn)
     EXPECT_EQ(arrived.find_first_not_of('f'), std::string::npos);
 }
 
-TEST_F(ComPortTest, FarEndThatHangsUpMidStreamCrashesNothing)
+// An unplugged line is noticed when it happens, told once, and named in the next send; nothing
+// hangs or crashes.
+TEST_F(ComPortTest, FarEndThatHangsUpMidStreamIsToldAtOnceAndOnce)
 {
+    int told = 0;
+    port.setOnLineGone([&](TCustomComPort *) { ++told; });
     port.setComNumber(5);
     port.SendText("REC1\r\n");
     EXPECT_EQ(pty.Read(6), "REC1\r\n");
+    EXPECT_FALSE(port.LineGone());
     pty.HangUp();
-    // Once the loss is known a command fails and the port closes; nothing hangs or crashes.
-    bool failed = false;
-    ASSERT_TRUE(WaitFor([&] {
-        try {
-            port.SendText(std::string(100, 'y'));
-        } catch (const EPutBlockFail &error) {
-            EXPECT_EQ(error.Message(), "Failed to put entire block");
-            failed = true;
-        }
-        return failed;
-    }));
+    ASSERT_TRUE(WaitFor([&] { return told == 1; }, 5000));
+    EXPECT_TRUE(port.LineGone());
+    EXPECT_EQ(port.WaitSent(1000), TComPort::SendState::LineGone);
+    ExpectRaises<ELineGone>([&] { port.SendText(std::string(100, 'y')); },
+                            "The recorder on COM5 was disconnected (the serial line hung up): the command did not "
+                            "reach it, and it may still be recording");
     EXPECT_FALSE(port.Open());
     EXPECT_EQ(port.PortPhase(), ppClosed);
+    Idle(100);
+    EXPECT_EQ(told, 1);
     // The pseudo-terminal is gone for good: the next command says so and the program goes on.
     ExpectRaises<EBadId>([&] { port.SendText("REC\r\n"); }, "ie_BadId - Specified comport doesn't exist");
 }
@@ -851,6 +867,92 @@ TEST(ComSelectForm, OkWithoutAnyPortLeavesThePortClosed)
     ExpectRaises<EConvertError>([&] { port.SendText("REC1\r\n"); }, "'' is not a valid integer value");
     EXPECT_EQ(port.ComNumber(), 0);
     EXPECT_FALSE(port.Open());
+}
+
+} // namespace
+
+namespace {
+
+// A program that dies of a fault tells the device its last words: the child opens the port,
+// starts a recording and dies; the far end hears the stop after the start.
+TEST_F(ComPortTest, AFaultWritesTheCrashTextBeforeTheProgramDies)
+{
+    static volatile int dividend = 7;
+    static volatile int zero = 0;
+    const std::vector<std::pair<int, void (*)()>> faults = {
+        {SIGSEGV, [] { *static_cast<volatile int *>(nullptr) = 1; }},
+        {SIGFPE, [] { dividend = dividend / zero; }},
+        {SIGABRT, [] { std::abort(); }},
+        {SIGBUS, [] { raise(SIGBUS); }},
+    };
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // A sanitizer takes the faults for its own report; an abort it leaves to the program.
+    constexpr bool kFaultsToTheSanitizer = true;
+#else
+    constexpr bool kFaultsToTheSanitizer = false;
+#endif
+    for (const auto &[signalNumber, fault] : faults) {
+        if (kFaultsToTheSanitizer && signalNumber != SIGABRT)
+            continue;
+        SCOPED_TRACE(signalNumber);
+        const pid_t child = fork();
+        if (child == 0) {
+            const rlimit noCore{0, 0};
+            setrlimit(RLIMIT_CORE, &noCore);
+            port.setComNumber(5);
+            port.SendText("REC1\r\n");
+            port.setCrashText("REC\r\n");
+            // The start has left before the fault.
+            WaitFor([&] { return port.Dispatcher()->OutputUsed() == 0; }, 5000);
+            fault();
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status));
+        EXPECT_EQ(WTERMSIG(status), signalNumber);
+        EXPECT_EQ(pty.Drain(), "REC1\r\nREC\r\n");
+    }
+    // A closed port or an empty text leaves nothing behind to write.
+    port.setComNumber(5);
+    port.setCrashText("REC\r\n");
+    port.SendText("REC1\r\n");
+    port.setCrashText("");
+    const pid_t child = fork();
+    if (child == 0)
+        std::abort();
+    waitpid(child, nullptr, 0);
+    EXPECT_EQ(pty.Drain(), "REC1\r\n");
+    EXPECT_THROW(port.setCrashText(std::string(CrashStop::MaxText + 1, 'x')), EBadArgument);
+}
+
+} // namespace
+
+namespace {
+
+// What left the port, what the line stopped taking, and what the close then dropped.
+TEST_F(ComPortTest, WaitSentTellsWhetherTheBytesLeftAndTheCloseWhatItDropped)
+{
+    port.setComNumber(5);
+    EXPECT_EQ(port.WaitSent(0), TComPort::SendState::Delivered);
+    port.SendText("REC1\r\n");
+    EXPECT_EQ(port.WaitSent(5000), TComPort::SendState::Delivered);
+    EXPECT_EQ(pty.Read(6), "REC1\r\n");
+    EXPECT_EQ(port.WaitSent(0), TComPort::SendState::Delivered);
+
+    // A far end that stopped the flow (a stuck adapter or bridge) takes nothing.
+    ASSERT_EQ(tcflow(pty.slave, TCOOFF), 0);
+    port.SendText("REC\r\n");
+    EXPECT_EQ(port.WaitSent(200), TComPort::SendState::Pending);
+    port.ClosePort();
+    EXPECT_EQ(port.BytesPurgedAtClose(), 5u);
+    tcflow(pty.slave, TCOON);
+    EXPECT_EQ(pty.Drain(), "");
+
+    port.SendText("REC\r\n");
+    port.ClosePort();
+    EXPECT_EQ(port.BytesPurgedAtClose(), 0u);
+    EXPECT_EQ(pty.Read(5), "REC\r\n");
 }
 
 } // namespace

@@ -7,6 +7,8 @@
 #include <future>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <optional>
+#include <sys/sysmacros.h>
 
 namespace {
 
@@ -138,6 +140,186 @@ TEST_F(DeviceLayerTest, ALockFileOfARunningProcessHoldsThePortAndAStaleOneIsTake
     EXPECT_EQ(ReadText(lock), FormatText("%10d\n", static_cast<int>(getpid())));
     ASSERT_EQ(device.Close(), 0);
     EXPECT_NE(access(lock.c_str(), F_OK), 0);
+}
+
+// A program that died with the port leaves the tty's exclusive mark behind on a line that a
+// bridge keeps open; with no live holder in sight the port is taken and the mark cleared.
+TEST_F(DeviceLayerTest, AnExclusiveMarkWithoutALiveHolderIsTakenOverAndClearedAtClose)
+{
+    const std::string lock = LockFileFor(ports, pty.SlaveName);
+    auto leaveMark = [&] {
+        const pid_t child = fork();
+        if (child == 0) {
+            const int fd = open(pty.SlaveName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            _exit(fd >= 0 && ioctl(fd, TIOCEXCL) == 0 ? 0 : 1);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0 && InExclusiveMode(pty.slave);
+    };
+    struct Case {
+        const char *what;
+        bool staleLock;
+        bool bridge;
+        int expected;
+    };
+    for (const Case &c :
+         {Case{"its stale lock and a bridge", true, true, 0}, Case{"nobody else has the device open", false, false, 0},
+          Case{"a live program has it open, no lock", false, true, SystemError::AccessDenied}}) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(leaveMark());
+        if (c.staleLock)
+            WriteText(lock, FormatText("%10d\n", static_cast<int>(EndedProcess())));
+        // A child process has the test's own descriptors of the device as well.
+        std::optional<PortHolder> bridge;
+        if (c.bridge) {
+            ASSERT_TRUE(bridge.emplace(pty.SlaveName, PortHolder::ByOpeningOnly).Holding());
+        }
+        EXPECT_EQ(device.Open("\\\\.\\COM5"), c.expected);
+        if (c.expected == 0) {
+            EXPECT_TRUE(InExclusiveMode(pty.slave));
+            EXPECT_EQ(ReadText(lock), FormatText("%10d\n", static_cast<int>(getpid())));
+            EXPECT_EQ(device.Close(), 0);
+            EXPECT_FALSE(InExclusiveMode(pty.slave));
+        } else {
+            EXPECT_TRUE(InExclusiveMode(pty.slave));
+            ioctl(pty.slave, TIOCNXCL);
+        }
+    }
+}
+
+// Lock files of other programs, whatever their age and form, under the device's own name or
+// the name of the path the port was given by.
+TEST_F(DeviceLayerTest, LockFilesOfOtherProgramsAreHonouredUnderTheirNames)
+{
+    RunningProcess other;
+    const std::string own = LockFileFor(ports, pty.SlaveName);
+    const std::string given = ports.LockPath() + "/LCK..COM5";
+    const auto binary = [](pid_t pid) {
+        const std::int32_t value = pid;
+        return std::string(reinterpret_cast<const char *>(&value), sizeof value);
+    };
+    const std::string running = FormatText("%10d\n", static_cast<int>(other.Pid()));
+    struct Case {
+        const char *what;
+        std::string path;
+        std::string content;
+        int ageSeconds;
+        int expected;
+    };
+    const std::vector<Case> cases = {
+        {"own name", own, running, 0, SystemError::AccessDenied},
+        {"name of the path given", given, running, 0, SystemError::AccessDenied},
+        {"a stale lock under the name given is left alone", given, FormatText("%10d\n", EndedProcess()), 0, 0},
+        {"being written", own, "", 0, SystemError::AccessDenied},
+        {"empty and old", own, "", 60, 0},
+        {"binary process id", own, binary(other.Pid()), 0, SystemError::AccessDenied},
+        {"binary id of an ended process", own, binary(EndedProcess()), 0, 0},
+        {"short ASCII id", own, std::to_string(other.Pid()) + "\n", 0, SystemError::AccessDenied},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteText(c.path, c.content);
+        const timespec age[2] = {{time(nullptr) - c.ageSeconds, 0}, {time(nullptr) - c.ageSeconds, 0}};
+        utimensat(AT_FDCWD, c.path.c_str(), age, 0);
+        EXPECT_EQ(device.Open("\\\\.\\COM5"), c.expected);
+        if (c.expected == 0) {
+            EXPECT_EQ(ReadText(own), FormatText("%10d\n", static_cast<int>(getpid())));
+            device.Close();
+        } else {
+            EXPECT_FALSE(device.IsOpen());
+        }
+        unlink(c.path.c_str());
+        unlink(own.c_str());
+    }
+}
+
+// Anything but a regular file at a lock's name holds the port, with a text that names it, and
+// nothing there may block the open (every local user can put a FIFO into the lock folder): an
+// open that blocks ends the test program by the alarm.
+TEST_F(DeviceLayerTest, SomethingElseAtALocksNameHoldsThePortAndNothingBlocks)
+{
+    const std::string lock = LockFileFor(ports, pty.SlaveName);
+    const std::string target = ports.Path() + "/target";
+    WriteText(target, FormatText("%10d\n", static_cast<int>(getpid())));
+    const std::vector<std::pair<std::function<int()>, std::string>> cases = {
+        {[&] { return mkfifo(lock.c_str(), 0666); }, "a FIFO"},
+        {[&] { return mkdir(lock.c_str(), 0755); }, "a directory"},
+        {[&] { return mknod(lock.c_str(), S_IFCHR | 0666, makedev(1, 3)); }, "a device"},
+        {[&] { return symlink(target.c_str(), lock.c_str()); }, "a link"},
+    };
+    for (const auto &[make, kind] : cases) {
+        SCOPED_TRACE(kind);
+        ASSERT_EQ(make(), 0) << std::strerror(errno);
+        alarm(10);
+        EXPECT_EQ(device.Open("\\\\.\\COM5"), SystemError::AccessDenied);
+        alarm(0);
+        EXPECT_EQ(device.Holder(), "held: " + lock + " is " + kind + ", not a lock file");
+        std::filesystem::remove(lock);
+    }
+    EXPECT_EQ(device.Open("\\\\.\\COM5"), 0);
+}
+
+// Another program in the middle of taking over the same stale lock (it holds a lock on the
+// stale file) is waited for, and its new lock then holds the port.
+TEST_F(DeviceLayerTest, AStaleLockThatAnotherIsTakingOverIsNotTakenTwice)
+{
+    const std::string lock = LockFileFor(ports, pty.SlaveName);
+    WriteText(lock, FormatText("%10d\n", static_cast<int>(EndedProcess())));
+    RunningProcess other;
+    const std::string running = FormatText("%10d\n", static_cast<int>(other.Pid()));
+    const int stale = open(lock.c_str(), O_RDONLY);
+    ASSERT_EQ(flock(stale, LOCK_EX), 0);
+    auto takeOver = std::async(std::launch::async, [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const std::string aside = ports.LockPath() + "/LTMP.other";
+        WriteText(aside, running);
+        const int renamed = rename(aside.c_str(), lock.c_str());
+        close(stale);
+        return renamed;
+    });
+    EXPECT_EQ(device.Open("\\\\.\\COM5"), SystemError::AccessDenied);
+    EXPECT_EQ(device.Holder(), "held by process " + std::to_string(other.Pid()) + " (" + lock + ")");
+    EXPECT_EQ(takeOver.get(), 0);
+    EXPECT_EQ(ReadText(lock), running);
+}
+
+// A link planted at the name of the file the lock is written into first must not be followed.
+TEST_F(DeviceLayerTest, TheLockIsWrittenAsideWithoutFollowingALinkPlantedThere)
+{
+    const std::string victim = ports.Path() + "/victim";
+    WriteText(victim, "precious contents\n");
+    const std::string aside = ports.LockPath() + "/LTMP." + std::to_string(getpid()) + "." + std::to_string(gettid());
+    ASSERT_EQ(symlink(victim.c_str(), aside.c_str()), 0);
+    ASSERT_EQ(device.Open("\\\\.\\COM5"), 0);
+    EXPECT_EQ(ReadText(victim), "precious contents\n");
+    EXPECT_EQ(ReadText(LockFileFor(ports, pty.SlaveName)), FormatText("%10d\n", static_cast<int>(getpid())));
+    ASSERT_EQ(device.Close(), 0);
+    EXPECT_TRUE(std::filesystem::is_empty(ports.LockPath()));
+}
+
+// A process of another user cannot be signalled, and runs all the same. Root may signal
+// anyone, so the check runs in a child that gives up its rights.
+TEST_F(DeviceLayerTest, ALockOfARunningProcessOfAnotherUserHolds)
+{
+    const std::string lock = LockFileFor(ports, pty.SlaveName);
+    WriteText(lock, FormatText("%10d\n", static_cast<int>(getpid())));
+    ASSERT_EQ(chmod(ports.Path().c_str(), 0755) | chmod(ports.LockPath().c_str(), 0777), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() != 0 || setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(2);
+        PortLock other;
+        const bool held = other.Acquire(pty.SlaveName) == SystemError::AccessDenied
+                          && other.Holder() == "held by process " + std::to_string(getppid()) + " (" + lock + ")";
+        _exit(held ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (WEXITSTATUS(status) == 2)
+        GTEST_SKIP() << "needs root to run a process of another user";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the lock was taken for stale";
+    EXPECT_EQ(ReadText(lock), FormatText("%10d\n", static_cast<int>(getpid())));
 }
 
 TEST_F(DeviceLayerTest, WithoutAWritableLockFolderThePortOpensWithoutALockFile)

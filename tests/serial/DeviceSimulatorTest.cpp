@@ -69,6 +69,7 @@ public:
     {
         return WaitFor([&] { return Lines().contains(text); });
     }
+    void Signal(int signalNumber) { kill(pid_, signalNumber); }
     // Ends it with SIGTERM; its exit status, or -1 when it did not end normally.
     int Terminate()
     {
@@ -129,6 +130,27 @@ TEST(DeviceSimulator, RecordsWhatThePortComponentSendsThroughTheChosenPort)
     EXPECT_EQ(simulator.Terminate(), 0);
     struct stat info {};
     EXPECT_NE(lstat(ports.PortPath(3).c_str(), &info), 0);
+}
+
+// SIGUSR1 stops the line taking data and starts it again; SIGUSR2 hangs it up.
+TEST(DeviceSimulator, PlaysALineThatStopsTakingDataAndOneThatHangsUp)
+{
+    PortsDirectory ports;
+    Simulator simulator(ports.Path(), 3);
+    ASSERT_TRUE(WaitFor([&] { return !simulator.Lines().isEmpty(); }));
+    TComPort port;
+    port.setComNumber(3);
+    simulator.Signal(SIGUSR1);
+    ASSERT_TRUE(simulator.WaitForLine("line stopped"));
+    port.SendText("REC\r\n");
+    EXPECT_EQ(port.WaitSent(200), TComPort::SendState::Pending);
+    simulator.Signal(SIGUSR1);
+    ASSERT_TRUE(simulator.WaitForLine("line started"));
+    EXPECT_EQ(port.WaitSent(5000), TComPort::SendState::Delivered);
+    EXPECT_TRUE(simulator.WaitForLine("REC"));
+    simulator.Signal(SIGUSR2);
+    ASSERT_TRUE(simulator.WaitForLine("hung up"));
+    EXPECT_TRUE(WaitFor([&] { return port.LineGone(); }));
 }
 
 TEST(DeviceModel, ChannelsFillStopAndErase)

@@ -165,7 +165,7 @@ private:
 // device, or by putting the tty into exclusive mode (as most serial tools do).
 class PortHolder {
 public:
-    enum How { ByLock, ByExclusiveMode };
+    enum How { ByLock, ByExclusiveMode, ByOpeningOnly };
 
     explicit PortHolder(const std::string &path, How how = ByLock)
     {
@@ -177,7 +177,9 @@ public:
         if (pid_ == 0) {
             // Only async-signal-safe calls in the child of a threaded process.
             const int fd = open(device, O_RDWR | O_NOCTTY | O_NONBLOCK);
-            const bool held = fd >= 0 && (how == ByLock ? flock(fd, LOCK_EX | LOCK_NB) == 0 : ioctl(fd, TIOCEXCL) == 0);
+            const bool held = fd >= 0
+                              && (how == ByOpeningOnly
+                                  || (how == ByLock ? flock(fd, LOCK_EX | LOCK_NB) == 0 : ioctl(fd, TIOCEXCL) == 0));
             const char ok = held ? '1' : '0';
             [[maybe_unused]] ssize_t n = write(ready[1], &ok, 1);
             for (;;)
@@ -214,10 +216,12 @@ inline bool InExclusiveMode(int descriptor)
     return ioctl(descriptor, TIOCGEXCL, &mode) == 0 && mode != 0;
 }
 
-// The lock file that names the device behind a port link.
+// The lock file that names the device behind a port link: /dev/pts/3 is LCK..pts_3.
 inline std::string LockFileFor(const PortsDirectory &ports, const std::string &deviceName)
 {
-    return ports.LockPath() + "/LCK.." + deviceName.substr(deviceName.rfind('/') + 1);
+    std::string name = deviceName.substr(5);
+    std::replace(name.begin(), name.end(), '/', '_');
+    return ports.LockPath() + "/LCK.." + name;
 }
 
 inline std::string ReadText(const std::string &path)

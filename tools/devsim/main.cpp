@@ -7,6 +7,10 @@
 // The first text is "COMn -> <pty> (monotonic <ms>)", the start on the monotonic clock; then each command received
 // ("REC1", "REC", ...) or 'unknown command "<text>"', and the device's state ("GSM1 recording", "GSM1 stopped at 4.210
 // s", "GSM1 memory full", "memories erased").
+//
+// Two signals play a line in trouble: SIGUSR1 stops the line taking data (as a stuck adapter or
+// bridge does) and starts it again ("line stopped", "line started"); SIGUSR2 hangs the line up,
+// as an adapter pulled out ("hung up").
 
 #include "fixtures/PublishedPty.h"
 #include "tools/devsim/DeviceModel.h"
@@ -21,6 +25,7 @@
 #include <poll.h>
 #include <string>
 #include <sys/signalfd.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -179,6 +184,8 @@ int main(int argc, char **argv)
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGHUP);
+    sigaddset(&signals, SIGUSR1);
+    sigaddset(&signals, SIGUSR2);
     sigprocmask(SIG_BLOCK, &signals, nullptr);
     const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
 
@@ -188,7 +195,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "tamblo-devsim: %s\n", error.c_str());
         return 1;
     }
-    const int master = port.Master();
+    int master = port.Master();
+    bool stopped = false;
     // The start on the monotonic clock lets a test put the arrivals on its own timeline.
     const double monotonicMs = std::chrono::duration<double, std::milli>(kStart.time_since_epoch()).count();
     char start[64];
@@ -211,8 +219,25 @@ int main(int argc, char **argv)
             status = 1;
             break;
         }
-        if (entries[1].revents & POLLIN)
+        if (entries[1].revents & POLLIN) {
+            signalfd_siginfo info{};
+            if (read(signalFd, &info, sizeof info) != sizeof info)
+                continue;
+            if (info.ssi_signo == SIGUSR1) {
+                // The flow of the program's end of the line, held by our own descriptor of it.
+                stopped = !stopped;
+                tcflow(port.Slave(), stopped ? TCOOFF : TCOON);
+                Print(stopped ? "line stopped" : "line started");
+                continue;
+            }
+            if (info.ssi_signo == SIGUSR2) {
+                port.CloseMaster();
+                master = -1;
+                Print("hung up");
+                continue;
+            }
             break;
+        }
         if (entries[0].revents & POLLIN) {
             char buffer[4096];
             const ssize_t got = read(master, buffer, sizeof buffer);

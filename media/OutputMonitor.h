@@ -1,0 +1,106 @@
+#pragma once
+
+// What actually left the machine: the chosen output's monitor recorded on a stream of its own
+// while a recording runs, measured in blocks of 10 ms, and compared with what the file holds.
+
+#include "media/SoundLevel.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+class PulseConnection;
+struct pa_stream;
+
+// One block heard at the output: when it was played (its first and last moment) and its level.
+struct HeardBlock {
+    std::chrono::steady_clock::time_point start;
+    std::chrono::steady_clock::time_point end;
+    SoundLevel level;
+};
+
+class OutputMonitor {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    OutputMonitor();
+    ~OutputMonitor();
+    OutputMonitor(const OutputMonitor &) = delete;
+    OutputMonitor &operator=(const OutputMonitor &) = delete;
+
+    // Starts listening to the output's monitor (sink: its name; empty: the default output).
+    // False with the reason when there is no sound server, no such output, or it has no monitor.
+    bool Start(const std::string &sink, std::string *error,
+               std::chrono::milliseconds timeout = std::chrono::milliseconds(3000));
+    // Stops listening; what was heard stays.
+    void Stop();
+
+    // The level of the last 100 ms heard, for a live meter.
+    SoundLevel Live() const;
+    // The level of everything heard between two moments (default: all of it).
+    SoundLevel Overall(Clock::time_point from = Clock::time_point::min(),
+                       Clock::time_point to = Clock::time_point::max()) const;
+    // Every block heard so far, in order, placed on the steady clock.
+    std::vector<HeardBlock> Blocks() const;
+    // When the stream or the server was lost while listening (the sound server ended, the output
+    // was removed), else nothing: from then on nothing was heard.
+    std::optional<Clock::time_point> LostAt() const;
+    // The monitor's sample rate and channels (0 before Start).
+    int Rate() const;
+    int Channels() const;
+
+private:
+    void onRead();
+    void onStateChange();
+    void addFrames(const float *samples, std::size_t frames, Clock::time_point arrival);
+    Clock::time_point frameTimeLocked(std::int64_t frame) const;
+
+    std::unique_ptr<PulseConnection> connection_;
+    pa_stream *stream_ = nullptr;
+    bool stopping_ = false; // under the loop's lock
+
+    mutable std::mutex mutex_; // guards what follows; the loop thread writes, callers read
+    int rate_ = 0;
+    int channels_ = 0;
+    std::int64_t blockFrames_ = 0;
+    std::int64_t frames_ = 0;
+    // The block being filled.
+    float blockPeak_ = 0;
+    double blockSquares_ = 0;
+    std::int64_t blockFill_ = 0;
+    // Finished blocks: their last frame (exclusive), peak and mean square, linear.
+    struct Block {
+        std::int64_t end;
+        float peak;
+        double meanSquare;
+    };
+    std::vector<Block> blocks_;
+    // For every chunk read: the frames up to its end, and when it arrived.
+    std::vector<std::pair<std::int64_t, Clock::time_point>> chunks_;
+    std::optional<Clock::time_point> lostAt_;
+};
+
+// How long the output stayed silent while the file had sound there.
+struct SilenceAtOutput {
+    // The longest silent stretch, and where it began in the file.
+    std::chrono::milliseconds longest{0};
+    std::chrono::milliseconds longestFrom{0};
+    // All silent stretches together.
+    std::chrono::milliseconds total{0};
+};
+
+// Lays the file's envelope (peak dBFS per LevelBlock, from its start) on the output's timeline,
+// beginning at soundStart, the moment the file's first frame left the output, and finds the
+// blocks during which the file had sound but the output was silent (below SilenceDb), or heard
+// nothing at all (a gap, or after the monitor was lost). The output may run up to `latency`
+// early or late: only a block whose file sound lasts that long on either side counts. Nothing
+// after `until` counts (the recording stopped, or what the monitor has not delivered yet). The
+// output plays the file turned by gainDb (its volume): a passage that it turns down below
+// SilenceDb is no sound to miss.
+SilenceAtOutput FindSilenceAtOutput(const std::vector<float> &fileEnvelopeDb, const std::vector<HeardBlock> &heard,
+                                    std::chrono::steady_clock::time_point soundStart, std::chrono::milliseconds latency,
+                                    std::chrono::steady_clock::time_point until, double gainDb = 0);

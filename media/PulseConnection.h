@@ -1,0 +1,58 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+struct pa_context;
+struct pa_operation;
+struct pa_threaded_mainloop;
+
+// A connection to the sound server that the environment names (PULSE_SERVER, else the user's own
+// server; PipeWire serves the same protocol), with a loop thread of its own. Every call into
+// libpulse happens with the loop locked; callbacks run on the loop thread with the lock held.
+// No wait outlasts its deadline: a server that does not answer is an error, never a hang.
+class PulseConnection {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    PulseConnection();
+    ~PulseConnection();
+    PulseConnection(const PulseConnection &) = delete;
+    PulseConnection &operator=(const PulseConnection &) = delete;
+
+    // Connects as "Tamblo"; false with the reason when no server answers within the timeout.
+    bool Connect(std::chrono::milliseconds timeout, std::string *error);
+    // The connection, for calls made with the lock held.
+    pa_context *Context() const { return context_; }
+    // With the lock held: whether the connection is up, and the server's last error text.
+    bool Up() const;
+    std::string LastError() const;
+
+    // Holds the loop's lock while alive.
+    class Lock {
+    public:
+        explicit Lock(const PulseConnection &connection);
+        ~Lock();
+        Lock(const Lock &) = delete;
+        Lock &operator=(const Lock &) = delete;
+
+    private:
+        pa_threaded_mainloop *loop_;
+    };
+
+    // With the lock held: waits until done() holds, the connection fails or the deadline passes;
+    // true when done() holds. Callbacks wake it with Signal().
+    bool WaitUntil(const std::function<bool()> &done, Clock::time_point deadline);
+    // Runs an operation to its end within the deadline, cancelling it otherwise, so that its
+    // callback is never called after this returns. Takes over the operation (null: it failed).
+    bool Complete(pa_operation *operation, Clock::time_point deadline);
+    // From a callback: wakes WaitUntil.
+    void Signal();
+
+private:
+    pa_threaded_mainloop *loop_ = nullptr;
+    pa_context *context_ = nullptr;
+    bool started_ = false;
+};
