@@ -145,6 +145,17 @@ bool PulseOutput::Connect(const std::string &sink)
     if (!WaitUntil(loop_, context_, [this] { return Settled(pa_context_get_state(context_)); })
         || pa_context_get_state(context_) != PA_CONTEXT_READY)
         return false;
+    const auto told = [](pa_context *, const pa_server_info *info, void *self) {
+        auto *output = static_cast<PulseOutput *>(self);
+        output->pipeWire_ =
+            info != nullptr && info->server_name != nullptr && std::strstr(info->server_name, "PipeWire") != nullptr;
+        output->serverKnown_ = true;
+        pa_threaded_mainloop_signal(output->loop_, 0);
+    };
+    if (pa_operation *op = pa_context_get_server_info(context_, told, this)) {
+        WaitUntil(loop_, context_, [this] { return serverKnown_; });
+        pa_operation_unref(op);
+    }
 
     pa_sample_spec spec{};
     spec.format = PA_SAMPLE_FLOAT32NE;
@@ -278,7 +289,16 @@ void PulseOutput::TimingArrived(pa_stream *stream, int success, void *self)
         return;
     // The report is a little old when it arrives: counting from its arrival keeps the count behind.
     const std::int64_t read = timing->read_index / std::int64_t(output->frameBytes_);
-    const std::int64_t held = std::int64_t(timing->sink_usec) * output->rate_ / std::int64_t(PA_USEC_PER_SEC);
+    std::int64_t held = std::int64_t(timing->sink_usec) * output->rate_ / std::int64_t(PA_USEC_PER_SEC);
+    // PipeWire takes a stream's sound a quantum at a time, at the start of the cycle that plays
+    // it, and leaves that quantum out of the latency it reports: it is held until a whole cycle
+    // has passed. The latest quantum taken tells its size.
+    if (output->pipeWire_) {
+        if (read > output->lastRead_)
+            output->quantum_ = read - output->lastRead_;
+        output->lastRead_ = read;
+        held += output->quantum_;
+    }
     std::lock_guard<std::mutex> guard(output->clockMutex_);
     output->clock_.Reported(Clock::now(), read, held, timing->playing && output->started_);
 }

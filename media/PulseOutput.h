@@ -66,6 +66,10 @@ private:
     bool primed_ = false;
     bool timingPending_ = false;
     std::int64_t written_ = 0;
+    bool serverKnown_ = false;
+    bool pipeWire_ = false;     // the server is PipeWire's PulseAudio side
+    std::int64_t lastRead_ = 0; // its read index at the latest report
+    std::int64_t quantum_ = 0;  // the frames it took at its latest cycle
 
     std::atomic<bool> started_{false};
     std::atomic<bool> lost_{false};
