@@ -86,7 +86,7 @@ void SoundSink::UseForSdl() const
     setenv("PULSE_SERVER", Server().c_str(), 1);
 }
 
-std::vector<std::string> SoundSink::environment() const
+std::vector<std::string> SoundSink::Environment() const
 {
     const std::string runtime = folder_ + "/rt";
     return ChildEnvironment({{"HOME", folder_},
@@ -99,7 +99,7 @@ std::vector<std::string> SoundSink::environment() const
 
 bool SoundSink::run(const std::vector<std::string> &argv) const
 {
-    pid_t pid = Spawn(argv, environment(), logFd_, logFd_);
+    pid_t pid = Spawn(argv, Environment(), logFd_, logFd_);
     int status = 0;
     return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
@@ -127,7 +127,7 @@ bool SoundSink::Start(std::string *error, Options options)
     }
     capture_ = Spawn({"parec", "-d", "rec.monitor", "--raw", "--format=s16le", "--rate=" + std::to_string(Rate),
                       "--channels=1", "--latency-msec=2"},
-                     environment(), pipeFds[1], logFd_);
+                     Environment(), pipeFds[1], logFd_);
     ::close(pipeFds[1]);
     if (capture_ < 0) {
         ::close(pipeFds[0]);
@@ -152,7 +152,7 @@ bool SoundSink::startPulseAudio(const Options &options, std::string *error)
                "--load=module-null-sink sink_name=rec rate=" + std::to_string(Rate) + " channels=1"
                    + (options.rendersAhead ? "" : " norewinds=1"),
                "--load=module-native-protocol-unix auth-anonymous=1"},
-              environment(), logFd_, logFd_);
+              Environment(), logFd_, logFd_);
     if (server < 0) {
         *error = "pulseaudio could not be started (is the pulseaudio package installed?)";
         return false;
@@ -171,7 +171,7 @@ bool SoundSink::startPipeWire(std::string *error)
 {
     const std::string runtime = folder_ + "/rt";
     const auto start = [&](const std::vector<std::string> &argv, const std::string &waitFor) {
-        const pid_t pid = Spawn(argv, environment(), logFd_, logFd_);
+        const pid_t pid = Spawn(argv, Environment(), logFd_, logFd_);
         if (pid < 0)
             return false;
         daemons_.push_back(pid);

@@ -55,6 +55,8 @@ public:
     bool ForceQuantum(int frames);
     // Kills the server at once, as a crash would; the capture ends with it.
     void KillServer();
+    // The environment its client programs run in: ours, pointed at the server.
+    std::vector<std::string> Environment() const;
     // "unix:<socket>", the value for PULSE_SERVER.
     std::string Server() const;
     // Points SDL in this process, and the programs it starts from now on, at the sink.
@@ -85,7 +87,6 @@ private:
     bool startPipeWire(std::string *error);
     // Runs a client program of the server to its end; true when it succeeded.
     bool run(const std::vector<std::string> &argv) const;
-    std::vector<std::string> environment() const;
     void readCapture(int fd);
     Clock::time_point frameTimeLocked(std::int64_t frame) const;
 

@@ -64,7 +64,8 @@ void ExpectMessageBox(QString *shown, int timeoutMs)
         timeoutMs);
 }
 
-RecorderHarness::RecorderHarness(Audio audio) : audio_(audio) {}
+RecorderHarness::RecorderHarness(Audio audio, SoundSink::Options sinkOptions) : audio_(audio), sinkOptions_(sinkOptions)
+{}
 
 RecorderHarness::~RecorderHarness()
 {
@@ -80,7 +81,7 @@ bool RecorderHarness::Start(QString *error)
     setenv("TAMBLO_PORTS", device_.PortsDirectory().toLocal8Bit().constData(), 1);
     if (audio_ == Audio::Sink) {
         std::string reason;
-        if (!sink_.Start(&reason)) {
+        if (!sink_.Start(&reason, sinkOptions_)) {
             *error = QString::fromStdString(reason);
             return false;
         }

@@ -49,7 +49,7 @@ protected:
     void SetUp() override
     {
         if (!SoundSink::Available())
-            GTEST_SKIP() << "pulseaudio and parec are not installed (scripts/setup installs them)";
+            GTEST_SKIP() << SoundSink::Missing();
         QString error;
         ASSERT_TRUE(harness.Start(&error)) << error.toStdString();
     }
