@@ -129,6 +129,20 @@ int GapsWithin(const std::vector<std::int16_t> &samples, std::int64_t first, std
     return gaps;
 }
 
+// Waits until the sink has played nothing for a while: a player that ended may leave sound that
+// the server still holds, which would fall into the next recording.
+void WaitForSilence(const SoundSink &sink)
+{
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (Clock::now() < deadline) {
+        idle(100);
+        const std::int64_t frames = sink.FrameCount();
+        const auto last = sink.LastSound(kSoundThreshold, std::max<std::int64_t>(0, frames - SoundSink::Rate / 2));
+        if (!last && frames > SoundSink::Rate / 2)
+            return;
+    }
+}
+
 struct Sound {
     const char *kind;
     QString path;
@@ -325,8 +339,9 @@ int main(int argc, char **argv)
             cli[s].usage.cpu += run->first.cpu;
             cli[s].usage.switches += run->first.switches;
             cli[s].soundSeconds += sound.lengthMs / 1000;
-            std::printf("cli    %-4s: lead-in %6.1f ms, tail %+6.1f ms, heard %7.1f ms, CPU %.3f s\n", sound.kind,
-                        cliHeard.LeadInMs(), cliHeard.TailMs(), cliHeard.HeardMs(), run->first.cpu);
+            std::printf("cli    %-4s: lead-in %6.1f ms, tail %+6.1f ms, heard %7.1f ms, gaps %d, CPU %.3f s\n",
+                        sound.kind, cliHeard.LeadInMs(), cliHeard.TailMs(), cliHeard.HeardMs(),
+                        GapsWithin(sink.Samples(), cliHeard.first, cliHeard.last), run->first.cpu);
 
             // The server's own player, for the CPU it takes.
             const bool midi = std::strcmp(sound.kind, "MIDI") == 0;
@@ -342,6 +357,7 @@ int main(int argc, char **argv)
                 reference[s].usage.switches += played->first.switches;
                 reference[s].soundSeconds += sound.lengthMs / 1000;
             }
+            WaitForSilence(sink);
             std::fflush(stdout);
         }
     }

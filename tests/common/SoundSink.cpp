@@ -198,6 +198,8 @@ bool SoundSink::ForceQuantum(int frames)
            && run({"pw-metadata", "-n", "settings", "0", "clock.force-quantum", std::to_string(frames)});
 }
 
+bool SoundSink::RemoveSink() { return run({"pactl", "unload-module", "module-null-sink"}); }
+
 void SoundSink::KillServer()
 {
     for (pid_t pid : daemons_)

@@ -55,6 +55,8 @@ public:
     bool ForceQuantum(int frames);
     // Kills the server at once, as a crash would; the capture ends with it.
     void KillServer();
+    // Removes the null sink, the server's only one.
+    bool RemoveSink();
     // The environment its client programs run in: ours, pointed at the server.
     std::vector<std::string> Environment() const;
     // "unix:<socket>", the value for PULSE_SERVER.
