@@ -3,51 +3,65 @@
 #include "media/MciDefs.h"
 
 #include <chrono>
-#include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
-#include <thread>
+#include <string>
 
-// What the output pulls sound from. Render runs on the output's own thread and must fill all
-// frames (silence where there is no sound); it never waits for the GUI thread. `first` counts the
-// frames the output took before this buffer, `when` is the moment it asked for this one.
+// What the output pulls sound from. Render runs on the output's own thread (or, to fill an output
+// before it starts, on the thread that primes it) and must fill all frames (silence where there
+// is no sound); it never waits for the GUI thread. `first` counts the frames the output took
+// before this buffer, `when` is the moment it asked for this one.
 class AudioSource {
 public:
     virtual ~AudioSource() = default;
     virtual void Render(float *out, int frames, std::int64_t first, std::chrono::steady_clock::time_point when) = 0;
+    // The output is gone (its server ended or dropped the stream, its device was removed): of
+    // what it took, `played` frames were played, and no more will be. Called once, on the
+    // output's thread, with the output's lock held.
+    virtual void OutputLost(std::int64_t played) = 0;
 };
 
-// One sound output fed with interleaved float frames at the source's rate and channel count: an
-// SDL audio device, which converts them to whatever the device takes, or, where SDL would play
-// silently, a silent output of our own that keeps real time. The output runs from Open until the
-// object is destroyed.
+// One sound output fed with interleaved float frames at the source's rate and channel count. At a
+// sound server that speaks the PulseAudio protocol (PulseAudio itself, PipeWire's pipewire-pulse)
+// it is a stream of the server's, whose own account of what it has played sets the count; else an
+// SDL audio device, or a silent output of our own that keeps real time. An output that can wait
+// does not play until Start: what it is handed before then is heard from the moment it starts.
 class AudioOutput {
 public:
+    using Clock = std::chrono::steady_clock;
+
     // What the output takes. SDL plays at most 8 channels; a buffer at a rate below the lowest
     // would last long enough to hold up closing for seconds (256 s at 1 Hz).
     static constexpr int maxChannels = 8;
     static constexpr int minRate = 1000;
     static constexpr int maxRate = 384000;
 
-    // Frames per buffer at a rate: the largest power of two that lasts no more than 20 ms. On a
-    // busy machine a shorter buffer lets the sound server run dry between two of them, and the
-    // sound gets gaps; a longer one delays the sound after a command.
-    static int BufferFrames(int rate);
-
     // 0 when the output can play sound of this rate and channel count, else the code that says
     // which of them it cannot.
     static MCIERROR Supports(int rate, int channels);
 
-    static MCIERROR Open(int rate, int channels, AudioSource &source, std::unique_ptr<AudioOutput> &output);
-    ~AudioOutput();
+    // Opens an output on the named sink of the sound server (empty: its default).
+    static MCIERROR Open(int rate, int channels, AudioSource &source, std::unique_ptr<AudioOutput> &output,
+                         const std::string &sink = {});
+    virtual ~AudioOutput() = default;
 
     AudioOutput(const AudioOutput &) = delete;
     AudioOutput &operator=(const AudioOutput &) = delete;
 
-    // What the output may still hold of earlier sound when it asks for a buffer, in frames: the
-    // bounds that its OutputClock works with.
-    std::int64_t HeldMin() const { return heldMin_; }
-    std::int64_t HeldMax() const { return heldMax_; }
+    // Fills the output with as much sound as it holds, to be heard from Start on. Never called
+    // with a Lock held.
+    virtual void Prime() {}
+    // Starts playing (primed first, if it was not). Never called with a Lock held.
+    virtual void Start() {}
+    // Whether the output can wait for Start (else it plays from its opening on), and whether it
+    // plays what it is handed (it started, or it cannot wait).
+    virtual bool Waits() const { return false; }
+    virtual bool Started() const { return true; }
+    // The output frames played by `now`: negative or 0 before the first frame has been played.
+    virtual std::int64_t Played(Clock::time_point now) const = 0;
+    // Whether the output has gone; it plays nothing more.
+    virtual bool Lost() const = 0;
 
     // While a Lock lives, Render is not running and will not start.
     class Lock {
@@ -58,27 +72,7 @@ public:
         std::unique_lock<std::mutex> lock_;
     };
 
-private:
+protected:
     AudioOutput() = default;
-    static void Callback(void *userdata, std::uint8_t *stream, int length);
-    void Pull(float *out, int frames);
-    void Pace(int frames);
-
-    int rate_ = 0;
-    int channels_ = 0;
-    AudioSource *source_ = nullptr;
-    std::int64_t heldMin_ = 0;
-    std::int64_t heldMax_ = 0;
-
-    std::mutex mutex_;        // held while the source renders
-    std::int64_t pulled_ = 0; // frames taken so far; under mutex_
-
-    bool subsystem_ = false;
-    std::uint32_t device_ = 0; // the SDL device, if that is the output
-
-    // The silent output: a thread that pulls a buffer each time one would have been played.
-    std::thread pacer_;
-    std::mutex paceMutex_;
-    std::condition_variable paceWake_;
-    bool stopping_ = false; // under paceMutex_
+    std::mutex mutex_; // held while the source renders
 };

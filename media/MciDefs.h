@@ -26,6 +26,7 @@ inline constexpr unsigned MCI_STATUS = 0x0814;
 inline constexpr unsigned MCI_WINDOW = 0x0841;
 inline constexpr unsigned MCI_PUT = 0x0842;
 inline constexpr unsigned MCI_WHERE = 0x0843;
+inline constexpr unsigned MCI_CUE = 0x0830;
 inline constexpr unsigned MCI_RESUME = 0x0855;
 
 // Flags common to every command.
@@ -55,6 +56,9 @@ inline constexpr std::uint32_t MCI_STATUS_MODE = 0x00000004;
 inline constexpr std::uint32_t MCI_STATUS_READY = 0x00000007;
 inline constexpr std::uint32_t MCI_STATUS_TIME_FORMAT = 0x00000006;
 inline constexpr std::uint32_t MCI_STATUS_CURRENT_TRACK = 0x00000008;
+// Ours: why the latest play ended before its end (a damaged file, a lost output), 0 when it did
+// not; known from the moment the sound is cut short, before that sound has been played.
+inline constexpr std::uint32_t MCI_STATUS_FAILURE = 0x00004001;
 
 inline constexpr std::uint32_t MCI_GETDEVCAPS_CAN_RECORD = 0x00000001;
 inline constexpr std::uint32_t MCI_GETDEVCAPS_HAS_AUDIO = 0x00000002;
@@ -142,6 +146,7 @@ inline constexpr MCIERROR MCIERR_CANNOT_RECORD = MCIERR_BASE + 101;
 inline constexpr MCIERROR MCIERR_UNSUPPORTED_ENCODING = MCIERR_BASE + 102;
 inline constexpr MCIERROR MCIERR_TOO_MANY_CHANNELS = MCIERR_BASE + 103;
 inline constexpr MCIERROR MCIERR_UNSUPPORTED_RATE = MCIERR_BASE + 104;
+inline constexpr MCIERROR MCIERR_OUTPUT_LOST = MCIERR_BASE + 105;
 
 // Parameter blocks. dwCallback is the object that receives the completion notice of a command
 // sent with MCI_NOTIFY; every block starts with it.

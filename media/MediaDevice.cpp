@@ -44,16 +44,52 @@ MCIERROR MediaDevice::OpenOutput()
     const MCIERROR result = AudioOutput::Open(rate_, channels_, *this, output);
     if (result != MMSYSERR_NOERROR)
         return result;
-    {
-        // The clock follows the output from its next request on; until then it plays silence.
-        AudioOutput::Lock lock(*output);
-        std::lock_guard<std::mutex> progress(progressMutex_);
-        clock_ = OutputClock(rate_, output->HeldMin(), output->HeldMax());
-        clocked_ = true;
-        segment_ = false;
-    }
+    CloseOutput();
+    // The count follows the output from its first frame on; until then it plays silence.
+    AudioOutput::Lock lock(*output);
+    std::lock_guard<std::mutex> progress(progressMutex_);
+    segment_ = false;
     output_ = std::move(output);
     return MMSYSERR_NOERROR;
+}
+
+void MediaDevice::CloseOutput()
+{
+    std::unique_ptr<AudioOutput> closing;
+    {
+        std::lock_guard<std::mutex> progress(progressMutex_);
+        closing = std::move(output_);
+        segment_ = false;
+    }
+    // Outside the lock: closing waits for the output's thread, which may be waiting for it.
+    closing.reset();
+}
+
+void MediaDevice::DropCue()
+{
+    if (!cued_)
+        return;
+    CloseOutput();
+    std::lock_guard<std::mutex> progress(progressMutex_);
+    cued_ = false;
+    handing_ = false;
+    awaitingSound_ = false;
+    if (handed_ != cueFrom_ && decoder_->Seek(cueFrom_))
+        handed_ = cueFrom_;
+}
+
+void MediaDevice::CheckOutput()
+{
+    if (!output_ || !Playing() || !output_->Lost())
+        return;
+    AudioOutput::Lock lock(*output_);
+    std::int64_t played = 0;
+    {
+        std::lock_guard<std::mutex> progress(progressMutex_);
+        played = OutputPlayedLocked(std::chrono::steady_clock::now());
+    }
+    if (mode_ != MCI_MODE_STOP) // the output may have told of it meanwhile
+        OutputLost(played);
 }
 
 MediaDevice::OutputLock::OutputLock(MediaDevice &device)
@@ -62,7 +98,11 @@ MediaDevice::OutputLock::OutputLock(MediaDevice &device)
         lock_.emplace(*device.output_);
 }
 
-void MediaDevice::Shutdown() { EndFadingOut(); }
+void MediaDevice::Shutdown()
+{
+    DropCue();
+    EndFadingOut();
+}
 
 void MediaDevice::EndFadingOut()
 {
@@ -76,17 +116,14 @@ void MediaDevice::EndFadingOut()
 
 void MediaDevice::ReleaseIdleOutput()
 {
-    if (!output_ || Playing() || handing_)
+    if (!output_ || Playing() || handing_ || cued_)
         return;
     {
         std::lock_guard<std::mutex> progress(progressMutex_);
         if (!PlayedLocked(std::chrono::steady_clock::now()))
             return;
     }
-    output_.reset();
-    std::lock_guard<std::mutex> progress(progressMutex_);
-    clocked_ = false;
-    segment_ = false;
+    CloseOutput();
 }
 
 bool MediaDevice::ToFrames(std::uint32_t value, std::int64_t &frames) const
@@ -170,8 +207,8 @@ void MediaDevice::WaitUntilPlayed()
             std::lock_guard<std::mutex> progress(progressMutex_);
             if (!handing_ && PlayedLocked(now))
                 return;
-            if (clocked_ && segment_ && segmentOut_ >= 0)
-                left = segmentEnd_ - clock_.Played(now);
+            if (output_ && segment_ && segmentOut_ >= 0)
+                left = segmentEnd_ - OutputPlayedLocked(now);
         }
         if (now >= giveUp)
             return;
@@ -182,17 +219,27 @@ void MediaDevice::WaitUntilPlayed()
     }
 }
 
+std::int64_t MediaDevice::OutputPlayedLocked(std::chrono::steady_clock::time_point now) const
+{
+    return output_ ? output_->Played(now) : 0;
+}
+
+std::int64_t MediaDevice::PositionAtLocked(std::int64_t played) const
+{
+    if (!output_ || !segment_ || segmentOut_ < 0)
+        return handed_;
+    const std::int64_t unplayed = segmentEnd_ - played;
+    return handed_ - std::clamp<std::int64_t>(unplayed, 0, handed_ - segmentFrom_);
+}
+
 std::int64_t MediaDevice::PositionLocked(std::chrono::steady_clock::time_point now) const
 {
-    if (!clocked_ || !segment_ || segmentOut_ < 0)
-        return handed_;
-    const std::int64_t unplayed = segmentEnd_ - clock_.Played(now);
-    return handed_ - std::clamp<std::int64_t>(unplayed, 0, handed_ - segmentFrom_);
+    return PositionAtLocked(OutputPlayedLocked(now));
 }
 
 bool MediaDevice::PlayedLocked(std::chrono::steady_clock::time_point now) const
 {
-    return !clocked_ || !segment_ || segmentOut_ < 0 || clock_.Played(now) >= segmentEnd_;
+    return !output_ || !segment_ || segmentOut_ < 0 || OutputPlayedLocked(now) >= segmentEnd_;
 }
 
 void MediaDevice::StartSegmentLocked()
@@ -205,22 +252,88 @@ void MediaDevice::StartSegmentLocked()
 
 MCIERROR MediaDevice::Play(std::uint32_t flags, const MCI_PLAY_PARMS &parms)
 {
-    if (!output_) {
-        const MCIERROR result = OpenOutput();
-        if (result != MMSYSERR_NOERROR)
-            return result;
-    }
     std::int64_t from = 0;
     std::int64_t to = frames_;
     {
         std::lock_guard<std::mutex> progress(progressMutex_);
-        from = handed_;
+        from = cued_ ? cueFrom_ : handed_;
     }
-    const std::int64_t current = from;
     if ((flags & MCI_FROM) && !ToFrames(parms.dwFrom, from))
         return MCIERR_OUTOFRANGE;
     if ((flags & MCI_TO) && (!ToFrames(parms.dwTo, to) || to < from))
         return MCIERR_OUTOFRANGE;
+    if (cued_ && from == cueFrom_ && !(flags & MCI_TO) && output_ && !output_->Lost()) {
+        // The cued play starts: its sound waits in the output.
+        {
+            AudioOutput::Lock lock(*output_);
+            if (pending_ != nullptr)
+                PostMciNotify(std::exchange(pending_, nullptr),
+                              (flags & MCI_NOTIFY) ? MCI_NOTIFY_SUPERSEDED : MCI_NOTIFY_ABORTED, id_);
+            if (flags & MCI_NOTIFY)
+                pending_ = parms.dwCallback;
+            cued_ = false;
+            mode_ = MCI_MODE_PLAY;
+        }
+        output_->Start();
+        return WaitIfAsked(flags);
+    }
+    DropCue();
+    if (!output_ || output_->Lost()) {
+        const MCIERROR result = OpenOutput();
+        if (result != MMSYSERR_NOERROR)
+            return result;
+    }
+    const MCIERROR result = StartHanding(flags, parms.dwCallback, from, to);
+    if (result != MMSYSERR_NOERROR || mode_ != MCI_MODE_PLAY)
+        return result;
+    output_->Start();
+    return WaitIfAsked(flags);
+}
+
+MCIERROR MediaDevice::WaitIfAsked(std::uint32_t flags)
+{
+    if (flags & MCI_WAIT) {
+        std::unique_lock<std::mutex> guard(waitMutex_);
+        progressed_.wait(guard, [this] { return mode_ != MCI_MODE_PLAY; });
+    }
+    return MMSYSERR_NOERROR;
+}
+
+MCIERROR MediaDevice::Cue()
+{
+    if (cued_ && output_ && !output_->Lost())
+        return MMSYSERR_NOERROR;
+    DropCue();
+    // A cue fills an output that waits for its start; one that plays already (or cannot wait)
+    // is replaced, so that nothing queued before the sound delays it.
+    if (!output_ || output_->Lost() || (output_->Waits() && output_->Started() && !Playing() && !handing_)) {
+        const MCIERROR result = OpenOutput();
+        if (result != MMSYSERR_NOERROR)
+            return result;
+    }
+    if (Playing() || !output_->Waits())
+        return MMSYSERR_NOERROR; // nothing to ready: the play starts as it would
+    std::int64_t from = 0;
+    {
+        std::lock_guard<std::mutex> progress(progressMutex_);
+        from = handed_;
+    }
+    const MCIERROR result = StartHanding(0, nullptr, from, frames_, true);
+    if (result != MMSYSERR_NOERROR || !cued_)
+        return result;
+    output_->Prime();
+    return MMSYSERR_NOERROR;
+}
+
+// Sets the output taking sound from `from` to `to`: as a play, or, when cueing, as a play that
+// waits for its start. Fails only when the decoder cannot go to `from`.
+MCIERROR MediaDevice::StartHanding(std::uint32_t flags, QObject *callback, std::int64_t from, std::int64_t to, bool cue)
+{
+    std::int64_t current = 0;
+    {
+        std::lock_guard<std::mutex> progress(progressMutex_);
+        current = handed_;
+    }
     // A running play's notice gives way to this one.
     const auto giveWayLocked = [this, flags] {
         if (pending_ != nullptr)
@@ -238,39 +351,39 @@ MCIERROR MediaDevice::Play(std::uint32_t flags, const MCI_PLAY_PARMS &parms)
         }
         WaitUntilPlayed();
     }
-    {
-        AudioOutput::Lock lock(*output_);
-        if (from != current) {
-            if (!decoder_->Seek(from))
-                return MCIERR_DAMAGED_FILE;
-            std::lock_guard<std::mutex> progress(progressMutex_);
-            handed_ = from;
-            segment_ = false;
-        }
-        giveWayLocked();
-        if (flags & MCI_NOTIFY)
-            pending_ = parms.dwCallback;
-        playTo_ = end_ = to;
-        fadeFrom_ = FadeStart(from, to);
-        playError_ = 0;
-        firstSound_ = 0;
-        awaitingSound_ = true;
-        if (from >= to) {
-            // Nothing left to play: the play is complete at once.
-            mode_ = MCI_MODE_STOP;
-            PostMciNotify(std::exchange(pending_, nullptr), MCI_NOTIFY_SUCCESSFUL, id_);
-            return MMSYSERR_NOERROR;
-        }
-        if (!handing_) {
-            std::lock_guard<std::mutex> progress(progressMutex_);
-            StartSegmentLocked();
-        }
-        handing_ = true;
-        mode_ = MCI_MODE_PLAY;
+    AudioOutput::Lock lock(*output_);
+    if (from != current) {
+        if (!decoder_->Seek(from))
+            return MCIERR_DAMAGED_FILE;
+        std::lock_guard<std::mutex> progress(progressMutex_);
+        handed_ = from;
+        segment_ = false;
     }
-    if (flags & MCI_WAIT) {
-        std::unique_lock<std::mutex> guard(waitMutex_);
-        progressed_.wait(guard, [this] { return mode_ != MCI_MODE_PLAY; });
+    giveWayLocked();
+    if (flags & MCI_NOTIFY)
+        pending_ = callback;
+    playTo_ = end_ = to;
+    fadeFrom_ = FadeStart(from, to);
+    playError_ = 0;
+    failure_ = 0;
+    firstSound_ = 0;
+    awaitingSound_ = true;
+    if (from >= to) {
+        // Nothing left to play: the play is complete at once.
+        mode_ = MCI_MODE_STOP;
+        PostMciNotify(std::exchange(pending_, nullptr), MCI_NOTIFY_SUCCESSFUL, id_);
+        return MMSYSERR_NOERROR;
+    }
+    if (!handing_) {
+        std::lock_guard<std::mutex> progress(progressMutex_);
+        StartSegmentLocked();
+    }
+    handing_ = true;
+    if (cue) {
+        cued_ = true;
+        cueFrom_ = from;
+    } else {
+        mode_ = MCI_MODE_PLAY;
     }
     return MMSYSERR_NOERROR;
 }
@@ -278,6 +391,7 @@ MCIERROR MediaDevice::Play(std::uint32_t flags, const MCI_PLAY_PARMS &parms)
 // The sound fades out at once; the stop returns when the fade has been played.
 MCIERROR MediaDevice::Stop()
 {
+    DropCue();
     EndFadingOut();
     return MMSYSERR_NOERROR;
 }
@@ -330,6 +444,7 @@ MCIERROR MediaDevice::Seek(std::uint32_t flags, const MCI_SEEK_PARMS &parms)
     }
     // Seeking stops a running play, which fades out. The output stays: a seek mostly comes right
     // before a play.
+    DropCue();
     EndFadingOut();
     OutputLock lock(*this);
     if (!decoder_->Seek(target))
@@ -339,17 +454,21 @@ MCIERROR MediaDevice::Seek(std::uint32_t flags, const MCI_SEEK_PARMS &parms)
     segment_ = false;
     playTo_ = end_ = frames_;
     fadeFrom_ = -1;
+    failure_ = 0;
     return MMSYSERR_NOERROR;
 }
 
-MCIERROR MediaDevice::Status(std::uint32_t flags, MCI_STATUS_PARMS &parms) const
+MCIERROR MediaDevice::Status(std::uint32_t flags, MCI_STATUS_PARMS &parms)
 {
     if (!(flags & MCI_STATUS_ITEM))
         return MCIERR_MISSING_PARAMETER;
     // The sound is one track, starting at 0.
     if ((flags & MCI_TRACK) && parms.dwTrack != 1)
         return MCIERR_OUTOFRANGE;
+    if (parms.dwItem == MCI_STATUS_POSITION || parms.dwItem == MCI_STATUS_MODE || parms.dwItem == MCI_STATUS_FAILURE)
+        CheckOutput();
     switch (parms.dwItem) {
+    case MCI_STATUS_FAILURE: parms.dwReturn = failure_; return MMSYSERR_NOERROR;
     case MCI_STATUS_POSITION: {
         if (flags & MCI_TRACK) {
             parms.dwReturn = 0;
@@ -417,8 +536,6 @@ void MediaDevice::Render(float *out, int frames, std::int64_t first, std::chrono
     std::int64_t position = 0;
     {
         std::lock_guard<std::mutex> progress(progressMutex_);
-        if (clocked_)
-            clock_.Pulled(when, first, frames);
         position = handed_;
     }
     std::int64_t played = 0;
@@ -462,17 +579,37 @@ void MediaDevice::Render(float *out, int frames, std::int64_t first, std::chrono
                 // silence.
                 frames_ = handed_;
                 playTo_ = end_ = handed_;
-                playError_ = MCIERR_DAMAGED_FILE;
+                playError_ = failure_ = MCIERR_DAMAGED_FILE;
                 handing_ = false;
             } else if (handed_ >= end_) {
                 handing_ = false;
             }
         }
-        done = !handing_ && mode_ == MCI_MODE_PLAY && PlayedLocked(when);
+        done = !handing_ && mode_ == MCI_MODE_PLAY && output_ && output_->Played(when) >= segmentEnd_;
     }
     // The play ends when its last frame has left the output.
     if (done)
         EndPlayLocked(playError_ != 0 ? MCI_NOTIFY_FAILURE : MCI_NOTIFY_SUCCESSFUL, playError_);
     else
         WakeWaiters();
+}
+
+// The output is gone: the sound stands where it stopped being heard, and the play fails there.
+void MediaDevice::OutputLost(std::int64_t played)
+{
+    // An idle output that goes is opened again by the next play.
+    if (!Playing() && !handing_ && !cued_)
+        return;
+    {
+        std::lock_guard<std::mutex> progress(progressMutex_);
+        const std::int64_t heard = PositionAtLocked(played);
+        if (heard != handed_ && decoder_->Seek(heard))
+            handed_ = heard;
+        segment_ = false;
+    }
+    handing_ = false;
+    cued_ = false;
+    awaitingSound_ = false;
+    failure_ = MCIERR_OUTPUT_LOST;
+    EndPlayLocked(MCI_NOTIFY_FAILURE, MCIERR_OUTPUT_LOST);
 }

@@ -3,7 +3,6 @@
 #include "media/AudioOutput.h"
 #include "media/Decoder.h"
 #include "media/MciDefs.h"
-#include "media/OutputClock.h"
 #include "media/SoundFile.h"
 
 #include <atomic>
@@ -22,7 +21,9 @@ class QObject;
 // position reaches its end, when its last frame has been played. A play that is cut short (stop,
 // pause, seek, close, a MIDI song whose notes ring past its end) fades out over a few
 // milliseconds instead of cutting the wave, and the command returns once the fade has been
-// played. Position and mode can be read from any thread without waiting for the output.
+// played. Position and mode can be read from any thread without waiting for the output. A play
+// can be cued: the output is opened and filled with the sound's start while it waits, so that the
+// play that follows is heard at once.
 class MediaDevice final : public AudioSource {
 public:
     // How long the sound takes to fall silent where a play is cut short.
@@ -36,11 +37,15 @@ public:
     MCIDEVICEID Id() const { return id_; }
 
     MCIERROR Play(std::uint32_t flags, const MCI_PLAY_PARMS &parms);
+    // Readies a play from the current position: fails, as the play would, when there is no
+    // output; the next play without MCI_FROM or MCI_TO (or from the same place) then starts
+    // within milliseconds. A seek, stop or close lets it go.
+    MCIERROR Cue();
     MCIERROR Stop();
     MCIERROR Pause();
     MCIERROR Resume(std::uint32_t flags, const MCI_GENERIC_PARMS &parms);
     MCIERROR Seek(std::uint32_t flags, const MCI_SEEK_PARMS &parms);
-    MCIERROR Status(std::uint32_t flags, MCI_STATUS_PARMS &parms) const;
+    MCIERROR Status(std::uint32_t flags, MCI_STATUS_PARMS &parms);
     MCIERROR Set(std::uint32_t flags, const MCI_SET_PARMS &parms);
     MCIERROR GetDevCaps(std::uint32_t flags, MCI_GETDEVCAPS_PARMS &parms) const;
     // Ends playback (fading out) and aborts a pending notice; the device is about to close.
@@ -53,6 +58,7 @@ public:
     std::optional<std::chrono::steady_clock::time_point> FirstSoundTime() const;
 
     void Render(float *out, int frames, std::int64_t first, std::chrono::steady_clock::time_point when) override;
+    void OutputLost(std::int64_t played) override;
 
 private:
     MediaDevice() = default;
@@ -62,6 +68,15 @@ private:
     bool ToFrames(std::uint32_t value, std::int64_t &frames) const;
     std::uint32_t FromFrames(std::int64_t frames) const;
     MCIERROR OpenOutput();
+    // Closes the output; on the commands' thread, with no lock held.
+    void CloseOutput();
+    // Lets a cued play go: what was handed to the output is dropped with it, and the sound
+    // stands where the cue found it.
+    void DropCue();
+    // On the commands' thread: an output that went without telling (a removed device) is lost.
+    void CheckOutput();
+    MCIERROR StartHanding(std::uint32_t flags, QObject *callback, std::int64_t from, std::int64_t to, bool cue = false);
+    MCIERROR WaitIfAsked(std::uint32_t flags);
     // Under the output lock: stops playing and ends the pending notice, if any, with these flags
     // (and the reason of a failure).
     void EndPlayLocked(unsigned noticeFlags, MCIERROR error = 0);
@@ -75,9 +90,11 @@ private:
     void WaitUntilPlayed();
     void WakeWaiters();
     bool Playing() const { return mode_ == MCI_MODE_PLAY || mode_ == MCI_MODE_PAUSE; }
-    // Under progressMutex_.
+    // Under progressMutex_: positions given output frames played.
     std::int64_t PositionLocked(std::chrono::steady_clock::time_point now) const;
+    std::int64_t PositionAtLocked(std::int64_t played) const;
     bool PlayedLocked(std::chrono::steady_clock::time_point now) const;
+    std::int64_t OutputPlayedLocked(std::chrono::steady_clock::time_point now) const;
     void StartSegmentLocked();
 
     // Holds the output's lock while there is an output; without one no output thread runs.
@@ -109,6 +126,10 @@ private:
     std::int64_t end_ = 0;       // where the sound being handed ends (earlier when it fades out)
     std::int64_t fadeFrom_ = -1; // where it starts to fade, if it does
     MCIERROR playError_ = 0;     // why the sound ended early, reported when it has been played
+    bool cued_ = false;          // a play is cued from cueFrom_ and waits for its start
+    std::int64_t cueFrom_ = 0;
+    // Why the latest play ended early, from the moment that is known (0: it did not).
+    std::atomic<MCIERROR> failure_{0};
     QObject *pending_ = nullptr; // receiver of the running play's notice
 
     // What has left the output. The sound handed to it since the latest play (or resume) is one
@@ -116,8 +137,6 @@ private:
     // segmentOut_ (-1: none yet) to segmentEnd_.
     mutable std::mutex progressMutex_;
     std::int64_t handed_ = 0; // the sound frame that the output takes next
-    OutputClock clock_;
-    bool clocked_ = false; // the clock follows the output that is open
     bool segment_ = false;
     std::int64_t segmentFrom_ = 0;
     std::int64_t segmentOut_ = -1;
@@ -128,6 +147,7 @@ private:
 
     // Last, so that it goes first: the output thread has ended before anything it uses is freed.
     // Open from the file's opening until its play ends, and again while it plays; only the
-    // commands' thread opens and closes it.
+    // commands' thread opens and closes it, under progressMutex_, so that the position can be
+    // read from any thread.
     std::unique_ptr<AudioOutput> output_;
 };

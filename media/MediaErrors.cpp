@@ -30,6 +30,7 @@ constexpr ErrorText errorTexts[] = {
     {MCIERR_DAMAGED_FILE, "The sound file is damaged or incomplete"},
     {MCIERR_NO_OUTPUT_DEVICE, "No sound output device is available"},
     {MCIERR_OUTPUT_FAILED, "The sound output device could not be opened"},
+    {MCIERR_OUTPUT_LOST, "The sound output was lost"},
     {MCIERR_SOUNDFONT, "The sound font for MIDI playback could not be loaded"},
     {MCIERR_TOO_MANY_DEVICES, "Too many media devices are open"},
     {MCIERR_NO_ELEMENT, "No sound file is loaded on the media device"},

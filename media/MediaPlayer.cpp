@@ -294,6 +294,22 @@ void TMediaPlayer::SendPlayStyle(unsigned command)
     lastMciResult_ = mciSendCommand(deviceNumber_, command, flags, &parms);
 }
 
+void TMediaPlayer::Cue()
+{
+    RequireOpen();
+    MCI_GENERIC_PARMS parms;
+    parms.dwCallback = this;
+    lastMciResult_ = mciSendCommand(deviceNumber_, MCI_CUE, WaitStyleFlags(), &parms);
+}
+
+MCIERROR TMediaPlayer::PlayFailure()
+{
+    const MCIERROR failure = StatusItem(MCI_STATUS_FAILURE);
+    if (failure != 0)
+        lastMciResult_ = failure;
+    return failure;
+}
+
 void TMediaPlayer::StopPlayback()
 {
     RequireOpen();

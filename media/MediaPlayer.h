@@ -166,6 +166,14 @@ public:
     void OpenDevice();
     void CloseDevice();
     void StartPlayback();
+    // Readies the sound output for a play from the current position (MCI_CUE, wait-style): a
+    // missing output fails here, in LastMciResult, and the StartPlayback that follows is heard
+    // within milliseconds.
+    void Cue();
+    // Why the latest play ended before the end of its sound (the file turned out damaged, the
+    // sound output was lost), recorded in LastMciResult when there is a reason; 0 when it did not.
+    // CurrentPosition then tells where the sound stopped.
+    MCIERROR PlayFailure();
     void StopPlayback();
     void SeekTo(std::int32_t position);
     void SeekToStart();

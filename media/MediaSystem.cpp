@@ -80,6 +80,10 @@ MCIERROR MediaSystem::SendCommand(MCIDEVICEID device, unsigned command, std::uin
             return open->Play(flags, play);
         }
         case MCI_RESUME: return open->Resume(flags, *generic);
+        case MCI_CUE:
+            result = open->Cue();
+            callback = generic->dwCallback;
+            break;
         case MCI_STOP:
             result = open->Stop();
             callback = generic->dwCallback;

@@ -20,23 +20,58 @@ using namespace std::chrono_literals;
 
 bool Running(pid_t pid) { return pid > 0 && ::waitpid(pid, nullptr, WNOHANG) == 0; }
 
-} // namespace
-
-bool SoundSink::Available()
+bool Installed(const std::string &program)
 {
     const char *path = std::getenv("PATH");
-    const auto found = [path](const std::string &program) {
-        std::string folders = path ? path : "/usr/bin:/bin";
-        std::size_t start = 0;
-        while (start <= folders.size()) {
-            const std::size_t end = std::min(folders.find(':', start), folders.size());
-            if (::access((folders.substr(start, end - start) + "/" + program).c_str(), X_OK) == 0)
-                return true;
-            start = end + 1;
-        }
-        return false;
-    };
-    return found("pulseaudio") && found("parec");
+    std::string folders = path ? path : "/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= folders.size()) {
+        const std::size_t end = std::min(folders.find(':', start), folders.size());
+        if (::access((folders.substr(start, end - start) + "/" + program).c_str(), X_OK) == 0)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+std::vector<std::string> Programs(SoundSink::ServerKind server)
+{
+    if (server == SoundSink::ServerKind::PipeWire)
+        return {"pipewire", "wireplumber", "pipewire-pulse", "dbus-daemon", "pactl", "pw-metadata", "parec"};
+    return {"pulseaudio", "parec"};
+}
+
+// Waits until the path exists or the process that makes it has ended.
+bool WaitForPath(const std::string &path, pid_t maker)
+{
+    struct stat info {};
+    for (int i = 0; i < 1000 && ::stat(path.c_str(), &info) != 0 && Running(maker); ++i)
+        std::this_thread::sleep_for(10ms);
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+} // namespace
+
+SoundSink::ServerKind SoundSink::Chosen()
+{
+    const char *chosen = std::getenv("TAMBLO_TEST_SERVER");
+    return chosen != nullptr && std::strcmp(chosen, "pipewire") == 0 ? ServerKind::PipeWire : ServerKind::PulseAudio;
+}
+
+const char *SoundSink::Name(ServerKind server) { return server == ServerKind::PipeWire ? "pipewire" : "pulseaudio"; }
+
+bool SoundSink::Available() { return Missing().empty(); }
+
+std::string SoundSink::Missing()
+{
+    std::string missing;
+    for (const std::string &program : Programs(Chosen())) {
+        if (!Installed(program))
+            missing += (missing.empty() ? "" : ", ") + program;
+    }
+    if (missing.empty())
+        return missing;
+    return "the sound server's programs are not installed (" + missing + "; scripts/setup installs them)";
 }
 
 SoundSink::SoundSink() = default;
@@ -51,52 +86,49 @@ void SoundSink::UseForSdl() const
     setenv("PULSE_SERVER", Server().c_str(), 1);
 }
 
-bool SoundSink::Start(std::string *error)
+std::vector<std::string> SoundSink::Environment() const
 {
+    const std::string runtime = folder_ + "/rt";
+    return ChildEnvironment({{"HOME", folder_},
+                             {"XDG_RUNTIME_DIR", runtime},
+                             {"PULSE_SERVER", Server()},
+                             {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + runtime + "/bus"},
+                             {"PIPEWIRE_RUNTIME_DIR", runtime},
+                             {"DISPLAY", ""}});
+}
+
+bool SoundSink::run(const std::vector<std::string> &argv) const
+{
+    pid_t pid = Spawn(argv, Environment(), logFd_, logFd_);
+    int status = 0;
+    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool SoundSink::Start(std::string *error, Options options)
+{
+    server_ = Chosen();
     char folder[] = "/tmp/tamblo-sink.XXXXXX";
     if (!mkdtemp(folder)) {
         *error = std::string("no temporary folder: ") + std::strerror(errno);
         return false;
     }
     folder_ = folder;
-    const std::string runtime = folder_ + "/rt";
-    ::mkdir(runtime.c_str(), 0700);
-
+    ::mkdir((folder_ + "/rt").c_str(), 0700);
     const std::string log = folder_ + "/server.log";
-    const int logFd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    const std::vector<std::string> env =
-        ChildEnvironment({{"HOME", folder_}, {"XDG_RUNTIME_DIR", runtime}, {"PULSE_SERVER", Server()}});
-    server_ =
-        Spawn({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "--log-target=stderr",
-               "--load=module-null-sink sink_name=rec rate=" + std::to_string(Rate) + " channels=1 norewinds=1",
-               "--load=module-native-protocol-unix auth-anonymous=1"},
-              env, logFd, logFd);
-    if (server_ < 0) {
-        ::close(logFd);
-        *error = "pulseaudio could not be started (is the pulseaudio package installed?)";
+    logFd_ = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const bool started = server_ == ServerKind::PipeWire ? startPipeWire(error) : startPulseAudio(options, error);
+    if (!started)
         return false;
-    }
-    const std::string socket = runtime + "/pulse/native";
-    struct stat info {};
-    for (int i = 0; i < 1000 && ::stat(socket.c_str(), &info) != 0 && Running(server_); ++i)
-        std::this_thread::sleep_for(10ms);
-    if (::stat(socket.c_str(), &info) != 0) {
-        ::close(logFd);
-        *error = "the sound server did not open its socket; see " + log;
-        return false;
-    }
 
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
-        ::close(logFd);
         *error = "no pipe for the capture";
         return false;
     }
     capture_ = Spawn({"parec", "-d", "rec.monitor", "--raw", "--format=s16le", "--rate=" + std::to_string(Rate),
                       "--channels=1", "--latency-msec=2"},
-                     env, pipeFds[1], logFd);
+                     Environment(), pipeFds[1], logFd_);
     ::close(pipeFds[1]);
-    ::close(logFd);
     if (capture_ < 0) {
         ::close(pipeFds[0]);
         *error = "parec could not be started (is the pulseaudio-utils package installed?)";
@@ -111,6 +143,67 @@ bool SoundSink::Start(std::string *error)
         return false;
     }
     return true;
+}
+
+bool SoundSink::startPulseAudio(const Options &options, std::string *error)
+{
+    const pid_t server =
+        Spawn({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "--log-target=stderr",
+               "--load=module-null-sink sink_name=rec rate=" + std::to_string(Rate) + " channels=1"
+                   + (options.rendersAhead ? "" : " norewinds=1"),
+               "--load=module-native-protocol-unix auth-anonymous=1"},
+              Environment(), logFd_, logFd_);
+    if (server < 0) {
+        *error = "pulseaudio could not be started (is the pulseaudio package installed?)";
+        return false;
+    }
+    daemons_.push_back(server);
+    if (!WaitForPath(folder_ + "/rt/pulse/native", server)) {
+        *error = "the sound server did not open its socket; see " + folder_ + "/server.log";
+        return false;
+    }
+    return true;
+}
+
+// PipeWire without a system service: a private session bus, the server, its session manager
+// (which links streams to sinks) and its PulseAudio side; then a null sink made the default.
+bool SoundSink::startPipeWire(std::string *error)
+{
+    const std::string runtime = folder_ + "/rt";
+    const auto start = [&](const std::vector<std::string> &argv, const std::string &waitFor) {
+        const pid_t pid = Spawn(argv, Environment(), logFd_, logFd_);
+        if (pid < 0)
+            return false;
+        daemons_.push_back(pid);
+        return waitFor.empty() || WaitForPath(waitFor, pid);
+    };
+    if (!start({"dbus-daemon", "--session", "--nofork", "--address=unix:path=" + runtime + "/bus"}, runtime + "/bus")
+        || !start({"pipewire"}, runtime + "/pipewire-0") || !start({"wireplumber"}, "")
+        || !start({"pipewire-pulse"}, runtime + "/pulse/native")) {
+        *error = "PipeWire could not be started; see " + folder_ + "/server.log";
+        return false;
+    }
+    if (!run(
+            {"pactl", "load-module", "module-null-sink", "sink_name=rec", "rate=" + std::to_string(Rate), "channels=1"})
+        || !run({"pactl", "set-default-sink", "rec"})) {
+        *error = "PipeWire's PulseAudio side did not make the null sink; see " + folder_ + "/server.log";
+        return false;
+    }
+    return true;
+}
+
+bool SoundSink::ForceQuantum(int frames)
+{
+    return server_ == ServerKind::PipeWire
+           && run({"pw-metadata", "-n", "settings", "0", "clock.force-quantum", std::to_string(frames)});
+}
+
+bool SoundSink::RemoveSink() { return run({"pactl", "unload-module", "module-null-sink"}); }
+
+void SoundSink::KillServer()
+{
+    for (pid_t pid : daemons_)
+        ::kill(pid, SIGKILL);
 }
 
 void SoundSink::readCapture(int fd)
@@ -158,7 +251,12 @@ void SoundSink::stop()
     Terminate(capture_);
     if (reader_.joinable())
         reader_.join();
-    Terminate(server_);
+    for (auto pid = daemons_.rbegin(); pid != daemons_.rend(); ++pid)
+        Terminate(*pid);
+    daemons_.clear();
+    if (logFd_ >= 0)
+        ::close(logFd_);
+    logFd_ = -1;
     if (!folder_.empty()) {
         std::error_code ignored;
         std::filesystem::remove_all(folder_, ignored);

@@ -1,12 +1,14 @@
 #pragma once
 
-// A private PulseAudio server with one null sink, and parec recording the sink's monitor in real
-// time. What the sink plays is what a recorder on the sound card's output hears. Every chunk parec
+// A private sound server with one null sink, and parec recording the sink's monitor in real time.
+// What the sink plays is what a recorder on the sound card's output hears. Every chunk parec
 // delivers is stamped on the steady clock as it arrives, so the sound can be placed on the same
 // timeline as the bytes on the serial line.
 //
-// The server runs as root or not, with its runtime folder in a temporary directory, no system
-// service and no D-Bus. Programs reach it through SDL's pulseaudio driver and PULSE_SERVER.
+// The server is PulseAudio, or PipeWire with its session manager and its PulseAudio side, as
+// TAMBLO_TEST_SERVER says (pulseaudio or pipewire; pulseaudio when unset). It runs as root or not,
+// with its runtime folder in a temporary directory and no system service (PipeWire gets a private
+// session bus). Programs reach it through PULSE_SERVER.
 
 #include <sys/types.h>
 #include <time.h>
@@ -25,15 +27,38 @@ public:
     using Clock = std::chrono::steady_clock;
     static constexpr int Rate = 48000;
 
+    enum class ServerKind { PulseAudio, PipeWire };
+    struct Options {
+        // A PulseAudio null sink that renders far ahead and rewinds, as it does by default, and as
+        // a sink that cannot rewind behaves; else one that renders just in time.
+        bool rendersAhead = false;
+    };
+
     SoundSink();
     ~SoundSink();
     SoundSink(const SoundSink &) = delete;
     SoundSink &operator=(const SoundSink &) = delete;
 
-    // Whether pulseaudio and parec are installed; tests skip their sink checks without them.
+    // The server chosen by TAMBLO_TEST_SERVER, and its name there.
+    static ServerKind Chosen();
+    static const char *Name(ServerKind server);
+    // Whether the chosen server's programs and parec are installed; tests skip their sink checks
+    // without them, with Missing() as the reason.
     static bool Available();
+    static std::string Missing();
     // Starts the server and the capture; false, with the reason, when either cannot start.
-    bool Start(std::string *error);
+    bool Start(std::string *error, Options options);
+    bool Start(std::string *error) { return Start(error, Options()); }
+    ServerKind Kind() const { return server_; }
+    // Makes the server work in periods of this many frames (PipeWire's forced quantum; 0 lets it
+    // choose again). False where the server has no such setting.
+    bool ForceQuantum(int frames);
+    // Kills the server at once, as a crash would; the capture ends with it.
+    void KillServer();
+    // Removes the null sink, the server's only one.
+    bool RemoveSink();
+    // The environment its client programs run in: ours, pointed at the server.
+    std::vector<std::string> Environment() const;
     // "unix:<socket>", the value for PULSE_SERVER.
     std::string Server() const;
     // Points SDL in this process, and the programs it starts from now on, at the sink.
@@ -60,11 +85,17 @@ public:
 
 private:
     void stop();
+    bool startPulseAudio(const Options &options, std::string *error);
+    bool startPipeWire(std::string *error);
+    // Runs a client program of the server to its end; true when it succeeded.
+    bool run(const std::vector<std::string> &argv) const;
     void readCapture(int fd);
     Clock::time_point frameTimeLocked(std::int64_t frame) const;
 
+    ServerKind server_ = ServerKind::PulseAudio;
     std::string folder_;
-    pid_t server_ = -1;
+    int logFd_ = -1;
+    std::vector<pid_t> daemons_; // the server's processes, in the order they started
     pid_t capture_ = -1;
     std::thread reader_;
     std::atomic<bool> stopping_{false};

@@ -65,7 +65,8 @@ void ExpectMessageBox(QString *shown, int timeoutMs)
         timeoutMs);
 }
 
-RecorderHarness::RecorderHarness(Audio audio) : audio_(audio) {}
+RecorderHarness::RecorderHarness(Audio audio, SoundSink::Options sinkOptions) : audio_(audio), sinkOptions_(sinkOptions)
+{}
 
 RecorderHarness::~RecorderHarness()
 {
@@ -82,7 +83,7 @@ bool RecorderHarness::Start(QString *error)
     PortLock::SetDirectory(PrivateLockDirectory().toStdString());
     if (audio_ == Audio::Sink) {
         std::string reason;
-        if (!sink_.Start(&reason)) {
+        if (!sink_.Start(&reason, sinkOptions_)) {
             *error = QString::fromStdString(reason);
             return false;
         }

@@ -58,7 +58,7 @@ class RecorderHarness {
 public:
     enum class Audio { Disk, Sink };
 
-    explicit RecorderHarness(Audio audio = Audio::Disk);
+    explicit RecorderHarness(Audio audio = Audio::Disk, SoundSink::Options sinkOptions = SoundSink::Options());
     ~RecorderHarness();
 
     bool Start(QString *error);
@@ -97,6 +97,7 @@ public:
 
 private:
     Audio audio_;
+    SoundSink::Options sinkOptions_;
     QTemporaryDir scratch_;
     SoundSink sink_;
     DeviceSimulator device_;

@@ -1,4 +1,5 @@
 #include "media/OutputClock.h"
+#include "media/StreamClock.h"
 
 #include <gtest/gtest.h>
 
@@ -136,3 +137,49 @@ TEST(OutputClockTest, AnOutputThatHoldsNothingIsCountedExactly)
 }
 
 } // namespace
+
+// A sound server's account of a stream: it has read `read` frames and holds `held` of them
+// before the sink. Only what it no longer holds has been played, and between its reports the
+// count runs on at the rate, no further than what was written nor than `reach` past the report.
+TEST(StreamClockTest, CountsWhatTheServerNoLongerHolds)
+{
+    const Clock::time_point t0(std::chrono::seconds(100));
+    struct Row {
+        const char *what;
+        std::int64_t read, held;
+        bool playing;
+        std::int64_t written;
+        Clock::duration after;
+        std::int64_t played;
+    };
+    const Row rows[] = {
+        {"at the report: what was read less what is held", 9600, 4096, true, 14400, {}, 5504},
+        {"10 ms on at the rate", 9600, 4096, true, 14400, milliseconds(10), 5504 + 480},
+        {"no further than `reach` past the report", 9600, 4096, true, 14400, milliseconds(500), 5504 + 2400},
+        {"no further than what was written", 9600, 4096, true, 6000, milliseconds(40), 6000},
+        {"not on while the stream does not play", 9600, 4096, false, 14400, milliseconds(30), 5504},
+        {"nothing before the first frame", 2048, 4096, true, 14400, {}, 0},
+    };
+    for (const Row &row : rows) {
+        StreamClock clock(rate, milliseconds(50));
+        clock.Written(row.written);
+        clock.Reported(t0, row.read, row.held, row.playing);
+        EXPECT_EQ(clock.Played(t0 + row.after), row.played) << row.what;
+    }
+}
+
+TEST(StreamClockTest, HaltsWhenTheStreamRunsDryAndNeverGoesBack)
+{
+    const Clock::time_point t0(std::chrono::seconds(100));
+    StreamClock clock(rate, milliseconds(50));
+    clock.Written(48000);
+    clock.Reported(t0, 9600, 960, true);
+    // The server says the stream ran dry 10 ms on: the count stays there until it reports again.
+    clock.Halted(t0 + milliseconds(10));
+    EXPECT_EQ(clock.Played(t0 + milliseconds(30)), 8640 + 480);
+    // A later report that counts less (it was on its way when the count ran on) takes nothing back.
+    clock.Reported(t0 + milliseconds(31), 9600, 960, true);
+    EXPECT_EQ(clock.Played(t0 + milliseconds(31)), 8640 + 480);
+    EXPECT_EQ(clock.Played(t0 + milliseconds(41)), 8640 + 480);
+    EXPECT_EQ(clock.Played(t0 + milliseconds(51)), 8640 + 960);
+}

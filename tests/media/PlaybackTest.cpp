@@ -500,6 +500,7 @@ TEST(PlaybackTest, FileCutShortWhilePlayingIsReportedDamagedAndEndsThere)
         ASSERT_TRUE(WaitFor([&] { return watch.ends > 0; }));
         EXPECT_EQ(watch.errorAtEnd, MCIERR_DAMAGED_FILE);
         EXPECT_EQ(watch.errorTextAtEnd, "The sound file is damaged or incomplete");
+        EXPECT_EQ(player->PlayFailure(), MCIERR_DAMAGED_FILE);
         EXPECT_EQ(player->DeviceMode(), 1);
         EXPECT_EQ(player->CurrentPosition(), cut);
         // The sound now ends there, so a caller waiting for the end sees it.
@@ -635,3 +636,35 @@ TEST(PlaybackTest, TwoMidiSongsRenderAtOnceAsEachDoesAlone)
 }
 
 } // namespace
+
+// An MP3 that lost two bytes mid-stream (a damaged copy) fails where its sound ends: the player
+// reads the failure as soon as the sound has ended, and the position tells where that was.
+TEST(PlaybackTest, DamagedMp3FailsWhereItsSoundEnds)
+{
+    FixtureDir dir;
+    const std::string wave = dir.Path("src.wav");
+    WriteWave(wave, 44100, 2, 44100 * 2, SF_FORMAT_PCM_16);
+    const std::string mp3 = dir.Path("tone.mp3");
+    EncodeMp3(wave, mp3, true);
+    std::ifstream in(mp3, std::ios::binary);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    bytes.erase(bytes.begin() + std::ptrdiff_t(bytes.size() / 2), bytes.begin() + std::ptrdiff_t(bytes.size() / 2 + 2));
+    WriteBytes(mp3, bytes);
+    auto player = OpenPlayer(mp3);
+    const std::int32_t length = player->MediaLength();
+    player->StartPlayback();
+    std::int32_t position = 0;
+    ASSERT_TRUE(WaitFor([&] {
+        position = player->CurrentPosition();
+        return position >= player->MediaLength();
+    }));
+    EXPECT_EQ(player->PlayFailure(), MCIERR_DAMAGED_FILE);
+    EXPECT_EQ(player->LastMciResultText(), QStringLiteral("The sound file is damaged or incomplete"));
+    EXPECT_GT(position, length / 4);
+    EXPECT_LT(position, length * 3 / 4);
+    ASSERT_TRUE(WaitFor([&] { return player->DeviceMode() == 1; }));
+    EXPECT_EQ(player->CurrentPosition(), position);
+    // A new play from the start has not failed (yet).
+    player->SeekTo(0);
+    EXPECT_EQ(player->PlayFailure(), 0u);
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "media/AudioOutput.h"
+#include "media/StreamClock.h"
+
+#include <atomic>
+
+struct pa_context;
+struct pa_stream;
+struct pa_threaded_mainloop;
+
+// A playback stream at a sound server that speaks the PulseAudio protocol, on its own connection
+// and thread. It holds ample sound, so that a busy machine does not let the server run dry, and
+// counts as played what the server says it has played (what it took from the stream, less what
+// it still holds before the sink). It opens corked and empty: Prime fills it, Start uncorks it.
+// A connection or stream that fails while open is reported to the source as a lost output.
+class PulseOutput final : public AudioOutput {
+public:
+    // How much sound the stream and the server hold between them, and how often the stream asks
+    // for more.
+    static constexpr int latencyMs = 120;
+    static constexpr int requestMs = 40;
+
+    // Whether the sound server is the output to try first (SDL_AUDIODRIVER names no other driver).
+    static bool Wanted();
+    // Whether a sound server answers.
+    static bool ServerAnswers();
+    static MCIERROR Open(int rate, int channels, AudioSource &source, const std::string &sink,
+                         std::unique_ptr<AudioOutput> &output);
+    ~PulseOutput() override;
+
+    void Prime() override;
+    void Start() override;
+    bool Waits() const override { return true; }
+    bool Started() const override { return started_; }
+    std::int64_t Played(Clock::time_point now) const override;
+    bool Lost() const override { return lost_; }
+
+private:
+    PulseOutput() = default;
+    bool Connect(const std::string &sink);
+
+    // On the main loop's thread, or with its lock held.
+    static void ContextChanged(pa_context *context, void *self);
+    static void StreamChanged(pa_stream *stream, void *self);
+    static void Writable(pa_stream *stream, std::size_t bytes, void *self);
+    static void RanDry(pa_stream *stream, void *self);
+    static void Resumed(pa_stream *stream, void *self);
+    static void Corked(pa_stream *stream, int success, void *self);
+    static void TimingArrived(pa_stream *stream, int success, void *self);
+    void FillLocked();
+    void RequestTimingLocked();
+    void LoseLocked();
+
+    int rate_ = 0;
+    int channels_ = 0;
+    std::size_t frameBytes_ = 0;
+    AudioSource *source_ = nullptr;
+
+    pa_threaded_mainloop *loop_ = nullptr;
+    pa_context *context_ = nullptr;
+    pa_stream *stream_ = nullptr;
+    // Under the main loop's lock.
+    bool open_ = false;    // handed out: failures now are losses
+    bool closing_ = false; // being closed: its own disconnection is no loss
+    bool primed_ = false;
+    bool timingPending_ = false;
+    std::int64_t written_ = 0;
+    bool serverKnown_ = false;
+    bool pipeWire_ = false;     // the server is PipeWire's PulseAudio side
+    std::int64_t lastRead_ = 0; // its read index at the latest report
+    std::int64_t quantum_ = 0;  // the frames it took at its latest cycle
+
+    std::atomic<bool> started_{false};
+    std::atomic<bool> lost_{false};
+    mutable std::mutex clockMutex_;
+    StreamClock clock_; // under clockMutex_
+};
