@@ -3,9 +3,9 @@
 // Connects the operations the recorder and the window's handlers use to the window's real components.
 
 #include "app/TForm1.h"
-#include "base/Exception.h"
 #include "app/TLabel.h"
 #include "app/TOpenDialog.h"
+#include "base/Exception.h"
 #include "controls/Gauges.h"
 #include "controls/ZintarLiquidIndicator.h"
 #include "media/MediaPlayer.h"

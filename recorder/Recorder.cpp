@@ -349,12 +349,14 @@ void Recorder::Tick()
     MediaPlayerOps &player = parts_.MediaPlayer1;
     if (channel_ != 0)
         checkLines();
+    // A lost output ends the recording at once. A damaged file has ended where its data ends: the
+    // recording stops when the sound up to there has been played, as at the end of a file.
+    PlaybackFault fault;
     if (playing_) {
-        const PlaybackFault fault = player.Fault();
-        if (fault.kind != PlaybackFault::None) {
+        fault = player.Fault();
+        if (fault.kind == PlaybackFault::OutputLost) {
             lastPosition_ = fault.atMs;
-            stopRecording(fault.kind == PlaybackFault::OutputLost ? StopReason::OutputLost : StopReason::FileDamaged,
-                          faultProblem(fault));
+            stopRecording(StopReason::OutputLost, faultProblem(fault));
             return;
         }
     }
@@ -385,6 +387,11 @@ void Recorder::Tick()
     }
     if (playing_)
         lastPosition_ = std::max(lastPosition_, position);
+    if (reason == StopReason::FileEnd && fault.kind == PlaybackFault::FileDamaged) {
+        fault.atMs = lastPosition_;
+        stopRecording(StopReason::FileDamaged, faultProblem(fault));
+        return;
+    }
     stopRecording(reason);
 }
 

@@ -174,7 +174,7 @@ TEST(ProgressOutput, TheLineShowsThePositionAgainstTheLengthOrTenSeconds)
         const char *line;
     };
     const Case cases[] = {
-        {1, "/samples/tone.wav", 0, 4200, "GSM1 tone.wav [--------------------]     0 ms"},
+        {1, "tone.wav", 0, 4200, "GSM1 tone.wav [--------------------]     0 ms"},
         {1, "tone.wav", 2100, 4200, "GSM1 tone.wav [##########----------]  2100 ms"},
         {1, "tone.wav", 4200, 4200, "GSM1 tone.wav [####################]  4200 ms"},
         {2, "long.wav", 5000, 25000, "GSM2 long.wav [##########----------]  5000 ms"},

@@ -123,7 +123,8 @@ TEST_F(RecordCommand, AnyFileNameRecordsAndIsShownAsItIs)
                       environment, {}, QStringLiteral("/bin/sh"));
     const TambloResult result = run.Finish(20000);
     EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
-    EXPECT_EQ(result.out, QStringLiteral("GSM2 on COM1: recorded ") + QString::fromStdString(odd.substr(0, odd.rfind('/') + 1))
+    EXPECT_EQ(result.out, QStringLiteral("GSM2 on COM1: recorded ")
+                              + QString::fromStdString(odd.substr(0, odd.rfind('/') + 1))
                               + QStringLiteral("bad\\xff%1.wav, 500 ms, stopped at the end of the file\n"));
 }
 
@@ -182,10 +183,10 @@ TEST_F(RecordCommand, CtrlCAndSigtermStopTheDeviceBeforeTheProgramEnds)
 {
     const QString tone = Tone("tone.wav", 8000);
     int recordings = 0;
-    const std::pair<int, int> signals[] = {
+    const std::pair<int, int> endings[] = {
         {SIGINT, 130}, {SIGTERM, 143}, {SIGQUIT, 131}, {SIGUSR1, 138}, {SIGUSR2, 140},
     };
-    for (const auto &[signalNumber, status] : signals) {
+    for (const auto &[signalNumber, status] : endings) {
         SCOPED_TRACE(signalNumber);
         TambloProcess run({QStringLiteral("record"), QStringLiteral("--json"), QStringLiteral("--channel"),
                            QStringLiteral("1"), tone},
@@ -204,7 +205,8 @@ TEST_F(RecordCommand, CtrlCAndSigtermStopTheDeviceBeforeTheProgramEnds)
         EXPECT_EQ(events.back()[QStringLiteral("event")], QStringLiteral("stopped"));
         EXPECT_EQ(events.back()[QStringLiteral("reason")], QStringLiteral("interrupted"));
     }
-    EXPECT_EQ(device.Commands(), kRecordThenStop + kRecordThenStop + kRecordThenStop + kRecordThenStop + kRecordThenStop);
+    EXPECT_EQ(device.Commands(),
+              kRecordThenStop + kRecordThenStop + kRecordThenStop + kRecordThenStop + kRecordThenStop);
 }
 
 // While the program stands still the device records on: that gap is never reported as a good
@@ -221,7 +223,8 @@ TEST_F(RecordCommand, APausedOrSuspendedRecordingIsToldAsInterrupted)
     paused.Signal(SIGCONT);
     TambloResult result = paused.Finish(20000);
     EXPECT_EQ(result.exitCode, 1) << result.out.toStdString();
-    EXPECT_TRUE(result.err.startsWith(QStringLiteral("tamblo: The recording on GSM1 was interrupted: the device recorded ")))
+    EXPECT_TRUE(
+        result.err.startsWith(QStringLiteral("tamblo: The recording on GSM1 was interrupted: the device recorded ")))
         << result.err.toStdString();
     ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC"), 1, 10000));
 
@@ -254,7 +257,7 @@ TEST_F(RecordCommand, ASignalWhileTheFileAndPortsOpenSendsNothing)
         ProgressReport report(ProgressReport::Plain, quiet, quiet);
         ConsoleRecorder recorder({*ParsePortArgument(QStringLiteral("COM1"))}, report);
         ::raise(SIGTERM);
-        status = recorder.Record(1, tone);
+        status = recorder.Record(1, tone.toStdString());
     }
     std::fclose(quiet);
     unsetenv("TAMBLO_PORTS");
@@ -391,6 +394,49 @@ TEST_F(RecordingAtTheSink, CtrlCSilencesTheSoundAndStopsTheDevice)
     // About a second sounded, and nothing of the rest of the file after the stop.
     EXPECT_GT(double(*last - *first) / SoundSink::Rate, 0.8);
     EXPECT_LT(sink.FrameTime(*last), *stop + std::chrono::milliseconds(200));
+}
+
+// A sound output that goes away mid-recording stops the device at once, and the recording is told
+// as incomplete, never as a good one.
+TEST_F(RecordingAtTheSink, ALostSoundOutputStopsTheDeviceAndIsTold)
+{
+    const QString tone = Tone("tone.wav", 5000);
+    TambloProcess run({QStringLiteral("record"), QStringLiteral("--channel"), QStringLiteral("1"), tone}, environment);
+    ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC1"), 1, 10000));
+    QTest::qWait(1000);
+    const auto lost = Clock::now();
+    sink.KillServer();
+    const TambloResult result = run.Finish(20000);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(result.err.startsWith(
+        QStringLiteral("tamblo: The recording on GSM1 is incomplete: the sound output was lost at ")))
+        << result.err.toStdString();
+    ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC"), 1, 10000));
+    // Well before the file's end, also with both cores busy (the benchmark holds the strict figure).
+    EXPECT_LT(*device.Arrival(QStringLiteral("REC"), 1) - lost, std::chrono::milliseconds(1500));
+}
+
+// A file that turns out damaged stops the recording where its sound ends, and says so.
+TEST_F(RecordCommand, ADamagedFileIsToldWhereItsSoundEnds)
+{
+    const std::string wave = files.Path("source.wav");
+    WriteWave(wave, 44100, 2, 44100 * 2, SF_FORMAT_PCM_16);
+    const std::string mp3 = files.Path("damaged.mp3");
+    EncodeMp3(wave, mp3, true);
+    QFile file(QString::fromStdString(mp3));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QByteArray bytes = file.readAll();
+    file.close();
+    bytes.remove(bytes.size() / 2, 2);
+    WriteBytes(mp3, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+    const TambloResult result = RunTamblo(
+        {QStringLiteral("record"), QStringLiteral("--channel"), QStringLiteral("2"), QString::fromStdString(mp3)},
+        environment);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(result.err.startsWith(
+        QStringLiteral("tamblo: The recording on GSM2 is incomplete: the sound file is damaged after ")))
+        << result.err.toStdString();
+    EXPECT_TRUE(result.out.contains(QStringLiteral("the sound file is damaged"))) << result.out.toStdString();
 }
 
 class SeveralRecorders : public RecordCommand {

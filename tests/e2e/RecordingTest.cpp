@@ -1,12 +1,12 @@
 #include "tests/common/PaintCounter.h"
 #include "tests/e2e/RecorderHarness.h"
 
-#include "recorder/Recorder.h"
 #include "app/TLabel.h"
 #include "base/TerminationSignals.h"
 #include "controls/Gauges.h"
 #include "controls/ZintarLiquidIndicator.h"
 #include "controls/kwFltBtn.h"
+#include "recorder/Recorder.h"
 #include "ui_TForm1.h"
 
 #include <QAbstractButton>
@@ -124,6 +124,33 @@ TEST_F(RecordingAtTheSink, ShortFilesStopAfterTheirLastSoundHasPlayed)
     ASSERT_TRUE(heard);
     EXPECT_GE(heard->HeardMs(), 1500 - 0.5);
     ExpectStoppedAfterTheSound(*heard);
+}
+
+// The sound server dies mid-recording: the device is stopped at once and the box says the
+// recording is incomplete. A record press while there is no sound output sends nothing.
+TEST_F(RecordingAtTheSink, ALostOutputIsToldAndWithoutOneNothingIsSent)
+{
+    const QString wave = harness.MakeToneWav(QStringLiteral("long.wav"), 5000, kRate);
+    ASSERT_TRUE(harness.LoadThroughLabel(wave));
+    harness.Click(form().kwFlatBtn1, true);
+    ASSERT_TRUE(harness.Device().WaitForCommand(QStringLiteral("REC1"), 1, 10000));
+    QTest::qWait(1000);
+    QString shown;
+    ExpectMessageBox(&shown);
+    harness.Sink().KillServer();
+    ASSERT_TRUE(harness.Device().WaitForCommand(QStringLiteral("REC"), 1, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty(); }, 10000));
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("The recording on GSM1 is incomplete: the sound output was lost at ")))
+        << shown.toStdString();
+    EXPECT_EQ(form().RecGSM1->FontColor(), clGradientActiveCaption);
+
+    shown.clear();
+    ExpectMessageBox(&shown);
+    harness.Click(form().kwFlatBtn3);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty(); }, 10000));
+    QTest::qWait(200);
+    EXPECT_EQ(harness.Device().Commands(), QStringList({QStringLiteral("REC1"), QStringLiteral("REC")}));
+    EXPECT_FALSE(harness.Window().Timer1().isActive());
 }
 
 TEST_F(RecordingAtTheSink, LongFileStopsAtTheTenSecondLimitFadingOut)

@@ -5,8 +5,8 @@
 
 #include <chrono>
 #include <deque>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Fakes of the parts the recorder drives. Every call that changes something is written to one shared

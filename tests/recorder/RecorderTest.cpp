@@ -1,9 +1,9 @@
 #include "recorder/Recorder.h"
 #include "tests/recorder/FakeParts.h"
 
+#include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <functional>
 #include <tuple>
 
 using ::testing::ElementsAre;
@@ -191,9 +191,9 @@ TEST_F(RecorderVerbs, RecordWhosePlaybackCannotStartStopsTheDeviceAtOnce)
     } catch (const Exception &error) {
         EXPECT_EQ(error.Message(), fakes.player.playFailure);
     }
-    EXPECT_THAT(fakes.log.calls, ElementsAre("SeekTo 0", "Cue", "send REC1\r\n", "Timer on", "StartPlayback",
-                                             "Timer off", "send REC\r\n", "RecGSM1 colour " + kNormal,
-                                             "RecGSM2 colour " + kNormal));
+    EXPECT_THAT(fakes.log.calls,
+                ElementsAre("SeekTo 0", "Cue", "send REC1\r\n", "Timer on", "StartPlayback", "Timer off",
+                            "send REC\r\n", "RecGSM1 colour " + kNormal, "RecGSM2 colour " + kNormal));
     EXPECT_FALSE(ActiveGSM1);
     EXPECT_EQ(fakes.recGsm1.colour, clGradientActiveCaption);
 }
@@ -289,8 +289,8 @@ TEST_F(RecorderVerbs, TheStopTestsAtTheirExactBoundaries)
     constexpr auto kEnd = StopReason::FileEnd;
     constexpr auto kLimit = StopReason::Limit;
     const std::tuple<std::int32_t, std::int32_t, bool, StopReason> cases[] = {
-        {25000, 9999, false, kEnd}, {25000, 10000, true, kLimit}, {4200, 4199, false, kEnd},
-        {4200, 4200, true, kEnd},   {4200, 4201, true, kEnd},     {10000, 9999, false, kEnd},
+        {25000, 9999, false, kEnd},   {25000, 10000, true, kLimit}, {4200, 4199, false, kEnd},
+        {4200, 4200, true, kEnd},     {4200, 4201, true, kEnd},     {10000, 9999, false, kEnd},
         {10001, 10000, true, kLimit}, {1000, 1000, true, kEnd},
     };
     for (const auto &[length, position, stops, reason] : cases) {
@@ -325,20 +325,44 @@ TEST_F(RecorderVerbs, FaultsStopTheRecordingAndSayWhatIsWrong)
         const char *problem;
     };
     const Case cases[] = {
-        {"output lost", [](FakeParts &f) { f.player.fault = {PlaybackFault::OutputLost, 1000}; },
-         StopReason::OutputLost, {"REC\r\n"},
+        {"output lost",
+         [](FakeParts &f) {
+             f.player.fault = {PlaybackFault::OutputLost, 1000};
+         },
+         StopReason::OutputLost,
+         {"REC\r\n"},
          "The recording on GSM1 is incomplete: the sound output was lost at 1000 ms"},
-        {"damaged file", [](FakeParts &f) { f.player.fault = {PlaybackFault::FileDamaged, 1671}; },
-         StopReason::FileDamaged, {"REC\r\n"},
+        {"damaged file",
+         [](FakeParts &f) {
+             // The sound up to where the data ends has been played.
+             f.player.fault = {PlaybackFault::FileDamaged, 1500};
+             f.player.length = 1671;
+             f.player.positions = {1671};
+         },
+         StopReason::FileDamaged,
+         {"REC\r\n"},
          "The recording on GSM1 is incomplete: the sound file is damaged after 1671 ms"},
-        {"paused", [](FakeParts &f) { f.platform.now += 3500ms; }, StopReason::Paused, {"REC\r\n"},
+        {"paused",
+         [](FakeParts &f) { f.platform.now += 3500ms; },
+         StopReason::Paused,
+         {"REC\r\n"},
          "The recording on GSM1 was interrupted: the device recorded 3500 ms while only 400 ms of sound were played "
          "(the program stood still)"},
-        {"line lost", [](FakeParts &f) { f.serial.lost = {QStringLiteral("COM1")}; f.serial.linesLeft = false; },
-         StopReason::LineLost, {},
+        {"line lost",
+         [](FakeParts &f) {
+             f.serial.lost = {QStringLiteral("COM1")};
+             f.serial.linesLeft = false;
+         },
+         StopReason::LineLost,
+         {},
          "The recorder on COM1 was disconnected during the recording of GSM1 and may still be recording"},
-        {"REC stalled", [](FakeParts &f) { f.platform.now += 400ms; f.serial.waits = {{{QStringLiteral("COM1")}}}; },
-         StopReason::Limit, {"REC\r\n"},
+        {"REC stalled",
+         [](FakeParts &f) {
+             f.platform.now += 400ms;
+             f.serial.waits = {{{QStringLiteral("COM1")}}};
+         },
+         StopReason::Limit,
+         {"REC\r\n"},
          "REC was not delivered to COM1 (the line stopped taking data); the recorder may still be recording"},
     };
     for (const Case &c : cases) {
@@ -377,8 +401,9 @@ TEST_F(RecorderVerbs, ALineLostBesideOthersIsToldAndTheRecordingGoesOn)
     fakes.serial.lost = {QStringLiteral("COM3")};
     fakes.player.positions = {1000};
     recorder.Tick();
-    EXPECT_EQ(problems, QStringList{QStringLiteral(
-                            "The recorder on COM3 was disconnected during the recording of GSM2 and may still be recording")});
+    EXPECT_EQ(problems,
+              QStringList{QStringLiteral(
+                  "The recorder on COM3 was disconnected during the recording of GSM2 and may still be recording")});
     EXPECT_TRUE(recorder.Recording());
     EXPECT_TRUE(fakes.timer.enabled);
 }
