@@ -183,9 +183,15 @@ bool SoundSink::startPipeWire(std::string *error)
         *error = "PipeWire could not be started; see " + folder_ + "/server.log";
         return false;
     }
-    if (!run(
-            {"pactl", "load-module", "module-null-sink", "sink_name=rec", "rate=" + std::to_string(Rate), "channels=1"})
-        || !run({"pactl", "set-default-sink", "rec"})) {
+    // Its PulseAudio side may take a while to answer on a busy machine.
+    bool made = false;
+    for (int i = 0; i < 50 && !made; ++i) {
+        made = run({"pactl", "load-module", "module-null-sink", "sink_name=rec", "rate=" + std::to_string(Rate),
+                    "channels=1"});
+        if (!made)
+            std::this_thread::sleep_for(100ms);
+    }
+    if (!made || !run({"pactl", "set-default-sink", "rec"})) {
         *error = "PipeWire's PulseAudio side did not make the null sink; see " + folder_ + "/server.log";
         return false;
     }
