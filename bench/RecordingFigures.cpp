@@ -196,6 +196,7 @@ void PrintRow(const char *face, const char *kind, const Figures &f, const Figure
 int main(int argc, char **argv)
 {
     TApplication app(argc, argv);
+    UsePrivateLockFolder();
     int rounds = 10;
     int busy = 0;
     int quantum = 0;
