@@ -233,8 +233,17 @@ SendState TBaseDispatcher::WaitSent(int timeoutMs)
         const std::uint64_t queued = DeviceOutputQueued();
         if (DeviceGone.load())
             return SendState::LineGone;
-        if (queued == 0)
+        if (queued == 0) {
+            // The driver's queue does not count the UART's transmit FIFO: the bytes of the
+            // latest write may still be shifting out. At most a FIFO's worth.
+            constexpr std::uint64_t kFifoBytes = 16;
+            const std::uint64_t shifting = std::min<std::uint64_t>(LastWriteBytes.load(), kFifoBytes);
+            const auto out = steady_clock::time_point(steady_clock::duration(LastWriteNs.load()))
+                             + microseconds(shifting * 10'000'000 / rate);
+            if (out > steady_clock::now())
+                std::this_thread::sleep_until(std::min(out, deadline));
             return SendState::Delivered;
+        }
         const microseconds wait = left();
         if (wait.count() <= 0)
             return SendState::Pending;
@@ -649,6 +658,8 @@ void TBaseDispatcher::WriteLoop(SyncEvent &writeDone)
 
         const int written = DeviceWrite(chunk, length);
         if (written > 0) {
+            LastWriteNs.store(std::chrono::steady_clock::now().time_since_epoch().count());
+            LastWriteBytes.store(static_cast<std::uint32_t>(written));
             std::lock_guard output(OutputLock);
             if (generation == OutGeneration)
                 AdvanceOutTail(static_cast<std::uint32_t>(written));

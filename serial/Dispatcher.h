@@ -276,6 +276,10 @@ private:
     std::uint64_t OutGeneration = 0;
     std::atomic<bool> OutputSent{false};
     std::atomic<std::uint32_t> PurgedAtClose{0};
+    // The latest write to the driver: when, and how many bytes. A UART's transmit FIFO may still
+    // hold them after the driver's queue is empty.
+    std::atomic<std::int64_t> LastWriteNs{0};
+    std::atomic<std::uint32_t> LastWriteBytes{0};
 
     // Guarded by InputLock.
     std::recursive_mutex InputLock;

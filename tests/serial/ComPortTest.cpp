@@ -936,7 +936,11 @@ TEST_F(ComPortTest, WaitSentTellsWhetherTheBytesLeftAndTheCloseWhatItDropped)
     port.setComNumber(5);
     EXPECT_EQ(port.WaitSent(0), TComPort::SendState::Delivered);
     port.SendText("REC1\r\n");
+    // The last bytes may still be shifting out of the UART when the driver's queue is empty:
+    // "REC1\r\n" lasts 6.25 ms on the wire at 9600 baud.
+    const auto sent = std::chrono::steady_clock::now();
     EXPECT_EQ(port.WaitSent(5000), TComPort::SendState::Delivered);
+    EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::microseconds(6250));
     EXPECT_EQ(pty.Read(6), "REC1\r\n");
     EXPECT_EQ(port.WaitSent(0), TComPort::SendState::Delivered);
 
