@@ -183,9 +183,13 @@ bool SoundSink::startPipeWire(std::string *error)
         *error = "PipeWire could not be started; see " + folder_ + "/server.log";
         return false;
     }
-    if (!run(
-            {"pactl", "load-module", "module-null-sink", "sink_name=rec", "rate=" + std::to_string(Rate), "channels=1"})
-        || !run({"pactl", "set-default-sink", "rec"})) {
+    const bool made = run(
+        {"pactl", "load-module", "module-null-sink", "sink_name=rec", "rate=" + std::to_string(Rate), "channels=1"});
+    // The default can be set once the session manager is up; until then the server says "Not supported".
+    bool defaulted = false;
+    for (int i = 0; made && i < 100 && !(defaulted = run({"pactl", "set-default-sink", "rec"})); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (!made || !defaulted) {
         *error = "PipeWire's PulseAudio side did not make the null sink; see " + folder_ + "/server.log";
         return false;
     }
