@@ -49,6 +49,7 @@ bool writeTone(const QString &path, int milliseconds)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    UsePrivateLockFolder();
     QTemporaryDir scratch;
     const QString tone = scratch.filePath(QStringLiteral("tone.wav"));
     if (!writeTone(tone, 1000)) {

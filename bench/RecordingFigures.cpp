@@ -42,8 +42,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kSoundThreshold = 32;
 constexpr const char *kSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 
-double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
 double seconds(const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; }
 
 // CPU seconds and context switches (each a wake-up of a thread that waited, or a preemption).
@@ -187,8 +185,9 @@ void PrintRow(const char *face, const char *kind, const Figures &f, const Figure
                 f.heard.empty() ? 0 : *std::max_element(f.heard.begin(), f.heard.end()), perSecond,
                 f.soundSeconds > 0 ? double(f.usage.switches) / f.soundSeconds : 0);
     if (reference != nullptr && reference->soundSeconds > 0 && reference->usage.cpu > 0)
-        std::printf(" | %6.3f  x%.2f", reference->usage.cpu / reference->soundSeconds,
-                    perSecond / (reference->usage.cpu / reference->soundSeconds));
+        std::printf(" | %6.3f  x%.2f, gapped %d/%zu", reference->usage.cpu / reference->soundSeconds,
+                    perSecond / (reference->usage.cpu / reference->soundSeconds), reference->gapped,
+                    reference->tail.size());
     std::printf("\n");
 }
 
@@ -197,6 +196,7 @@ void PrintRow(const char *face, const char *kind, const Figures &f, const Figure
 int main(int argc, char **argv)
 {
     TApplication app(argc, argv);
+    UsePrivateLockFolder();
     int rounds = 10;
     int busy = 0;
     int quantum = 0;
@@ -303,8 +303,9 @@ int main(int argc, char **argv)
             window[s].usage.cpu += used;
             window[s].usage.switches += after.switches - before.switches;
             window[s].soundSeconds += sound.lengthMs / 1000;
-            std::printf("window %-4s: lead-in %6.1f ms, tail %+6.1f ms, heard %7.1f ms\n", sound.kind,
-                        heard->LeadInMs(), heard->TailMs(), heard->HeardMs());
+            std::printf("window %-4s: lead-in %6.1f ms, tail %+6.1f ms, heard %7.1f ms, gaps %d\n", sound.kind,
+                        heard->LeadInMs(), heard->TailMs(), heard->HeardMs(),
+                        GapsWithin(sink.Samples(), heard->first, heard->last));
 
             if (std::strcmp(sound.kind, "RMI") == 0)
                 continue; // the command line plays it as it plays MIDI
@@ -352,12 +353,21 @@ int main(int argc, char **argv)
                 player = {"pw-play", sound.path.toStdString()};
             else
                 player = {"paplay", sound.path.toStdString()};
+            from = sink.FrameCount();
             if (const auto played = RunMeasured(player, clientEnvironment)) {
                 reference[s].usage.cpu += played->first.cpu;
                 reference[s].usage.switches += played->first.switches;
                 reference[s].soundSeconds += sound.lengthMs / 1000;
             }
             WaitForSilence(sink);
+            // Its gaps too: a gap there is the server's (or the capture's), not ours.
+            if (const auto first = sink.FirstSound(kSoundThreshold, from)) {
+                const std::int64_t last = sink.LastSound(kSoundThreshold, *first).value_or(*first);
+                const int gaps = GapsWithin(sink.Samples(), *first, last);
+                reference[s].gaps += gaps;
+                reference[s].gapped += gaps > 0;
+                reference[s].tail.push_back(0);
+            }
             std::fflush(stdout);
         }
     }
@@ -375,7 +385,7 @@ int main(int argc, char **argv)
                 "median <= 20 ms, max <= 40 ms; CPU of the command line <= 2x the server's player for WAV and MP3,\n"
                 "below fluidsynth for MIDI):\n");
     std::printf("face   kind   n | lead-in min med max  | tail    min    med    max | gapped gaps | heard-length "
-                "| CPU s/s wakes/s | player CPU s/s, ratio\n");
+                "| CPU s/s wakes/s | player CPU s/s, ratio, its gaps\n");
     for (std::size_t s = 0; s < sounds.size(); ++s) {
         PrintRow("window", sounds[s].kind, window[s], nullptr);
         if (!cli[s].tail.empty())

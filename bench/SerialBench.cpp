@@ -197,6 +197,7 @@ BENCHMARK(BM_OpenClose)->Arg(0)->Arg(1)->UseManualTime()->Iterations(200)->Unit(
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    UsePrivateLockFolder();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

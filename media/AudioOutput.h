@@ -20,6 +20,10 @@ public:
     // what it took, `played` frames were played, and no more will be. Called once, on the
     // output's thread, with the output's lock held.
     virtual void OutputLost(std::int64_t played) = 0;
+    // The output can still replace the frames it took from `from` to `to`: the source fills `out`
+    // with them falling silent from `from` on and returns true, or returns false to leave them.
+    // Called with the output's lock held.
+    virtual bool TakeBack(std::int64_t from, std::int64_t to, float *out) = 0;
 };
 
 // One sound output fed with interleaved float frames at the source's rate and channel count. At a
@@ -54,6 +58,10 @@ public:
     virtual void Prime() {}
     // Starts playing (primed first, if it was not). Never called with a Lock held.
     virtual void Start() {}
+    // Lets the source fade out what the output holds but has not yet played (TakeBack), where the
+    // output can still replace it; the sound then falls silent within milliseconds instead of
+    // once all that was handed has played. Never called with a Lock held.
+    virtual void FadeHeldSound() {}
     // Whether the output can wait for Start (else it plays from its opening on), and whether it
     // plays what it is handed (it started, or it cannot wait).
     virtual bool Waits() const { return false; }

@@ -30,6 +30,9 @@ MCIERROR MediaDevice::Open(MCIDEVICEID id, const std::string &path, std::optiona
     opened->frames_ = opened->decoder_->Frames();
     opened->end_ = opened->playTo_ = opened->frames_;
     opened->fadeFrames_ = std::max<std::int64_t>(1, std::int64_t(opened->rate_) * fadeMilliseconds / 1000);
+    // Half a second: more than any output holds.
+    opened->historyFrames_ = std::max(1, opened->rate_ / 2);
+    opened->history_.assign(std::size_t(opened->historyFrames_) * std::size_t(opened->channels_), 0.0f);
     result = opened->OpenOutput();
     if (result != MMSYSERR_NOERROR)
         return result;
@@ -107,6 +110,8 @@ void MediaDevice::Shutdown()
 
 void MediaDevice::EndFadingOut()
 {
+    if (output_ && handing_ && mode_ == MCI_MODE_PLAY)
+        output_->FadeHeldSound();
     {
         OutputLock lock(*this);
         FadeOutLocked();
@@ -557,6 +562,9 @@ void MediaDevice::Render(float *out, int frames, std::int64_t first, std::chrono
         }
     }
     std::fill(out + played * channels_, out + samples, 0.0f);
+    for (int i = 0; i < frames; ++i)
+        std::copy_n(out + std::size_t(i) * std::size_t(channels_), channels_,
+                    history_.begin() + std::ptrdiff_t(((first + i) % historyFrames_) * channels_));
     if (awaitingSound_ && played > 0) {
         const std::size_t handed = std::size_t(played) * std::size_t(channels_);
         if (std::any_of(out, out + handed, [](float sample) { return sample != 0.0f; })) {
@@ -613,4 +621,32 @@ void MediaDevice::OutputLost(std::int64_t played)
     awaitingSound_ = false;
     failure_ = MCIERR_OUTPUT_LOST;
     EndPlayLocked(MCI_NOTIFY_FAILURE, MCIERR_OUTPUT_LOST);
+}
+
+// The sound the output still holds falls silent from `from` on: the frames handed there fade out
+// over the fade's length, silence follows, and the sound now ends where the fade does.
+bool MediaDevice::TakeBack(std::int64_t from, std::int64_t to, float *out)
+{
+    if (to - from > historyFrames_)
+        return false;
+    std::lock_guard<std::mutex> progress(progressMutex_);
+    if (!segment_ || segmentOut_ < 0 || from < segmentOut_ || from >= segmentEnd_)
+        return false;
+    const std::int64_t sound = segmentFrom_ + (from - segmentOut_);
+    const std::int64_t end = std::min(end_, sound + fadeFrames_);
+    if ((fadeFrom_ >= 0 && fadeFrom_ < sound) || end <= sound || !decoder_->Seek(end))
+        return false;
+    const double length = double(end - sound + 1);
+    for (std::int64_t i = 0; i < to - from; ++i) {
+        const double gain = i < end - sound ? 0.5 * (1.0 + std::cos(M_PI * double(i + 1) / length)) : 0.0;
+        const float *handed = history_.data() + ((from + i) % historyFrames_) * channels_;
+        for (int c = 0; c < channels_; ++c)
+            out[i * channels_ + c] = float(gain) * handed[c];
+    }
+    handed_ = end;
+    fadeFrom_ = sound;
+    end_ = end;
+    segmentEnd_ = from + (end - sound);
+    handing_ = false;
+    return true;
 }

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QObject;
 
@@ -59,6 +60,7 @@ public:
 
     void Render(float *out, int frames, std::int64_t first, std::chrono::steady_clock::time_point when) override;
     void OutputLost(std::int64_t played) override;
+    bool TakeBack(std::int64_t from, std::int64_t to, float *out) override;
 
 private:
     MediaDevice() = default;
@@ -131,6 +133,9 @@ private:
     // Why the latest play ended early, from the moment that is known (0: it did not).
     std::atomic<MCIERROR> failure_{0};
     QObject *pending_ = nullptr; // receiver of the running play's notice
+    // The latest frames handed to the output, by output frame, for a fade of what it still holds.
+    std::vector<float> history_;
+    std::int64_t historyFrames_ = 0;
 
     // What has left the output. The sound handed to it since the latest play (or resume) is one
     // segment: it starts at sound frame segmentFrom_, and its frames went out as output frames

@@ -2,9 +2,11 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <vector>
 
 namespace {
 
@@ -201,6 +203,8 @@ PulseOutput::~PulseOutput()
         return;
     pa_threaded_mainloop_lock(loop_);
     closing_ = true;
+    if (extraReport_ != nullptr)
+        pa_threaded_mainloop_get_api(loop_)->time_free(extraReport_);
     if (stream_ != nullptr) {
         pa_stream_disconnect(stream_);
         pa_stream_unref(stream_);
@@ -232,6 +236,34 @@ void PulseOutput::Start()
         started_ = true;
         if (pa_operation *op = pa_stream_cork(stream_, 0, &PulseOutput::Corked, this))
             pa_operation_unref(op);
+    }
+    pa_threaded_mainloop_unlock(loop_);
+}
+
+// What the server will not have taken before our new sound reaches it, at its read index now
+// (counted on from its latest report) and a margin on: that much the stream can rewrite. PipeWire
+// takes a whole quantum at once.
+void PulseOutput::FadeHeldSound()
+{
+    constexpr int marginMs = 15;
+    pa_threaded_mainloop_lock(loop_);
+    if (started_ && reported_ && !lost_ && !closing_) {
+        std::int64_t from = reportRead_ + std::int64_t(rate_) * marginMs / 1000 + (pipeWire_ ? quantum_ : 0);
+        if (reportPlaying_) {
+            const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - reportTime_);
+            from += elapsed.count() * rate_ / 1000000;
+        }
+        if (from < written_) {
+            std::vector<float> sound(std::size_t(written_ - from) * std::size_t(channels_));
+            bool rewritten = false;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                rewritten = source_->TakeBack(from, written_, sound.data());
+            }
+            if (rewritten)
+                pa_stream_write(stream_, sound.data(), sound.size() * sizeof(float), nullptr,
+                                from * std::int64_t(frameBytes_), PA_SEEK_ABSOLUTE);
+        }
     }
     pa_threaded_mainloop_unlock(loop_);
 }
@@ -292,15 +324,29 @@ void PulseOutput::TimingArrived(pa_stream *stream, int success, void *self)
     std::int64_t held = std::int64_t(timing->sink_usec) * output->rate_ / std::int64_t(PA_USEC_PER_SEC);
     // PipeWire takes a stream's sound a quantum at a time, at the start of the cycle that plays
     // it, and leaves that quantum out of the latency it reports: it is held until a whole cycle
-    // has passed. The latest quantum taken tells its size.
+    // has passed. Reports come right after it took sound, a cycle or more apart; the extra ones
+    // at random moments show the cycle itself, as the smallest step of the read index. A report
+    // with no step since the last says nothing new.
     if (output->pipeWire_) {
-        if (read > output->lastRead_)
-            output->quantum_ = read - output->lastRead_;
+        const std::int64_t step = read - output->lastRead_;
+        if (step == 0 && output->reported_ && timing->playing)
+            return;
+        if (step > 0) {
+            output->steps_[output->stepCount_++ % output->steps_.size()] = step;
+            const auto seen =
+                output->steps_.begin() + std::ptrdiff_t(std::min(output->stepCount_, output->steps_.size()));
+            output->quantum_ = *std::min_element(output->steps_.begin(), seen);
+        }
         output->lastRead_ = read;
         held += output->quantum_;
     }
+    const Clock::time_point now = Clock::now();
+    output->reported_ = true;
+    output->reportTime_ = now;
+    output->reportRead_ = read;
+    output->reportPlaying_ = timing->playing && output->started_;
     std::lock_guard<std::mutex> guard(output->clockMutex_);
-    output->clock_.Reported(Clock::now(), read, held, timing->playing && output->started_);
+    output->clock_.Reported(now, read, held, output->reportPlaying_);
 }
 
 // Hands the source's sound to the stream for all the room it has.
@@ -327,6 +373,18 @@ void PulseOutput::FillLocked()
         clock_.Written(written_);
     }
     RequestTimingLocked();
+    if (pipeWire_ && started_) {
+        const pa_usec_t at = pa_rtclock_now() + pa_usec_t(phase_() % (requestMs * 1000));
+        if (extraReport_ == nullptr)
+            extraReport_ = pa_context_rttime_new(
+                context_, at,
+                [](pa_mainloop_api *, pa_time_event *, const struct timeval *, void *self) {
+                    static_cast<PulseOutput *>(self)->RequestTimingLocked();
+                },
+                this);
+        else
+            pa_context_rttime_restart(context_, extraReport_, at);
+    }
 }
 
 void PulseOutput::RequestTimingLocked()

@@ -3,11 +3,14 @@
 #include "media/AudioOutput.h"
 #include "media/StreamClock.h"
 
+#include <array>
 #include <atomic>
+#include <random>
 
 struct pa_context;
 struct pa_stream;
 struct pa_threaded_mainloop;
+struct pa_time_event;
 
 // A playback stream at a sound server that speaks the PulseAudio protocol, on its own connection
 // and thread. It holds ample sound, so that a busy machine does not let the server run dry, and
@@ -31,6 +34,7 @@ public:
 
     void Prime() override;
     void Start() override;
+    void FadeHeldSound() override;
     bool Waits() const override { return true; }
     bool Started() const override { return started_; }
     std::int64_t Played(Clock::time_point now) const override;
@@ -69,7 +73,18 @@ private:
     bool serverKnown_ = false;
     bool pipeWire_ = false;     // the server is PipeWire's PulseAudio side
     std::int64_t lastRead_ = 0; // its read index at the latest report
-    std::int64_t quantum_ = 0;  // the frames it took at its latest cycle
+    std::int64_t quantum_ = 0;  // the frames it takes at each cycle, as far as seen
+    // PipeWire: the latest steps of its read index, and a report asked for at a random moment
+    // between two requests for sound, so that some pair of reports lies across a single cycle.
+    std::array<std::int64_t, 8> steps_{};
+    std::size_t stepCount_ = 0;
+    pa_time_event *extraReport_ = nullptr;
+    std::minstd_rand phase_;
+    // The latest report: when it came, the server's read index then, and whether it played.
+    bool reported_ = false;
+    Clock::time_point reportTime_{};
+    std::int64_t reportRead_ = 0;
+    bool reportPlaying_ = false;
 
     std::atomic<bool> started_{false};
     std::atomic<bool> lost_{false};

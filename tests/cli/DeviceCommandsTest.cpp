@@ -70,6 +70,18 @@ TEST_F(DeviceCommands, StopAfterAKilledRecordSendsRec)
     EXPECT_TRUE(ports.out.endsWith(QStringLiteral(", free\n"))) << ports.out.toStdString();
 }
 
+// A command that the line did not take is a failure: the device may still be recording.
+TEST_F(DeviceCommands, ACommandTheLineDidNotTakeIsNotReportedAsSent)
+{
+    ASSERT_TRUE(device.Signal(SIGUSR1, QStringLiteral("line stopped")));
+    const TambloResult stop = RunTamblo({QStringLiteral("stop")}, environment);
+    EXPECT_EQ(stop.exitCode, 1);
+    EXPECT_EQ(stop.out, QString());
+    EXPECT_EQ(stop.err, QStringLiteral("tamblo: REC was not delivered to COM1 (the line stopped taking data); the "
+                                       "recorder may still be recording\n"));
+    ASSERT_TRUE(device.Signal(SIGUSR1, QStringLiteral("line started")));
+}
+
 TEST_F(DeviceCommands, APortIsNamedByNumberByPathOrByTheEnvironment)
 {
     const QString link = device.PortPath();

@@ -451,8 +451,10 @@ protected:
         RecordCommand::SetUp();
         QString error;
         ASSERT_TRUE(second.Start(&error)) << error.toStdString();
+        ASSERT_TRUE(third.Start(&error)) << error.toStdString();
     }
     DeviceSimulator second{2, device.PortsDirectory()};
+    DeviceSimulator third{3, device.PortsDirectory()};
 };
 
 TEST_F(SeveralRecorders, EveryPortGetsEachCommandAndTheFilePlaysOnce)
@@ -506,6 +508,40 @@ TEST_F(SeveralRecorders, APortThatFailsIsNamedAndTheOthersStillGetTheirStop)
     ASSERT_TRUE(second.WaitForCommand(QStringLiteral("REC"), 1, 10000));
     EXPECT_EQ(device.Commands(), kRecordThenStop);
     EXPECT_EQ(second.Commands(), kRecordThenStop);
+}
+
+// An unplugged line is noticed when it happens: the sound stops, and the operator is told that
+// the recorder may still be recording. With several recorders, the others record on and get REC.
+TEST_F(SeveralRecorders, AnUnpluggedLineIsToldWhenItHappens)
+{
+    const QString tone = Tone("tone.wav", 3000);
+    TambloProcess alone({QStringLiteral("record"), QStringLiteral("--channel"), QStringLiteral("1"),
+                         QStringLiteral("--port"), QStringLiteral("COM1"), tone},
+                        environment);
+    ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC1"), 1, 10000));
+    QTest::qWait(500);
+    ASSERT_TRUE(device.Signal(SIGUSR2, QStringLiteral("hung up")));
+    TambloResult result = alone.Finish(20000);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, QStringLiteral("tamblo: The recorder on COM1 was disconnected during the recording of GSM1 "
+                                         "and may still be recording\n"));
+    EXPECT_LT(result.elapsed, std::chrono::milliseconds(2500));
+
+    TambloProcess both({QStringLiteral("record"), QStringLiteral("--channel"), QStringLiteral("2"),
+                        QStringLiteral("--port"), QStringLiteral("COM2"), QStringLiteral("--port"),
+                        QStringLiteral("COM3"), tone},
+                       environment);
+    DeviceSimulator &first = second;
+    ASSERT_TRUE(first.WaitForCommand(QStringLiteral("REC2"), 1, 10000));
+    ASSERT_TRUE(third.WaitForCommand(QStringLiteral("REC2"), 1, 10000));
+    QTest::qWait(500);
+    ASSERT_TRUE(third.Signal(SIGUSR2, QStringLiteral("hung up")));
+    result = both.Finish(20000);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, QStringLiteral("tamblo: The recorder on COM3 was disconnected during the recording of GSM2 "
+                                         "and may still be recording\n"));
+    ASSERT_TRUE(first.WaitForCommand(QStringLiteral("REC"), 1, 10000));
+    EXPECT_EQ(first.Commands(), QStringList({QStringLiteral("REC2"), QStringLiteral("REC")}));
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "tests/common/DeviceSimulator.h"
 
+#include <csignal>
+
 #include "tests/common/ChildProcess.h"
 
 #include <QTest>
@@ -136,6 +138,19 @@ QStringList DeviceSimulator::Commands()
 bool DeviceSimulator::WaitForCommand(const QString &command, int count, int timeoutMs)
 {
     return QTest::qWaitFor([&] { return Commands().count(command) >= count; }, timeoutMs);
+}
+
+bool DeviceSimulator::Signal(int signalNumber, const QString &said)
+{
+    const auto count = [&] {
+        int seen = 0;
+        for (const DeviceLine &line : Lines())
+            seen += line.text == said ? 1 : 0;
+        return seen;
+    };
+    const int before = count();
+    ::kill(pid_, signalNumber);
+    return QTest::qWaitFor([&] { return count() > before; }, 10000);
 }
 
 std::optional<Clock::time_point> DeviceSimulator::Arrival(const QString &command, int occurrence)

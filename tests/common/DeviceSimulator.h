@@ -40,6 +40,9 @@ public:
     QStringList Commands();
     // Waits (running the event loop) until the command has arrived `count` times.
     bool WaitForCommand(const QString &command, int count, int timeoutMs);
+    // Plays a line in trouble: SIGUSR1 stops the line taking data or starts it again, SIGUSR2
+    // hangs it up. Waits until the simulator has said it did (`said`).
+    bool Signal(int signalNumber, const QString &said);
     // A command's arrival on the test's steady clock.
     std::optional<std::chrono::steady_clock::time_point> Arrival(const QString &command, int occurrence);
 

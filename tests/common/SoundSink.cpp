@@ -183,12 +183,18 @@ bool SoundSink::startPipeWire(std::string *error)
         *error = "PipeWire could not be started; see " + folder_ + "/server.log";
         return false;
     }
-    const bool made = run(
-        {"pactl", "load-module", "module-null-sink", "sink_name=rec", "rate=" + std::to_string(Rate), "channels=1"});
+    // Its PulseAudio side may take a while to answer on a busy machine.
+    bool made = false;
+    for (int i = 0; i < 50 && !made; ++i) {
+        made = run({"pactl", "load-module", "module-null-sink", "sink_name=rec", "rate=" + std::to_string(Rate),
+                    "channels=1"});
+        if (!made)
+            std::this_thread::sleep_for(100ms);
+    }
     // The default can be set once the session manager is up; until then the server says "Not supported".
     bool defaulted = false;
     for (int i = 0; made && i < 100 && !(defaulted = run({"pactl", "set-default-sink", "rec"})); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(50ms);
     if (!made || !defaulted) {
         *error = "PipeWire's PulseAudio side did not make the null sink; see " + folder_ + "/server.log";
         return false;

@@ -146,6 +146,14 @@ TEST(SinkTimingTest, PositionNeverRunsAheadOfTheSoundAtTheSink)
         EXPECT_GT(moving, 100);
         // The play ended, at its length, once the last of it had been played.
         EXPECT_EQ(readings.back().position, 1000);
+        for (const Reading &reading : readings) {
+            if (reading.position == 1000) {
+                std::printf(
+                    "[ figures  ] the position reached the end %.1f ms after the sound\n",
+                    std::chrono::duration<double, std::milli>(reading.when - sink.FrameTime(*last + 1)).count());
+                break;
+            }
+        }
         EXPECT_LE(sink.FrameTime(*last + 1), readings.back().when + tolerance);
     }
     sink.ForceQuantum(0);
@@ -172,6 +180,46 @@ TEST(SinkTimingTest, NoGapWithBothCoresBusy)
     EXPECT_EQ(GapsWithin(output.sink.Samples(), *first, *last), 0);
 
     EXPECT_EQ((*last + 1 - *first) / kFramesPerMs, 3000);
+}
+
+// A stop is heard within milliseconds, though the output holds a tenth of a second of sound: what
+// it holds falls off over the fade and the play after it has no gap.
+TEST(SinkTimingTest, StopFallsSilentAtOnceAndThePlayAfterItIsWhole)
+{
+    SKIP_WITHOUT_A_SOUND_SERVER();
+    SinkOutput output;
+    std::string error;
+    ASSERT_TRUE(output.Start(&error)) << error;
+    SoundSink &sink = output.sink;
+    FixtureDir dir;
+    const std::string wave = dir.Path("tone.wav");
+    WriteToneWave(wave, 44100, 2 * 44100);
+    auto player = OpenPlayer(wave);
+    std::int64_t from = sink.FrameCount();
+    player->StartPlayback();
+    ASSERT_TRUE(WaitFor([&] { return player->CurrentPosition() >= 500; }));
+    const Clock::time_point stop = Clock::now();
+    player->StopPlayback();
+    const std::int32_t stoppedAt = player->CurrentPosition();
+    ASSERT_TRUE(sink.WaitUntilCaptured(Clock::now() + milliseconds(300), std::chrono::seconds(5)));
+    auto first = sink.FirstSound(kSoundThreshold, from);
+    ASSERT_TRUE(first.has_value());
+    auto last = sink.LastSound(kSoundThreshold, *first);
+    const double silentAfter = std::chrono::duration<double, std::milli>(sink.FrameTime(*last + 1) - stop).count();
+    std::printf("[ figures  ] the sound fell silent %.1f ms after the stop\n", silentAfter);
+    EXPECT_LT(silentAfter, 100); // within 25 ms on a quiet machine
+    // The position is where the sound ended.
+    EXPECT_NEAR(double(*last + 1 - *first) / kFramesPerMs, stoppedAt, 2);
+
+    from = sink.FrameCount();
+    player->SeekTo(0);
+    const std::vector<Reading> readings = PlayAndFollow(*player);
+    ASSERT_TRUE(sink.WaitUntilCaptured(readings.back().when + milliseconds(300), std::chrono::seconds(5)));
+    first = sink.FirstSound(kSoundThreshold, from);
+    ASSERT_TRUE(first.has_value());
+    last = sink.LastSound(kSoundThreshold, *first);
+    EXPECT_EQ(GapsWithin(sink.Samples(), *first, *last), 0);
+    EXPECT_EQ((*last + 1 - *first) / kFramesPerMs, 2000);
 }
 
 // A cued play is heard as soon as it starts, not before, also on a sink that renders far ahead
