@@ -175,11 +175,11 @@ void MainWindow::keepHistory()
         return;
     kept_ = end.number;
     RecordingEntry entry = RecordingHistory::EntryOf(end);
-    const std::string path = comPort_->DevicePath().empty()
-                                 ? ResolvePortName("COM" + std::to_string(comPort_->ComNumber()))
-                                 : comPort_->DevicePath();
+    const std::string name = "COM" + std::to_string(comPort_->ComNumber());
+    const bool byPath = !comPort_->DevicePath().empty();
+    const std::string path = byPath ? comPort_->DevicePath() : ResolvePortName(name);
     const PortDetails port = DescribeHeldPort(path);
-    entry.port = comPort_->DevicePath().empty() ? "COM" + std::to_string(comPort_->ComNumber()) : path;
+    entry.port = byPath ? path : name;
     entry.device = port.Device;
     entry.usbSerial = port.UsbSerial;
     std::string error;
