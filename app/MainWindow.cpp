@@ -2,7 +2,11 @@
 
 #include "app/JpegImage.h"
 #include "base/Component.h"
+#include "base/Exception.h"
 #include "base/ExceptionSink.h"
+#include "recorder/RecordingHistory.h"
+#include "serial/DeviceLayer.h"
+#include "serial/PortInventory.h"
 #include "ui_TForm1.h"
 
 #include <QCloseEvent>
@@ -21,7 +25,10 @@ QPixmap backgroundPicture()
 
 } // namespace
 
-MainWindow::MainWindow(QWidget *parent) : QWidget(parent), ui_(std::make_unique<Ui::TForm1>()), openDialog_(this)
+MainWindow::MainWindow(QWidget *parent, const std::string &output)
+    : QWidget(parent),
+      ui_(std::make_unique<Ui::TForm1>()),
+      openDialog_(this)
 {
     // The pictures are compiled into this library; a static link needs them registered by hand.
     Q_INIT_RESOURCE(tamblo);
@@ -65,15 +72,19 @@ MainWindow::MainWindow(QWidget *parent) : QWidget(parent), ui_(std::make_unique<
     fnameOps_ = std::make_unique<LabelAdapter>(*ui_->Fname);
     labelLengthOps_ = std::make_unique<LabelAdapter>(*ui_->LabelLength);
     panelOps_ = std::make_unique<LabelAdapter>(*ui_->Panel1);
+    outputWatch_.setChoice(output);
+    outputOps_ = std::make_unique<OutputPart>(outputWatch_);
     recorder_ = std::make_unique<Recorder>(RecorderParts{*serialOps_, *playerOps_, *timerOps_, *gauge1Ops_, *gauge2Ops_,
                                                          *displayOps_, *recGsm1Ops_, *recGsm2Ops_, *fnameOps_,
-                                                         *labelLengthOps_, *panelOps_, platform_});
+                                                         *labelLengthOps_, *panelOps_, platform_, *outputOps_});
     PictureOps &image = *this;
     WindowOps &window = *this;
     form_ = std::make_unique<TForm1>(*recorder_, *dialogOps_, image, window);
     connectEvents();
-    // The sound card check runs once the components are loaded, before the window is shown.
+    // The sound card check runs once the components are loaded, before the window is shown; so
+    // does the search for the chosen sound output, which every load repeats until it is found.
     dispatch(&TForm1::FormCreate);
+    RunAtBoundary([this] { outputOps_->Choose(); });
 }
 
 MainWindow::~MainWindow()
@@ -112,6 +123,7 @@ void MainWindow::EndBySignal(int signalNumber)
     // so nothing that follows can hold the exit up.
     QCoreApplication::exit(128 + signalNumber);
     RunAtBoundary([this] { recorder_->Leave(StopReason::Signal); });
+    keepHistory();
     close();
 }
 
@@ -125,6 +137,7 @@ void MainWindow::Suspend(const std::function<void()> &stopProcess)
             failure = std::current_exception();
         }
     }
+    keepHistory();
     stopProcess();
     if (failure)
         RunAtBoundary([&failure] { std::rethrow_exception(failure); });
@@ -143,5 +156,34 @@ void MainWindow::Close() { close(); }
 
 void MainWindow::dispatch(void (TForm1::*handler)())
 {
-    RunAtBoundary([this, handler] { (form_.get()->*handler)(); });
+    // The history is written before an error box holds the handler up.
+    RunAtBoundary([this, handler] {
+        try {
+            (form_.get()->*handler)();
+        } catch (const std::exception &) {
+            keepHistory();
+            throw;
+        }
+        keepHistory();
+    });
+}
+
+void MainWindow::keepHistory()
+{
+    const RecordingEnd &end = recorder_->LastEnd();
+    if (end.number == kept_)
+        return;
+    kept_ = end.number;
+    RecordingEntry entry = RecordingHistory::EntryOf(end);
+    const std::string name = "COM" + std::to_string(comPort_->ComNumber());
+    const bool byPath = !comPort_->DevicePath().empty();
+    const std::string path = byPath ? comPort_->DevicePath() : ResolvePortName(name);
+    const PortDetails port = DescribeHeldPort(path);
+    entry.port = byPath ? path : name;
+    entry.device = port.Device;
+    entry.usbSerial = port.UsbSerial;
+    std::string error;
+    // Told once: a history that cannot be written now will not be written on the next recording either.
+    if (!RecordingHistory().Append(entry, &error) && !std::exchange(historyFailed_, true))
+        HandleApplicationException(Exception("The recording was not added to the history: " + error));
 }

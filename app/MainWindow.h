@@ -4,6 +4,8 @@
 #include "app/FormAdapters.h"
 #include "app/TForm1.h"
 #include "app/TOpenDialog.h"
+#include "media/OutputWatch.h"
+#include "recorder/OutputPart.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -19,7 +21,8 @@ class TForm1;
 class MainWindow : public QWidget, private PictureOps, private WindowOps {
     Q_OBJECT
 public:
-    explicit MainWindow(QWidget *parent = nullptr);
+    // `output`: the sound output chosen when the program started (empty: the server's default).
+    explicit MainWindow(QWidget *parent = nullptr, const std::string &output = OutputWatch::ChoiceFromEnvironment());
     ~MainWindow() override;
 
     // The components, for the end-to-end tests that drive the window as an operator would.
@@ -48,6 +51,8 @@ private:
     void connectEvents();
     // Runs a handler; what it raises goes to the application's error box.
     void dispatch(void (TForm1::*handler)());
+    // Adds a recording that ended since the last call to the history.
+    void keepHistory();
 
     std::unique_ptr<Ui::TForm1> ui_;
     TOpenDialog openDialog_;
@@ -68,6 +73,10 @@ private:
     std::unique_ptr<LabelAdapter> fnameOps_;
     std::unique_ptr<LabelAdapter> labelLengthOps_;
     std::unique_ptr<LabelAdapter> panelOps_;
+    OutputWatch outputWatch_;
+    std::unique_ptr<OutputPart> outputOps_;
+    std::uint32_t kept_ = 0; // the recordings in the history
+    bool historyFailed_ = false;
     std::unique_ptr<Recorder> recorder_;
     std::unique_ptr<TForm1> form_;
 };

@@ -76,6 +76,7 @@ int main(int argc, char **argv)
             QProcess tamblo;
             QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
             environment.insert(QStringLiteral("TAMBLO_PORTS"), scratch.path());
+            environment.insert(QStringLiteral("XDG_STATE_HOME"), scratch.path());
             environment.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("dummy"));
             environment.remove(QStringLiteral("DISPLAY"));
             tamblo.setProcessEnvironment(environment);

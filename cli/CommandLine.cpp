@@ -3,6 +3,7 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QFile>
+#include <cmath>
 
 namespace {
 
@@ -14,15 +15,18 @@ struct CommandSpec {
     bool channel;
     bool port;
     Files files;
+    bool output; // --output, --force and --min-volume
 };
 
 // clang-format off
 constexpr CommandSpec kCommands[] = {
-    {"record", CommandLine::Record, true, true, Files::One},
-    {"erase", CommandLine::Erase, false, true, Files::None},
-    {"stop", CommandLine::Stop, false, true, Files::None},
-    {"ports", CommandLine::Ports, false, false, Files::None},
-    {"info", CommandLine::Info, false, false, Files::Many},
+    {"record", CommandLine::Record, true, true, Files::One, true},
+    {"erase", CommandLine::Erase, false, true, Files::None, false},
+    {"stop", CommandLine::Stop, false, true, Files::None, false},
+    {"ports", CommandLine::Ports, false, false, Files::None, false},
+    {"info", CommandLine::Info, false, false, Files::Many, false},
+    {"outputs", CommandLine::Outputs, false, false, Files::None, false},
+    {"history", CommandLine::History, false, false, Files::None, false},
 };
 // clang-format on
 
@@ -50,6 +54,17 @@ QString WithoutFullStop(QString text)
     return text;
 }
 
+// A level in dB as the user writes it: "-25", "-25dB", "−25 dB" (a true minus sign, in UTF-8).
+std::optional<double> VolumeDb(QString text)
+{
+    text = QString::fromUtf8(text.toLatin1()).replace(QChar(0x2212), QLatin1Char('-')).trimmed();
+    if (text.endsWith(QLatin1String("dB"), Qt::CaseInsensitive))
+        text.chop(2);
+    bool ok = false;
+    const double db = text.trimmed().toDouble(&ok);
+    return ok && std::isfinite(db) ? std::optional<double>(db) : std::nullopt;
+}
+
 // The first option that the command does not know, as the user typed it (up to an "="), or an
 // empty text. Qt's parser names it without its dashes.
 QString UnknownOption(const CommandSpec &spec, const QStringList &arguments)
@@ -60,6 +75,10 @@ QString UnknownOption(const CommandSpec &spec, const QStringList &arguments)
         valued << QStringLiteral("--channel");
     if (spec.port)
         valued << QStringLiteral("--port");
+    if (spec.output) {
+        valued << QStringLiteral("--output") << QStringLiteral("--min-volume");
+        known << QStringLiteral("--force");
+    }
     known += valued;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString &argument = arguments[i];
@@ -87,12 +106,17 @@ ParsedCommandLine ParseCommand(const CommandSpec &spec, const QStringList &argum
     const QCommandLineOption channel(QStringLiteral("channel"), QString(), QStringLiteral("1|2"));
     const QCommandLineOption port(QStringLiteral("port"), QString(), QStringLiteral("P"));
     const QCommandLineOption json(QStringLiteral("json"));
+    const QCommandLineOption output(QStringLiteral("output"), QString(), QStringLiteral("NAME"));
+    const QCommandLineOption force(QStringLiteral("force"));
+    const QCommandLineOption minimumVolume(QStringLiteral("min-volume"), QString(), QStringLiteral("DB"));
     parser.addOption(help);
     parser.addOption(json);
     if (spec.channel)
         parser.addOption(channel);
     if (spec.port)
         parser.addOption(port);
+    if (spec.output)
+        parser.addOptions({output, force, minimumVolume});
     if (!parser.parse(QStringList{QStringLiteral("tamblo")} + arguments))
         return Failure(name + QStringLiteral(": ") + WithoutFullStop(parser.errorText()));
 
@@ -119,6 +143,21 @@ ParsedCommandLine ParseCommand(const CommandSpec &spec, const QStringList &argum
             return Failure(name + QStringLiteral(": --channel must be 1 or 2, not '") + channels.front()
                            + QLatin1Char('\''));
         line.channel = channels.front().toInt();
+    }
+    if (spec.output) {
+        const QStringList outputs = parser.values(output);
+        if (outputs.size() > 1)
+            return Failure(name + QStringLiteral(": --output is given more than once"));
+        if (!outputs.isEmpty() && outputs.front().isEmpty())
+            return Failure(name + QStringLiteral(": --output needs the name of a sound output ('tamblo outputs')"));
+        line.output = outputs.isEmpty() ? std::string() : outputs.front().toLatin1().toStdString();
+        line.force = parser.isSet(force);
+        if (parser.isSet(minimumVolume)) {
+            line.minimumVolumeDb = VolumeDb(parser.value(minimumVolume));
+            if (!line.minimumVolumeDb)
+                return Failure(name + QStringLiteral(": --min-volume must be a level in dB (-20), not '")
+                               + parser.value(minimumVolume) + QLatin1Char('\''));
+        }
     }
     const QStringList positional = parser.positionalArguments();
     switch (spec.files) {
@@ -158,6 +197,9 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
         parsed.line.command = first == QLatin1String("--version") ? CommandLine::Version : CommandLine::Help;
         return parsed;
     }
+    if (first == QLatin1String("--output") || first.startsWith(QLatin1String("--output=")))
+        return Failure(QStringLiteral("'--output NAME' alone starts the window; a command takes it after its name "
+                                      "(record --output NAME)"));
     if (first.startsWith(QLatin1Char('-')))
         return Failure(QStringLiteral("unknown option '") + first + QStringLiteral("'; a command comes first"));
     const CommandSpec *spec = FindCommand(first);
@@ -172,6 +214,19 @@ QStringList ByteArguments(int argc, char **argv)
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLatin1(argv[i]);
     return arguments;
+}
+
+std::optional<std::string> WindowOutput(int argc, char **argv, const char *environment)
+{
+    if (argc == 1)
+        return environment ? environment : "";
+    const std::string first = argv[1];
+    const std::string prefix = "--output=";
+    if (argc == 2 && first.rfind(prefix, 0) == 0 && first.size() > prefix.size())
+        return first.substr(prefix.size());
+    if (argc == 3 && first == "--output" && argv[2][0] != '\0')
+        return std::string(argv[2]);
+    return std::nullopt;
 }
 
 QString CommandName(CommandLine::Command command)
@@ -197,22 +252,37 @@ QString HelpText(CommandLine::Command topic)
 
     switch (topic) {
     case CommandLine::Record:
-        return QStringLiteral("Usage: tamblo record --channel 1|2 [--port P]... [--json] FILE\n"
+        return QStringLiteral("Usage: tamblo record --channel 1|2 [--port P]... [--output NAME] [--force]\n"
+                              "                     [--min-volume DB] [--json] FILE\n"
                               "\n"
-                              "Sends REC1 (channel GSM1) or REC2 (GSM2), plays FILE through the sound card from\n"
+                              "Sends REC1 (channel GSM1) or REC2 (GSM2), plays FILE through the sound output from\n"
                               "its start, and sends REC when the file ends or 10,000 ms have been played,\n"
                               "whichever comes first. FILE and the sound output are opened before anything is\n"
-                              "sent: a file that cannot be played sends nothing. Ctrl-C or SIGTERM stops the\n"
-                              "sound and sends REC before the program ends.\n"
+                              "sent: a file that cannot be played sends nothing, and neither does an output that\n"
+                              "is muted, turned down below the minimum volume or has nothing plugged in. Ctrl-C\n"
+                              "or SIGTERM stops the sound and sends REC before the program ends.\n"
+                              "\n"
+                              "While it records, what leaves the output is heard on the output's monitor: a\n"
+                              "recording during which the output stayed silent for more than 200 ms while the\n"
+                              "file had sound fails. A file longer than 10 s, one that clips and a very quiet\n"
+                              "one are warned of. Each recording is added to the history ('tamblo history').\n"
                               "\n"
                               "On a terminal one line shows the channel, the file, a bar of the position against\n"
-                              "the length (at most 10 s) and the position in ms; otherwise only the result is\n"
-                              "printed. JSON events: sent, playing, position (every 100 ms), stopped (with the\n"
-                              "reason: end, limit or interrupted) and error.\n"
+                              "the length (at most 10 s), the position in ms and the level at the output;\n"
+                              "otherwise only the result is printed. JSON events: warning, sent, playing,\n"
+                              "position (every 100 ms, with the output's level), stopped (with the reason: end,\n"
+                              "limit, interrupted, silent-output, ... and what was heard) and error.\n"
                               "\n"
                               "Options:\n"
                               "  --channel 1|2  the channel to record onto: 1 is GSM1, 2 is GSM2\n")
-               + portOption + jsonOption + helpOption;
+               + portOption
+               + QStringLiteral("  --output NAME  the sound output to play into: its name or a part of its\n"
+                                "                 description that fits no other ('tamblo outputs'). Without it:\n"
+                                "                 $TAMBLO_OUTPUT, else the sound server's default output.\n"
+                                "  --force        record even onto an output that would not be heard\n"
+                                "  --min-volume DB\n"
+                                "                 the lowest volume of the output that is recorded onto (-20)\n")
+               + jsonOption + helpOption;
     case CommandLine::Erase:
         return QStringLiteral("Usage: tamblo erase [--port P]... [--json]\n"
                               "\n"
@@ -241,22 +311,42 @@ QString HelpText(CommandLine::Command topic)
         return QStringLiteral("Usage: tamblo info [--json] FILE...\n"
                               "\n"
                               "Tells for each sound file its kind (WAV, MP3, MIDI or RMI), its length in ms and as\n"
-                              "the window shows it, its channels and its sample rate; or the error that loading it\n"
-                              "would give.\n"
+                              "the window shows it, its channels and its sample rate; its peak (dBFS), its loudness\n"
+                              "(LUFS), the silence at its start and end, and whether it is longer than the 10 s\n"
+                              "the device keeps, clips or is very quiet; or the error that loading it would give.\n"
+                              "\n"
+                              "Options:\n")
+               + jsonOption + helpOption;
+    case CommandLine::Outputs:
+        return QStringLiteral("Usage: tamblo outputs [--json]\n"
+                              "\n"
+                              "Lists the sound server's outputs: the name that --output and TAMBLO_OUTPUT take, the\n"
+                              "description, the sound card and its bus, whether it is the default, muted, its\n"
+                              "volume in % and dB, and its state (running, idle, suspended).\n"
+                              "\n"
+                              "Options:\n")
+               + jsonOption + helpOption;
+    case CommandLine::History:
+        return QStringLiteral("Usage: tamblo history [--json]\n"
+                              "\n"
+                              "Lists the recordings made on this machine, one a line: when, the port (its device\n"
+                              "and the USB adapter's serial number), the channel, the file, how much was recorded,\n"
+                              "what was heard at the output, how it ended and the exit status. With --json, the\n"
+                              "lines of $XDG_STATE_HOME/tamblo/recordings.jsonl as they stand.\n"
                               "\n"
                               "Options:\n")
                + jsonOption + helpOption;
     case CommandLine::Help:
     case CommandLine::Version: break;
     }
-    return QStringLiteral("Usage: tamblo                      start the window\n"
+    return QStringLiteral("Usage: tamblo [--output NAME]      start the window\n"
                           "       tamblo COMMAND [OPTION]...  work without a display\n"
                           "\n"
                           "Records sound files onto a two-channel GSM telephony recorder: the recorder gets its\n"
                           "commands over a serial line while the sound card plays the file.\n"
                           "\n"
                           "Commands:\n"
-                          "  record --channel 1|2 [--port P]... FILE\n"
+                          "  record --channel 1|2 [--port P]... [--output NAME] FILE\n"
                           "                 send REC1 or REC2, play FILE, stop when it ends or after 10 s,\n"
                           "                 send REC\n"
                           "  erase [--port P]...\n"
@@ -264,11 +354,14 @@ QString HelpText(CommandLine::Command topic)
                           "  stop [--port P]...\n"
                           "                 send REC\n"
                           "  ports          list the serial ports and whether they are free\n"
-                          "  info FILE...   kind, length, channels and rate of sound files\n"
+                          "  info FILE...   kind, length, channels, rate, peak and loudness of sound files\n"
+                          "  outputs        list the sound outputs, their volume and whether they are muted\n"
+                          "  history        list the recordings made on this machine\n"
                           "\n"
                           "Options:\n"
                           "  --port P       a COM number (3 or COM3) or a device path (/dev/ttyUSB0); may be\n"
                           "                 given several times. Without it: $TAMBLO_PORT, else the only port.\n"
+                          "  --output NAME  the sound output to play into (the window takes it too)\n"
                           "  --json         one JSON object a line for each event, for scripts\n"
                           "  -h, --help     this text; 'tamblo COMMAND --help' tells more of a command\n"
                           "  --version      the version\n"
@@ -276,8 +369,11 @@ QString HelpText(CommandLine::Command topic)
                           "Environment:\n"
                           "  TAMBLO_PORTS   a folder in which COMn is the file COMn (a link to a serial device)\n"
                           "  TAMBLO_PORT    the port to use when --port is not given\n"
+                          "  TAMBLO_OUTPUT  the sound output to use when --output is not given\n"
+                          "  XDG_STATE_HOME where the history is kept (tamblo/recordings.jsonl; ~/.local/state)\n"
                           "  SDL_AUDIODRIVER  the sound output (dummy: silent, in real time)\n"
                           "\n"
-                          "Exit status: 0 done, 1 a failure (port, file, sound output), 2 a usage error,\n"
+                          "Exit status: 0 done, 1 a failure (port, file, sound output, a recording during\n"
+                          "which the output was silent), 2 a usage error (also an unknown sound output),\n"
                           "130 interrupted by Ctrl-C, 143 by SIGTERM.\n");
 }

@@ -2,13 +2,14 @@
 
 #include <QString>
 #include <QStringList>
+#include <optional>
 #include <string>
 #include <vector>
 
 // What the command line asks for, parsed but not yet checked against the machine (whether the
 // ports and files exist is for the command to find out).
 struct CommandLine {
-    enum Command { Help, Version, Record, Erase, Stop, Ports, Info };
+    enum Command { Help, Version, Record, Erase, Stop, Ports, Info, Outputs, History };
 
     Command command = Help;
     // For Help: the command whose help is asked for, or Help for the general text.
@@ -19,6 +20,11 @@ struct CommandLine {
     // The sound files, byte for byte as given.
     std::vector<std::string> files;
     bool json = false;
+    // For Record: the sound output chosen with --output (bytes as given; empty when not given),
+    // --force, and the lowest volume --min-volume allows, in dB.
+    std::string output;
+    bool force = false;
+    std::optional<double> minimumVolumeDb;
 };
 
 // A parse: the command line, or the usage error that says what is wrong with it.
@@ -35,6 +41,10 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments);
 
 // The program's arguments, one character per byte, as ParseCommandLine takes them.
 QStringList ByteArguments(int argc, char **argv);
+
+// Whether the arguments start the window, and with which sound output: none at all ($TAMBLO_OUTPUT,
+// `environment`, chooses it), or "--output NAME" alone. Nothing: the arguments are a command's.
+std::optional<std::string> WindowOutput(int argc, char **argv, const char *environment);
 
 // "record", "erase", ...; empty for Help and Version.
 QString CommandName(CommandLine::Command command);

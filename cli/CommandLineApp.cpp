@@ -7,9 +7,11 @@
 #include "cli/ProgressReport.h"
 #include "cli/TerminalText.h"
 #include "cli/Version.h"
-#include "media/SoundInfo.h"
+#include "media/SoundAnalysis.h"
+#include "media/SoundOutputs.h"
 #include "recorder/DisplayName.h"
 #include "recorder/Recorder.h"
+#include "recorder/RecordingHistory.h"
 #include "serial/DeviceLayer.h"
 #include "serial/PortInventory.h"
 #include "serial/SystemErrors.h"
@@ -28,6 +30,8 @@ namespace {
 constexpr int kExitDone = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+// What info measures of a file at most: a longer one is told by its first hour.
+constexpr std::int64_t kLongestMeasureMs = 3600 * 1000;
 
 void Print(std::FILE *stream, const QString &text)
 {
@@ -106,13 +110,47 @@ int ListThePorts(bool json)
     return kExitDone;
 }
 
+QString Text(const std::string &text) { return QString::fromStdString(text); }
+
+QString Decibels(double db, const char *unit) { return Text(DecibelText(db)) + QLatin1Char(' ') + QLatin1String(unit); }
+
+// The analysis's lines below a file's first: its levels, then what an operator should know.
+QString MeasuredLines(const SoundAnalysis &analysis)
+{
+    QString text = QStringLiteral("  peak ") + Decibels(analysis.peakDb, "dBFS") + QStringLiteral(", loudness ")
+                   + Decibels(analysis.loudnessLufs, "LUFS") + QStringLiteral(", silence ")
+                   + QString::number(analysis.leadingSilenceMs) + QStringLiteral(" ms at the start and ")
+                   + QString::number(analysis.trailingSilenceMs) + QStringLiteral(" ms at the end");
+    if (analysis.measuredMs < analysis.info.lengthMs)
+        text += QStringLiteral(" (of its first ") + Recorder::LengthText(analysis.measuredMs) + QLatin1Char(')');
+    text += QLatin1Char('\n');
+    for (const std::string &warning : SoundWarnings(analysis))
+        text += QStringLiteral("  ") + Text(warning) + QLatin1Char('\n');
+    return text;
+}
+
+QJsonObject MeasuredJson(const SoundAnalysis &analysis)
+{
+    QJsonArray warnings;
+    for (const std::string &warning : SoundWarnings(analysis))
+        warnings.append(Text(warning));
+    return {{QStringLiteral("peak_dbfs"), ProgressReport::LevelJson(analysis.peakDb)},
+            {QStringLiteral("loudness_lufs"), ProgressReport::LevelJson(analysis.loudnessLufs)},
+            {QStringLiteral("leading_silence_ms"), qint64(analysis.leadingSilenceMs)},
+            {QStringLiteral("trailing_silence_ms"), qint64(analysis.trailingSilenceMs)},
+            {QStringLiteral("measured_ms"), qint64(analysis.measuredMs)},
+            {QStringLiteral("clips"), qint64(analysis.clips)},
+            {QStringLiteral("warnings"), warnings}};
+}
+
 int DescribeFiles(const std::vector<std::string> &files, bool json)
 {
     int status = kExitDone;
     for (const std::string &file : files) {
         const QString name = DisplayName(file);
-        SoundInfo info;
-        const MCIERROR result = ReadSoundInfo(file, info);
+        SoundAnalysis analysis;
+        const MCIERROR result = AnalyseSound(file, analysis, kLongestMeasureMs);
+        const SoundInfo &info = analysis.info;
         QString error;
         if (result != MMSYSERR_NOERROR)
             error = QString::fromLocal8Bit(ConsolePlayer::ResultText(result).c_str());
@@ -129,23 +167,97 @@ int DescribeFiles(const std::vector<std::string> &files, bool json)
         const QString kind = QLatin1String(SoundKindName(info));
         const QString lengthText = Recorder::LengthText(info.lengthMs);
         if (json) {
-            Print(stdout,
-                  QString::fromUtf8(ProgressReport::JsonLine({{QStringLiteral("file"), name},
-                                                              {QStringLiteral("kind"), kind},
-                                                              {QStringLiteral("length_ms"), qint64(info.lengthMs)},
-                                                              {QStringLiteral("length_text"), lengthText},
-                                                              {QStringLiteral("channels"), info.channels},
-                                                              {QStringLiteral("rate"), info.rate}})));
+            QJsonObject described = MeasuredJson(analysis);
+            for (const auto &[key, value] : {std::pair<const char *, QJsonValue>{"file", name},
+                                             {"kind", kind},
+                                             {"length_ms", qint64(info.lengthMs)},
+                                             {"length_text", lengthText},
+                                             {"channels", info.channels},
+                                             {"rate", info.rate}})
+                described.insert(QLatin1String(key), value);
+            Print(stdout, QString::fromUtf8(ProgressReport::JsonLine(described)));
         } else {
             // Built piece by piece: a name is never read as a format ("%1" in a name stays "%1").
             const QString channels = info.channels == 1 ? QStringLiteral(" channel, ") : QStringLiteral(" channels, ");
             Print(stdout, name + QStringLiteral(": ") + kind + QStringLiteral(", ") + QString::number(info.lengthMs)
                               + QStringLiteral(" ms (") + lengthText + QStringLiteral("), ")
                               + QString::number(info.channels) + channels + QString::number(info.rate)
-                              + QStringLiteral(" Hz\n"));
+                              + QStringLiteral(" Hz\n") + MeasuredLines(analysis));
         }
     }
     return status;
+}
+
+QJsonObject OutputJson(const SoundOutput &output)
+{
+    return {{QStringLiteral("name"), Text(output.name)},
+            {QStringLiteral("description"), Text(output.description)},
+            {QStringLiteral("card"), Text(output.card)},
+            {QStringLiteral("bus"), Text(output.bus)},
+            {QStringLiteral("default"), output.isDefault},
+            {QStringLiteral("muted"), output.muted},
+            {QStringLiteral("volume_percent"), output.volumePercent},
+            {QStringLiteral("volume_db"), ProgressReport::LevelJson(output.volumeDb)},
+            {QStringLiteral("state"), QLatin1String(OutputStateName(output.state))},
+            {QStringLiteral("port"), Text(output.activePort)},
+            {QStringLiteral("unplugged"), output.unplugged},
+            {QStringLiteral("monitor"), Text(output.monitor)}};
+}
+
+// "alsa_output.usb-0d8c_USB_Sound_Device-00.analog-stereo (default)" over
+// "  USB Sound Device Analog Stereo, USB Sound Device (usb), 100 % (0.0 dB), idle".
+QString OutputLines(const SoundOutput &output)
+{
+    QString text = Text(output.name) + (output.isDefault ? QStringLiteral(" (default)\n") : QStringLiteral("\n"))
+                   + QStringLiteral("  ") + Text(output.description);
+    if (!output.card.empty() || !output.bus.empty())
+        text +=
+            QStringLiteral(", ") + Text(output.card.empty() ? output.bus : output.card)
+            + (output.card.empty() || output.bus.empty() ? QString()
+                                                         : QStringLiteral(" (") + Text(output.bus) + QLatin1Char(')'));
+    if (output.muted)
+        text += QStringLiteral(", muted");
+    text += QStringLiteral(", ") + Text(FormatVolume(output)) + QStringLiteral(", ")
+            + QLatin1String(OutputStateName(output.state));
+    if (output.unplugged)
+        text += QStringLiteral(", nothing plugged into ") + Text(output.activePort);
+    return text + QLatin1Char('\n');
+}
+
+int ListTheOutputs(bool json)
+{
+    const SoundOutputList list = ListSoundOutputs();
+    if (!list.serverReached) {
+        Print(stderr,
+              QStringLiteral("tamblo: the sound outputs cannot be listed: ") + Text(list.error) + QLatin1Char('\n'));
+        return kExitFailure;
+    }
+    for (const SoundOutput &output : list.outputs)
+        Print(stdout, json ? QString::fromUtf8(ProgressReport::JsonLine(OutputJson(output))) : OutputLines(output));
+    return kExitDone;
+}
+
+int ShowHistory(bool json)
+{
+    const RecordingHistory history;
+    std::string error;
+    int damaged = 0;
+    if (json) {
+        const auto lines = history.RawLines(&error);
+        for (const std::string &line : lines.value_or(std::vector<std::string>{}))
+            Print(stdout, QString::fromUtf8(line) + QLatin1Char('\n'));
+    } else if (const auto entries = history.Entries(&error, &damaged)) {
+        for (const RecordingEntry &entry : *entries)
+            Print(stdout, DisplayName(RecordingHistory::Describe(entry)) + QLatin1Char('\n'));
+        if (damaged > 0)
+            Print(stderr, QStringLiteral("tamblo: %1 damaged line(s) of %2 left out\n")
+                              .arg(damaged)
+                              .arg(DisplayName(history.Path())));
+    }
+    if (error.empty())
+        return kExitDone;
+    Print(stderr, QStringLiteral("tamblo: ") + QString::fromLocal8Bit(error.c_str()) + QLatin1Char('\n'));
+    return kExitFailure;
 }
 
 int RunOnRecorders(const CommandLine &line)
@@ -160,14 +272,20 @@ int RunOnRecorders(const CommandLine &line)
                                                                 : ProgressReport::Plain;
     ProgressReport report(mode, stdout, stderr);
     ConsoleRecorder recorder(selection.ports, report);
+    ConsoleRecorder::OutputChoice output;
+    output.name = line.output.empty() ? OutputWatch::ChoiceFromEnvironment() : line.output;
+    output.force = line.force;
+    output.minimumDb = line.minimumVolumeDb.value_or(DefaultMinimumVolumeDb);
     switch (line.command) {
-    case CommandLine::Record: return recorder.Record(line.channel, line.files.front());
+    case CommandLine::Record: return recorder.Record(line.channel, line.files.front(), output);
     case CommandLine::Erase: return recorder.Erase();
     case CommandLine::Stop: return recorder.Stop();
     case CommandLine::Help:
     case CommandLine::Version:
     case CommandLine::Ports:
-    case CommandLine::Info: break;
+    case CommandLine::Info:
+    case CommandLine::Outputs:
+    case CommandLine::History: break;
     }
     // Only the device commands come here: any other is a fault, never quietly another command.
     std::abort();
@@ -192,6 +310,8 @@ int RunCommandLine(int argc, char **argv)
     case CommandLine::Version: Print(stdout, QStringLiteral("tamblo " TAMBLO_VERSION "\n")); return kExitDone;
     case CommandLine::Ports: return ListThePorts(line.json);
     case CommandLine::Info: return DescribeFiles(line.files, line.json);
+    case CommandLine::Outputs: return ListTheOutputs(line.json);
+    case CommandLine::History: return ShowHistory(line.json);
     case CommandLine::Record:
     case CommandLine::Erase:
     case CommandLine::Stop: return RunOnRecorders(line);

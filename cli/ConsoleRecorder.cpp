@@ -2,15 +2,21 @@
 
 #include "cli/TerminalText.h"
 #include "recorder/DisplayName.h"
+#include "recorder/RecordingHistory.h"
+#include "serial/DeviceLayer.h"
+#include "serial/PortInventory.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
+#include <cmath>
 #include <new>
 
 namespace {
 
 constexpr int kExitDone = 0;
 constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
 // A process ended by signal n reports 128 + n.
 constexpr int kSignalBase = 128;
 
@@ -22,9 +28,11 @@ ConsoleRecorder::ConsoleRecorder(const QList<PortArgument> &ports, ProgressRepor
       display_(report),
       gauge1_(report),
       gauge2_(report),
+      output_(watch_),
+      portArguments_(ports),
       timerOps_(timer_),
       recorder_(RecorderParts{ports_, player_, timerOps_, gauge1_, gauge2_, display_, recGsm1_, recGsm2_, fname_,
-                              labelLength_, panel_, platform_})
+                              labelLength_, panel_, platform_, output_})
 {
     timer_.setInterval(Recorder::TimerIntervalMs);
     timer_.setTimerType(Qt::PreciseTimer);
@@ -36,6 +44,12 @@ ConsoleRecorder::ConsoleRecorder(const QList<PortArgument> &ports, ProgressRepor
     recorder_.OnProblem = [this](const QString &problem) {
         failed_ = true;
         report_.Error(problem);
+    };
+    output_.OnForced = [this](const std::string &refusal) {
+        report_.Warning(QString::fromStdString(refusal) + QStringLiteral("; recording anyway (--force)"));
+    };
+    report_.OutputLevel = [this] {
+        return watch_.Listening() ? std::optional<double>(watch_.Live().peakDb) : std::nullopt;
     };
 }
 
@@ -83,8 +97,17 @@ int ConsoleRecorder::exitStatus() const
     return failed_ || ports_.AnyFailed() ? kExitFailure : kExitDone;
 }
 
-int ConsoleRecorder::Record(int channel, const std::string &file)
+int ConsoleRecorder::Record(int channel, const std::string &file, const OutputChoice &output)
 {
+    watch_.setChoice(output.name);
+    watch_.setMinimumDb(output.minimumDb);
+    output_.force = output.force;
+    std::string unchosen;
+    const OutputWatch::Choice choice = watch_.Choose(&unchosen);
+    if (choice != OutputWatch::Choice::Made) {
+        report_.Error(QString::fromStdString(unchosen));
+        return choice == OutputWatch::Choice::Unknown ? kExitUsage : kExitFailure;
+    }
     // The sound output and the file come first: a file that cannot play sends nothing.
     if (!run([this] { recorder_.Start(); }))
         return exitStatus();
@@ -92,7 +115,13 @@ int ConsoleRecorder::Record(int channel, const std::string &file)
         report_.Error(platform_.Message());
         return kExitFailure;
     }
-    if (!run([&] { recorder_.Load(file); }, DisplayName(file)) || !openPorts())
+    if (!run([&] { recorder_.Load(file); }, DisplayName(file)))
+        return exitStatus();
+    if (watch_.Measured()) {
+        for (const std::string &warning : SoundWarnings(*watch_.Measured()))
+            report_.Warning(DisplayName(file) + QStringLiteral(": ") + QString::fromStdString(warning));
+    }
+    if (!openPorts())
         return exitStatus();
     const int lengthMs = player_.MediaLength();
 
@@ -121,12 +150,55 @@ int ConsoleRecorder::Record(int channel, const std::string &file)
     loop.exec();
 
     const RecordingEnd &end = recorder_.LastEnd();
-    report_.Stopped(end.reason, end.playedMs);
+    report_.Stopped(end.reason, end.playedMs, end.heard);
     report_.Result(QStringLiteral("GSM") + QString::number(channel) + QStringLiteral(" on ")
                    + sentTo_.join(QStringLiteral(", ")) + QStringLiteral(": recorded ") + DisplayName(file)
                    + QStringLiteral(", ") + QString::number(end.playedMs) + QStringLiteral(" ms, ")
                    + Recorder::ReasonText(end.reason));
+    reportHeard(end);
+    keepHistory(end);
     return exitStatus();
+}
+
+// "GSM1: 3.000 s recorded, peak −3.1 dBFS at the output"
+void ConsoleRecorder::reportHeard(const RecordingEnd &end)
+{
+    if (!end.heard.listened)
+        return;
+    const QString recorded = QStringLiteral("GSM") + QString::number(end.channel) + QStringLiteral(": ")
+                             + QString::number(end.playedMs / 1000) + QLatin1Char('.')
+                             + QStringLiteral("%1").arg(end.playedMs % 1000, 3, 10, QLatin1Char('0'))
+                             + QStringLiteral(" s recorded, ");
+    report_.Result(recorded
+                   + (std::isinf(end.heard.peakDb)
+                          ? QStringLiteral("nothing heard")
+                          : QStringLiteral("peak ") + QString::fromStdString(DecibelText(end.heard.peakDb))
+                                + QStringLiteral(" dBFS"))
+                   + QStringLiteral(" at the output"));
+}
+
+// One entry for each recorder that the record command reached.
+void ConsoleRecorder::keepHistory(const RecordingEnd &end)
+{
+    if (end.number == 0)
+        return;
+    RecordingEntry entry = RecordingHistory::EntryOf(end);
+    entry.exitStatus = exitStatus();
+    const RecordingHistory history;
+    for (const PortArgument &port : portArguments_) {
+        if (!sentTo_.contains(port.name))
+            continue;
+        const std::string path = port.devicePath.isEmpty() ? ResolvePortName("COM" + std::to_string(port.comNumber))
+                                                           : QFile::encodeName(port.devicePath).toStdString();
+        const PortDetails details = DescribeHeldPort(path);
+        entry.port = port.name.toStdString();
+        entry.device = details.Device;
+        entry.usbSerial = details.UsbSerial;
+        std::string error;
+        if (!history.Append(entry, &error))
+            report_.Warning(QStringLiteral("the recording is not in the history: ")
+                            + QString::fromLocal8Bit(error.c_str()));
+    }
 }
 
 int ConsoleRecorder::sendOnly(const std::function<void()> &verb, DeviceCommand command)

@@ -5,6 +5,8 @@
 #include "cli/ConsolePlayer.h"
 #include "cli/PortFanOut.h"
 #include "cli/ProgressReport.h"
+#include "media/OutputWatch.h"
+#include "recorder/OutputPart.h"
 #include "recorder/Recorder.h"
 #include "recorder/TimerAdapter.h"
 
@@ -16,13 +18,22 @@
 // Each run returns the program's exit status.
 class ConsoleRecorder {
 public:
+    // The sound output of a recording: the operator's choice (empty: the default), whether to
+    // record onto one that would not be heard, and the lowest volume it may be turned down to.
+    struct OutputChoice {
+        std::string name;
+        bool force = false;
+        double minimumDb = DefaultMinimumVolumeDb;
+    };
+
     ConsoleRecorder(const QList<PortArgument> &ports, ProgressReport &report);
     ~ConsoleRecorder();
 
-    // Opens the file (its path byte for byte) and the sound output, then the ports; sends REC1 or
-    // REC2, plays the file and stops as the window does; a termination signal stops it on the way
-    // out, Ctrl-Z before the program stops.
-    int Record(int channel, const std::string &file);
+    // Finds the sound output (a choice that fits none or several is a usage error), opens the
+    // file (its path byte for byte) on it, then the ports; sends REC1 or REC2, plays the file
+    // while listening to the output and stops as the window does; a termination signal stops it
+    // on the way out, Ctrl-Z before the program stops. The recording goes into the history.
+    int Record(int channel, const std::string &file, const OutputChoice &output);
     int Erase();
     int Stop();
 
@@ -35,6 +46,8 @@ private:
     bool interrupted();
     int exitStatus() const;
     int sendOnly(const std::function<void()> &verb, DeviceCommand command);
+    void reportHeard(const RecordingEnd &end);
+    void keepHistory(const RecordingEnd &end);
 
     // Declared first, so that signals stay caught until the ports have let their output go.
     TerminationSignals termination_;
@@ -50,6 +63,9 @@ private:
     QuietLabel labelLength_;
     NoPanel panel_;
     ConsolePlatform platform_;
+    OutputWatch watch_;
+    OutputPart output_;
+    QList<PortArgument> portArguments_;
     QTimer timer_;
     TimerAdapter timerOps_;
     Recorder recorder_;

@@ -1,11 +1,13 @@
 #include "cli/ProgressReport.h"
 
 #include "cli/TerminalText.h"
+#include "media/SoundLevel.h"
 #include "recorder/DisplayName.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <algorithm>
+#include <cmath>
 
 ProgressReport::ProgressReport(Mode mode, std::FILE *out, std::FILE *err)
     : mode_(mode),
@@ -14,14 +16,19 @@ ProgressReport::ProgressReport(Mode mode, std::FILE *out, std::FILE *err)
       started_(std::chrono::steady_clock::now())
 {}
 
-QString ProgressReport::ProgressLine(int channel, const QString &name, int positionMs, int lengthMs, int columns)
+QString ProgressReport::ProgressLine(int channel, const QString &name, int positionMs, int lengthMs, int columns,
+                                     std::optional<double> levelDb)
 {
     const int span = std::min(lengthMs, Recorder::RecordLimitMs);
     const int filled = span > 0 ? int(std::clamp<qint64>(qint64(positionMs) * BarWidth / span, 0, BarWidth)) : 0;
     const QString head = QStringLiteral("GSM") + QString::number(channel) + QLatin1Char(' ');
+    const QString level = levelDb
+                              ? QStringLiteral("  ") + QString::fromStdString(DecibelText(*levelDb)).rightJustified(6)
+                                    + QStringLiteral(" dBFS")
+                              : QString();
     const QString tail = QStringLiteral(" [") + QString(filled, QLatin1Char('#'))
                          + QString(BarWidth - filled, QLatin1Char('-')) + QStringLiteral("] ")
-                         + QStringLiteral("%1").arg(positionMs, 5) + QStringLiteral(" ms");
+                         + QStringLiteral("%1").arg(positionMs, 5) + QStringLiteral(" ms") + level;
     // The last column stays free: a line that fills it wraps on some terminals.
     const int room = columns > 0 ? std::max(columns - 1 - int(head.size() + tail.size()), 3) : 0;
     return head + FitToColumns(name, room) + tail;
@@ -32,22 +39,11 @@ QByteArray ProgressReport::JsonLine(const QJsonObject &object)
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
 
-const char *ProgressReport::ReasonName(StopReason reason)
+const char *ProgressReport::ReasonName(StopReason reason) { return Recorder::ReasonWord(reason); }
+
+QJsonValue ProgressReport::LevelJson(double db)
 {
-    switch (reason) {
-    case StopReason::FileEnd: return "end";
-    case StopReason::Limit: return "limit";
-    case StopReason::Operator: return "stopped";
-    case StopReason::Exit:
-    case StopReason::Signal: return "interrupted";
-    case StopReason::Suspend: return "suspended";
-    case StopReason::OutputLost: return "output-lost";
-    case StopReason::FileDamaged: return "damaged-file";
-    case StopReason::LineLost: return "disconnected";
-    case StopReason::Paused: return "paused";
-    case StopReason::PlayFailed: return "play-failed";
-    }
-    return "";
+    return std::isfinite(db) ? QJsonValue(std::round(db * 10) / 10) : QJsonValue();
 }
 
 void ProgressReport::emitJson(const QString &event, QJsonObject fields)
@@ -104,7 +100,10 @@ void ProgressReport::Position(int positionMs)
         return;
     lastStep_ = step;
     if (mode_ == Json) {
-        emitJson(QStringLiteral("position"), {{QStringLiteral("ms"), positionMs}, {QStringLiteral("gauge"), gauge_}});
+        QJsonObject fields{{QStringLiteral("ms"), positionMs}, {QStringLiteral("gauge"), gauge_}};
+        if (const std::optional<double> level = OutputLevel ? OutputLevel() : std::nullopt)
+            fields.insert(QStringLiteral("level_dbfs"), LevelJson(*level));
+        emitJson(QStringLiteral("position"), fields);
     } else if (mode_ == Terminal) {
         drawLine(positionMs);
     }
@@ -112,17 +111,25 @@ void ProgressReport::Position(int positionMs)
 
 void ProgressReport::drawLine(int positionMs)
 {
-    const QByteArray line = ProgressLine(channel_, file_, positionMs, lengthMs_, TerminalColumns(out_)).toLocal8Bit();
+    const QByteArray line = ProgressLine(channel_, file_, positionMs, lengthMs_, TerminalColumns(out_),
+                                         OutputLevel ? OutputLevel() : std::nullopt)
+                                .toLocal8Bit();
     std::fprintf(out_, "\r%s\033[K", line.constData());
     std::fflush(out_);
     lineOpen_ = true;
 }
 
-void ProgressReport::Stopped(StopReason reason, int positionMs)
+void ProgressReport::Stopped(StopReason reason, int positionMs, const OutputHearing &heard)
 {
     if (mode_ == Json) {
-        emitJson(QStringLiteral("stopped"),
-                 {{QStringLiteral("reason"), QLatin1String(ReasonName(reason))}, {QStringLiteral("ms"), positionMs}});
+        QJsonObject fields{{QStringLiteral("reason"), QLatin1String(ReasonName(reason))},
+                           {QStringLiteral("ms"), positionMs}};
+        if (heard.listened)
+            fields.insert(QStringLiteral("heard"), QJsonObject{{QStringLiteral("output"), heard.output},
+                                                               {QStringLiteral("peak_dbfs"), LevelJson(heard.peakDb)},
+                                                               {QStringLiteral("rms_dbfs"), LevelJson(heard.rmsDb)},
+                                                               {QStringLiteral("silent_ms"), heard.silentMs}});
+        emitJson(QStringLiteral("stopped"), fields);
     } else if (mode_ == Terminal) {
         drawLine(positionMs);
         endLine();
@@ -140,6 +147,15 @@ void ProgressReport::Error(const QString &message, const QString &port)
     }
     const QString text = port.isEmpty() ? message : port + QStringLiteral(": ") + message;
     std::fprintf(err_, "tamblo: %s\n", text.toLocal8Bit().constData());
+    std::fflush(err_);
+}
+
+void ProgressReport::Warning(const QString &message)
+{
+    endLine();
+    if (mode_ == Json)
+        emitJson(QStringLiteral("warning"), {{QStringLiteral("message"), message}});
+    std::fprintf(err_, "tamblo: warning: %s\n", message.toLocal8Bit().constData());
     std::fflush(err_);
 }
 

@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <chrono>
 #include <cstdio>
+#include <functional>
+#include <optional>
 #include <string>
 
 // What a command tells its user while it runs. On a terminal a recording is one line that
@@ -26,9 +28,12 @@ public:
     // The gauge value, then the position, of one tick.
     void Gauge(int value);
     void Position(int positionMs);
-    void Stopped(StopReason reason, int positionMs);
+    // The recording ended; what was heard at the output, where it was listened to.
+    void Stopped(StopReason reason, int positionMs, const OutputHearing &heard = {});
     // A failure; `port` names the port it happened on, if any.
     void Error(const QString &message, const QString &port = QString());
+    // Something the user should know that does not stop the command.
+    void Warning(const QString &message);
     // The closing line of a command that succeeded (not printed with --json).
     void Result(const QString &text);
 
@@ -37,12 +42,18 @@ public:
     static constexpr int BarWidth = 20;
 
     // "GSM1 tone.wav [##########----------]  4200 ms": the bar shows the position against the
-    // length, or against 10 s for a longer file. With `columns`, the name is cut so that the line
-    // fits that many columns less one.
-    static QString ProgressLine(int channel, const QString &name, int positionMs, int lengthMs, int columns = 0);
+    // length, or against 10 s for a longer file; the output's level follows where it is known
+    // ("  −12.3 dBFS"). With `columns`, the name is cut so that the line fits that many columns less one.
+    static QString ProgressLine(int channel, const QString &name, int positionMs, int lengthMs, int columns = 0,
+                                std::optional<double> levelDb = std::nullopt);
     // The object as one line of compact JSON, with its line end.
     static QByteArray JsonLine(const QJsonObject &object);
     static const char *ReasonName(StopReason reason);
+    // A level in JSON: a number, or null for nothing heard at all.
+    static QJsonValue LevelJson(double db);
+
+    // The level at the output now, where the output is listened to.
+    std::function<std::optional<double>()> OutputLevel;
 
 private:
     void emitJson(const QString &event, QJsonObject fields);

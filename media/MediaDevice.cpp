@@ -2,6 +2,7 @@
 
 #include "media/MciNotify.h"
 #include "media/MediaSystem.h"
+#include "media/PlaybackSink.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -44,7 +45,7 @@ MediaDevice::~MediaDevice() { output_.reset(); }
 MCIERROR MediaDevice::OpenOutput()
 {
     std::unique_ptr<AudioOutput> output;
-    const MCIERROR result = AudioOutput::Open(rate_, channels_, *this, output);
+    const MCIERROR result = AudioOutput::Open(rate_, channels_, *this, output, PlaybackSink());
     if (result != MMSYSERR_NOERROR)
         return result;
     CloseOutput();

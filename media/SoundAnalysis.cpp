@@ -25,7 +25,7 @@ std::string Seconds(std::int64_t ms)
 
 } // namespace
 
-MCIERROR AnalyseSound(const std::string &path, SoundAnalysis &analysis)
+MCIERROR AnalyseSound(const std::string &path, SoundAnalysis &analysis, std::int64_t limitMs)
 {
     std::unique_ptr<Decoder> decoder;
     MCIERROR result = ReadSoundInfo(path, analysis.info);
@@ -35,7 +35,7 @@ MCIERROR AnalyseSound(const std::string &path, SoundAnalysis &analysis)
         return result;
     const int channels = decoder->Channels();
     const std::int64_t rate = decoder->SampleRate();
-    const std::int64_t frames = decoder->Frames();
+    const std::int64_t frames = limitMs < 0 ? decoder->Frames() : std::min(decoder->Frames(), limitMs * rate / 1000);
 
     std::unique_ptr<ebur128_state, LoudnessDeleter> loudness(
         ebur128_init(unsigned(channels), unsigned(rate), EBUR128_MODE_I));
@@ -96,7 +96,8 @@ MCIERROR AnalyseSound(const std::string &path, SoundAnalysis &analysis)
     if (ebur128_loudness_global(loudness.get(), &lufs) != EBUR128_SUCCESS)
         lufs = -INFINITY;
     analysis.loudnessLufs = lufs;
-    const std::int64_t lengthMs = analysis.info.lengthMs;
+    const std::int64_t lengthMs = frames == decoder->Frames() ? analysis.info.lengthMs : frames * 1000 / rate;
+    analysis.measuredMs = lengthMs;
     analysis.leadingSilenceMs = firstSound < 0 ? lengthMs : firstSound * 1000 / rate;
     analysis.trailingSilenceMs = lastSound < 0 ? lengthMs : (frames - 1 - lastSound) * 1000 / rate;
     return MMSYSERR_NOERROR;
@@ -114,12 +115,9 @@ std::vector<std::string> SoundWarnings(const SoundAnalysis &analysis)
     // Loudness is measured over 400 ms windows: a shorter file has none, however loud it is.
     const bool measurable = analysis.info.lengthMs >= 400;
     if (analysis.loudnessLufs < QuietLufs && (measurable || !std::isinf(analysis.loudnessLufs))) {
-        char level[32];
-        if (std::isinf(analysis.loudnessLufs))
-            std::snprintf(level, sizeof level, "too quiet to measure");
-        else
-            std::snprintf(level, sizeof level, "%.1f LUFS", analysis.loudnessLufs);
-        warnings.push_back(std::string("The file is very quiet (") + level + ")");
+        const std::string level =
+            std::isinf(analysis.loudnessLufs) ? "too quiet to measure" : DecibelText(analysis.loudnessLufs) + " LUFS";
+        warnings.push_back("The file is very quiet (" + level + ")");
     }
     return warnings;
 }

@@ -20,16 +20,21 @@ constexpr int ClipRun = 3;
 constexpr double QuietLufs = -30.0;
 // What the device keeps of a prompt.
 constexpr std::int64_t DeviceMemoryMs = 10000;
+// What a recording measures of a prompt: what the device keeps, and a little more, as the output
+// may play it late.
+constexpr std::int64_t RecordingMeasureMs = DeviceMemoryMs + 500;
 
 struct SoundAnalysis {
     SoundInfo info;
+    // How much of the file was measured, from its start: all of it unless a limit was given.
+    std::int64_t measuredMs = 0;
     // The highest sample in dBFS; -inf for a file of digital silence.
     double peakDb = 0;
     // Integrated loudness (EBU R 128), in LUFS; -inf when the file is too short (under 0.4 s)
     // or too quiet to measure.
     double loudnessLufs = 0;
     // The silence (every channel below SilenceDb) before the first sound and after the last, in
-    // milliseconds; both the whole length for a silent file.
+    // milliseconds of what was measured; both all of it for a silent file.
     std::int64_t leadingSilenceMs = 0;
     std::int64_t trailingSilenceMs = 0;
     // Runs of ClipRun or more full-scale samples.
@@ -38,10 +43,11 @@ struct SoundAnalysis {
     std::vector<float> envelopeDb;
 };
 
-// Decodes the whole file and measures it: 0, or the result code (with its text from
-// mciGetErrorString) that says why the file cannot be read.
-MCIERROR AnalyseSound(const std::string &path, SoundAnalysis &analysis);
+// Decodes the file, or its first limitMs (negative: the whole file), and measures it: 0, or the
+// result code (with its text from mciGetErrorString) that says why the file cannot be read.
+MCIERROR AnalyseSound(const std::string &path, SoundAnalysis &analysis, std::int64_t limitMs = -1);
 
 // What an operator should hear about the file before recording it, one sentence each: longer
-// than the device keeps, clipping, very quiet. Empty when there is nothing to say.
+// than the device keeps (by the whole file's length), clipping, very quiet (in what was measured).
+// Empty when there is nothing to say.
 std::vector<std::string> SoundWarnings(const SoundAnalysis &analysis);

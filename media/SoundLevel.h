@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <string>
 
 // Below this a sound counts as silence, at the output and in a file alike.
 constexpr double SilenceDb = -60.0;
@@ -18,3 +20,16 @@ struct SoundLevel {
 
 // A level in dBFS from a linear amplitude (-inf for 0).
 inline double AmplitudeToDb(double amplitude) { return amplitude > 0 ? 20.0 * std::log10(amplitude) : -INFINITY; }
+
+// A level as people read it: one decimal and a true minus sign ("−3.1", "0.0"), "−inf" for
+// nothing at all.
+inline std::string DecibelText(double db)
+{
+    if (std::isinf(db))
+        return db < 0 ? "\u2212inf" : "inf";
+    // Rounded before the sign is chosen: -0.04 reads "0.0", not "−0.0".
+    const double tenths = std::round(db * 10);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", std::fabs(tenths) / 10);
+    return (tenths < 0 ? "\u2212" : "") + std::string(text);
+}

@@ -1,12 +1,12 @@
 #include "media/SoundOutputs.h"
 
 #include "media/PulseConnection.h"
+#include "media/SoundLevel.h"
 
 #include <QString>
 #include <pulse/pulseaudio.h>
 
 #include <cmath>
-#include <cstdio>
 
 namespace {
 
@@ -155,12 +155,7 @@ std::optional<SoundOutput> ChooseOutput(const std::vector<SoundOutput> &outputs,
 
 std::string FormatVolume(const SoundOutput &output)
 {
-    char text[64];
-    if (std::isinf(output.volumeDb))
-        std::snprintf(text, sizeof text, "%d %% (-inf dB)", output.volumePercent);
-    else
-        std::snprintf(text, sizeof text, "%d %% (%.1f dB)", output.volumePercent, output.volumeDb);
-    return text;
+    return std::to_string(output.volumePercent) + " % (" + DecibelText(output.volumeDb) + " dB)";
 }
 
 const char *OutputStateName(OutputState state)
@@ -182,9 +177,8 @@ OutputVerdict CheckOutput(const SoundOutput &output, double minimumDb)
     // The server keeps volumes in steps of a few thousandths of a dB: an output set to the limit
     // itself is not below it.
     if (output.volumeDb < minimumDb - 0.01) {
-        char limit[32];
-        std::snprintf(limit, sizeof limit, "%.1f dB", minimumDb);
-        return {OutputProblem::TooQuiet, name + " is turned down to " + FormatVolume(output) + ", below " + limit};
+        return {OutputProblem::TooQuiet,
+                name + " is turned down to " + FormatVolume(output) + ", below " + DecibelText(minimumDb) + " dB"};
     }
     if (output.state == OutputState::Suspended && output.unplugged)
         return {OutputProblem::NothingPlugged,

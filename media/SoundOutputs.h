@@ -57,7 +57,7 @@ SoundOutputList ListSoundOutputs(std::chrono::milliseconds timeout = DefaultServ
 std::optional<SoundOutput> ChooseOutput(const std::vector<SoundOutput> &outputs, const std::string &choice,
                                         std::string *error);
 
-// "31 % (-30.0 dB)"; "0 % (-inf dB)" for an output turned all the way down.
+// "31 % (−30.0 dB)"; "0 % (−inf dB)" for an output turned all the way down.
 std::string FormatVolume(const SoundOutput &output);
 // "running", "idle", "suspended" or "unknown".
 const char *OutputStateName(OutputState state);

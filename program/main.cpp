@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 #include "app/TApplication.h"
 #include "base/TerminationSignals.h"
+#include "cli/CommandLine.h"
 #include "cli/CommandLineApp.h"
 
 #include <QIcon>
@@ -19,7 +20,7 @@ bool displayAvailable()
     return set("QT_QPA_PLATFORM") || set("DISPLAY") || set("WAYLAND_DISPLAY");
 }
 
-int runWindow(int argc, char **argv)
+int runWindow(int argc, char **argv, const std::string &output)
 {
     if (!displayAvailable()) {
         std::fprintf(stderr, "tamblo: no graphical display (DISPLAY and WAYLAND_DISPLAY are not set)\n"
@@ -28,7 +29,7 @@ int runWindow(int argc, char **argv)
     }
     TApplication app(argc, argv);
     app.setWindowIcon(QIcon(QStringLiteral(":/tamblo.ico")));
-    MainWindow window;
+    MainWindow window(nullptr, output);
     // Ending the program by a signal or with the session stops a recording in progress on the
     // device first; Ctrl-Z stops it before the program stands still.
     TerminationSignals termination;
@@ -45,8 +46,9 @@ int runWindow(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
-    // A command runs without any display; no arguments start the window.
-    if (argc > 1)
+    // A command runs without any display; no arguments, or only the sound output, start the window.
+    const std::optional<std::string> output = WindowOutput(argc, argv, std::getenv("TAMBLO_OUTPUT"));
+    if (!output)
         return RunCommandLine(argc, argv);
-    return runWindow(argc, argv);
+    return runWindow(argc, argv, *output);
 }

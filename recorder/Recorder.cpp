@@ -75,9 +75,35 @@ QString Recorder::ReasonText(StopReason reason)
     case StopReason::FileDamaged: return QStringLiteral("the sound file is damaged");
     case StopReason::LineLost: return QStringLiteral("the recorder was disconnected");
     case StopReason::Paused: return QStringLiteral("interrupted by a pause");
+    case StopReason::SilentOutput: return QStringLiteral("the output was silent");
     case StopReason::PlayFailed: return QStringLiteral("the sound did not start");
     }
     return {};
+}
+
+const char *Recorder::ReasonWord(StopReason reason)
+{
+    switch (reason) {
+    case StopReason::FileEnd: return "end";
+    case StopReason::Limit: return "limit";
+    case StopReason::Operator: return "stopped";
+    case StopReason::Exit:
+    case StopReason::Signal: return "interrupted";
+    case StopReason::Suspend: return "suspended";
+    case StopReason::OutputLost: return "output-lost";
+    case StopReason::FileDamaged: return "damaged-file";
+    case StopReason::LineLost: return "disconnected";
+    case StopReason::Paused: return "paused";
+    case StopReason::SilentOutput: return "silent-output";
+    case StopReason::PlayFailed: return "play-failed";
+    }
+    return "";
+}
+
+// The ends after which a recording is whole, unless something else is found wrong.
+bool Recorder::endsWhole(StopReason reason)
+{
+    return reason == StopReason::FileEnd || reason == StopReason::Limit || reason == StopReason::Operator;
 }
 
 QString Recorder::channelName() const { return QStringLiteral("GSM") + QString::number(channel_); }
@@ -147,6 +173,8 @@ bool Recorder::CanLoad() { return parts_.Platform.waveOutGetNumDevs() != 0; }
 
 void Recorder::Load(const std::string &path)
 {
+    // The file's sound goes to the output it is opened on: without one, nothing is loaded.
+    parts_.Output.Choose();
     MediaPlayerOps &player = parts_.MediaPlayer1;
     player.setFileName(path);
     player.OpenDevice();
@@ -163,20 +191,31 @@ void Recorder::Load(const std::string &path)
     }
     parts_.LabelLength.setCaption(text);
     parts_.Fname.setCaption(DisplayName(player.FileName()));
+    parts_.Output.Measure(path);
 }
 
 void Recorder::Record(int channel)
 {
     MediaPlayerOps &player = parts_.MediaPlayer1;
     const bool withSound = player.NotifyRequest();
-    // The sound must be able to start before the device is told to record.
+    // The sound must be able to start, into an output that is heard, before the device is told to
+    // record. Listening starts before the command goes out, so that it does not hold the sound up.
     if (withSound) {
         player.SeekTo(0);
+        parts_.Output.Check();
         player.Cue();
+        parts_.Output.Listen();
+        listening_ = true;
     }
     const DeviceCommand command = RecordCommand(channel);
-    send(command);
+    try {
+        send(command);
+    } catch (const std::exception &) {
+        stopListening();
+        throw;
+    }
     channel_ = channel;
+    file_ = withSound ? player.FileName() : std::string();
     playing_ = false;
     lastPosition_ = 0;
     parts_.ComPort1.setCrashText(CommandText(DeviceCommand::Stop));
@@ -185,15 +224,18 @@ void Recorder::Record(int channel)
         // The sound starts once the command has reached the device, so its start is recorded.
         waitSent(command);
         onWireSince_ = parts_.Platform.Now();
+        startedAt_ = std::chrono::system_clock::now();
         if (withSound) {
             player.StartPlayback();
             const std::string failure = player.LastError();
             if (!failure.empty())
                 throw Exception(failure);
+            parts_.Output.Playing();
             playing_ = true;
         }
     } catch (const std::exception &) {
         // The device records from now on: if the sound cannot start, it is stopped at once.
+        stopListening();
         parts_.Timer1.setEnabled(false);
         channel_ = 0;
         send(DeviceCommand::Stop);
@@ -230,6 +272,10 @@ QString Recorder::pauseProblem(std::int32_t positionMs)
 
 void Recorder::endRecording(StopReason reason, const QString &problem)
 {
+    lastEnd_.number += 1;
+    lastEnd_.file = file_;
+    lastEnd_.startedAt = startedAt_;
+    lastEnd_.heard = {};
     lastEnd_.channel = channel_;
     lastEnd_.reason = reason;
     lastEnd_.playedMs = lastPosition_;
@@ -240,14 +286,39 @@ void Recorder::endRecording(StopReason reason, const QString &problem)
         lastEnd_.problem = QStringLiteral("The recording on ") + channelName() + QStringLiteral(" was stopped at ")
                            + QString::number(lastPosition_)
                            + QStringLiteral(" ms: the program was suspended (Ctrl-Z); record it again");
-    if (problem.isEmpty()
-        && (reason == StopReason::FileEnd || reason == StopReason::Limit || reason == StopReason::Operator)) {
+    if (problem.isEmpty() && endsWhole(reason)) {
         const QString paused = pauseProblem(lastPosition_);
         if (!paused.isEmpty()) {
             lastEnd_.reason = StopReason::Paused;
             lastEnd_.problem = paused;
         }
     }
+}
+
+// Ends the listening of a recording that ended, and judges by it whether the recording, whole
+// by every other account, is: the output must not have gone silent while the file had sound.
+void Recorder::hearOutput()
+{
+    if (!listening_)
+        return;
+    listening_ = false;
+    lastEnd_.heard = parts_.Output.Finish(lastEnd_.playedMs);
+    const OutputHearing &heard = lastEnd_.heard;
+    if (!lastEnd_.problem.isEmpty() || !endsWhole(lastEnd_.reason) || heard.silentMs <= SilentOutputLimitMs)
+        return;
+    lastEnd_.reason = StopReason::SilentOutput;
+    lastEnd_.problem = QStringLiteral("The recording on GSM") + QString::number(lastEnd_.channel)
+                       + QStringLiteral(" failed: the output '") + heard.output + QStringLiteral("' was silent for ")
+                       + QString::number(heard.silentMs) + QStringLiteral(" ms, from ")
+                       + QString::number(heard.silentFromMs) + QStringLiteral(" ms into the file, where it has sound");
+}
+
+void Recorder::stopListening()
+{
+    if (!listening_)
+        return;
+    listening_ = false;
+    parts_.Output.Finish(0);
 }
 
 void Recorder::stopRecording(StopReason reason, const QString &problem)
@@ -260,11 +331,18 @@ void Recorder::stopRecording(StopReason reason, const QString &problem)
     playing_ = false;
     if (recorded)
         endRecording(reason, problem);
-    send(DeviceCommand::Stop);
+    try {
+        send(DeviceCommand::Stop);
+    } catch (const std::exception &) {
+        hearOutput();
+        throw;
+    }
     // REC is on its way: no channel is recording any more.
     channel_ = 0;
     parts_.ComPort1.setCrashText({});
     resetLabelColours();
+    // While REC leaves: what the output let through.
+    hearOutput();
     waitSent(DeviceCommand::Stop);
     if (failure)
         std::rethrow_exception(failure);
@@ -319,6 +397,7 @@ void Recorder::checkLines()
     const std::exception_ptr failure = stopPlayback();
     parts_.Timer1.setEnabled(false);
     endRecording(StopReason::LineLost, problems.join(QLatin1Char('\n')));
+    hearOutput();
     channel_ = 0;
     playing_ = false;
     parts_.ComPort1.setCrashText({});

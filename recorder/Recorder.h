@@ -17,17 +17,18 @@ extern bool ActiveGSM2;
 
 // Why a recording ended. The controller knows it; nobody guesses it from the position.
 enum class StopReason {
-    FileEnd,     // the file's last sound has been played
-    Limit,       // 10 s have been played
-    Operator,    // the stop button, the list button, `tamblo stop`
-    Exit,        // the program is left
-    Signal,      // a termination signal
-    Suspend,     // Ctrl-Z: the program is about to stop
-    OutputLost,  // the sound output went away
-    FileDamaged, // the file cannot be decoded on
-    LineLost,    // the recorder's line hung up
-    Paused,      // the program stood still while the device recorded
-    PlayFailed,  // the sound did not start
+    FileEnd,      // the file's last sound has been played
+    Limit,        // 10 s have been played
+    Operator,     // the stop button, the list button, `tamblo stop`
+    Exit,         // the program is left
+    Signal,       // a termination signal
+    Suspend,      // Ctrl-Z: the program is about to stop
+    OutputLost,   // the sound output went away
+    FileDamaged,  // the file cannot be decoded on
+    LineLost,     // the recorder's line hung up
+    Paused,       // the program stood still while the device recorded
+    SilentOutput, // the output was silent while the file had sound
+    PlayFailed,   // the sound did not start
 };
 
 // How the latest recording ended.
@@ -40,6 +41,13 @@ struct RecordingEnd {
     std::int64_t onWireMs = 0;
     // What is wrong with the recording, for the operator; empty when it is whole.
     QString problem;
+    // Which recording of this run it was, from 1.
+    std::uint32_t number = 0;
+    // The sound file, byte for byte; when the record command reached the device.
+    std::string file;
+    std::chrono::system_clock::time_point startedAt{};
+    // What the output let through.
+    OutputHearing heard;
 };
 
 // The recording controller: loads a sound file, records it onto a channel of the device while it
@@ -58,6 +66,8 @@ public:
     static constexpr int SendTimeoutMs = 500;
     // How much longer than its sound a recording may take on the device before it has a gap.
     static constexpr std::int64_t GapToleranceMs = 100;
+    // How long the output may stay silent while the file has sound before the recording fails.
+    static constexpr std::int32_t SilentOutputLimitMs = 200;
 
     explicit Recorder(const RecorderParts &parts) : parts_(parts) {}
 
@@ -65,11 +75,12 @@ public:
     void Start();
     // Whether a sound file can be loaded at all: false without a sound output.
     bool CanLoad();
-    // Opens the sound file (its path byte for byte) and shows its name and length; raises when it
-    // cannot be played.
+    // Opens the sound file (its path byte for byte) on the chosen sound output and shows its name
+    // and length; raises when it cannot be played, or the output cannot be found.
     void Load(const std::string &path);
-    // Makes the sound ready, sends REC1 (channel 1) or REC2 (channel 2) and, once it has left the
-    // port, plays the loaded file from its start. Nothing is sent when the sound cannot start.
+    // Checks the sound output, makes the sound ready, sends REC1 (channel 1) or REC2 (channel 2)
+    // and, once it has left the port, plays the loaded file from its start while listening to the
+    // output. Nothing is sent when the output would not be heard or the sound cannot start.
     void Record(int channel);
     // Ends playback and a recording: sends REC and waits until it has left.
     void Stop(StopReason reason = StopReason::Operator);
@@ -96,6 +107,8 @@ public:
     static std::string EmptyFileMessage(const QString &fileName);
     // "stopped at the end of the file", "stopped at the 10 s limit", ...
     static QString ReasonText(StopReason reason);
+    // "end", "limit", "stopped", ...: one word, for scripts and the recording history.
+    static const char *ReasonWord(StopReason reason);
 
 private:
     void send(DeviceCommand command);
@@ -104,6 +117,9 @@ private:
     std::exception_ptr stopPlayback();
     void stopRecording(StopReason reason, const QString &problem = QString());
     void endRecording(StopReason reason, const QString &problem);
+    void hearOutput();
+    void stopListening();
+    static bool endsWhole(StopReason reason);
     void checkLines();
     QString faultProblem(const PlaybackFault &fault);
     QString pauseProblem(std::int32_t positionMs);
@@ -115,6 +131,9 @@ private:
     int channel_ = 0; // the channel the device was told to record, until REC
     std::chrono::steady_clock::time_point onWireSince_{};
     std::int32_t lastPosition_ = 0;
-    bool playing_ = false; // a sound was started for the recording
+    bool playing_ = false;   // a sound was started for the recording
+    bool listening_ = false; // to the output, for the recording
+    std::string file_;
+    std::chrono::system_clock::time_point startedAt_{};
     RecordingEnd lastEnd_;
 };

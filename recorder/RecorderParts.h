@@ -5,6 +5,7 @@
 #include <QRect>
 #include <QString>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -73,6 +74,42 @@ public:
     virtual PlaybackFault Fault() = 0;
 };
 
+// What was heard at the sound output while the file played.
+struct OutputHearing {
+    // False where nothing could be listened to (no sound server, no monitor).
+    bool listened = false;
+    // The output, as the desktop calls it.
+    QString output;
+    // Sample peak and RMS in dBFS; -inf when nothing at all was heard.
+    double peakDb = -INFINITY;
+    double rmsDb = -INFINITY;
+    // The longest stretch during which the output was silent while the file had sound, and where
+    // in the file it began.
+    std::int32_t silentMs = 0;
+    std::int32_t silentFromMs = 0;
+};
+
+// The sound output the file plays into: the operator's choice, checked before the device is
+// told to record, and listened to while it records.
+class SoundOutputOps {
+public:
+    virtual ~SoundOutputOps() = default;
+    // Finds the chosen output, so that the file is opened on it; raises, listing the outputs
+    // there are, when the choice fits none or several, or cannot be made.
+    virtual void Choose() = 0;
+    // Measures the file just loaded (its path byte for byte), to know what the output should play.
+    virtual void Measure(const std::string &path) = 0;
+    // Raises, saying what is wrong, when the output would not be heard (muted, turned down,
+    // nothing plugged in), unless the operator said to record anyway. Says nothing where the
+    // sound server cannot tell.
+    virtual void Check() = 0;
+    // Starts listening to what leaves the output; the file's sound starts now; stops listening
+    // and tells what was heard while the file played its first playedMs.
+    virtual void Listen() = 0;
+    virtual void Playing() = 0;
+    virtual OutputHearing Finish(std::int32_t playedMs) = 0;
+};
+
 class GaugeOps {
 public:
     virtual ~GaugeOps() = default;
@@ -131,4 +168,5 @@ struct RecorderParts {
     LabelOps &LabelLength;
     PanelOps &Panel1;
     PlatformOps &Platform;
+    SoundOutputOps &Output;
 };

@@ -1,6 +1,8 @@
 #include "recorder/RecordingHistory.h"
 
 #include "media/FileDescriptor.h"
+#include "media/SoundLevel.h"
+#include "recorder/Recorder.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>
@@ -65,15 +67,7 @@ QJsonValue Level(double db) { return std::isfinite(db) ? QJsonValue(std::round(d
 
 double LevelFrom(const QJsonValue &value) { return value.isDouble() ? value.toDouble() : -INFINITY; }
 
-std::string Decibels(double db, const char *unit)
-{
-    char text[32];
-    if (std::isfinite(db))
-        std::snprintf(text, sizeof text, "%.1f %s", db, unit);
-    else
-        std::snprintf(text, sizeof text, "-inf %s", unit);
-    return text;
-}
+std::string Decibels(double db, const char *unit) { return DecibelText(db) + " " + unit; }
 
 } // namespace
 
@@ -94,10 +88,32 @@ std::string RecordingHistory::DefaultPath()
     return base + "/tamblo/recordings.jsonl";
 }
 
-std::string RecordingHistory::Now()
+std::string RecordingHistory::Now() { return TimeText(std::chrono::system_clock::now()); }
+
+std::string RecordingHistory::TimeText(std::chrono::system_clock::time_point time)
 {
-    const QDateTime now = QDateTime::currentDateTime();
-    return now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs).toStdString();
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms);
+    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs).toStdString();
+}
+
+RecordingEntry RecordingHistory::EntryOf(const RecordingEnd &end)
+{
+    RecordingEntry entry;
+    entry.time = TimeText(end.startedAt);
+    entry.channel = end.channel;
+    entry.file = end.file;
+    std::string unread;
+    if (!end.file.empty())
+        entry.sha256 = FileSha256(end.file, &unread).value_or("");
+    entry.lengthMs = end.playedMs;
+    entry.heard = end.heard.listened;
+    entry.heardPeakDb = end.heard.peakDb;
+    entry.heardRmsDb = end.heard.rmsDb;
+    entry.silentMs = end.heard.silentMs;
+    entry.ended = Recorder::ReasonWord(end.reason);
+    entry.exitStatus = end.problem.isEmpty() ? 0 : 1;
+    return entry;
 }
 
 std::optional<std::string> RecordingHistory::FileSha256(const std::string &path, std::string *error)

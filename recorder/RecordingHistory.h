@@ -4,10 +4,13 @@
 // who provisions many devices can show what each one got. Appended by every Tamblo that records,
 // also several at once, and read back for the history command.
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+struct RecordingEnd;
 
 struct RecordingEntry {
     // When the recording started, ISO 8601 with the offset from UTC ("2026-12-07T14:03:21.250+01:00").
@@ -21,6 +24,7 @@ struct RecordingEntry {
     // The sound file as given, byte for byte (a name need not be UTF-8), and its SHA-256 in hex.
     std::string file;
     std::string sha256;
+    // How much of the file was played onto the device.
     std::int64_t lengthMs = 0;
     // What was heard at the output, when it was listened to: peak and RMS in dBFS (-inf for
     // nothing at all), and the longest silence while the file had sound.
@@ -39,8 +43,9 @@ public:
     // $XDG_STATE_HOME/tamblo/recordings.jsonl, with ~/.local/state when XDG_STATE_HOME is unset
     // or not an absolute path.
     static std::string DefaultPath();
-    // The current time in the form the entries use.
+    // The current time, or another, in the form the entries use.
     static std::string Now();
+    static std::string TimeText(std::chrono::system_clock::time_point time);
     // The SHA-256 of a file in lower-case hex; nothing when it cannot be read (error says why).
     static std::optional<std::string> FileSha256(const std::string &path, std::string *error);
 
@@ -56,6 +61,11 @@ public:
     // is an empty history; a file that cannot be read is an error.
     std::optional<std::vector<std::string>> RawLines(std::string *error) const;
     std::optional<std::vector<RecordingEntry>> Entries(std::string *error, int *damaged = nullptr) const;
+
+    // The entry for a recording that ended, as the recorder tells it, with its file's SHA-256 where
+    // the file can be read. The port is the face's to add; the exit status is 0 for a recording
+    // without a problem, 1 for one with a problem, unless the face knows better.
+    static RecordingEntry EntryOf(const RecordingEnd &end);
 
     // One entry as a JSON line (without the newline), and back.
     static std::string ToJson(const RecordingEntry &entry);

@@ -146,6 +146,8 @@ std::optional<PortDetails> InspectDevicePath(const std::string &path)
     return Describe(path, *access);
 }
 
+PortDetails DescribeHeldPort(const std::string &path) { return Describe(path, PortAccess::Held); }
+
 std::vector<PortDetails> ListPorts()
 {
     std::vector<PortDetails> ports;

@@ -39,6 +39,8 @@ std::vector<PortDetails> ListPorts();
 std::optional<PortDetails> InspectPort(int comNumber);
 // A port named by its device path, or nothing when there is no such port.
 std::optional<PortDetails> InspectDevicePath(const std::string &path);
+// A port that this program holds open (its path), described without opening it again.
+PortDetails DescribeHeldPort(const std::string &path);
 
 // "free", "held" or "no permission".
 const char *PortAccessText(PortAccess access);

@@ -36,6 +36,8 @@ TEST(CommandLineParsing, CommandsAndTheirOptions)
         {"stop --port 2 --json", CommandLine::Stop, CommandLine::Help, 0, "2", "", true},
         {"ports --json", CommandLine::Ports, CommandLine::Help, 0, "", "", true},
         {"info a.wav b.mid", CommandLine::Info, CommandLine::Help, 0, "", "a.wav b.mid", false},
+        {"outputs --json", CommandLine::Outputs, CommandLine::Help, 0, "", "", true},
+        {"history", CommandLine::History, CommandLine::Help, 0, "", "", false},
         {"--help", CommandLine::Help, CommandLine::Help, 0, "", "", false},
         {"-h", CommandLine::Help, CommandLine::Help, 0, "", "", false},
         {"record --help", CommandLine::Help, CommandLine::Record, 0, "", "", false},
@@ -77,12 +79,52 @@ TEST(CommandLineParsing, UsageErrorsSayWhatIsWrong)
         {"record -c 1 a.wav", "record: unknown option '-c'"},
         {"record --chanel=1 a.wav", "record: unknown option '--chanel'"},
         {"info", "info: no sound FILE given"},
+        {"record --channel 1 --output a --output b a.wav", "record: --output is given more than once"},
+        {"record --channel 1 --min-volume loud a.wav", "record: --min-volume must be a level in dB (-20), not 'loud'"},
+        {"erase --force", "erase: unknown option '--force'"},
+        {"outputs --output usb", "outputs: unknown option '--output'"},
+        {"--output usb record", "'--output NAME' alone starts the window; a command takes it after its name (record "
+                                "--output NAME)"},
     };
     for (const auto &[arguments, error] : cases) {
         SCOPED_TRACE(arguments);
         const ParsedCommandLine parsed = ParseCommandLine(Words(arguments));
         EXPECT_EQ(parsed.error.toStdString(), error);
     }
+}
+
+// The sound output of a recording: the choice as given, a level with or without its unit or a true
+// minus sign, and whether it is forced.
+TEST(CommandLineParsing, TheSoundOutputOfARecording)
+{
+    const std::tuple<const char *, const char *, bool, double> cases[] = {
+        {"record --channel 1 a.wav", "", false, NAN},
+        {"record --channel 1 --output usb --force a.wav", "usb", true, NAN},
+        {"record --channel 1 --output=hdmi --min-volume -35 a.wav", "hdmi", false, -35},
+        {"record --channel 1 --min-volume=-12.5dB a.wav", "", false, -12.5},
+        {"record --channel 1 --min-volume \xe2\x88\x92"
+         "30 a.wav",
+         "", false, -30},
+    };
+    for (const auto &[arguments, output, force, db] : cases) {
+        SCOPED_TRACE(arguments);
+        const ParsedCommandLine parsed = ParseCommandLine(Words(arguments));
+        ASSERT_TRUE(parsed.ok()) << parsed.error.toStdString();
+        EXPECT_EQ(parsed.line.output, output);
+        EXPECT_EQ(parsed.line.force, force);
+        EXPECT_EQ(parsed.line.minimumVolumeDb.value_or(NAN) == db, !std::isnan(db));
+    }
+    // No arguments, or the output alone, start the window.
+    const std::tuple<std::vector<const char *>, std::optional<std::string>> starts[] = {
+        {{"tamblo"}, "usb"},
+        {{"tamblo", "--output", "hdmi"}, "hdmi"},
+        {{"tamblo", "--output=Built-in"}, "Built-in"},
+        {{"tamblo", "--output"}, std::nullopt},
+        {{"tamblo", "--output", "hdmi", "record"}, std::nullopt},
+        {{"tamblo", "--help"}, std::nullopt},
+    };
+    for (const auto &[argv, output] : starts)
+        EXPECT_EQ(WindowOutput(int(argv.size()), const_cast<char **>(argv.data()), "usb"), output) << argv.size();
 }
 
 TEST(PortArguments, ComNumbersAndDevicePaths)
@@ -192,6 +234,9 @@ TEST(ProgressOutput, TheLineShowsThePositionAgainstTheLengthOrTenSeconds)
         ProgressReport::ProgressLine(1, QStringLiteral("a-very-long-name-of-a-prompt.wav"), 2100, 4200, 50);
     EXPECT_EQ(fitted.toStdString(), "GSM1 a-ver....wav [##########----------]  2100 ms");
     EXPECT_EQ(fitted.size(), 49);
+    // The output's level follows, where it is listened to.
+    EXPECT_EQ(ProgressReport::ProgressLine(1, QStringLiteral("tone.wav"), 2100, 4200, 0, -12.34),
+              QStringLiteral("GSM1 tone.wav [##########----------]  2100 ms   −12.3 dBFS"));
 }
 
 // Names are shown as they are: what is not text, or would drive the terminal, is escaped.
@@ -220,6 +265,7 @@ TEST(ProgressOutput, JsonEventsAreOneCompactObjectALine)
     EXPECT_STREQ(ProgressReport::ReasonName(StopReason::FileEnd), "end");
     EXPECT_STREQ(ProgressReport::ReasonName(StopReason::Limit), "limit");
     EXPECT_STREQ(ProgressReport::ReasonName(StopReason::Signal), "interrupted");
+    EXPECT_STREQ(ProgressReport::ReasonName(StopReason::SilentOutput), "silent-output");
 }
 
 // The manual page documents every command and option that --help knows.
@@ -228,14 +274,16 @@ TEST(ManualPage, NamesEveryCommandAndOptionOfTheHelp)
     QFile page(QStringLiteral(TAMBLO_SOURCE_DIR "/doc/tamblo.1"));
     ASSERT_TRUE(page.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(page.readAll()).replace(QStringLiteral("\\-"), QStringLiteral("-"));
-    static const QRegularExpression option(QStringLiteral("--[a-z]+"));
-    for (CommandLine::Command topic : {CommandLine::Help, CommandLine::Record, CommandLine::Erase, CommandLine::Stop,
-                                       CommandLine::Ports, CommandLine::Info}) {
+    static const QRegularExpression option(QStringLiteral("--[a-z-]+"));
+    for (CommandLine::Command topic :
+         {CommandLine::Help, CommandLine::Record, CommandLine::Erase, CommandLine::Stop, CommandLine::Ports,
+          CommandLine::Info, CommandLine::Outputs, CommandLine::History}) {
         const QString help = HelpText(topic);
         for (const QRegularExpressionMatch &match : option.globalMatch(help))
             EXPECT_TRUE(text.contains(match.captured())) << match.captured().toStdString();
     }
-    for (const char *name : {"record", "erase", "stop", "ports", "info", "TAMBLO_PORTS", "TAMBLO_PORT", "130", "143"})
+    for (const char *name : {"record", "erase", "stop", "ports", "info", "outputs", "history", "TAMBLO_PORTS",
+                             "TAMBLO_PORT", "TAMBLO_OUTPUT", "XDG_STATE_HOME", "130", "143"})
         EXPECT_TRUE(text.contains(QLatin1String(name))) << name;
 }
 

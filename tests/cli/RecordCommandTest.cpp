@@ -142,8 +142,13 @@ TEST_F(RecordCommand, ALongFileStopsAtTheTenSecondLimitAndJsonTellsEachStep)
     EXPECT_GE(recorded, 9.8);
     EXPECT_LT(recorded, 12.0);
 
-    const std::vector<QJsonObject> events = result.Events();
-    ASSERT_GE(events.size(), 5u);
+    std::vector<QJsonObject> events = result.Events();
+    // The file's length is warned of before anything is sent.
+    ASSERT_GE(events.size(), 6u);
+    EXPECT_EQ(events.front()[QStringLiteral("message")],
+              tone + QStringLiteral(": The file is 25.000 s long; the device keeps only its first 10.000 s"));
+    while (events.front()[QStringLiteral("event")] == QStringLiteral("warning"))
+        events.erase(events.begin());
     EXPECT_EQ(events.front()[QStringLiteral("event")], QStringLiteral("sent"));
     EXPECT_EQ(events.front()[QStringLiteral("command")], QStringLiteral("REC2"));
     EXPECT_EQ(events.front()[QStringLiteral("ports")], QJsonArray({QStringLiteral("COM1")}));
@@ -257,7 +262,7 @@ TEST_F(RecordCommand, ASignalWhileTheFileAndPortsOpenSendsNothing)
         ProgressReport report(ProgressReport::Plain, quiet, quiet);
         ConsoleRecorder recorder({*ParsePortArgument(QStringLiteral("COM1"))}, report);
         ::raise(SIGTERM);
-        status = recorder.Record(1, tone.toStdString());
+        status = recorder.Record(1, tone.toStdString(), {});
     }
     std::fclose(quiet);
     unsetenv("TAMBLO_PORTS");

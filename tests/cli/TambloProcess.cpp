@@ -16,12 +16,14 @@ std::vector<QJsonObject> TambloResult::Events() const
 QProcessEnvironment CommandLineEnvironment(const QString &portsDirectory)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "TAMBLO_PORT", "SDL_DISKAUDIOFILE"})
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "TAMBLO_PORT", "TAMBLO_OUTPUT", "SDL_DISKAUDIOFILE"})
         environment.remove(QString::fromLatin1(name));
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     environment.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("dummy"));
     environment.insert(QStringLiteral("TAMBLO_PORTS"), portsDirectory);
     environment.insert(QStringLiteral("TAMBLO_LOCK_DIR"), PrivateLockDirectory());
+    // The recordings' history is kept beside the ports, not in the user's own.
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), portsDirectory + QStringLiteral("/state"));
     // In a sanitizer build: libpulse is built without frame pointers, so only the slow unwinder
     // sees the whole stack of SDL's known leak at exit, which the project's suppressions name.
     const QString leakOptions = environment.value(QStringLiteral("LSAN_OPTIONS"));
@@ -74,6 +76,10 @@ TambloResult TambloProcess::Finish(int timeoutMs)
     }
     result.exitCode = process_.exitCode();
     result.out = QString::fromLocal8Bit(process_.readAllStandardOutput());
-    result.err = QString::fromLocal8Bit(process_.readAllStandardError());
+    const QStringList lines = QString::fromLocal8Bit(process_.readAllStandardError()).split(QLatin1Char('\n'));
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        QString &part = lines[i].startsWith(QStringLiteral("tamblo: warning: ")) ? result.warnings : result.err;
+        part += i + 1 < lines.size() ? lines[i] + QLatin1Char('\n') : lines[i];
+    }
     return result;
 }

@@ -20,13 +20,16 @@ struct TambloResult {
     int exitCode = -1;
     bool exited = false; // false when it crashed or had to be killed
     QString out;
+    // Standard error, and apart from it its warning lines ("tamblo: warning: ...").
     QString err;
+    QString warnings;
     std::chrono::milliseconds elapsed{0};
     // The lines of standard output parsed as JSON objects.
     std::vector<QJsonObject> Events() const;
 };
 
-// The environment of a run: the ports in `portsDirectory`, silent real-time sound.
+// The environment of a run: the ports in `portsDirectory`, silent real-time sound, the history
+// beside the ports.
 QProcessEnvironment CommandLineEnvironment(const QString &portsDirectory);
 
 // Runs tamblo with the arguments to its end.

@@ -191,7 +191,11 @@ bool SoundSink::startPipeWire(std::string *error)
         if (!made)
             std::this_thread::sleep_for(100ms);
     }
-    if (!made || !run({"pactl", "set-default-sink", "rec"})) {
+    // The default can be set once the session manager is up; until then the server says "Not supported".
+    bool defaulted = false;
+    for (int i = 0; made && i < 100 && !(defaulted = run({"pactl", "set-default-sink", "rec"})); ++i)
+        std::this_thread::sleep_for(50ms);
+    if (!made || !defaulted) {
         *error = "PipeWire's PulseAudio side did not make the null sink; see " + folder_ + "/server.log";
         return false;
     }

@@ -73,6 +73,7 @@ RecorderHarness::~RecorderHarness()
     window_.reset();
     unsetenv("SDL_DISKAUDIOFILE");
     unsetenv("PULSE_SERVER");
+    unsetenv("XDG_STATE_HOME");
 }
 
 bool RecorderHarness::Start(QString *error)
@@ -80,6 +81,8 @@ bool RecorderHarness::Start(QString *error)
     if (!device_.Start(error))
         return false;
     setenv("TAMBLO_PORTS", device_.PortsDirectory().toLocal8Bit().constData(), 1);
+    // The window's recordings go into a history of the harness's own.
+    setenv("XDG_STATE_HOME", scratch_.filePath(QStringLiteral("state")).toLocal8Bit().constData(), 1);
     PortLock::SetDirectory(PrivateLockDirectory().toStdString());
     if (audio_ == Audio::Sink) {
         std::string reason;

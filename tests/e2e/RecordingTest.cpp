@@ -7,6 +7,8 @@
 #include "controls/ZintarLiquidIndicator.h"
 #include "controls/kwFltBtn.h"
 #include "recorder/Recorder.h"
+#include "recorder/RecordingHistory.h"
+#include "tests/common/TestOutputs.h"
 #include "ui_TForm1.h"
 
 #include <QAbstractButton>
@@ -364,6 +366,50 @@ TEST_F(Recording, AnEmptyWaveIsRefusedWhenLoaded)
     EXPECT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty(); }, 10000));
     EXPECT_EQ(shown, QStringLiteral("The sound file is empty: ") + empty + QLatin1Char('.'));
     EXPECT_EQ(form().Fname->Caption(), QStringLiteral("---------"));
+}
+
+// The output named when the window starts: until it exists it is told at the start and at each
+// load; muted, it is refused before anything is sent. A recording goes into the history.
+TEST(OutputChoiceAtTheSink, AnOutputNotThereIsToldAndAMutedOneRefused)
+{
+    if (!SoundSink::Available())
+        GTEST_SKIP() << SoundSink::Missing();
+    RecorderHarness harness(RecorderHarness::Audio::Sink);
+    QString shown;
+    ExpectMessageBox(&shown);
+    setenv("TAMBLO_OUTPUT", "muted", 1);
+    QString error;
+    const bool started = harness.Start(&error);
+    unsetenv("TAMBLO_OUTPUT");
+    ASSERT_TRUE(started) << error.toStdString();
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("There is no sound output 'muted'. The outputs are:\n  rec (")))
+        << shown.toStdString();
+
+    const QString tone = harness.MakeToneWav(QStringLiteral("tone.wav"), 1000);
+    shown.clear();
+    ExpectMessageBox(&shown);
+    EXPECT_FALSE(harness.LoadThroughLabel(tone));
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("There is no sound output 'muted'."))) << shown.toStdString();
+
+    TestOutputs outputs(harness.Sink());
+    std::string reason;
+    ASSERT_TRUE(outputs.Add(&reason)) << reason;
+    ASSERT_TRUE(harness.LoadThroughLabel(tone));
+    ExpectMessageBox(&shown);
+    harness.Click(harness.Window().Form().kwFlatBtn1);
+    EXPECT_EQ(shown, QStringLiteral("The output 'Muted Output' is muted."));
+    QTest::qWait(200);
+    EXPECT_TRUE(harness.Device().Commands().isEmpty());
+
+    outputs.Pactl("set-sink-mute muted 0");
+    harness.Click(harness.Window().Form().kwFlatBtn1, true);
+    ASSERT_TRUE(harness.Device().WaitForCommand(QStringLiteral("REC"), 1, 10000));
+    const auto entries = RecordingHistory(RecordingHistory::DefaultPath()).Entries(&reason);
+    ASSERT_TRUE(entries && entries->size() == 1u) << reason;
+    EXPECT_EQ(entries->front().port, "COM1");
+    EXPECT_EQ(entries->front().ended, "end");
+    EXPECT_EQ(entries->front().exitStatus, 0);
+    EXPECT_NEAR(entries->front().heardPeakDb, -12.3, 0.3);
 }
 
 TEST(StartUp, WithoutASoundCardTheMessageComesBeforeTheWindow)

@@ -68,7 +68,7 @@ TEST(SoundAnalysis, PeakLoudnessSilenceClipsAndWarnings)
          0,
          400,
          {"The file clips: 400 runs of samples at full scale"}},
-        {"quiet", 1, {{1000, Db(-50)}}, -50, -50, 0, 0, 0, {"The file is very quiet (-50.0 LUFS)"}},
+        {"quiet", 1, {{1000, Db(-50)}}, -50, -50, 0, 0, 0, {"The file is very quiet (−50.0 LUFS)"}},
         {"silent",
          1,
          {{1000, 0}},

@@ -3,6 +3,7 @@
 #include "media/SoundOutputs.h"
 #include "tests/common/ChildProcess.h"
 #include "tests/common/SoundSink.h"
+#include "tests/common/TestOutputs.h"
 #include "tests/media/MediaFixtures.h"
 
 #include <gtest/gtest.h>
@@ -87,9 +88,9 @@ TEST(SoundOutputs, CheckRefusesMutedQuietAndUnpluggedOutputs)
         {true, 0.0, OutputState::Idle, false, OutputProblem::Muted,
          "The output 'Built-in Audio Analog Stereo' is muted"},
         {false, -30.0, OutputState::Idle, false, OutputProblem::TooQuiet,
-         "The output 'Built-in Audio Analog Stereo' is turned down to 32 % (-30.0 dB), below -20.0 dB"},
+         "The output 'Built-in Audio Analog Stereo' is turned down to 32 % (−30.0 dB), below −20.0 dB"},
         {false, -INFINITY, OutputState::Idle, false, OutputProblem::TooQuiet,
-         "The output 'Built-in Audio Analog Stereo' is turned down to 0 % (-inf dB), below -20.0 dB"},
+         "The output 'Built-in Audio Analog Stereo' is turned down to 0 % (−inf dB), below −20.0 dB"},
         {false, -20.004, OutputState::Idle, false, OutputProblem::None, ""}, // set to the limit itself
         {false, 0.0, OutputState::Suspended, true, OutputProblem::NothingPlugged,
          "The output 'Built-in Audio Analog Stereo' is suspended and nothing is plugged into it (Headphones)"},
@@ -206,53 +207,20 @@ class PrivateOutputs {
 public:
     bool Start(std::string *error)
     {
-        if (!sink.Start(error))
+        if (!sink.Start(error) || !outputs_.Add(error))
             return false;
         server_ = std::make_unique<ScopedServer>(sink.Server());
-        const char *load[][2] = {{"chosen", "Chosen Output"}, {"muted", "Muted Output"}, {"quiet", "Quiet Output"}};
-        for (const auto &[name, description] : load) {
-            const std::string module = Pactl(std::string("load-module module-null-sink sink_name=") + name
-                                             + R"( "sink_properties=\"device.description=')" + description + R"('\"")");
-            if (module.empty()) {
-                *error = std::string("pactl could not add the output ") + name;
-                return false;
-            }
-            modules_.push_back(module.substr(0, module.find_first_of("\r\n")));
-        }
-        Pactl("set-sink-mute muted 1");
-        Pactl("set-sink-volume quiet 0.0316228"); // -30 dB; "-30dB" would be relative
-        Pactl("set-default-sink rec");
         return true;
     }
-    // Runs pactl at the server; its output, or empty when it failed.
-    std::string Pactl(const std::string &arguments)
-    {
-        const std::string command = "PULSE_SERVER='" + sink.Server() + "' pactl " + arguments + " 2>/dev/null";
-        FILE *pipe = ::popen(command.c_str(), "r");
-        std::string out;
-        char buffer[4096];
-        for (std::size_t got; pipe && (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-            out.append(buffer, got);
-        if (!pipe || ::pclose(pipe) != 0)
-            return {};
-        return out.empty() ? "ok" : out;
-    }
-    // Plays a file into an output until the returned process is ended. Each player has a name of
-    // its own, so that no state a session manager kept of an earlier one applies to it.
-    pid_t Play(const std::string &output, const std::string &file)
-    {
-        const std::string name = "tamblo-test-" + std::to_string(::getpid()) + "-" + std::to_string(++players_);
-        return Spawn({"paplay", "--client-name=" + name, "-d", output, file},
-                     ChildEnvironment({{"PULSE_SERVER", sink.Server()}}), -1, -1);
-    }
-    const std::string &ChosenModule() const { return modules_.front(); }
+    std::string Pactl(const std::string &arguments) { return outputs_.Pactl(arguments); }
+    pid_t Play(const std::string &output, const std::string &file) { return outputs_.Play(output, file); }
+    const std::string &ChosenModule() const { return outputs_.ChosenModule(); }
 
     SoundSink sink;
 
 private:
+    TestOutputs outputs_{sink};
     std::unique_ptr<ScopedServer> server_;
-    std::vector<std::string> modules_;
-    int players_ = 0;
 };
 
 // Skips where the sound server is not installed.
@@ -263,7 +231,7 @@ private:
     std::string error;                                                                                                 \
     ASSERT_TRUE(outputs.Start(&error)) << error
 
-TEST(OutputsAtTheServer, ListedChosenAndCheckedBeforeRecording)
+TEST(OutputsAtTheSink, ListedChosenAndCheckedBeforeRecording)
 {
     START_PRIVATE_OUTPUTS(outputs, error);
     const SoundOutputList list = ListSoundOutputs();
@@ -292,7 +260,7 @@ TEST(OutputsAtTheServer, ListedChosenAndCheckedBeforeRecording)
         {"chosen output", OutputReadiness::Ready, "chosen", ""},
         {"muted", OutputReadiness::Refused, "muted", "The output 'Muted Output' is muted"},
         {"Quiet Output", OutputReadiness::Refused, "quiet",
-         "The output 'Quiet Output' is turned down to 32 % (-30.0 dB)"},
+         "The output 'Quiet Output' is turned down to 32 % (−30.0 dB)"},
         {"Output", OutputReadiness::UnknownChoice, nullptr, "More than one sound output fits 'Output'"},
         {"speakers", OutputReadiness::UnknownChoice, nullptr, "There is no sound output 'speakers'"},
     };
@@ -306,7 +274,7 @@ TEST(OutputsAtTheServer, ListedChosenAndCheckedBeforeRecording)
 
 // What the chosen output's monitor hears of a tone that stops reaching the output mid-way, and
 // how long the output then stays silent while the file still has sound.
-TEST(OutputsAtTheServer, MonitorHearsTheToneAndTheSilenceWhenItNoLongerReachesTheOutput)
+TEST(OutputsAtTheSink, MonitorHearsTheToneAndTheSilenceWhenItNoLongerReachesTheOutput)
 {
     START_PRIVATE_OUTPUTS(outputs, error);
     FixtureDir dir;

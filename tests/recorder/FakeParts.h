@@ -225,6 +225,36 @@ struct FakePlatform : PlatformOps {
     std::chrono::steady_clock::time_point now{};
 };
 
+// An output whose check, and what it hears, the test sets.
+struct FakeOutput : SoundOutputOps {
+    void Choose() override
+    {
+        if (!unknown.empty())
+            throw Exception(unknown);
+    }
+    void Measure(const std::string &path) override { measured = path; }
+    void Check() override
+    {
+        if (!refusal.empty())
+            throw Exception(refusal);
+    }
+    void Listen() override { listening = true; }
+    void Playing() override { ++plays; }
+    OutputHearing Finish(std::int32_t playedMs) override
+    {
+        listening = false;
+        finishedAt = playedMs;
+        return heard;
+    }
+    std::string unknown; // what choosing raises
+    std::string refusal; // what the check raises
+    std::string measured;
+    bool listening = false;
+    int plays = 0;
+    std::int32_t finishedAt = -1;
+    OutputHearing heard;
+};
+
 // One set of fakes, wired the way the window wires its components.
 struct FakeParts {
     CallLog log;
@@ -240,10 +270,11 @@ struct FakeParts {
     FakeLabel labelLength{log, "LabelLength", QStringLiteral("00.00 sec.")};
     FakePanel panel;
     FakePlatform platform{log};
+    FakeOutput output;
 
     RecorderParts parts()
     {
-        return RecorderParts{serial,  player,  timer, gauge1,      gauge2, display,
-                             recGsm1, recGsm2, fname, labelLength, panel,  platform};
+        return RecorderParts{serial,  player, timer,       gauge1, gauge2,   display, recGsm1,
+                             recGsm2, fname,  labelLength, panel,  platform, output};
     }
 };

@@ -356,6 +356,15 @@ TEST_F(RecorderVerbs, FaultsStopTheRecordingAndSayWhatIsWrong)
          StopReason::LineLost,
          {},
          "The recorder on COM1 was disconnected during the recording of GSM1 and may still be recording"},
+        {"silent output",
+         [](FakeParts &f) {
+             f.output.heard = {true, QStringLiteral("Chosen Output"), -12, -15, 450, 1200};
+             f.player.positions = {10000};
+         },
+         StopReason::SilentOutput,
+         {"REC\r\n"},
+         "The recording on GSM1 failed: the output 'Chosen Output' was silent for 450 ms, from 1200 ms into the file, "
+         "where it has sound"},
         {"REC stalled",
          [](FakeParts &f) {
              f.platform.now += 400ms;
@@ -389,6 +398,42 @@ TEST_F(RecorderVerbs, FaultsStopTheRecordingAndSayWhatIsWrong)
         EXPECT_EQ(own.recGsm1.colour, clGradientActiveCaption);
         EXPECT_EQ(controller.LastEnd().reason, c.reason);
     }
+}
+
+// The output is found before the file is opened on it, checked before anything is sent, and
+// listened to from before REC1 goes out until the recording ends.
+TEST_F(RecorderVerbs, TheOutputIsFoundCheckedAndHeardAroundTheRecording)
+{
+    fakes.output.unknown = "There is no sound output 'usb'.";
+    EXPECT_THROW(recorder.Load("/sounds/tone.wav"), Exception);
+    EXPECT_THAT(fakes.log.calls, IsEmpty());
+    fakes.output.unknown.clear();
+    load(4200);
+    EXPECT_EQ(fakes.output.measured, "/sounds/tone.wav");
+
+    fakes.output.refusal = "The output 'Built-in Audio Analog Stereo' is muted";
+    try {
+        recorder.Record(1);
+        FAIL() << "a muted output must be refused";
+    } catch (const Exception &error) {
+        EXPECT_EQ(error.Message(), fakes.output.refusal);
+    }
+    EXPECT_THAT(fakes.log.calls, ElementsAre("SeekTo 0"));
+    EXPECT_FALSE(fakes.output.listening);
+    fakes.output.refusal.clear();
+
+    recorder.Record(1);
+    EXPECT_TRUE(fakes.output.listening);
+    EXPECT_EQ(fakes.output.plays, 1);
+    // 200 ms of silence at the output still make a whole recording.
+    fakes.output.heard = {true, QStringLiteral("USB"), -3.1, -6, 200, 1000};
+    fakes.player.positions = {4200};
+    recorder.Tick();
+    EXPECT_FALSE(fakes.output.listening);
+    EXPECT_EQ(fakes.output.finishedAt, 4200);
+    EXPECT_EQ(recorder.LastEnd().reason, StopReason::FileEnd);
+    EXPECT_EQ(recorder.LastEnd().heard.peakDb, -3.1);
+    EXPECT_EQ(recorder.LastEnd().file, "/sounds/tone.wav");
 }
 
 // With several recorders, one that is unplugged is told and the others record on.

@@ -113,7 +113,7 @@ TEST(RecordingHistory, EntriesComeBackAsWrittenInPrivateFilesAndNamesKeepTheirBy
     EXPECT_TRUE(second.contains("file_base64"));
     EXPECT_EQ(RecordingHistory::Describe(back), back.time + "  COM3 (/dev/ttyUSB0, serial A50285BI) channel 2  "
                                                     + latin1.file
-                                                    + "  3.000 s  heard peak -3.1 dBFS, RMS -inf dBFS, silent 250 ms"
+                                                    + "  3.000 s  heard peak −3.1 dBFS, RMS −inf dBFS, silent 250 ms"
                                                       "  silent-output, exit 1");
 }
 

@@ -1,0 +1,119 @@
+#include "media/OutputWatch.h"
+
+#include "media/PlaybackSink.h"
+#include "media/PulseOutput.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+// A passage of the file this close to the silence floor may fall below it at the output (the
+// server's resampling, the stream's own volume): it is no sound to miss.
+constexpr double headroomDb = 10;
+// The monitor answers at once when the output check just reached the server.
+constexpr std::chrono::milliseconds monitorTimeout{1000};
+
+} // namespace
+
+std::string OutputWatch::ChoiceFromEnvironment()
+{
+    const char *choice = std::getenv("TAMBLO_OUTPUT");
+    return choice ? choice : "";
+}
+
+bool OutputWatch::AtSoundServer() { return PulseOutput::Wanted(); }
+
+OutputWatch::Choice OutputWatch::Choose(std::string *error)
+{
+    if (choice_.empty()) {
+        sink_.clear();
+        SetPlaybackSink(sink_);
+        return Choice::Made;
+    }
+    if (!AtSoundServer()) {
+        *error = "The sound output '" + choice_ + "' cannot be chosen: SDL_AUDIODRIVER="
+                 + std::getenv("SDL_AUDIODRIVER") + " plays into no sound server";
+        return Choice::Unavailable;
+    }
+    const SoundOutputList list = ListSoundOutputs();
+    if (!list.serverReached) {
+        *error = "The sound output '" + choice_ + "' cannot be chosen: " + list.error;
+        return Choice::Unavailable;
+    }
+    const std::optional<SoundOutput> output = ChooseOutput(list.outputs, choice_, error);
+    if (!output)
+        return Choice::Unknown;
+    sink_ = output->name;
+    description_ = output->description;
+    SetPlaybackSink(sink_);
+    return Choice::Made;
+}
+
+void OutputWatch::Measure(const std::string &path)
+{
+    SoundAnalysis analysis;
+    if (AnalyseSound(path, analysis, RecordingMeasureMs) == MMSYSERR_NOERROR)
+        file_ = std::move(analysis);
+    else
+        file_.reset();
+}
+
+std::string OutputWatch::Refusal()
+{
+    if (!AtSoundServer())
+        return {};
+    const ChosenOutput chosen = CheckChosenOutput(sink_, minimumDb_);
+    if (chosen.output) {
+        description_ = chosen.output->description;
+        gainDb_ = chosen.output->volumeDb;
+    }
+    const bool refused =
+        chosen.readiness == OutputReadiness::Refused || chosen.readiness == OutputReadiness::UnknownChoice;
+    return refused ? chosen.message : std::string();
+}
+
+void OutputWatch::Listen()
+{
+    playingSince_.reset();
+    std::string error;
+    listening_ = AtSoundServer() && monitor_.Start(sink_, &error, monitorTimeout);
+}
+
+void OutputWatch::Playing() { playingSince_ = Clock::now(); }
+
+SoundLevel OutputWatch::Live() const { return listening_ ? monitor_.Live() : SoundLevel{}; }
+
+OutputWatch::Hearing OutputWatch::Finish(std::int32_t playedMs)
+{
+    Hearing hearing;
+    if (!listening_)
+        return hearing;
+    listening_ = false;
+    monitor_.Stop();
+    const std::vector<HeardBlock> blocks = monitor_.Blocks();
+    if (blocks.empty() || !playingSince_)
+        return hearing;
+    hearing.listened = true;
+    hearing.output = description_.empty() ? sink_ : description_;
+    hearing.level = monitor_.Overall(*playingSince_ - Latency);
+    if (!file_)
+        return hearing;
+
+    // Where the file's first frame left the output: placed by the first sound heard, which
+    // follows the file's leading silence; where nothing came in time, at the start of the play.
+    const Clock::time_point played = *playingSince_;
+    Clock::time_point start = played;
+    const auto lead = std::chrono::milliseconds(file_->leadingSilenceMs);
+    const auto first = std::find_if(blocks.begin(), blocks.end(), [&](const HeardBlock &block) {
+        return block.level.peakDb >= SilenceDb && block.start >= played - Latency;
+    });
+    if (first != blocks.end() && first->start - lead <= played + StartAllowance)
+        start = std::max(played, first->start - lead);
+    // What the monitor has not delivered yet is not silence; after it was lost, nothing was heard.
+    Clock::time_point until = start + std::chrono::milliseconds(playedMs);
+    if (!monitor_.LostAt())
+        until = std::min(until, blocks.back().end);
+    hearing.silence = FindSilenceAtOutput(file_->envelopeDb, blocks, start, Latency, until, gainDb_ - headroomDb);
+    return hearing;
+}

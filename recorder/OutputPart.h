@@ -1,0 +1,54 @@
+#pragma once
+
+// The recorder's sound output part as both faces connect it to the media system's output watch.
+// Header only: the faces link the media system, the recorder itself does not.
+
+#include "base/Exception.h"
+#include "media/OutputWatch.h"
+#include "recorder/RecorderParts.h"
+
+#include <functional>
+
+class OutputPart : public SoundOutputOps {
+public:
+    explicit OutputPart(OutputWatch &watch) : watch_(watch) {}
+
+    // Record even onto an output that would not be heard; what is wrong with it goes to OnForced.
+    bool force = false;
+    std::function<void(const std::string &)> OnForced;
+
+    void Choose() override
+    {
+        std::string error;
+        if (watch_.Choose(&error) != OutputWatch::Choice::Made)
+            throw Exception(error);
+    }
+    void Measure(const std::string &path) override { watch_.Measure(path); }
+    void Check() override
+    {
+        const std::string refusal = watch_.Refusal();
+        if (refusal.empty())
+            return;
+        if (!force)
+            throw Exception(refusal);
+        if (OnForced)
+            OnForced(refusal);
+    }
+    void Listen() override { watch_.Listen(); }
+    void Playing() override { watch_.Playing(); }
+    OutputHearing Finish(std::int32_t playedMs) override
+    {
+        const OutputWatch::Hearing heard = watch_.Finish(playedMs);
+        OutputHearing hearing;
+        hearing.listened = heard.listened;
+        hearing.output = QString::fromStdString(heard.output);
+        hearing.peakDb = heard.level.peakDb;
+        hearing.rmsDb = heard.level.rmsDb;
+        hearing.silentMs = std::int32_t(heard.silence.longest.count());
+        hearing.silentFromMs = std::int32_t(heard.silence.longestFrom.count());
+        return hearing;
+    }
+
+private:
+    OutputWatch &watch_;
+};

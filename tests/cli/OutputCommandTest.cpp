@@ -1,0 +1,209 @@
+#include "tests/cli/TambloProcess.h"
+#include "tests/common/DeviceSimulator.h"
+#include "tests/common/TestOutputs.h"
+#include "tests/media/MediaFixtures.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+// The real program at a private sound server with the outputs to choose among, recording onto
+// the simulator; its history in a folder of the test's own.
+class OutputsAtTheSink : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!SoundSink::Available())
+            GTEST_SKIP() << SoundSink::Missing();
+        std::string error;
+        ASSERT_TRUE(sink.Start(&error) && outputs.Add(&error)) << error;
+        QString failure;
+        ASSERT_TRUE(device.Start(&failure)) << failure.toStdString();
+        environment = CommandLineEnvironment(device.PortsDirectory());
+        environment.remove(QStringLiteral("SDL_AUDIODRIVER"));
+        environment.insert(QStringLiteral("PULSE_SERVER"), QString::fromStdString(sink.Server()));
+        environment.insert(QStringLiteral("XDG_STATE_HOME"), QString::fromStdString(files.Path("state")));
+        WriteToneWave(files.Path("tone.wav"), 48000, 48000 * 3 / 2); // -12.3 dBFS
+    }
+
+    QStringList Record(const QStringList &options, const char *file = "tone.wav") const
+    {
+        return QStringList{QStringLiteral("record"), QStringLiteral("--json"), QStringLiteral("--channel"),
+                           QStringLiteral("1")}
+               + options + QStringList{QString::fromStdString(files.Path(file))};
+    }
+
+    SoundSink sink;
+    TestOutputs outputs{sink};
+    DeviceSimulator device;
+    FixtureDir files;
+    QProcessEnvironment environment;
+};
+
+QJsonObject Last(const TambloResult &result, const char *event)
+{
+    const std::vector<QJsonObject> events = result.Events();
+    for (auto it = events.rbegin(); it != events.rend(); ++it) {
+        if ((*it)[QStringLiteral("event")] == QLatin1String(event))
+            return *it;
+    }
+    return {};
+}
+
+TEST_F(OutputsAtTheSink, ListedWithTheirVolumeAndWhetherTheyAreMuted)
+{
+    const TambloResult plain = RunTamblo({QStringLiteral("outputs")}, environment);
+    EXPECT_EQ(plain.exitCode, 0) << plain.err.toStdString();
+    for (const char *shown :
+         {"rec (default)\n", "chosen\n  Chosen Output, 100 % (0.0 dB), ",
+          "muted\n  Muted Output, muted, 100 % (0.0 dB), ", "quiet\n  Quiet Output, 32 % (−30.0 dB), "})
+        EXPECT_TRUE(plain.out.contains(QString::fromUtf8(shown))) << shown << plain.out.toStdString();
+
+    const TambloResult json = RunTamblo({QStringLiteral("outputs"), QStringLiteral("--json")}, environment);
+    std::map<QString, QJsonObject> byName;
+    for (const QJsonObject &output : json.Events())
+        byName[output[QStringLiteral("name")].toString()] = output;
+    ASSERT_EQ(byName.size(), 4u) << json.out.toStdString();
+    EXPECT_TRUE(byName[QStringLiteral("rec")][QStringLiteral("default")].toBool());
+    EXPECT_FALSE(byName[QStringLiteral("chosen")][QStringLiteral("default")].toBool());
+    EXPECT_TRUE(byName[QStringLiteral("muted")][QStringLiteral("muted")].toBool());
+    EXPECT_NEAR(byName[QStringLiteral("quiet")][QStringLiteral("volume_db")].toDouble(), -30, 0.1);
+    EXPECT_EQ(byName[QStringLiteral("quiet")][QStringLiteral("volume_percent")], 32);
+    EXPECT_EQ(byName[QStringLiteral("chosen")][QStringLiteral("description")], QStringLiteral("Chosen Output"));
+}
+
+// The output is checked before REC1 goes out, and what left it is heard while the device records.
+TEST_F(OutputsAtTheSink, ChosenCheckedBeforeAnythingIsSentAndHeardWhileRecording)
+{
+    struct Row {
+        QStringList options;
+        const char *variable; // TAMBLO_OUTPUT
+        int exitCode;
+        const char *error;  // the start of standard error
+        const char *reason; // null: nothing sent
+        double peakDb;      // at the output; NAN: nothing heard
+    };
+    const Row rows[] = {
+        {{QStringLiteral("--output"), QStringLiteral("muted")},
+         "",
+         1,
+         "tamblo: The output 'Muted Output' is muted\n",
+         nullptr,
+         NAN},
+        {{QStringLiteral("--output"), QStringLiteral("Quiet")},
+         "chosen",
+         1,
+         "tamblo: The output 'Quiet Output' is turned down to 32 % (−30.0 dB), below −20.0 dB\n",
+         nullptr,
+         NAN},
+        {{QStringLiteral("--output"), QStringLiteral("speakers")},
+         "",
+         2,
+         "tamblo: There is no sound output 'speakers'. The outputs are:\n  rec (",
+         nullptr,
+         NAN},
+        {{QStringLiteral("--output"), QStringLiteral("Output")},
+         "",
+         2,
+         "tamblo: More than one sound output fits 'Output'; name one of them.",
+         nullptr,
+         NAN},
+        {{}, "", 0, "", "end", -12.3},
+        {{}, "chosen output", 0, "", "end", -12.3},
+        {{QStringLiteral("--output"), QStringLiteral("quiet"), QStringLiteral("--min-volume"), QStringLiteral("-35")},
+         "",
+         0,
+         "",
+         "end",
+         -42.3},
+        {{QStringLiteral("--output"), QStringLiteral("muted"), QStringLiteral("--force")},
+         "",
+         1,
+         "tamblo: The recording on GSM1 failed: the output 'Muted Output' was silent for ",
+         "silent-output",
+         NAN},
+    };
+    int recordings = 0;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.options.join(QLatin1Char(' ')).toStdString() + " | " + row.variable);
+        environment.insert(QStringLiteral("TAMBLO_OUTPUT"), QString::fromUtf8(row.variable));
+        const TambloResult result = RunTamblo(Record(row.options), environment);
+        EXPECT_EQ(result.exitCode, row.exitCode);
+        const QString error = QString::fromUtf8(row.error);
+        EXPECT_EQ(result.err.left(error.size()), error) << result.err.toStdString();
+        EXPECT_EQ(result.warnings.contains(QStringLiteral("recording anyway (--force)")),
+                  row.options.contains(QStringLiteral("--force")));
+        if (!row.reason) {
+            EXPECT_TRUE(Last(result, "sent").isEmpty());
+            continue;
+        }
+        ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC"), ++recordings, 10000));
+        const QJsonObject stopped = Last(result, "stopped");
+        EXPECT_EQ(stopped[QStringLiteral("reason")], QLatin1String(row.reason));
+        const QJsonObject heard = stopped[QStringLiteral("heard")].toObject();
+        if (std::isnan(row.peakDb)) {
+            EXPECT_TRUE(heard[QStringLiteral("peak_dbfs")].isNull());
+            continue;
+        }
+        EXPECT_NEAR(heard[QStringLiteral("peak_dbfs")].toDouble(), row.peakDb, 0.3);
+        EXPECT_LE(heard[QStringLiteral("silent_ms")].toInt(), 200);
+        // The level is shown while it records.
+        EXPECT_NEAR(Last(result, "position")[QStringLiteral("level_dbfs")].toDouble(), row.peakDb, 0.3);
+    }
+    QTest::qWait(100);
+    EXPECT_EQ(device.Commands().size(), 2 * recordings);
+}
+
+// A stream muted mid-way, as a desktop's mixer would: the output falls silent while the file has
+// sound, and the recording fails. The history keeps both recordings, with what was heard.
+TEST_F(OutputsAtTheSink, AnOutputThatFallsSilentFailsTheRecordingAndTheHistoryTellsIt)
+{
+    const TambloResult good = RunTamblo(Record({QStringLiteral("--output"), QStringLiteral("chosen")}), environment);
+    EXPECT_EQ(good.exitCode, 0) << good.err.toStdString();
+    EXPECT_TRUE(good.err.isEmpty()) << good.err.toStdString();
+
+    WriteToneWave(files.Path("long.wav"), 48000, 48000 * 3);
+    TambloProcess run(Record({QStringLiteral("--output"), QStringLiteral("chosen")}, "long.wav"), environment);
+    ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC1"), 2, 10000));
+    QTest::qWait(500);
+    // A server still placing a new stream may pass over the change: it is asked again.
+    for (int i = 0; i < 10 && outputs.Pactl("set-sink-input-mute " + outputs.FirstStream() + " 1").empty(); ++i)
+        QTest::qWait(50);
+    const TambloResult silenced = run.Finish();
+    EXPECT_EQ(silenced.exitCode, 1);
+    EXPECT_TRUE(silenced.err.startsWith(
+        QStringLiteral("tamblo: The recording on GSM1 failed: the output 'Chosen Output' was silent for ")))
+        << silenced.err.toStdString();
+    const QJsonObject stopped = Last(silenced, "stopped");
+    EXPECT_EQ(stopped[QStringLiteral("reason")], QStringLiteral("silent-output"));
+    EXPECT_GE(stopped[QStringLiteral("heard")].toObject()[QStringLiteral("silent_ms")].toInt(), 1000);
+
+    const TambloResult listing = RunTamblo({QStringLiteral("history")}, environment);
+    const QStringList lines = listing.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2) << listing.out.toStdString();
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral("silent 0 ms  end, exit 0"))) << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].endsWith(QStringLiteral("silent-output, exit 1"))) << lines[1].toStdString();
+
+    QFile tone(QString::fromStdString(files.Path("tone.wav")));
+    ASSERT_TRUE(tone.open(QIODevice::ReadOnly));
+    const QString sha256 =
+        QString::fromLatin1(QCryptographicHash::hash(tone.readAll(), QCryptographicHash::Sha256).toHex());
+    const std::vector<QJsonObject> entries =
+        RunTamblo({QStringLiteral("history"), QStringLiteral("--json")}, environment).Events();
+    ASSERT_EQ(entries.size(), 2u);
+    const QJsonObject &entry = entries[0];
+    EXPECT_EQ(entry[QStringLiteral("port")], QStringLiteral("COM1"));
+    EXPECT_TRUE(entry[QStringLiteral("device")].toString().startsWith(QStringLiteral("/dev/pts/")));
+    EXPECT_EQ(entry[QStringLiteral("channel")], 1);
+    EXPECT_EQ(entry[QStringLiteral("file")], tone.fileName());
+    EXPECT_EQ(entry[QStringLiteral("sha256")], sha256);
+    EXPECT_EQ(entry[QStringLiteral("length_ms")], 1500);
+    EXPECT_NEAR(entry[QStringLiteral("heard")].toObject()[QStringLiteral("peak_dbfs")].toDouble(), -12.3, 0.3);
+    EXPECT_EQ(entries[1][QStringLiteral("ended")], QStringLiteral("silent-output"));
+    EXPECT_EQ(entries[1][QStringLiteral("exit_status")], 1);
+}
+
+} // namespace
