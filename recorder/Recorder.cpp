@@ -224,6 +224,7 @@ void Recorder::Record(int channel)
         // The sound starts once the command has reached the device, so its start is recorded.
         waitSent(command);
         onWireSince_ = parts_.Platform.Now();
+        soundSince_.reset();
         startedAt_ = std::chrono::system_clock::now();
         if (withSound) {
             player.StartPlayback();
@@ -257,11 +258,14 @@ void Recorder::Record(int channel)
 
 // The time the device recorded against the sound it was given: more means a gap in the recording
 // (the program, or the whole machine, stood still while the device went on).
+//
+// Counted from the sound's start at the output, not from REC1: an output whose sound comes out
+// late (a sink that renders far ahead, Bluetooth) starts late, and then keeps time.
 QString Recorder::pauseProblem(std::int32_t positionMs)
 {
-    if (!playing_)
+    if (!playing_ || !soundSince_)
         return {};
-    const auto onWire = std::chrono::duration_cast<std::chrono::milliseconds>(parts_.Platform.Now() - onWireSince_);
+    const auto onWire = std::chrono::duration_cast<std::chrono::milliseconds>(parts_.Platform.Now() - *soundSince_);
     if (onWire.count() - positionMs <= GapToleranceMs)
         return {};
     return QStringLiteral("The recording on ") + channelName()
@@ -451,6 +455,8 @@ void Recorder::Tick()
     parts_.LCDPosition.setIndicatorstring(QString::number(shown));
     if (playing_) {
         lastPosition_ = std::max(lastPosition_, shown);
+        if (!soundSince_)
+            soundSince_ = parts_.Platform.Now() - std::chrono::milliseconds(shown);
         const QString paused = pauseProblem(shown);
         if (!paused.isEmpty()) {
             stopRecording(StopReason::Paused, paused);

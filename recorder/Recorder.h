@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <optional>
 #include <string>
 
 // Which channel the tick follows. Program-wide, not per window: a record press sets one and
@@ -130,6 +131,8 @@ private:
     RecorderParts parts_;
     int channel_ = 0; // the channel the device was told to record, until REC
     std::chrono::steady_clock::time_point onWireSince_{};
+    // When the sound started at the output, as the first position after it tells.
+    std::optional<std::chrono::steady_clock::time_point> soundSince_;
     std::int32_t lastPosition_ = 0;
     bool playing_ = false;   // a sound was started for the recording
     bool listening_ = false; // to the output, for the recording

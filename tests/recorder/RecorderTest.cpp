@@ -346,7 +346,7 @@ TEST_F(RecorderVerbs, FaultsStopTheRecordingAndSayWhatIsWrong)
          [](FakeParts &f) { f.platform.now += 3500ms; },
          StopReason::Paused,
          {"REC\r\n"},
-         "The recording on GSM1 was interrupted: the device recorded 3500 ms while only 400 ms of sound were played "
+         "The recording on GSM1 was interrupted: the device recorded 3900 ms while only 500 ms of sound were played "
          "(the program stood still)"},
         {"line lost",
          [](FakeParts &f) {
@@ -381,8 +381,11 @@ TEST_F(RecorderVerbs, FaultsStopTheRecordingAndSayWhatIsWrong)
         own.player.length = 25000;
         controller.Load("/sounds/tone.wav");
         controller.Record(1);
-        own.log.calls.clear();
+        // The sound has started: 400 ms of it played.
         own.player.positions = {400};
+        controller.Tick();
+        own.log.calls.clear();
+        own.player.positions = {500};
         c.fault(own);
         if (c.reason == StopReason::Limit)
             own.player.positions = {10000};
@@ -434,6 +437,23 @@ TEST_F(RecorderVerbs, TheOutputIsFoundCheckedAndHeardAroundTheRecording)
     EXPECT_EQ(recorder.LastEnd().reason, StopReason::FileEnd);
     EXPECT_EQ(recorder.LastEnd().heard.peakDb, -3.1);
     EXPECT_EQ(recorder.LastEnd().file, "/sounds/tone.wav");
+}
+
+// An output whose sound comes out late (a sink that renders far ahead, Bluetooth) starts late and
+// then keeps time: that is no pause.
+TEST_F(RecorderVerbs, SoundThatStartsLateIsNoPause)
+{
+    using namespace std::chrono_literals;
+    load(4200);
+    recorder.Record(1);
+    fakes.platform.now += 1900ms;
+    fakes.player.positions = {10};
+    recorder.Tick();
+    fakes.platform.now += 4190ms;
+    fakes.player.positions = {4200};
+    recorder.Tick();
+    EXPECT_EQ(recorder.LastEnd().reason, StopReason::FileEnd);
+    EXPECT_TRUE(recorder.LastEnd().problem.isEmpty()) << recorder.LastEnd().problem.toStdString();
 }
 
 // With several recorders, one that is unplugged is told and the others record on.
