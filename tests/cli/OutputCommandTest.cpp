@@ -86,46 +86,23 @@ TEST_F(OutputsAtTheSink, ChosenCheckedBeforeAnythingIsSentAndHeardWhileRecording
         const char *reason; // null: nothing sent
         double peakDb;      // at the output; NAN: nothing heard
     };
+    const auto options = [](const char *line) { return QString::fromLatin1(line).split(' ', Qt::SkipEmptyParts); };
+    // clang-format off
     const Row rows[] = {
-        {{QStringLiteral("--output"), QStringLiteral("muted")},
-         "",
-         1,
-         "tamblo: The output 'Muted Output' is muted\n",
-         nullptr,
-         NAN},
-        {{QStringLiteral("--output"), QStringLiteral("Quiet")},
-         "chosen",
-         1,
-         "tamblo: The output 'Quiet Output' is turned down to 32 % (−30.0 dB), below −20.0 dB\n",
-         nullptr,
-         NAN},
-        {{QStringLiteral("--output"), QStringLiteral("speakers")},
-         "",
-         2,
-         "tamblo: There is no sound output 'speakers'. The outputs are:\n  rec (",
-         nullptr,
-         NAN},
-        {{QStringLiteral("--output"), QStringLiteral("Output")},
-         "",
-         2,
-         "tamblo: More than one sound output fits 'Output'; name one of them.",
-         nullptr,
-         NAN},
+        {options("--output muted"), "", 1, "tamblo: The output 'Muted Output' is muted\n", nullptr, NAN},
+        {options("--output Quiet"), "chosen", 1,
+         "tamblo: The output 'Quiet Output' is turned down to 32 % (−30.0 dB), below −20.0 dB\n", nullptr, NAN},
+        {options("--output speakers"), "", 2, "tamblo: There is no sound output 'speakers'. The outputs are:\n  rec (",
+         nullptr, NAN},
+        {options("--output Output"), "", 2, "tamblo: More than one sound output fits 'Output'; name one of them.",
+         nullptr, NAN},
         {{}, "", 0, "", "end", -12.3},
         {{}, "chosen output", 0, "", "end", -12.3},
-        {{QStringLiteral("--output"), QStringLiteral("quiet"), QStringLiteral("--min-volume"), QStringLiteral("-35")},
-         "",
-         0,
-         "",
-         "end",
-         -42.3},
-        {{QStringLiteral("--output"), QStringLiteral("muted"), QStringLiteral("--force")},
-         "",
-         1,
-         "tamblo: The recording on GSM1 failed: the output 'Muted Output' was silent for ",
-         "silent-output",
-         NAN},
+        {options("--output quiet --min-volume -35"), "", 0, "", "end", -42.3},
+        {options("--output muted --force"), "", 1,
+         "tamblo: The recording on GSM1 failed: the output 'Muted Output' was silent for ", "silent-output", NAN},
     };
+    // clang-format on
     int recordings = 0;
     for (const Row &row : rows) {
         SCOPED_TRACE(row.options.join(QLatin1Char(' ')).toStdString() + " | " + row.variable);

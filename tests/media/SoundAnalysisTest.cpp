@@ -53,42 +53,21 @@ TEST(SoundAnalysis, PeakLoudnessSilenceClipsAndWarnings)
         std::int64_t leading, trailing, clips;
         std::vector<std::string> warnings;
     };
+    // clang-format off
     const Row rows[] = {
         // A mono prompt is heard on both sides: as loud as the same sine on both stereo channels,
         // 3 dB louder than on one.
         {"mono tone between silences", 1, {{250, 0}, {1000, Db(-20)}, {500, 0}}, -20, NAN, 250, 500, 0, {}},
         {"stereo, one channel", 2, {{1000, Db(-20), 1u}}, -20, -23, 0, 0, 0, {}},
         {"loud but not clipped", 1, {{1000, Db(-0.09)}}, -0.09, -0.09, 0, 0, 0, {}},
-        {"clipped",
-         2,
-         {{500, 0}, {100, 2.0}},
-         0,
-         NAN,
-         500,
-         0,
-         400,
-         {"The file clips: 400 runs of samples at full scale"}},
+        {"clipped", 2, {{500, 0}, {100, 2.0}}, 0, NAN, 500, 0, 400, {"The file clips: 400 runs of samples at full scale"}},
         {"quiet", 1, {{1000, Db(-50)}}, -50, -50, 0, 0, 0, {"The file is very quiet (−50.0 LUFS)"}},
-        {"silent",
-         1,
-         {{1000, 0}},
-         -INFINITY,
-         -INFINITY,
-         1000,
-         1000,
-         0,
-         {"The file is very quiet (too quiet to measure)"}},
+        {"silent", 1, {{1000, 0}}, -INFINITY, -INFINITY, 1000, 1000, 0, {"The file is very quiet (too quiet to measure)"}},
         {"short", 1, {{200, Db(-20)}}, -20, -INFINITY, 0, 0, 0, {}},
-        {"longer than the device keeps",
-         1,
-         {{12000, Db(-20)}},
-         -20,
-         -20,
-         0,
-         0,
-         0,
+        {"longer than the device keeps", 1, {{12000, Db(-20)}}, -20, -20, 0, 0, 0,
          {"The file is 12.000 s long; the device keeps only its first 10.000 s"}},
     };
+    // clang-format on
     FixtureDir dir;
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);

@@ -324,56 +324,32 @@ TEST_F(RecorderVerbs, FaultsStopTheRecordingAndSayWhatIsWrong)
         std::vector<std::string> sends; // after REC1
         const char *problem;
     };
+    // clang-format off
     const Case cases[] = {
-        {"output lost",
-         [](FakeParts &f) {
-             f.player.fault = {PlaybackFault::OutputLost, 1000};
-         },
-         StopReason::OutputLost,
-         {"REC\r\n"},
+        {"output lost", [](FakeParts &f) { f.player.fault = {PlaybackFault::OutputLost, 1000}; },
+         StopReason::OutputLost, {"REC\r\n"},
          "The recording on GSM1 is incomplete: the sound output was lost at 1000 ms"},
-        {"damaged file",
-         [](FakeParts &f) {
-             // The sound up to where the data ends has been played.
-             f.player.fault = {PlaybackFault::FileDamaged, 1500};
-             f.player.length = 1671;
-             f.player.positions = {1671};
-         },
-         StopReason::FileDamaged,
-         {"REC\r\n"},
+        // The sound up to where the data ends has been played.
+        {"damaged file", [](FakeParts &f) {
+             f.player.fault = {PlaybackFault::FileDamaged, 1500}; f.player.length = 1671; f.player.positions = {1671}; },
+         StopReason::FileDamaged, {"REC\r\n"},
          "The recording on GSM1 is incomplete: the sound file is damaged after 1671 ms"},
-        {"paused",
-         [](FakeParts &f) { f.platform.now += 3500ms; },
-         StopReason::Paused,
-         {"REC\r\n"},
+        {"paused", [](FakeParts &f) { f.platform.now += 3500ms; }, StopReason::Paused, {"REC\r\n"},
          "The recording on GSM1 was interrupted: the device recorded 3900 ms while only 500 ms of sound were played "
          "(the program stood still)"},
-        {"line lost",
-         [](FakeParts &f) {
-             f.serial.lost = {QStringLiteral("COM1")};
-             f.serial.linesLeft = false;
-         },
-         StopReason::LineLost,
-         {},
+        {"line lost", [](FakeParts &f) { f.serial.lost = {QStringLiteral("COM1")}; f.serial.linesLeft = false; },
+         StopReason::LineLost, {},
          "The recorder on COM1 was disconnected during the recording of GSM1 and may still be recording"},
-        {"silent output",
-         [](FakeParts &f) {
-             f.output.heard = {true, QStringLiteral("Chosen Output"), -12, -15, 450, 1200};
-             f.player.positions = {10000};
-         },
-         StopReason::SilentOutput,
-         {"REC\r\n"},
+        {"silent output", [](FakeParts &f) {
+             f.output.heard = {true, QStringLiteral("Chosen Output"), -12, -15, 450, 1200}; f.player.positions = {10000}; },
+         StopReason::SilentOutput, {"REC\r\n"},
          "The recording on GSM1 failed: the output 'Chosen Output' was silent for 450 ms, from 1200 ms into the file, "
          "where it has sound"},
-        {"REC stalled",
-         [](FakeParts &f) {
-             f.platform.now += 400ms;
-             f.serial.waits = {{{QStringLiteral("COM1")}}};
-         },
-         StopReason::Limit,
-         {"REC\r\n"},
+        {"REC stalled", [](FakeParts &f) { f.platform.now += 400ms; f.serial.waits = {{{QStringLiteral("COM1")}}}; },
+         StopReason::Limit, {"REC\r\n"},
          "REC was not delivered to COM1 (the line stopped taking data); the recorder may still be recording"},
     };
+    // clang-format on
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         FakeParts own;
