@@ -106,10 +106,11 @@ bool OutputMonitor::Start(const std::string &sink, std::string *error, std::chro
         stream_, [](pa_stream *, void *self) { static_cast<OutputMonitor *>(self)->onStateChange(); }, this);
     connection_ = std::move(connection);
 
-    // Small fragments: the level is known within a block or two of leaving the output.
+    // 40 ms fragments: the level is known well within the 200 ms a silence may last, and a
+    // smaller fragment would ask PipeWire for a smaller quantum, which a busy machine cannot keep.
     pa_buffer_attr attributes{};
     attributes.maxlength = std::uint32_t(-1);
-    attributes.fragsize = std::uint32_t(pa_usec_to_bytes(10000, &spec));
+    attributes.fragsize = std::uint32_t(pa_usec_to_bytes(40000, &spec));
     attributes.tlength = attributes.prebuf = attributes.minreq = std::uint32_t(-1);
     // Stays on this output: should it go away, the stream ends instead of hearing another one.
     const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);

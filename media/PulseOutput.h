@@ -21,7 +21,7 @@ class PulseOutput final : public AudioOutput {
 public:
     // How much sound the stream and the server hold between them, and how often the stream asks
     // for more.
-    static constexpr int latencyMs = 120;
+    static constexpr int latencyMs = 240;
     static constexpr int requestMs = 40;
 
     // Whether the sound server is the output to try first (SDL_AUDIODRIVER names no other driver).
