@@ -39,17 +39,27 @@ double HeardRecording::TailMs() const { return Ms(stop - soundEnd); }
 double HeardRecording::StopAfterSoundMs() const { return Ms(stop - sound); }
 double HeardRecording::HeardMs() const { return double(last + 1 - first) * 1000.0 / SoundSink::Rate; }
 
+namespace {
+int modalsExpected = 0;
+}
+
 void ExpectModal(std::function<bool(QWidget *)> action, int timeoutMs)
 {
     auto *poll = new QTimer(qApp);
+    ++modalsExpected;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     QObject::connect(poll, &QTimer::timeout, poll, [poll, action = std::move(action), deadline] {
         QWidget *modal = QApplication::activeModalWidget();
-        if ((modal && modal->isVisible() && action(modal)) || Clock::now() > deadline)
+        if ((modal && modal->isVisible() && action(modal)) || Clock::now() > deadline) {
+            --modalsExpected;
+            poll->stop();
             poll->deleteLater();
+        }
     });
     poll->start(5);
 }
+
+bool ModalExpected() { return modalsExpected > 0; }
 
 void ExpectMessageBox(QString *shown, int timeoutMs)
 {

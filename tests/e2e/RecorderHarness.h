@@ -21,6 +21,8 @@
 // Arranged before a call that opens a modal widget: polls for the active modal widget and hands
 // it to `action` until the action returns true (it took the widget) or the time is up.
 void ExpectModal(std::function<bool(QWidget *)> action, int timeoutMs = 10000);
+// Whether an ExpectModal is waiting for its widget.
+bool ModalExpected();
 // Arranged before a call that shows a message box: its text goes to *shown and it is answered OK.
 void ExpectMessageBox(QString *shown, int timeoutMs = 10000);
 
