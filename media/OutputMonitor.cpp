@@ -40,7 +40,7 @@ bool OutputMonitor::Start(const std::string &sink, std::string *error, std::chro
 {
     Stop();
     const Clock::time_point deadline = Clock::now() + timeout;
-    auto connection = std::make_unique<PulseConnection>();
+    auto connection = std::make_unique<PulseConnection>("output-monitor");
     if (!connection->Connect(timeout, error))
         return false;
     PulseConnection::Lock lock(*connection);

@@ -24,7 +24,11 @@ bool Finished(pa_context_state_t state) { return state == PA_CONTEXT_FAILED || s
 
 } // namespace
 
-PulseConnection::PulseConnection() : loop_(pa_threaded_mainloop_new()) {}
+PulseConnection::PulseConnection(const char *threadName) : loop_(pa_threaded_mainloop_new())
+{
+    if (loop_)
+        pa_threaded_mainloop_set_name(loop_, threadName);
+}
 
 PulseConnection::~PulseConnection()
 {

@@ -17,7 +17,8 @@ class PulseConnection {
 public:
     using Clock = std::chrono::steady_clock;
 
-    PulseConnection();
+    // `threadName` names the connection's thread, so that its wake-ups can be told apart.
+    explicit PulseConnection(const char *threadName = "sound-server");
     ~PulseConnection();
     PulseConnection(const PulseConnection &) = delete;
     PulseConnection &operator=(const PulseConnection &) = delete;

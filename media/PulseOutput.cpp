@@ -119,6 +119,7 @@ MCIERROR PulseOutput::Open(int rate, int channels, AudioSource &source, const st
     opened->loop_ = pa_threaded_mainloop_new();
     if (opened->loop_ == nullptr)
         return MCIERR_OUT_OF_MEMORY;
+    pa_threaded_mainloop_set_name(opened->loop_, "sound-output");
     Properties properties;
     properties.Set(PA_PROP_APPLICATION_NAME, applicationName);
     properties.Set(PA_PROP_APPLICATION_ID, applicationId);
