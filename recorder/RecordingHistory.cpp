@@ -21,12 +21,28 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <vector>
 
 namespace {
 
 std::string SystemError(const std::string &what, const std::string &path, int error)
 {
     return what + " " + path + ": " + std::strerror(error);
+}
+
+// Reads the whole file, a block at a time; 0 at its end, else the errno of the failed read.
+int ReadAll(int fd, const std::function<void(const char *, std::size_t)> &take)
+{
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return got < 0 ? errno : 0;
+        take(buffer.data(), std::size_t(got));
+    }
 }
 
 // Creates every missing folder on the way to `folder`, private to the user.
@@ -125,18 +141,11 @@ std::optional<std::string> RecordingHistory::FileSha256(const std::string &path,
         return std::nullopt;
     }
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    std::vector<char> buffer(1 << 16);
-    for (;;) {
-        const ssize_t got = ::read(file.Get(), buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            *error = SystemError("Cannot read", path, errno);
-            return std::nullopt;
-        }
-        if (got == 0)
-            break;
-        hash.addData(QByteArrayView(buffer.data(), got));
+    if (const int failed = ReadAll(file.Get(), [&](const char *data, std::size_t size) {
+            hash.addData(QByteArrayView(data, qsizetype(size)));
+        })) {
+        *error = SystemError("Cannot read", path, failed);
+        return std::nullopt;
     }
     return hash.result().toHex().toStdString();
 }
@@ -189,18 +198,9 @@ std::optional<std::vector<std::string>> RecordingHistory::RawLines(std::string *
         return std::nullopt;
     }
     std::string text;
-    std::vector<char> buffer(1 << 16);
-    for (;;) {
-        const ssize_t got = ::read(file.Get(), buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            *error = SystemError("The recording history cannot be read:", path_, errno);
-            return std::nullopt;
-        }
-        if (got == 0)
-            break;
-        text.append(buffer.data(), std::size_t(got));
+    if (const int failed = ReadAll(file.Get(), [&](const char *data, std::size_t size) { text.append(data, size); })) {
+        *error = SystemError("The recording history cannot be read:", path_, failed);
+        return std::nullopt;
     }
     for (std::size_t start = 0; start < text.size();) {
         const std::size_t end = std::min(text.find('\n', start), text.size());
