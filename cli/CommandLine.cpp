@@ -9,7 +9,7 @@ namespace {
 
 enum class Files { None, One, Many };
 
-struct CommandSpec {
+struct CommandEntry {
     const char *name;
     CommandLine::Command command;
     bool channel;
@@ -19,7 +19,7 @@ struct CommandSpec {
 };
 
 // clang-format off
-constexpr CommandSpec kCommands[] = {
+constexpr CommandEntry kCommands[] = {
     {"record", CommandLine::Record, true, true, Files::One, true},
     {"erase", CommandLine::Erase, false, true, Files::None, false},
     {"stop", CommandLine::Stop, false, true, Files::None, false},
@@ -30,11 +30,11 @@ constexpr CommandSpec kCommands[] = {
 };
 // clang-format on
 
-const CommandSpec *FindCommand(const QString &name)
+const CommandEntry *FindCommand(const QString &name)
 {
-    for (const CommandSpec &spec : kCommands) {
-        if (name == QLatin1String(spec.name))
-            return &spec;
+    for (const CommandEntry &entry : kCommands) {
+        if (name == QLatin1String(entry.name))
+            return &entry;
     }
     return nullptr;
 }
@@ -67,15 +67,15 @@ std::optional<double> VolumeDb(QString text)
 
 // The first option that the command does not know, as the user typed it (up to an "="), or an
 // empty text. Qt's parser names it without its dashes.
-QString UnknownOption(const CommandSpec &spec, const QStringList &arguments)
+QString UnknownOption(const CommandEntry &entry, const QStringList &arguments)
 {
     QStringList known{QStringLiteral("-h"), QStringLiteral("--help"), QStringLiteral("--json")};
     QStringList valued;
-    if (spec.channel)
+    if (entry.channel)
         valued << QStringLiteral("--channel");
-    if (spec.port)
+    if (entry.port)
         valued << QStringLiteral("--port");
-    if (spec.output) {
+    if (entry.output) {
         valued << QStringLiteral("--output") << QStringLiteral("--min-volume");
         known << QStringLiteral("--force");
     }
@@ -95,10 +95,10 @@ QString UnknownOption(const CommandSpec &spec, const QStringList &arguments)
     return {};
 }
 
-ParsedCommandLine ParseCommand(const CommandSpec &spec, const QStringList &arguments)
+ParsedCommandLine ParseCommand(const CommandEntry &entry, const QStringList &arguments)
 {
-    const QString name = QLatin1String(spec.name);
-    const QString unknown = UnknownOption(spec, arguments);
+    const QString name = QLatin1String(entry.name);
+    const QString unknown = UnknownOption(entry, arguments);
     if (!unknown.isEmpty())
         return Failure(name + QStringLiteral(": unknown option '") + unknown + QLatin1Char('\''));
     QCommandLineParser parser;
@@ -111,11 +111,11 @@ ParsedCommandLine ParseCommand(const CommandSpec &spec, const QStringList &argum
     const QCommandLineOption minimumVolume(QStringLiteral("min-volume"), QString(), QStringLiteral("DB"));
     parser.addOption(help);
     parser.addOption(json);
-    if (spec.channel)
+    if (entry.channel)
         parser.addOption(channel);
-    if (spec.port)
+    if (entry.port)
         parser.addOption(port);
-    if (spec.output)
+    if (entry.output)
         parser.addOptions({output, force, minimumVolume});
     if (!parser.parse(QStringList{QStringLiteral("tamblo")} + arguments))
         return Failure(name + QStringLiteral(": ") + WithoutFullStop(parser.errorText()));
@@ -124,16 +124,16 @@ ParsedCommandLine ParseCommand(const CommandSpec &spec, const QStringList &argum
     CommandLine &line = parsed.line;
     if (parser.isSet(help)) {
         line.command = CommandLine::Help;
-        line.helpTopic = spec.command;
+        line.helpTopic = entry.command;
         return parsed;
     }
-    line.command = spec.command;
+    line.command = entry.command;
     line.json = parser.isSet(json);
-    if (spec.port) {
+    if (entry.port) {
         for (const QString &value : parser.values(port))
             line.ports << QFile::decodeName(value.toLatin1());
     }
-    if (spec.channel) {
+    if (entry.channel) {
         const QStringList channels = parser.values(channel);
         if (channels.isEmpty())
             return Failure(name + QStringLiteral(": --channel 1 or --channel 2 is missing"));
@@ -144,7 +144,7 @@ ParsedCommandLine ParseCommand(const CommandSpec &spec, const QStringList &argum
                            + QLatin1Char('\''));
         line.channel = channels.front().toInt();
     }
-    if (spec.output) {
+    if (entry.output) {
         const QStringList outputs = parser.values(output);
         if (outputs.size() > 1)
             return Failure(name + QStringLiteral(": --output is given more than once"));
@@ -160,7 +160,7 @@ ParsedCommandLine ParseCommand(const CommandSpec &spec, const QStringList &argum
         }
     }
     const QStringList positional = parser.positionalArguments();
-    switch (spec.files) {
+    switch (entry.files) {
     case Files::None:
         if (!positional.isEmpty())
             return Failure(name + QStringLiteral(": unexpected argument '") + positional.front() + QLatin1Char('\''));
@@ -202,10 +202,10 @@ ParsedCommandLine ParseCommandLine(const QStringList &arguments)
                                       "(record --output NAME)"));
     if (first.startsWith(QLatin1Char('-')))
         return Failure(QStringLiteral("unknown option '") + first + QStringLiteral("'; a command comes first"));
-    const CommandSpec *spec = FindCommand(first);
-    if (spec == nullptr)
+    const CommandEntry *entry = FindCommand(first);
+    if (entry == nullptr)
         return Failure(QStringLiteral("unknown command '") + first + QLatin1Char('\''));
-    return ParseCommand(*spec, rest);
+    return ParseCommand(*entry, rest);
 }
 
 QStringList ByteArguments(int argc, char **argv)
@@ -231,9 +231,9 @@ std::optional<std::string> WindowOutput(int argc, char **argv, const char *envir
 
 QString CommandName(CommandLine::Command command)
 {
-    for (const CommandSpec &spec : kCommands) {
-        if (spec.command == command)
-            return QLatin1String(spec.name);
+    for (const CommandEntry &entry : kCommands) {
+        if (entry.command == command)
+            return QLatin1String(entry.name);
     }
     return {};
 }

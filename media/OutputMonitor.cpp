@@ -26,7 +26,7 @@ struct SinkLookup {
     bool done = false;
     bool found = false;
     std::string monitor;
-    pa_sample_spec spec{};
+    pa_sample_spec layout{};
     pa_channel_map map{};
 };
 
@@ -57,7 +57,7 @@ bool OutputMonitor::Start(const std::string &sink, std::string *error, std::chro
                                      if (info && last == 0) {
                                          lookup.found = true;
                                          lookup.monitor = info->monitor_source_name ? info->monitor_source_name : "";
-                                         lookup.spec = info->sample_spec;
+                                         lookup.layout = info->sample_spec;
                                          lookup.map = info->channel_map;
                                      }
                                      if (last != 0)
@@ -76,11 +76,11 @@ bool OutputMonitor::Start(const std::string &sink, std::string *error, std::chro
         return false;
     }
 
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, lookup.spec.rate, lookup.spec.channels};
+    const pa_sample_spec layout{PA_SAMPLE_FLOAT32NE, lookup.layout.rate, lookup.layout.channels};
     std::unique_ptr<pa_proplist, void (*)(pa_proplist *)> properties(pa_proplist_new(), pa_proplist_free);
     pa_proplist_sets(properties.get(), PA_PROP_MEDIA_NAME, "Output level");
     pa_proplist_sets(properties.get(), PA_PROP_MEDIA_ROLE, "production");
-    stream_ = pa_stream_new_with_proplist(connection->Context(), "Output level", &spec,
+    stream_ = pa_stream_new_with_proplist(connection->Context(), "Output level", &layout,
                                           pa_channel_map_valid(&lookup.map) ? &lookup.map : nullptr, properties.get());
     if (!stream_) {
         *error = "the monitor of " + what + " cannot be recorded (" + connection->LastError() + ")";
@@ -88,8 +88,8 @@ bool OutputMonitor::Start(const std::string &sink, std::string *error, std::chro
     }
     {
         std::lock_guard<std::mutex> guard(mutex_);
-        rate_ = int(spec.rate);
-        channels_ = int(spec.channels);
+        rate_ = int(layout.rate);
+        channels_ = int(layout.channels);
         blockFrames_ = std::max<std::int64_t>(1, rate_ / 100);
         frames_ = 0;
         blockPeak_ = 0;
@@ -110,7 +110,7 @@ bool OutputMonitor::Start(const std::string &sink, std::string *error, std::chro
     // smaller fragment would ask PipeWire for a smaller quantum, which a busy machine cannot keep.
     pa_buffer_attr attributes{};
     attributes.maxlength = std::uint32_t(-1);
-    attributes.fragsize = std::uint32_t(pa_usec_to_bytes(40000, &spec));
+    attributes.fragsize = std::uint32_t(pa_usec_to_bytes(40000, &layout));
     attributes.tlength = attributes.prebuf = attributes.minreq = std::uint32_t(-1);
     // Stays on this output: should it go away, the stream ends instead of hearing another one.
     const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);

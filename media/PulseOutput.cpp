@@ -160,10 +160,10 @@ bool PulseOutput::Connect(const std::string &sink)
         pa_operation_unref(op);
     }
 
-    pa_sample_spec spec{};
-    spec.format = PA_SAMPLE_FLOAT32NE;
-    spec.rate = std::uint32_t(rate_);
-    spec.channels = std::uint8_t(channels_);
+    pa_sample_spec layout{};
+    layout.format = PA_SAMPLE_FLOAT32NE;
+    layout.rate = std::uint32_t(rate_);
+    layout.channels = std::uint8_t(channels_);
     // Sound files keep their channels in the wave format's order.
     pa_channel_map map{};
     if (pa_channel_map_init_extend(&map, unsigned(channels_), PA_CHANNEL_MAP_WAVEEX) == nullptr)
@@ -172,7 +172,7 @@ bool PulseOutput::Connect(const std::string &sink)
     properties.Set(PA_PROP_MEDIA_ROLE, "production");
     properties.Set(PA_PROP_MEDIA_NAME, "Sound file");
     properties.Set(PA_PROP_APPLICATION_ICON_NAME, applicationId);
-    stream_ = pa_stream_new_with_proplist(context_, "Sound file", &spec, &map, properties.list);
+    stream_ = pa_stream_new_with_proplist(context_, "Sound file", &layout, &map, properties.list);
     if (stream_ == nullptr)
         return false;
     pa_stream_set_state_callback(stream_, &PulseOutput::StreamChanged, this);
@@ -184,8 +184,8 @@ bool PulseOutput::Connect(const std::string &sink)
     // buffering to fit (a sink that renders far ahead would otherwise play a new stream late).
     pa_buffer_attr attr{};
     attr.maxlength = std::uint32_t(-1);
-    attr.tlength = std::uint32_t(pa_usec_to_bytes(latencyMs * PA_USEC_PER_MSEC, &spec));
-    attr.minreq = std::uint32_t(pa_usec_to_bytes(requestMs * PA_USEC_PER_MSEC, &spec));
+    attr.tlength = std::uint32_t(pa_usec_to_bytes(latencyMs * PA_USEC_PER_MSEC, &layout));
+    attr.minreq = std::uint32_t(pa_usec_to_bytes(requestMs * PA_USEC_PER_MSEC, &layout));
     attr.prebuf = std::uint32_t(-1);
     attr.fragsize = std::uint32_t(-1);
     const auto flags = pa_stream_flags_t(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
