@@ -5,7 +5,6 @@
 #include "base/Exception.h"
 #include "base/ExceptionSink.h"
 #include "recorder/RecordingHistory.h"
-#include "serial/DeviceLayer.h"
 #include "serial/PortInventory.h"
 #include "ui_TForm1.h"
 
@@ -175,11 +174,9 @@ void MainWindow::keepHistory()
         return;
     kept_ = end.number;
     RecordingEntry entry = RecordingHistory::EntryOf(end);
-    const std::string name = "COM" + std::to_string(comPort_->ComNumber());
-    const bool byPath = !comPort_->DevicePath().empty();
-    const std::string path = byPath ? comPort_->DevicePath() : ResolvePortName(name);
-    const PortDetails port = DescribeHeldPort(path);
-    entry.port = byPath ? path : name;
+    const std::string &path = comPort_->DevicePath();
+    const PortDetails port = DescribeHeldPort(comPort_->ComNumber(), path);
+    entry.port = path.empty() ? "COM" + std::to_string(comPort_->ComNumber()) : path;
     entry.device = port.Device;
     entry.usbSerial = port.UsbSerial;
     std::string error;

@@ -250,9 +250,8 @@ int ShowHistory(bool json)
         for (const RecordingEntry &entry : *entries)
             Print(stdout, DisplayName(RecordingHistory::Describe(entry)) + QLatin1Char('\n'));
         if (damaged > 0)
-            Print(stderr, QStringLiteral("tamblo: %1 damaged line(s) of %2 left out\n")
-                              .arg(damaged)
-                              .arg(DisplayName(history.Path())));
+            Print(stderr, QStringLiteral("tamblo: ") + QString::number(damaged) + QStringLiteral(" damaged line(s) of ")
+                              + DisplayName(history.Path()) + QStringLiteral(" left out\n"));
     }
     if (error.empty())
         return kExitDone;

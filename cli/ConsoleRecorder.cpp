@@ -1,9 +1,9 @@
 #include "cli/ConsoleRecorder.h"
 
 #include "cli/TerminalText.h"
+#include "media/SoundLevel.h"
 #include "recorder/DisplayName.h"
 #include "recorder/RecordingHistory.h"
-#include "serial/DeviceLayer.h"
 #include "serial/PortInventory.h"
 
 #include <QCoreApplication>
@@ -166,9 +166,7 @@ void ConsoleRecorder::reportHeard(const RecordingEnd &end)
     if (!end.heard.listened)
         return;
     const QString recorded = QStringLiteral("GSM") + QString::number(end.channel) + QStringLiteral(": ")
-                             + QString::number(end.playedMs / 1000) + QLatin1Char('.')
-                             + QStringLiteral("%1").arg(end.playedMs % 1000, 3, 10, QLatin1Char('0'))
-                             + QStringLiteral(" s recorded, ");
+                             + QString::fromStdString(SecondsText(end.playedMs)) + QStringLiteral(" recorded, ");
     report_.Result(recorded
                    + (std::isinf(end.heard.peakDb)
                           ? QStringLiteral("nothing heard")
@@ -188,9 +186,7 @@ void ConsoleRecorder::keepHistory(const RecordingEnd &end)
     for (const PortArgument &port : portArguments_) {
         if (!sentTo_.contains(port.name))
             continue;
-        const std::string path = port.devicePath.isEmpty() ? ResolvePortName("COM" + std::to_string(port.comNumber))
-                                                           : QFile::encodeName(port.devicePath).toStdString();
-        const PortDetails details = DescribeHeldPort(path);
+        const PortDetails details = DescribeHeldPort(port.comNumber, QFile::encodeName(port.devicePath).toStdString());
         entry.port = port.name.toStdString();
         entry.device = details.Device;
         entry.usbSerial = details.UsbSerial;

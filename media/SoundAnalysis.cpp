@@ -15,14 +15,6 @@ struct LoudnessDeleter {
     void operator()(ebur128_state *state) const { ebur128_destroy(&state); }
 };
 
-std::string Seconds(std::int64_t ms)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%lld.%03lld s", static_cast<long long>(ms / 1000),
-                  static_cast<long long>(ms % 1000));
-    return text;
-}
-
 } // namespace
 
 MCIERROR AnalyseSound(const std::string &path, SoundAnalysis &analysis, std::int64_t limitMs)
@@ -107,8 +99,8 @@ std::vector<std::string> SoundWarnings(const SoundAnalysis &analysis)
 {
     std::vector<std::string> warnings;
     if (analysis.info.lengthMs > DeviceMemoryMs)
-        warnings.push_back("The file is " + Seconds(analysis.info.lengthMs) + " long; the device keeps only its first "
-                           + Seconds(DeviceMemoryMs));
+        warnings.push_back("The file is " + SecondsText(analysis.info.lengthMs)
+                           + " long; the device keeps only its first " + SecondsText(DeviceMemoryMs));
     if (analysis.clips > 0)
         warnings.push_back("The file clips: " + std::to_string(analysis.clips)
                            + (analysis.clips == 1 ? " run" : " runs") + " of samples at full scale");

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -32,4 +33,13 @@ inline std::string DecibelText(double db)
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", std::fabs(tenths) / 10);
     return (tenths < 0 ? "\u2212" : "") + std::string(text);
+}
+
+// A length as the results tell it: seconds with three decimals ("3.000 s").
+inline std::string SecondsText(std::int64_t ms)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld.%03lld s", static_cast<long long>(ms / 1000),
+                  static_cast<long long>(ms % 1000));
+    return text;
 }

@@ -294,10 +294,7 @@ std::string RecordingHistory::Describe(const RecordingEntry &entry)
             text += (entry.device.empty() ? "serial " : ", serial ") + entry.usbSerial;
         text += ")";
     }
-    char length[32];
-    std::snprintf(length, sizeof length, "%lld.%03lld s", static_cast<long long>(entry.lengthMs / 1000),
-                  static_cast<long long>(entry.lengthMs % 1000));
-    text += " channel " + std::to_string(entry.channel) + "  " + entry.file + "  " + length + "  ";
+    text += " channel " + std::to_string(entry.channel) + "  " + entry.file + "  " + SecondsText(entry.lengthMs) + "  ";
     if (entry.heard)
         text += "heard peak " + Decibels(entry.heardPeakDb, "dBFS") + ", RMS " + Decibels(entry.heardRmsDb, "dBFS")
                 + ", silent " + std::to_string(entry.silentMs) + " ms";

@@ -148,6 +148,11 @@ std::optional<PortDetails> InspectDevicePath(const std::string &path)
 
 PortDetails DescribeHeldPort(const std::string &path) { return Describe(path, PortAccess::Held); }
 
+PortDetails DescribeHeldPort(int comNumber, const std::string &devicePath)
+{
+    return DescribeHeldPort(devicePath.empty() ? ResolvePortName("COM" + std::to_string(comNumber)) : devicePath);
+}
+
 std::vector<PortDetails> ListPorts()
 {
     std::vector<PortDetails> ports;

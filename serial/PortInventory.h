@@ -41,6 +41,8 @@ std::optional<PortDetails> InspectPort(int comNumber);
 std::optional<PortDetails> InspectDevicePath(const std::string &path);
 // A port that this program holds open (its path), described without opening it again.
 PortDetails DescribeHeldPort(const std::string &path);
+// The same for a port given by its device path, or by its COM number when the path is empty.
+PortDetails DescribeHeldPort(int comNumber, const std::string &devicePath);
 
 // "free", "held" or "no permission".
 const char *PortAccessText(PortAccess access);
