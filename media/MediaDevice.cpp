@@ -585,10 +585,10 @@ void MediaDevice::Render(float *out, int frames, std::int64_t first, std::chrono
             if (played < wanted) {
                 // The file was cut short after it was opened, or no longer decodes: the sound
                 // ends where its data does, and the play fails there instead of running on in
-                // silence.
+                // silence. The failure is set first: whoever sees the shorter length sees it too.
+                playError_ = failure_ = MCIERR_DAMAGED_FILE;
                 frames_ = handed_;
                 playTo_ = end_ = handed_;
-                playError_ = failure_ = MCIERR_DAMAGED_FILE;
                 handing_ = false;
             } else if (handed_ >= end_) {
                 handing_ = false;

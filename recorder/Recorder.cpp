@@ -470,8 +470,17 @@ void Recorder::Tick()
             return;
         reason = StopReason::FileEnd;
     }
-    if (playing_)
+    if (playing_) {
         lastPosition_ = std::max(lastPosition_, position);
+        // The sound thread may have met the damage, and cut the length to it, since the look above.
+        if (reason == StopReason::FileEnd)
+            fault = player.Fault();
+    }
+    if (reason == StopReason::FileEnd && fault.kind == PlaybackFault::OutputLost) {
+        lastPosition_ = fault.atMs;
+        stopRecording(StopReason::OutputLost, faultProblem(fault));
+        return;
+    }
     if (reason == StopReason::FileEnd && fault.kind == PlaybackFault::FileDamaged) {
         fault.atMs = lastPosition_;
         stopRecording(StopReason::FileDamaged, faultProblem(fault));

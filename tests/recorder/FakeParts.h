@@ -93,6 +93,8 @@ struct FakePlayer : MediaPlayerOps {
     {
         requireOpen();
         ++lengthQueries;
+        if (faultFoundWithLength.kind != PlaybackFault::None)
+            fault = faultFoundWithLength;
         return length;
     }
     void SeekTo(std::int32_t position) override
@@ -144,6 +146,7 @@ struct FakePlayer : MediaPlayerOps {
     std::string cueFailure;  // what a cue raises
     std::string playFailure; // what a play command leaves as the last error
     PlaybackFault fault;
+    PlaybackFault faultFoundWithLength; // a fault that the sound thread finds while the tick runs
     std::string lastError;
     std::int32_t length = 0;
     std::deque<std::int32_t> positions;

@@ -334,6 +334,10 @@ TEST_F(RecorderVerbs, FaultsStopTheRecordingAndSayWhatIsWrong)
              f.player.fault = {PlaybackFault::FileDamaged, 1500}; f.player.length = 1671; f.player.positions = {1671}; },
          StopReason::FileDamaged, {"REC\r\n"},
          "The recording on GSM1 is incomplete: the sound file is damaged after 1671 ms"},
+        {"damage found during the tick", [](FakeParts &f) {
+             f.player.faultFoundWithLength = {PlaybackFault::FileDamaged, 0}; f.player.length = 1671; f.player.positions = {1671}; },
+         StopReason::FileDamaged, {"REC\r\n"},
+         "The recording on GSM1 is incomplete: the sound file is damaged after 1671 ms"},
         {"paused", [](FakeParts &f) { f.platform.now += 3500ms; }, StopReason::Paused, {"REC\r\n"},
          "The recording on GSM1 was interrupted: the device recorded 3900 ms while only 500 ms of sound were played "
          "(the program stood still)"},
