@@ -1,7 +1,10 @@
 #include "media/PulseConnection.h"
 
+#include <poll.h>
+#include <pthread.h>
 #include <pulse/pulseaudio.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -24,16 +27,17 @@ bool Finished(pa_context_state_t state) { return state == PA_CONTEXT_FAILED || s
 
 } // namespace
 
-PulseConnection::PulseConnection(const char *threadName) : loop_(pa_threaded_mainloop_new())
+PulseConnection::PulseConnection(const char *threadName) : loop_(pa_mainloop_new()), threadName_(threadName)
 {
+    // The kernel keeps 15 characters of a thread's name.
+    threadName_.resize(std::min<std::size_t>(threadName_.size(), 15));
     if (loop_)
-        pa_threaded_mainloop_set_name(loop_, threadName);
+        pa_mainloop_set_poll_func(loop_, &PulseConnection::Poll, this);
 }
 
 PulseConnection::~PulseConnection()
 {
-    if (started_)
-        pa_threaded_mainloop_stop(loop_);
+    stopLoop();
     // The loop thread has ended: nothing else touches the connection now.
     if (context_) {
         pa_context_set_state_callback(context_, nullptr, nullptr);
@@ -41,20 +45,63 @@ PulseConnection::~PulseConnection()
         pa_context_unref(context_);
     }
     if (loop_)
-        pa_threaded_mainloop_free(loop_);
+        pa_mainloop_free(loop_);
+}
+
+void PulseConnection::stopLoop()
+{
+    if (!thread_.joinable())
+        return;
+    {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        pa_mainloop_quit(loop_, 0);
+    }
+    thread_.join();
+}
+
+// The loop waits for the server without the lock, so that other threads can call in meanwhile.
+int PulseConnection::Poll(pollfd *fds, unsigned long count, int timeout, void *data)
+{
+    auto &self = *static_cast<PulseConnection *>(data);
+    const std::chrono::milliseconds interval = self.wakeInterval_;
+    self.mutex_.unlock();
+    int result = 0;
+    // Awake anyway: what is there already is read now, a packet at a time as libpulse reads.
+    if (interval.count() > 0)
+        result = ::poll(fds, nfds_t(count), 0);
+    if (result == 0) {
+        const Clock::time_point now = Clock::now();
+        Clock::time_point until = self.lastWake_ + interval;
+        if (timeout >= 0)
+            until = std::min(until, now + std::chrono::milliseconds(timeout));
+        if (until > now) {
+            // What arrives meanwhile waits in the socket; the loop's own timers still come in time.
+            std::this_thread::sleep_until(until);
+            if (timeout >= 0)
+                timeout = std::max(
+                    0, timeout - int(std::chrono::ceil<std::chrono::milliseconds>(Clock::now() - now).count()));
+        }
+        result = ::poll(fds, nfds_t(count), timeout);
+        self.lastWake_ = Clock::now();
+    }
+    self.mutex_.lock();
+    return result;
 }
 
 bool PulseConnection::Connect(std::chrono::milliseconds timeout, std::string *error)
 {
     const Clock::time_point deadline = Clock::now() + timeout;
-    if (!loop_ || pa_threaded_mainloop_start(loop_) < 0) {
+    if (!loop_) {
         *error = "the sound server's client library could not start";
         return false;
     }
-    started_ = true;
+    thread_ = std::thread([this] {
+        pthread_setname_np(pthread_self(), threadName_.c_str());
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        pa_mainloop_run(loop_, nullptr);
+    });
     Lock lock(*this);
-    context_ =
-        pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_), "Tamblo", ApplicationProperties().get());
+    context_ = pa_context_new_with_proplist(pa_mainloop_get_api(loop_), "Tamblo", ApplicationProperties().get());
     if (!context_) {
         *error = "the sound server's client library could not start";
         return false;
@@ -82,14 +129,11 @@ std::string PulseConnection::LastError() const
     return context_ ? pa_strerror(pa_context_errno(context_)) : "not connected";
 }
 
-PulseConnection::Lock::Lock(const PulseConnection &connection) : loop_(connection.loop_)
-{
-    pa_threaded_mainloop_lock(loop_);
-}
+PulseConnection::Lock::Lock(const PulseConnection &connection) : mutex_(connection.mutex_) { mutex_.lock(); }
 
-PulseConnection::Lock::~Lock() { pa_threaded_mainloop_unlock(loop_); }
+PulseConnection::Lock::~Lock() { mutex_.unlock(); }
 
-void PulseConnection::Signal() { pa_threaded_mainloop_signal(loop_, 0); }
+void PulseConnection::Signal() { signal_.notify_all(); }
 
 bool PulseConnection::WaitUntil(const std::function<bool()> &done, Clock::time_point deadline)
 {
@@ -113,10 +157,10 @@ bool PulseConnection::WaitUntil(const std::function<bool()> &done, Clock::time_p
         }
         if (Finished(pa_context_get_state(context_)) || Clock::now() >= deadline)
             break;
-        pa_threaded_mainloop_wait(loop_);
+        signal_.wait(mutex_);
     }
     if (timer)
-        pa_threaded_mainloop_get_api(loop_)->time_free(timer);
+        pa_mainloop_get_api(loop_)->time_free(timer);
     return result;
 }
 

@@ -1,13 +1,16 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <functional>
-#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 struct pa_context;
+struct pa_mainloop;
 struct pa_operation;
-struct pa_threaded_mainloop;
+struct pollfd;
 
 // A connection to the sound server that the environment names (PULSE_SERVER, else the user's own
 // server; PipeWire serves the same protocol), with a loop thread of its own. Every call into
@@ -40,7 +43,7 @@ public:
         Lock &operator=(const Lock &) = delete;
 
     private:
-        pa_threaded_mainloop *loop_;
+        std::recursive_mutex &mutex_;
     };
 
     // With the lock held: waits until done() holds, the connection fails or the deadline passes;
@@ -51,9 +54,23 @@ public:
     bool Complete(pa_operation *operation, Clock::time_point deadline);
     // From a callback: wakes WaitUntil.
     void Signal();
+    // With the lock held: the loop thread wakes at most once per `interval` (zero: whenever the
+    // server sends). A stream that only has to be heard now and then is read in batches, instead
+    // of at every block that a low-latency client elsewhere makes the server send.
+    void SetWakeInterval(std::chrono::milliseconds interval) { wakeInterval_ = interval; }
 
 private:
-    pa_threaded_mainloop *loop_ = nullptr;
+    static int Poll(pollfd *fds, unsigned long count, int timeout, void *self);
+    void stopLoop();
+
+    pa_mainloop *loop_ = nullptr;
     pa_context *context_ = nullptr;
-    bool started_ = false;
+    std::string threadName_;
+    std::thread thread_;
+    // Held by the loop thread except while it waits for the server, as libpulse's own threaded
+    // loop does: recursive, so that a callback may take it again.
+    mutable std::recursive_mutex mutex_;
+    std::condition_variable_any signal_;
+    std::chrono::milliseconds wakeInterval_{0};
+    Clock::time_point lastWake_;
 };

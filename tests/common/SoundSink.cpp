@@ -128,7 +128,7 @@ bool SoundSink::Start(std::string *error, Options options)
         return false;
     }
     capture_ = Spawn({"parec", "-d", "rec.monitor", "--raw", "--format=s16le", "--rate=" + std::to_string(Rate),
-                      "--channels=1", "--latency-msec=2"},
+                      "--channels=1", "--latency-msec=" + std::to_string(options.captureLatencyMs)},
                      Environment(), pipeFds[1], logFd_);
     ::close(pipeFds[1]);
     if (capture_ < 0) {

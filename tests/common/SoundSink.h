@@ -32,6 +32,10 @@ public:
         // A PulseAudio null sink that renders far ahead and rewinds, as it does by default, and as
         // a sink that cannot rewind behaves; else one that renders just in time.
         bool rendersAhead = false;
+        // What the capture asks of the monitor. At PipeWire 2 ms sets the whole graph to its
+        // 5.3 ms floor, which a machine with both cores busy misses now and then for every
+        // client: a test of gaps asks for a cycle of PipeWire's usual size instead.
+        int captureLatencyMs = 2;
     };
 
     SoundSink();

@@ -165,7 +165,9 @@ TEST(SinkTimingTest, NoGapWithBothCoresBusy)
     SKIP_WITHOUT_A_SOUND_SERVER();
     SinkOutput output;
     std::string error;
-    ASSERT_TRUE(output.Start(&error)) << error;
+    SoundSink::Options options;
+    options.captureLatencyMs = 20;
+    ASSERT_TRUE(output.Start(&error, options)) << error;
     FixtureDir dir;
     const std::string wave = dir.Path("tone.wav");
     WriteToneWave(wave, 44100, 3 * 44100);
