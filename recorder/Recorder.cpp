@@ -426,6 +426,18 @@ QString Recorder::faultProblem(const PlaybackFault &fault)
     return {};
 }
 
+// A lost output stands where the sound stopped being heard; a damaged file has ended where its
+// data ends, which has been played.
+void Recorder::stopForFault(PlaybackFault fault)
+{
+    const bool lost = fault.kind == PlaybackFault::OutputLost;
+    if (lost)
+        lastPosition_ = fault.atMs;
+    else
+        fault.atMs = lastPosition_;
+    stopRecording(lost ? StopReason::OutputLost : StopReason::FileDamaged, faultProblem(fault));
+}
+
 // Each CurrentPosition() below is its own query of the player: the sound moves on between them.
 void Recorder::Tick()
 {
@@ -438,8 +450,7 @@ void Recorder::Tick()
     if (playing_) {
         fault = player.Fault();
         if (fault.kind == PlaybackFault::OutputLost) {
-            lastPosition_ = fault.atMs;
-            stopRecording(StopReason::OutputLost, faultProblem(fault));
+            stopForFault(fault);
             return;
         }
     }
@@ -476,14 +487,8 @@ void Recorder::Tick()
         if (reason == StopReason::FileEnd)
             fault = player.Fault();
     }
-    if (reason == StopReason::FileEnd && fault.kind == PlaybackFault::OutputLost) {
-        lastPosition_ = fault.atMs;
-        stopRecording(StopReason::OutputLost, faultProblem(fault));
-        return;
-    }
-    if (reason == StopReason::FileEnd && fault.kind == PlaybackFault::FileDamaged) {
-        fault.atMs = lastPosition_;
-        stopRecording(StopReason::FileDamaged, faultProblem(fault));
+    if (reason == StopReason::FileEnd && fault.kind != PlaybackFault::None) {
+        stopForFault(fault);
         return;
     }
     stopRecording(reason);

@@ -123,6 +123,7 @@ private:
     static bool endsWhole(StopReason reason);
     void checkLines();
     QString faultProblem(const PlaybackFault &fault);
+    void stopForFault(PlaybackFault fault);
     QString pauseProblem(std::int32_t positionMs);
     void report(const QString &problem);
     QString lengthText(std::int32_t &length);
