@@ -50,30 +50,6 @@ const char *KindOf(mode_t mode)
     return "not a regular file";
 }
 
-// The owner's process id: ten ASCII digits (padded with spaces) and a line end, or in the old
-// form the four bytes of a binary int. 0 when the text holds none.
-pid_t ParsePid(const char *text, ssize_t length)
-{
-    ssize_t i = 0;
-    while (i < length && text[i] == ' ')
-        ++i;
-    long value = 0;
-    ssize_t digits = 0;
-    for (; i < length && text[i] >= '0' && text[i] <= '9' && digits < 10; ++i, ++digits)
-        value = value * 10 + (text[i] - '0');
-    bool ascii = digits > 0;
-    for (; i < length; ++i)
-        ascii = ascii && (text[i] == '\n' || text[i] == ' ' || text[i] == '\r' || text[i] == '\0');
-    if (!ascii && length == static_cast<ssize_t>(sizeof(std::int32_t))) {
-        std::int32_t binary = 0;
-        std::memcpy(&binary, text, sizeof binary);
-        value = binary;
-    } else if (!ascii) {
-        value = 0;
-    }
-    return value > 0 && value <= INT32_MAX ? static_cast<pid_t>(value) : 0;
-}
-
 // Who holds the lock open at descriptor, read from its start.
 Verdict Inspect(int descriptor, const std::string &path)
 {
@@ -91,7 +67,7 @@ Verdict Inspect(int descriptor, const std::string &path)
             return Held("held by a program that is writing " + path);
         return {Owner::Stale, 0, {}};
     }
-    const pid_t pid = ParsePid(text, got);
+    const pid_t pid = PortLock::OwnerIn(std::string(text, static_cast<std::size_t>(got)));
     if (pid == 0)
         return {Owner::Stale, 0, {}};
     // EPERM: the process runs, under another user.
@@ -130,6 +106,27 @@ bool SameFile(int descriptor, const std::string &path)
 } // namespace
 
 PortLock::~PortLock() { Release(); }
+
+pid_t PortLock::OwnerIn(const std::string &text)
+{
+    // A process id never takes more than three bytes, so four bytes with a zero among them are
+    // the binary form, even when the others happen to be digits ("79\0\0" is 14647, not 79).
+    if (text.size() == sizeof(std::int32_t) && text.find('\0') != std::string::npos) {
+        std::int32_t binary = 0;
+        std::memcpy(&binary, text.data(), sizeof binary);
+        return binary > 0 ? static_cast<pid_t>(binary) : 0;
+    }
+    std::size_t i = text.find_first_not_of(' ');
+    if (i == std::string::npos)
+        return 0;
+    long value = 0;
+    std::size_t digits = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 10; ++i, ++digits)
+        value = value * 10 + (text[i] - '0');
+    if (digits == 0 || text.find_first_not_of(std::string(" \r\n\0", 4), i) != std::string::npos)
+        return 0;
+    return value <= INT32_MAX ? static_cast<pid_t>(value) : 0;
+}
 
 std::string PortLock::LockName(const std::string &devicePath)
 {

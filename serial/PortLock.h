@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <sys/types.h>
 
 // The lock file "LCK..<name>" by which serial programs on Linux tell each other that a port is
 // in use. It holds the owner's process id in ASCII, ten characters and a line end; a lock whose
@@ -31,6 +32,9 @@ public:
     // Whether the last Acquire took over the lock of a process that had ended.
     bool TookOverStale() const { return tookOverStale_; }
 
+    // The owner's process id in a lock file's text: ASCII digits (ten, padded with spaces, and a
+    // line end), or in the old form the four bytes of a binary int. 0 when the text holds none.
+    static pid_t OwnerIn(const std::string &text);
     // The part of a lock file's name after "LCK.." for a device path.
     static std::string LockName(const std::string &devicePath);
     // The folder of the lock files: the one a test has chosen, else $TAMBLO_LOCK_DIR when it is

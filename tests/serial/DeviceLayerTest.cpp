@@ -1,4 +1,5 @@
 #include "base/Exception.h"
+#include "serial/PortLock.h"
 #include "serial/SystemErrors.h"
 #include "tests/serial/SerialTestSupport.h"
 
@@ -232,6 +233,25 @@ TEST_F(DeviceLayerTest, LockFilesOfOtherProgramsAreHonouredUnderTheirNames)
         unlink(c.path.c_str());
         unlink(own.c_str());
     }
+}
+
+// The owner as the forms of lock files give it; a binary id whose bytes look like digits is
+// still binary.
+TEST(PortLockText, TheOwnerIsReadInEitherForm)
+{
+    const std::pair<std::string, pid_t> cases[] = {
+        {"      4242\n", 4242},
+        {"4242\n", 4242},
+        {"4242", 4242},
+        {std::string("\x92\x10\0\0", 4), 4242},
+        {std::string("79\0\0", 4), 14647},
+        {std::string("1\0\0\0", 4), 49},
+        {"12345678901\n", 0},
+        {"42x\n", 0},
+        {"   \n", 0},
+    };
+    for (const auto &[text, pid] : cases)
+        EXPECT_EQ(PortLock::OwnerIn(text), pid) << '"' << text << '"';
 }
 
 // Anything but a regular file at a lock's name holds the port, with a text that names it, and
