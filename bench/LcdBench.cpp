@@ -47,6 +47,28 @@ void BM_LcdRebuildImage(benchmark::State &state)
 }
 BENCHMARK(BM_LcdRebuildImage)->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
 
+// A new position on a shown window, as the tick gives it: rebuilt, painted and sent to the
+// screen (under an X server, the whole cost of the display at each tick).
+void BM_LcdShownNewText(benchmark::State &state)
+{
+    MainWindowDisplay display;
+    display.window.show();
+    for (int k = 0; k < 3; ++k)
+        QCoreApplication::processEvents();
+    PaintCounter counter;
+    display.lcd->installEventFilter(&counter);
+    const std::vector<QString> texts = Positions();
+    size_t i = 0;
+    for (auto _ : state) {
+        display.lcd->setIndicatorstring(texts[i]);
+        i = (i + 1) % texts.size();
+        QCoreApplication::processEvents();
+    }
+    state.counters["paints/op"] =
+        benchmark::Counter(static_cast<double>(counter.paints), benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_LcdShownNewText)->Unit(benchmark::kMicrosecond)->Repetitions(7)->ReportAggregatesOnly(true);
+
 // The timer tick that sets the text the display already shows, on a shown window.
 void BM_LcdSameText(benchmark::State &state)
 {

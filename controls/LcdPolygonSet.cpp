@@ -86,12 +86,23 @@ QRegion OddCoverage(const std::vector<QRect> &input)
     if (bounds.isEmpty())
         return QRegion();
 
-    std::vector<std::vector<int>> rows(static_cast<size_t>(bounds.height()));
+    // The rows' edges in one buffer, row after row, counted first and then put in place: a list
+    // for each row would cost an allocation for each row at every tick of the display.
+    const int height = bounds.height();
+    std::vector<int> start(static_cast<size_t>(height) + 1, 0);
+    for (const QRect &r : input) {
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            start[static_cast<size_t>(y - bounds.top()) + 1] += 2;
+    }
+    for (int row = 0; row < height; ++row)
+        start[static_cast<size_t>(row) + 1] += start[static_cast<size_t>(row)];
+    std::vector<int> edgesOf(static_cast<size_t>(start.back()));
+    std::vector<int> filled(start.begin(), start.end() - 1);
     for (const QRect &r : input) {
         for (int y = r.top(); y <= r.bottom(); ++y) {
-            std::vector<int> &edges = rows[static_cast<size_t>(y - bounds.top())];
-            edges.push_back(r.left());
-            edges.push_back(r.right() + 1);
+            int &at = filled[static_cast<size_t>(y - bounds.top())];
+            edgesOf[static_cast<size_t>(at++)] = r.left();
+            edgesOf[static_cast<size_t>(at++)] = r.right() + 1;
         }
     }
 
@@ -104,12 +115,14 @@ QRegion OddCoverage(const std::vector<QRect> &input)
             rects.emplace_back(spans[i], bandTop, spans[i + 1] - spans[i], bandBottom - bandTop);
     };
     for (int y = bounds.top(); y <= bounds.bottom(); ++y) {
-        std::vector<int> &edges = rows[static_cast<size_t>(y - bounds.top())];
-        std::sort(edges.begin(), edges.end());
+        const auto row = static_cast<size_t>(y - bounds.top());
+        int *const edges = edgesOf.data() + start[row];
+        const int count = start[row + 1] - start[row];
+        std::sort(edges, edges + count);
         rowSpans.clear();
-        for (size_t i = 0; i < edges.size();) {
-            size_t j = i;
-            while (j < edges.size() && edges[j] == edges[i])
+        for (int i = 0; i < count;) {
+            int j = i;
+            while (j < count && edges[j] == edges[i])
                 ++j;
             if ((j - i) % 2 != 0)
                 rowSpans.push_back(edges[i]);

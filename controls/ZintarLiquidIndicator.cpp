@@ -389,9 +389,12 @@ void TZintarLiquidIndicator::Place(QPoint *points, int count) const
 
 void TZintarLiquidIndicator::FillRegion(QPainter &painter, const QRegion &region, TColor colour) const
 {
-    const QColor fill = ToQColor(colour);
-    for (const QRect &rect : region)
-        painter.fillRect(rect, fill);
+    // One fill through the region as a clip: a fill for each of its many small rectangles costs
+    // several times as much at every tick.
+    painter.save();
+    painter.setClipRegion(region, Qt::IntersectClip);
+    painter.fillRect(region.boundingRect(), ToQColor(colour));
+    painter.restore();
 }
 
 void TZintarLiquidIndicator::DrawMaterial(QPainter &painter, const QImage &material, TZnMaterialMode mode) const
