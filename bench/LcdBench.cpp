@@ -20,6 +20,14 @@ struct MainWindowDisplay {
         window.resize(300, 120);
         lcd = MakeMainDisplay(&window, QRect(88, 72, 120, 30));
     }
+    // Shown and painted, its paints counted from now on.
+    void Show(PaintCounter &counter)
+    {
+        window.show();
+        for (int k = 0; k < 3; ++k)
+            QCoreApplication::processEvents();
+        lcd->installEventFilter(&counter);
+    }
     QWidget window;
     TZintarLiquidIndicator *lcd = nullptr;
 };
@@ -52,11 +60,8 @@ BENCHMARK(BM_LcdRebuildImage)->Unit(benchmark::kMicrosecond)->Repetitions(7)->Re
 void BM_LcdShownNewText(benchmark::State &state)
 {
     MainWindowDisplay display;
-    display.window.show();
-    for (int k = 0; k < 3; ++k)
-        QCoreApplication::processEvents();
     PaintCounter counter;
-    display.lcd->installEventFilter(&counter);
+    display.Show(counter);
     const std::vector<QString> texts = Positions();
     size_t i = 0;
     for (auto _ : state) {
@@ -73,11 +78,8 @@ BENCHMARK(BM_LcdShownNewText)->Unit(benchmark::kMicrosecond)->Repetitions(7)->Re
 void BM_LcdSameText(benchmark::State &state)
 {
     MainWindowDisplay display;
-    display.window.show();
-    for (int k = 0; k < 3; ++k)
-        QCoreApplication::processEvents();
     PaintCounter counter;
-    display.lcd->installEventFilter(&counter);
+    display.Show(counter);
     const QString same = display.lcd->Indicatorstring();
     const qint64 picture = display.lcd->Image().cacheKey();
     for (auto _ : state)
