@@ -10,8 +10,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How far ahead the chunks that place a frame on the clock may lie (see frameTimeLocked).
-constexpr auto placementWindow = std::chrono::milliseconds(250);
 // What the live meter shows, and how long the monitor may deliver nothing before it reads silent.
 constexpr int liveBlocks = 10;
 constexpr auto liveStale = std::chrono::milliseconds(200);
@@ -128,9 +126,21 @@ bool OutputMonitor::Start(const std::string &sink, std::string *error, std::chro
     }
     // The level is wanted a few times a second: batches of 20 ms keep the wake-ups few where a
     // low-latency client elsewhere makes the server send a block every few milliseconds. The
-    // freshest chunk of a batch still places the frames on the clock (see frameTimeLocked).
+    // freshest chunk of a batch still places the frames on the clock (see Blocks).
     connection_->SetWakeInterval(std::chrono::milliseconds(20));
     return true;
+}
+
+void OutputMonitor::Settle(std::chrono::milliseconds timeout)
+{
+    if (!connection_)
+        return;
+    PulseConnection::Lock lock(*connection_);
+    if (!stream_)
+        return;
+    const int before = readOnArrival_;
+    connection_->ReadNextOnArrival();
+    connection_->WaitUntil([&] { return readOnArrival_ > before; }, Clock::now() + timeout);
 }
 
 void OutputMonitor::Stop()
@@ -165,6 +175,10 @@ void OutputMonitor::onStateChange()
 void OutputMonitor::onRead()
 {
     const Clock::time_point arrival = Clock::now();
+    if (connection_->ReadOnArrival()) {
+        ++readOnArrival_;
+        connection_->Signal();
+    }
     for (;;) {
         const void *data = nullptr;
         std::size_t bytes = 0;
@@ -201,39 +215,34 @@ void OutputMonitor::addFrames(const float *samples, std::size_t frames, Clock::t
 }
 
 // A chunk that ends at frame e and arrived at a says that frame f < e left the output no later
-// than a - (e - f) / rate. One of the chunks that arrive soon after came without delay, so the
-// tightest of their bounds places the frame; looking no further keeps the output's clock, which
-// runs a little off ours, out of it. A busy moment that held up our reading changes nothing.
-Clock::time_point OutputMonitor::frameTimeLocked(std::int64_t frame) const
-{
-    auto chunk =
-        std::partition_point(chunks_.begin(), chunks_.end(), [frame](const auto &c) { return c.first <= frame; });
-    if (chunk == chunks_.end()) {
-        if (chunks_.empty())
-            return {};
-        --chunk;
-    }
-    const auto bound = [this, frame](const auto &c) {
-        return c.second
-               - std::chrono::duration_cast<Clock::duration>(
-                   std::chrono::duration<double>(double(c.first - frame) / rate_));
-    };
-    Clock::time_point best = bound(*chunk);
-    const std::int64_t window = std::int64_t(rate_) * placementWindow.count() / 1000;
-    for (++chunk; chunk != chunks_.end() && chunk->first - frame <= window; ++chunk)
-        best = std::min(best, bound(*chunk));
-    return best;
-}
-
+// than a - (e - f) / rate. The tightest bound of all the chunks from a frame on places it: chunks
+// that lay in the socket a while, or came after a busy moment, loosen only their own bounds, and
+// now and then one comes without delay (see PulseConnection::SetWakeInterval). Taking only the
+// chunks soon after a frame would let neighbouring blocks be placed by different chunks, apart by
+// as much as a chunk was late: a gap between them that reads as silence. The output's clock runs
+// a little off ours, by a few milliseconds over a recording at most.
 std::vector<HeardBlock> OutputMonitor::Blocks() const
 {
     std::lock_guard<std::mutex> guard(mutex_);
     std::vector<HeardBlock> heard;
+    if (chunks_.empty())
+        return heard;
+    const auto framesTime = [this](std::int64_t frames) {
+        return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(double(frames) / rate_));
+    };
+    // When frame 0 left the output at the latest, by the chunks from each one on.
+    std::vector<Clock::time_point> origin(chunks_.size());
+    origin.back() = chunks_.back().second - framesTime(chunks_.back().first);
+    for (std::size_t i = chunks_.size() - 1; i-- > 0;)
+        origin[i] = std::min(origin[i + 1], chunks_[i].second - framesTime(chunks_[i].first));
     heard.reserve(blocks_.size());
-    const auto length =
-        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(double(blockFrames_) / rate_));
+    const auto length = framesTime(blockFrames_);
+    std::size_t chunk = 0;
     for (const Block &block : blocks_) {
-        const Clock::time_point start = frameTimeLocked(block.end - blockFrames_);
+        const std::int64_t first = block.end - blockFrames_;
+        while (chunk + 1 < chunks_.size() && chunks_[chunk].first <= first)
+            ++chunk;
+        const Clock::time_point start = origin[chunk] + framesTime(first);
         heard.push_back({start, start + length, LevelOf(block.peak, block.meanSquare)});
     }
     return heard;

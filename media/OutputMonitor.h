@@ -36,6 +36,10 @@ public:
     // False with the reason when there is no sound server, no such output, or it has no monitor.
     bool Start(const std::string &sink, std::string *error,
                std::chrono::milliseconds timeout = std::chrono::milliseconds(3000));
+    // Waits, up to the timeout, until some sound is read the moment it comes: what was heard
+    // before is then placed on the clock as exactly as the rest (the batches read last came in
+    // while the reading slept, and would place the end of what was heard a little late).
+    void Settle(std::chrono::milliseconds timeout);
     // Stops listening; what was heard stays.
     void Stop();
 
@@ -57,11 +61,11 @@ private:
     void onRead();
     void onStateChange();
     void addFrames(const float *samples, std::size_t frames, Clock::time_point arrival);
-    Clock::time_point frameTimeLocked(std::int64_t frame) const;
 
     std::unique_ptr<PulseConnection> connection_;
     pa_stream *stream_ = nullptr;
     bool stopping_ = false; // under the loop's lock
+    int readOnArrival_ = 0; // under the loop's lock: reads that came the moment they were sent
 
     mutable std::mutex mutex_; // guards what follows; the loop thread writes, callers read
     int rate_ = 0;

@@ -90,6 +90,7 @@ OutputWatch::Hearing OutputWatch::Finish(std::int32_t playedMs)
     if (!listening_)
         return hearing;
     listening_ = false;
+    monitor_.Settle(std::chrono::milliseconds(200));
     monitor_.Stop();
     const std::vector<HeardBlock> blocks = monitor_.Blocks();
     if (blocks.empty() || !playingSince_)

@@ -64,6 +64,7 @@ int PulseConnection::Poll(pollfd *fds, unsigned long count, int timeout, void *d
 {
     auto &self = *static_cast<PulseConnection *>(data);
     const std::chrono::milliseconds interval = self.wakeInterval_;
+    const bool arrivalWanted = self.arrivalWanted_;
     self.mutex_.unlock();
     int result = 0;
     // Awake anyway: what is there already is read now, a packet at a time as libpulse reads.
@@ -71,10 +72,15 @@ int PulseConnection::Poll(pollfd *fds, unsigned long count, int timeout, void *d
         result = ::poll(fds, nfds_t(count), 0);
     if (result == 0) {
         const Clock::time_point now = Clock::now();
-        Clock::time_point until = self.lastWake_ + interval;
+        // Every fifth wake waits for the next packet: batches alone would stamp everything a little
+        // late, by how long it lay in the socket.
+        constexpr unsigned promptEvery = 5;
+        const bool prompt = ++self.wakes_ % promptEvery == 0 || arrivalWanted;
+        Clock::time_point until = prompt ? now : self.lastWake_ + interval;
         if (timeout >= 0)
             until = std::min(until, now + std::chrono::milliseconds(timeout));
-        if (until > now) {
+        const bool sleeps = until > now;
+        if (sleeps) {
             // What arrives meanwhile waits in the socket; the loop's own timers still come in time.
             std::this_thread::sleep_until(until);
             if (timeout >= 0)
@@ -83,8 +89,13 @@ int PulseConnection::Poll(pollfd *fds, unsigned long count, int timeout, void *d
         }
         result = ::poll(fds, nfds_t(count), timeout);
         self.lastWake_ = Clock::now();
+        self.onArrival_ = !sleeps;
+    } else {
+        self.onArrival_ = false;
     }
     self.mutex_.lock();
+    if (self.onArrival_ && result > 0)
+        self.arrivalWanted_ = false;
     return result;
 }
 

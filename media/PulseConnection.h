@@ -56,8 +56,15 @@ public:
     void Signal();
     // With the lock held: the loop thread wakes at most once per `interval` (zero: whenever the
     // server sends). A stream that only has to be heard now and then is read in batches, instead
-    // of at every block that a low-latency client elsewhere makes the server send.
+    // of at every block that a low-latency client elsewhere makes the server send. What a batch
+    // reads came in while the thread slept; every few wakes it waits for the next packet instead,
+    // so that a reader that notes when its data came sees some of it the moment it comes.
     void SetWakeInterval(std::chrono::milliseconds interval) { wakeInterval_ = interval; }
+    // From a callback: whether what is being read came while the loop thread waited for it (and
+    // so is read the moment it came), not while it slept.
+    bool ReadOnArrival() const { return onArrival_; }
+    // With the lock held: the next wake waits for the next packet, whatever the interval.
+    void ReadNextOnArrival() { arrivalWanted_ = true; }
 
 private:
     static int Poll(pollfd *fds, unsigned long count, int timeout, void *self);
@@ -73,4 +80,7 @@ private:
     std::condition_variable_any signal_;
     std::chrono::milliseconds wakeInterval_{0};
     Clock::time_point lastWake_;
+    unsigned wakes_ = 0;
+    bool onArrival_ = false;
+    bool arrivalWanted_ = false;
 };
