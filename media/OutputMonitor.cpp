@@ -126,7 +126,7 @@ bool OutputMonitor::Start(const std::string &sink, std::string *error, std::chro
     }
     // The level is wanted a few times a second: batches of 20 ms keep the wake-ups few where a
     // low-latency client elsewhere makes the server send a block every few milliseconds. The
-    // freshest chunk of a batch still places the frames on the clock (see Blocks).
+    // reads that now and then wait for the next packet place the frames on the clock (see Blocks).
     connection_->SetWakeInterval(std::chrono::milliseconds(20));
     return true;
 }

@@ -89,7 +89,8 @@ int PulseConnection::Poll(pollfd *fds, unsigned long count, int timeout, void *d
         }
         result = ::poll(fds, nfds_t(count), timeout);
         self.lastWake_ = Clock::now();
-        self.onArrival_ = !sleeps;
+        // Without an interval nothing looked for what was there already.
+        self.onArrival_ = !sleeps && interval.count() > 0;
     } else {
         self.onArrival_ = false;
     }

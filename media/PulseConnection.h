@@ -60,8 +60,8 @@ public:
     // reads came in while the thread slept; every few wakes it waits for the next packet instead,
     // so that a reader that notes when its data came sees some of it the moment it comes.
     void SetWakeInterval(std::chrono::milliseconds interval) { wakeInterval_ = interval; }
-    // From a callback: whether what is being read came while the loop thread waited for it (and
-    // so is read the moment it came), not while it slept.
+    // From a callback, with a wake interval: whether what is being read came while the loop thread
+    // waited for it (and so is read the moment it came), not while it slept.
     bool ReadOnArrival() const { return onArrival_; }
     // With the lock held: the next wake waits for the next packet, whatever the interval.
     void ReadNextOnArrival() { arrivalWanted_ = true; }
