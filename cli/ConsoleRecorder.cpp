@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
+#include <algorithm>
 #include <cmath>
 #include <new>
 
@@ -19,6 +20,9 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 // A process ended by signal n reports 128 + n.
 constexpr int kSignalBase = 128;
+// A terminal needs no more than twenty looks a second, and a fault or an unplugged line is met
+// within that; each wake costs the machine more than the look itself.
+constexpr int kCalmTickMs = 50;
 
 } // namespace
 
@@ -130,6 +134,8 @@ int ConsoleRecorder::Record(int channel, const std::string &file, const OutputCh
         const bool ticked = run([this] { recorder_.Tick(); });
         if (!ticked || !timer_.isActive())
             loop.quit();
+        else
+            paceTicks();
     });
     QObject::connect(&termination_, &TerminationSignals::Arrived, &loop, [&] {
         // As the window does when it is closed: a recording in progress is stopped first.
@@ -158,6 +164,17 @@ int ConsoleRecorder::Record(int channel, const std::string &file, const OutputCh
     reportHeard(end);
     keepHistory(end);
     return exitStatus();
+}
+
+// Looks calmly while much of the sound is left, and every tick once its end is near, so that REC
+// leaves as soon as the last of it has been played.
+void ConsoleRecorder::paceTicks()
+{
+    const std::int32_t end = std::min(player_.MediaLength(), Recorder::RecordLimitMs);
+    const std::int32_t left = end - player_.CurrentPosition();
+    const int interval = left > kCalmTickMs + Recorder::TimerIntervalMs ? kCalmTickMs : Recorder::TimerIntervalMs;
+    if (timer_.interval() != interval)
+        timer_.setInterval(interval);
 }
 
 // "GSM1: 3.000 s recorded, peak −3.1 dBFS at the output"

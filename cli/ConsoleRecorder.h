@@ -45,6 +45,7 @@ private:
     bool openPorts();
     bool interrupted();
     int exitStatus() const;
+    void paceTicks();
     int sendOnly(const std::function<void()> &verb, DeviceCommand command);
     void reportHeard(const RecordingEnd &end);
     void keepHistory(const RecordingEnd &end);
