@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <optional>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -225,8 +227,37 @@ void PulseOutput::Prime()
     if (!primed_ && !lost_) {
         primed_ = true;
         FillLocked();
+        AwaitSinkLocked();
     }
     pa_threaded_mainloop_unlock(loop_);
+}
+
+// A sink that cannot take back what it rendered while it idled (a null or virtual sink, a
+// network one) still holds up to two seconds of silence when a stream comes, and would play our
+// sound only after it: the device would record that silence first. What it holds drains as it
+// plays; the sound waits until no more than our own stream's worth is left, or the sink's latency
+// holds steady (a Bluetooth sink is slow, and stays so).
+void PulseOutput::AwaitSinkLocked()
+{
+    constexpr std::uint64_t steadyLatency = latencyMs * PA_USEC_PER_MSEC;
+    constexpr auto look = std::chrono::milliseconds(50);
+    constexpr auto longest = std::chrono::milliseconds(3000);
+    const Clock::time_point until = Clock::now() + longest;
+    std::optional<std::uint64_t> before;
+    while (!lost_ && Clock::now() < until) {
+        const int reports = sinkReports_;
+        RequestTimingLocked();
+        if (!WaitUntil(loop_, context_, [&] { return sinkReports_ != reports || lost_; }) || lost_)
+            return;
+        // Draining, it loses what it plays: at least half the time between two looks.
+        const bool draining = !before || *before > sinkUsec_ + pa_usec_t(look.count()) * PA_USEC_PER_MSEC / 2;
+        if (sinkUsec_ <= steadyLatency || !draining)
+            return;
+        before = sinkUsec_;
+        pa_threaded_mainloop_unlock(loop_);
+        std::this_thread::sleep_for(look);
+        pa_threaded_mainloop_lock(loop_);
+    }
 }
 
 void PulseOutput::Start()
@@ -318,6 +349,11 @@ void PulseOutput::TimingArrived(pa_stream *stream, int success, void *self)
     auto *output = static_cast<PulseOutput *>(self);
     output->timingPending_ = false;
     const pa_timing_info *timing = success ? pa_stream_get_timing_info(stream) : nullptr;
+    if (timing != nullptr) {
+        output->sinkUsec_ = timing->sink_usec;
+        ++output->sinkReports_;
+        pa_threaded_mainloop_signal(output->loop_, 0);
+    }
     if (timing == nullptr || timing->read_index_corrupt || output->closing_)
         return;
     // The report is a little old when it arrives: counting from its arrival keeps the count behind.

@@ -53,6 +53,7 @@ private:
     static void Corked(pa_stream *stream, int success, void *self);
     static void TimingArrived(pa_stream *stream, int success, void *self);
     void FillLocked();
+    void AwaitSinkLocked();
     void RequestTimingLocked();
     void LoseLocked();
 
@@ -69,6 +70,9 @@ private:
     bool closing_ = false; // being closed: its own disconnection is no loss
     bool primed_ = false;
     bool timingPending_ = false;
+    // The sink's own latency, in microseconds, at the latest report, and how many reports came.
+    std::uint64_t sinkUsec_ = 0;
+    int sinkReports_ = 0;
     std::int64_t written_ = 0;
     bool serverKnown_ = false;
     bool pipeWire_ = false;     // the server is PipeWire's PulseAudio side

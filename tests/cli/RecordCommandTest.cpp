@@ -14,6 +14,7 @@
 #include <sndfile.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -375,6 +376,30 @@ TEST_F(RecordingAtTheSink, TheWholeFileSoundsWhileTheDeviceRecords)
     const double startDelay = std::chrono::duration<double, std::milli>(sink.FrameTime(*first) - *start).count();
     const double tail = std::chrono::duration<double, std::milli>(sink.FrameTime(*last) - *stop).count();
     std::printf("[ figures  ] REC1 to first sound %.1f ms; last sound %.1f ms after REC\n", startDelay, tail);
+}
+
+// A sink that idles in long blocks and cannot take them back (the capture here asks it for
+// 2 s) would play the prompt after up to 2 s of the silence it holds, and the device would record
+// that first: the sound waits until it has drained, and the recording is whole.
+using FarAheadAtTheSink = RecordCommand;
+
+TEST_F(FarAheadAtTheSink, TheSoundWaitsForTheSilenceTheSinkHolds)
+{
+    if (!SoundSink::Available() || SoundSink::Chosen() != SoundSink::ServerKind::PulseAudio)
+        GTEST_SKIP() << "a PulseAudio null sink renders ahead";
+    SoundSink sink;
+    std::string reason;
+    ASSERT_TRUE(sink.Start(&reason, {.rendersAhead = true, .captureLatencyMs = 2000})) << reason;
+    environment.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("pulseaudio"));
+    environment.insert(QStringLiteral("PULSE_SERVER"), QString::fromStdString(sink.Server()));
+    const QString tone = Tone("tone.wav", 1000);
+    for (int round = 0; round < 2; ++round) {
+        const TambloResult result =
+            RunTamblo({QStringLiteral("record"), QStringLiteral("--channel"), QStringLiteral("1"), tone}, environment);
+        EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+        EXPECT_TRUE(result.out.contains(QStringLiteral("stopped at the end of the file"))) << result.out.toStdString();
+        std::this_thread::sleep_for(std::chrono::seconds(2)); // idle again
+    }
 }
 
 TEST_F(RecordingAtTheSink, CtrlCSilencesTheSoundAndStopsTheDevice)
