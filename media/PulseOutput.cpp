@@ -235,11 +235,11 @@ void PulseOutput::Prime()
 // A sink that cannot take back what it rendered while it idled (a null or virtual sink, a
 // network one) still holds up to two seconds of silence when a stream comes, and would play our
 // sound only after it: the device would record that silence first. What it holds drains as it
-// plays; the sound waits until no more than our own stream's worth is left, or the sink's latency
+// plays; the sound waits until the sink holds no more than a sink in step does, or its latency
 // holds steady (a Bluetooth sink is slow, and stays so).
 void PulseOutput::AwaitSinkLocked()
 {
-    constexpr std::uint64_t steadyLatency = latencyMs * PA_USEC_PER_MSEC;
+    constexpr std::uint64_t steadyLatency = 2 * requestMs * PA_USEC_PER_MSEC;
     constexpr auto look = std::chrono::milliseconds(50);
     constexpr auto longest = std::chrono::milliseconds(3000);
     const Clock::time_point until = Clock::now() + longest;
