@@ -1,23 +1,17 @@
 #include "cli/PortFanOut.h"
 
+#include "recorder/DeviceCommands.h"
 #include "serial/ComPort.h"
 
 #include <QFile>
 #include <algorithm>
 #include <chrono>
 
-namespace {
-
-// The line the recorder listens at: 9600 baud, 8 data bits, no parity, 1 stop bit.
-constexpr std::int32_t kBaud = 9600;
-
-} // namespace
-
 PortFanOut::PortFanOut(const QList<PortArgument> &ports)
 {
     for (const PortArgument &argument : ports) {
         auto component = std::make_unique<TComPort>();
-        component->setBaud(kBaud);
+        component->setBaud(LineBaud);
         // There is nobody to ask: every port is named on the command line.
         component->setPromptForPort(false);
         if (argument.devicePath.isEmpty())

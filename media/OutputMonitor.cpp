@@ -5,6 +5,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -13,6 +14,8 @@ using Clock = std::chrono::steady_clock;
 // What the live meter shows, and how long the monitor may deliver nothing before it reads silent.
 constexpr int liveBlocks = 10;
 constexpr auto liveStale = std::chrono::milliseconds(200);
+// The monitor is read in batches this far apart (see Start).
+constexpr auto batchInterval = std::chrono::milliseconds(20);
 
 SoundLevel LevelOf(float peak, double meanSquare)
 {
@@ -26,6 +29,7 @@ struct SinkLookup {
     std::string monitor;
     pa_sample_spec layout{};
     pa_channel_map map{};
+    bool pipeWire = false;
 };
 
 } // namespace
@@ -64,6 +68,17 @@ bool OutputMonitor::Start(const std::string &sink, std::string *error, std::chro
                                  },
                                  &lookup),
                              deadline);
+    // Whether the server plays in graph cycles; unknown counts as not.
+    connection->Complete(pa_context_get_server_info(
+                             connection->Context(),
+                             [](pa_context *, const pa_server_info *info, void *data) {
+                                 auto &lookup = *static_cast<SinkLookup *>(data);
+                                 lookup.pipeWire = info && info->server_name
+                                                   && std::strstr(info->server_name, "PipeWire") != nullptr;
+                                 lookup.connection->Signal();
+                             },
+                             &lookup),
+                         deadline);
     const std::string what = sink.empty() ? "the default output" : "the output '" + sink + "'";
     if (!answered || !lookup.done) {
         *error = "the sound server did not describe " + what + " in time";
@@ -103,6 +118,7 @@ bool OutputMonitor::Start(const std::string &sink, std::string *error, std::chro
     pa_stream_set_state_callback(
         stream_, [](pa_stream *, void *self) { static_cast<OutputMonitor *>(self)->onStateChange(); }, this);
     connection_ = std::move(connection);
+    pipeWire_ = lookup.pipeWire;
 
     // 40 ms fragments: the level is known well within the 200 ms a silence may last, and a
     // smaller fragment would ask PipeWire for a smaller quantum, which a busy machine cannot keep.
@@ -127,7 +143,7 @@ bool OutputMonitor::Start(const std::string &sink, std::string *error, std::chro
     // The level is wanted a few times a second: batches of 20 ms keep the wake-ups few where a
     // low-latency client elsewhere makes the server send a block every few milliseconds. The
     // reads that now and then wait for the next packet place the frames on the clock (see Blocks).
-    connection_->SetWakeInterval(std::chrono::milliseconds(20));
+    connection_->SetWakeInterval(batchInterval);
     return true;
 }
 
@@ -141,6 +157,34 @@ void OutputMonitor::Settle(std::chrono::milliseconds timeout)
     const int before = readOnArrival_;
     connection_->ReadNextOnArrival();
     connection_->WaitUntil([&] { return readOnArrival_ > before; }, Clock::now() + timeout);
+}
+
+std::optional<OutputMonitor::Cycle> OutputMonitor::NextCycle(std::chrono::milliseconds timeout)
+{
+    if (!connection_)
+        return {};
+    PulseConnection::Lock lock(*connection_);
+    if (!stream_ || !pipeWire_)
+        return {};
+    const auto delivered = [this] {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return chunks_.size();
+    };
+    // Read at every delivery for a moment, so that each is stamped as it comes; the first may
+    // have lain in the socket.
+    connection_->SetWakeInterval(std::chrono::milliseconds(0));
+    const std::size_t before = delivered();
+    const bool seen =
+        connection_->WaitUntil([&] { return delivered() >= before + 3; }, Clock::now() + timeout);
+    connection_->SetWakeInterval(batchInterval);
+    if (!seen)
+        return {};
+    std::lock_guard<std::mutex> guard(mutex_);
+    const Clock::time_point last = chunks_.back().second;
+    const Clock::duration period = last - chunks_[chunks_.size() - 2].second;
+    if (period <= Clock::duration::zero())
+        return {};
+    return Cycle{last + period, period};
 }
 
 void OutputMonitor::Stop()
@@ -175,10 +219,8 @@ void OutputMonitor::onStateChange()
 void OutputMonitor::onRead()
 {
     const Clock::time_point arrival = Clock::now();
-    if (connection_->ReadOnArrival()) {
+    if (connection_->ReadOnArrival())
         ++readOnArrival_;
-        connection_->Signal();
-    }
     for (;;) {
         const void *data = nullptr;
         std::size_t bytes = 0;
@@ -190,6 +232,8 @@ void OutputMonitor::onRead()
         addFrames(static_cast<const float *>(data), frames, arrival);
         pa_stream_drop(stream_);
     }
+    // Settle and NextCycle wait for reads.
+    connection_->Signal();
 }
 
 void OutputMonitor::addFrames(const float *samples, std::size_t frames, Clock::time_point arrival)

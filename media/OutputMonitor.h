@@ -43,6 +43,15 @@ public:
     // Stops listening; what was heard stays.
     void Stop();
 
+    // PipeWire hands the monitor its sound as a graph cycle ends, every cycle or every few.
+    struct Cycle {
+        Clock::time_point next;  // when the next delivery is due
+        Clock::duration period;  // a whole number of cycles
+    };
+    // By the last two of three deliveries, each read as it comes, within the timeout; nothing at a
+    // server that plays a new stream at once (PulseAudio), or when they did not come in time.
+    std::optional<Cycle> NextCycle(std::chrono::milliseconds timeout);
+
     // The level of the last 100 ms heard, for a live meter.
     SoundLevel Live() const;
     // The level of everything heard between two moments (default: all of it).
@@ -66,6 +75,7 @@ private:
     pa_stream *stream_ = nullptr;
     bool stopping_ = false; // under the loop's lock
     int readOnArrival_ = 0; // under the loop's lock: reads that came the moment they were sent
+    bool pipeWire_ = false; // the server is PipeWire's PulseAudio side
 
     mutable std::mutex mutex_; // guards what follows; the loop thread writes, callers read
     int rate_ = 0;

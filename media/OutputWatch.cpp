@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <thread>
 
 namespace {
 
@@ -13,6 +14,8 @@ namespace {
 constexpr double headroomDb = 10;
 // The monitor answers at once when the output check just reached the server.
 constexpr std::chrono::milliseconds monitorTimeout{1000};
+// Three deliveries of the monitor come well within this at the largest cycles.
+constexpr std::chrono::milliseconds cycleTimeout{300};
 
 } // namespace
 
@@ -78,6 +81,22 @@ void OutputWatch::Listen()
     playingSince_.reset();
     std::string error;
     listening_ = AtSoundServer() && monitor_.Start(sink_, &error, monitorTimeout);
+}
+
+// A sound started at a moment of the cycle plays from the next cycle on: started just before one
+// begins, it is heard within a few milliseconds of the command's end, at any size of cycle.
+void OutputWatch::AwaitCycle(std::chrono::microseconds commandTime)
+{
+    if (!listening_)
+        return;
+    const std::optional<OutputMonitor::Cycle> cycle = monitor_.NextCycle(cycleTimeout);
+    if (!cycle)
+        return;
+    Clock::time_point at = cycle->next - commandTime - CycleMargin;
+    const Clock::time_point now = Clock::now();
+    if (at < now)
+        at += cycle->period * ((now - at) / cycle->period + 1);
+    std::this_thread::sleep_until(at);
 }
 
 void OutputWatch::Playing() { playingSince_ = Clock::now(); }

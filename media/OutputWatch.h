@@ -23,6 +23,8 @@ public:
     // how far either way a block of the file may lie from where it is expected.
     static constexpr std::chrono::milliseconds StartAllowance{1000};
     static constexpr std::chrono::milliseconds Latency{60};
+    // How long before a cycle of the output begins a sound's start must reach the server.
+    static constexpr std::chrono::milliseconds CycleMargin{3};
 
     enum class Choice {
         Made,
@@ -63,6 +65,9 @@ public:
 
     // Starts listening to the output's monitor, where it has one.
     void Listen();
+    // Waits until a command that takes `commandTime`, sent now, ends just before the output's
+    // next cycle, where the monitor shows its cycles (PipeWire); at once elsewhere.
+    void AwaitCycle(std::chrono::microseconds commandTime);
     // The file's sound starts now.
     void Playing();
     bool Listening() const { return listening_; }

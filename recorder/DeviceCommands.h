@@ -24,6 +24,9 @@ constexpr std::string_view CommandWord(DeviceCommand command)
 // The bytes on the wire.
 inline std::string CommandText(DeviceCommand command) { return std::string(CommandWord(command)) + "\r\n"; }
 
+// The recorder's line: 9600 baud, 8 data bits, no parity, 1 stop bit, ten bits a byte.
+constexpr int LineBaud = 9600;
+
 // The command that starts a recording on channel 1 (GSM1) or 2 (GSM2).
 constexpr DeviceCommand RecordCommand(int channel)
 {

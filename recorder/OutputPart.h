@@ -35,6 +35,7 @@ public:
             OnForced(refusal);
     }
     void Listen() override { watch_.Listen(); }
+    void AwaitCycle(std::chrono::microseconds commandTime) override { watch_.AwaitCycle(commandTime); }
     void Playing() override { watch_.Playing(); }
     OutputHearing Finish(std::int32_t playedMs) override
     {

@@ -208,6 +208,12 @@ void Recorder::Record(int channel)
         listening_ = true;
     }
     const DeviceCommand command = RecordCommand(channel);
+    if (withSound) {
+        // The command's bytes, then the time the sound's start takes to reach the server.
+        constexpr std::chrono::microseconds startTime{500};
+        const auto onLine = std::chrono::microseconds(CommandText(command).size() * 10 * 1'000'000 / LineBaud);
+        parts_.Output.AwaitCycle(onLine + startTime);
+    }
     try {
         send(command);
     } catch (const std::exception &) {

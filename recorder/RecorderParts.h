@@ -106,6 +106,10 @@ public:
     // Starts listening to what leaves the output; the file's sound starts now; stops listening
     // and tells what was heard while the file played its first playedMs.
     virtual void Listen() = 0;
+    // While listening: where the output plays in cycles, waits until a command that takes
+    // `commandTime` to leave, sent now, ends just before one begins (the sound, started then,
+    // plays from that cycle on). Returns at once elsewhere.
+    virtual void AwaitCycle(std::chrono::microseconds commandTime) { (void)commandTime; }
     virtual void Playing() = 0;
     virtual OutputHearing Finish(std::int32_t playedMs) = 0;
 };

@@ -230,6 +230,7 @@ struct FakePlatform : PlatformOps {
 
 // An output whose check, and what it hears, the test sets.
 struct FakeOutput : SoundOutputOps {
+    explicit FakeOutput(const CallLog &log) : log(log) {}
     void Choose() override
     {
         if (!unknown.empty())
@@ -242,6 +243,11 @@ struct FakeOutput : SoundOutputOps {
             throw Exception(refusal);
     }
     void Listen() override { listening = true; }
+    void AwaitCycle(std::chrono::microseconds commandTime) override
+    {
+        awaited = commandTime;
+        awaitedAfter = log.calls.size();
+    }
     void Playing() override { ++plays; }
     OutputHearing Finish(std::int32_t playedMs) override
     {
@@ -256,6 +262,10 @@ struct FakeOutput : SoundOutputOps {
     int plays = 0;
     std::int32_t finishedAt = -1;
     OutputHearing heard;
+    // The command time it last waited for a cycle with, and how many calls were logged then.
+    std::chrono::microseconds awaited{-1};
+    std::size_t awaitedAfter = 0;
+    const CallLog &log;
 };
 
 // One set of fakes, wired the way the window wires its components.
@@ -273,7 +283,7 @@ struct FakeParts {
     FakeLabel labelLength{log, "LabelLength", QStringLiteral("00.00 sec.")};
     FakePanel panel;
     FakePlatform platform{log};
-    FakeOutput output;
+    FakeOutput output{log};
 
     RecorderParts parts()
     {

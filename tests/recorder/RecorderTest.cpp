@@ -42,6 +42,9 @@ TEST_F(RecorderVerbs, RecordSendsCommandThenPlaysFromStart)
     EXPECT_THAT(fakes.log.calls, ElementsAre("SeekTo 0", "Cue", "send REC1\r\n", "Timer on", "StartPlayback",
                                              "RecGSM1 colour " + kRed, "RecGSM2 colour " + kNormal));
     EXPECT_EQ(fakes.serial.crashText, "REC\r\n");
+    // Just before REC1, the output's cycle is awaited for its 6 bytes at 9600 baud and the start.
+    EXPECT_EQ(fakes.output.awaited, std::chrono::microseconds(6250 + 500));
+    EXPECT_EQ(fakes.output.awaitedAfter, 2u);
     EXPECT_TRUE(ActiveGSM1);
     EXPECT_FALSE(ActiveGSM2);
 
