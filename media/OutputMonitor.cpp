@@ -5,7 +5,6 @@
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
@@ -68,17 +67,6 @@ bool OutputMonitor::Start(const std::string &sink, std::string *error, std::chro
                                  },
                                  &lookup),
                              deadline);
-    // Whether the server plays in graph cycles; unknown counts as not.
-    connection->Complete(pa_context_get_server_info(
-                             connection->Context(),
-                             [](pa_context *, const pa_server_info *info, void *data) {
-                                 auto &lookup = *static_cast<SinkLookup *>(data);
-                                 lookup.pipeWire = info && info->server_name
-                                                   && std::strstr(info->server_name, "PipeWire") != nullptr;
-                                 lookup.connection->Signal();
-                             },
-                             &lookup),
-                         deadline);
     const std::string what = sink.empty() ? "the default output" : "the output '" + sink + "'";
     if (!answered || !lookup.done) {
         *error = "the sound server did not describe " + what + " in time";
@@ -88,6 +76,16 @@ bool OutputMonitor::Start(const std::string &sink, std::string *error, std::chro
         *error = lookup.found ? what + " has no monitor to listen to" : "there is no sound output '" + sink + "'";
         return false;
     }
+    // Whether the server plays in graph cycles; unknown counts as not.
+    connection->Complete(pa_context_get_server_info(
+                             connection->Context(),
+                             [](pa_context *, const pa_server_info *info, void *data) {
+                                 auto &lookup = *static_cast<SinkLookup *>(data);
+                                 lookup.pipeWire = ServedByPipeWire(info);
+                                 lookup.connection->Signal();
+                             },
+                             &lookup),
+                         deadline);
 
     const pa_sample_spec layout{PA_SAMPLE_FLOAT32NE, lookup.layout.rate, lookup.layout.channels};
     std::unique_ptr<pa_proplist, void (*)(pa_proplist *)> properties(pa_proplist_new(), pa_proplist_free);

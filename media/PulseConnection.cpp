@@ -5,6 +5,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -186,4 +187,9 @@ bool PulseConnection::Complete(pa_operation *operation, Clock::time_point deadli
         pa_operation_cancel(operation);
     pa_operation_unref(operation);
     return done;
+}
+
+bool ServedByPipeWire(const pa_server_info *info)
+{
+    return info != nullptr && info->server_name != nullptr && std::strstr(info->server_name, "PipeWire") != nullptr;
 }

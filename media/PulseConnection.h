@@ -10,6 +10,7 @@
 struct pa_context;
 struct pa_mainloop;
 struct pa_operation;
+struct pa_server_info;
 struct pollfd;
 
 // A connection to the sound server that the environment names (PULSE_SERVER, else the user's own
@@ -84,3 +85,6 @@ private:
     bool onArrival_ = false;
     bool arrivalWanted_ = false;
 };
+
+// Whether a server's description is PipeWire's PulseAudio side, which plays in graph cycles.
+bool ServedByPipeWire(const pa_server_info *info);

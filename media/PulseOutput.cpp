@@ -1,5 +1,7 @@
 #include "media/PulseOutput.h"
 
+#include "media/PulseConnection.h"
+
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
@@ -152,8 +154,7 @@ bool PulseOutput::Connect(const std::string &sink)
         return false;
     const auto told = [](pa_context *, const pa_server_info *info, void *self) {
         auto *output = static_cast<PulseOutput *>(self);
-        output->pipeWire_ =
-            info != nullptr && info->server_name != nullptr && std::strstr(info->server_name, "PipeWire") != nullptr;
+        output->pipeWire_ = ServedByPipeWire(info);
         output->serverKnown_ = true;
         pa_threaded_mainloop_signal(output->loop_, 0);
     };
