@@ -4,6 +4,7 @@
 #include "base/Component.h"
 #include "base/Exception.h"
 #include "base/ExceptionSink.h"
+#include "recorder/DeviceCommands.h"
 #include "recorder/RecordingHistory.h"
 #include "serial/PortInventory.h"
 #include "ui_TForm1.h"
@@ -38,7 +39,7 @@ MainWindow::MainWindow(QWidget *parent, const std::string &output)
         // gets its stored setting through the property system while loading, as the others do.
         comPort_ = std::make_unique<TComPort>();
         comPort_->setObjectName(QStringLiteral("ComPort1"));
-        comPort_->setProperty("Baud", 9600);
+        comPort_->setProperty("Baud", LineBaud);
     }
     // A fixed-size window with a system menu, a close box and a minimise box.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
