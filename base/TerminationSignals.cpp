@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <iterator>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,6 +12,9 @@
 namespace {
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGTSTP};
+// The other signals that end a process by default without a core. Each is taken only where
+// nobody else has: an ignored SIGPIPE, or a library's own handler, stays as it is.
+constexpr int kOtherEndings[] = {SIGALRM, SIGVTALRM, SIGPROF, SIGPIPE, SIGIO, SIGPWR, SIGSTKFLT};
 
 // The handler may only write to a descriptor; the rest happens in the event loop.
 volatile std::sig_atomic_t writeEnd = -1;
@@ -42,8 +46,20 @@ TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent)
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int signalNumber : kSignals)
+    for (int signalNumber : kSignals) {
         ::sigaction(signalNumber, &action, nullptr);
+        taken_.push_back(signalNumber);
+    }
+    std::vector<int> others(std::begin(kOtherEndings), std::end(kOtherEndings));
+    for (int signalNumber = SIGRTMIN; signalNumber <= SIGRTMAX; ++signalNumber)
+        others.push_back(signalNumber);
+    for (int signalNumber : others) {
+        struct sigaction current = {};
+        if (::sigaction(signalNumber, nullptr, &current) != 0 || current.sa_handler != SIG_DFL)
+            continue;
+        ::sigaction(signalNumber, &action, nullptr);
+        taken_.push_back(signalNumber);
+    }
 }
 
 TerminationSignals::~TerminationSignals()
@@ -51,7 +67,7 @@ TerminationSignals::~TerminationSignals()
     struct sigaction action = {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
-    for (int signalNumber : kSignals)
+    for (int signalNumber : taken_)
         ::sigaction(signalNumber, &action, nullptr);
     writeEnd = -1;
     notifier_.reset();

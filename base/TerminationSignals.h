@@ -4,10 +4,13 @@
 #include <QSocketNotifier>
 #include <initializer_list>
 #include <memory>
+#include <vector>
 
-// Turns SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1 and SIGUSR2 into a Qt signal on the thread that
-// created this object, so a program can stop what it drives (a device that records, for one)
-// before it ends. While an object exists, those signals no longer end the process by themselves.
+// Turns SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1 and SIGUSR2, and every other signal that would
+// end the process without a core where nobody else handles or ignores it (SIGALRM, SIGPIPE,
+// SIGPROF, the real-time signals, ...), into a Qt signal on the thread that created this object,
+// so a program can stop what it drives (a device that records, for one) before it ends. While an
+// object exists, those signals no longer end the process by themselves.
 // Ctrl-Z (SIGTSTP) becomes Suspending when a receiver is connected, which stops the process
 // with Suspend once it is ready; without one the process stops at once, as it always did. One
 // object at a time.
@@ -35,4 +38,6 @@ private:
     int fds_[2] = {-1, -1};
     std::unique_ptr<QSocketNotifier> notifier_;
     int received_ = 0;
+    // The signals this object handles, to give back as it found them.
+    std::vector<int> taken_;
 };

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <utility>
 
 bool ActiveGSM1 = false;
 bool ActiveGSM2 = false;
@@ -175,6 +176,30 @@ void Recorder::Load(const std::string &path)
 {
     // The file's sound goes to the output it is opened on: without one, nothing is loaded.
     parts_.Output.Choose();
+    // Opening a file closes the one before. A file refused here leaves the one before loaded
+    // again, as the window still shows it; where that cannot be, no file is loaded, and the
+    // window says so, rather than showing a file that is not there to play.
+    const std::string previous = std::exchange(loaded_, std::string());
+    try {
+        open(path);
+    } catch (const std::exception &) {
+        if (!previous.empty()) {
+            try {
+                open(previous);
+            } catch (const std::exception &) {
+            }
+        }
+        if (loaded_.empty()) {
+            parts_.MediaPlayer1.setNotifyRequest(false);
+            parts_.LabelLength.setCaption(LengthText(0));
+            parts_.Fname.setCaption(QString());
+        }
+        throw;
+    }
+}
+
+void Recorder::open(const std::string &path)
+{
     MediaPlayerOps &player = parts_.MediaPlayer1;
     player.setFileName(path);
     player.OpenDevice();
@@ -189,9 +214,10 @@ void Recorder::Load(const std::string &path)
         player.CloseDevice();
         throw Exception(EmptyFileMessage(DisplayName(path)));
     }
+    parts_.Output.Measure(path);
     parts_.LabelLength.setCaption(text);
     parts_.Fname.setCaption(DisplayName(player.FileName()));
-    parts_.Output.Measure(path);
+    loaded_ = path;
 }
 
 void Recorder::Record(int channel)
@@ -214,9 +240,13 @@ void Recorder::Record(int channel)
         const auto onLine = std::chrono::microseconds(CommandText(command).size() * 10 * 1'000'000 / LineBaud);
         parts_.Output.AwaitCycle(onLine + startTime);
     }
+    // A crash from here on still stops the device: no moment exists in which it records and
+    // nothing would tell it to stop.
+    parts_.ComPort1.setCrashText(CommandText(DeviceCommand::Stop));
     try {
         send(command);
     } catch (const std::exception &) {
+        parts_.ComPort1.setCrashText({});
         stopListening();
         throw;
     }
@@ -224,7 +254,6 @@ void Recorder::Record(int channel)
     file_ = withSound ? player.FileName() : std::string();
     playing_ = false;
     lastPosition_ = 0;
-    parts_.ComPort1.setCrashText(CommandText(DeviceCommand::Stop));
     parts_.Timer1.setEnabled(true);
     try {
         // The sound starts once the command has reached the device, so its start is recorded.

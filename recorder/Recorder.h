@@ -112,6 +112,7 @@ public:
     static const char *ReasonWord(StopReason reason);
 
 private:
+    void open(const std::string &path);
     void send(DeviceCommand command);
     void waitSent(DeviceCommand command);
     void resetLabelColours();
@@ -138,6 +139,8 @@ private:
     bool playing_ = false;   // a sound was started for the recording
     bool listening_ = false; // to the output, for the recording
     std::string file_;
+    // The file open in the player, as it was loaded; empty when none is.
+    std::string loaded_;
     std::chrono::system_clock::time_point startedAt_{};
     RecordingEnd lastEnd_;
 };

@@ -8,7 +8,9 @@
 
 namespace {
 
-constexpr int kFaults[] = {SIGSEGV, SIGBUS, SIGABRT, SIGFPE};
+// Every signal whose default action ends the process with a core: a fault the program cannot go
+// on from, or a limit of the system (CPU time, file size) that ends it at once.
+constexpr int kFaults[] = {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGXCPU, SIGXFSZ};
 constexpr int kPlaces = 16;
 
 // Filled before the descriptor is published; the handler reads only published places.

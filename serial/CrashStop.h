@@ -3,10 +3,11 @@
 #include <cstddef>
 #include <string>
 
-// The last words of a program that dies of a fault (SIGSEGV, SIGBUS, SIGABRT, SIGFPE): each
-// registered descriptor gets its text written, with nothing but write(2) from the signal
-// handler, before the fault takes its usual course. A recorder told to record is thus told to
-// stop even when the program that commanded it crashes.
+// The last words of a program that dies of a fault (SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL,
+// SIGTRAP, SIGSYS) or of a system limit (SIGXCPU, SIGXFSZ): each registered descriptor gets its
+// text written, with nothing but write(2) from the signal handler, before the signal takes its
+// usual course. A recorder told to record is thus told to stop even when the program that
+// commanded it crashes.
 namespace CrashStop {
 
 constexpr std::size_t MaxText = 32;

@@ -194,7 +194,7 @@ SoundEnding RecorderHarness::EndingOf(const HeardRecording &heard) const
     return {level(25, 5), level(5, 2.5), level(2.5, 0), level(1, 0)};
 }
 
-bool RecorderHarness::LoadThroughLabel(const QString &path)
+bool RecorderHarness::LoadThroughLabel(const QString &path, QWidget *opener)
 {
     bool answered = false;
     ExpectModal([&answered, path](QWidget *modal) {
@@ -216,7 +216,7 @@ bool RecorderHarness::LoadThroughLabel(const QString &path)
         answered = true;
         return true;
     });
-    QTest::mouseClick(Window().Form().Fname, Qt::LeftButton);
+    QTest::mouseClick(opener ? opener : Window().Form().Fname, Qt::LeftButton);
     return answered && Window().Form().Fname->Caption() == path;
 }
 

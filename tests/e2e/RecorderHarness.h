@@ -86,8 +86,9 @@ public:
     std::optional<HeardRecording> Heard(std::int64_t from, const QString &recordCommand, QString *error);
     SoundEnding EndingOf(const HeardRecording &heard) const;
 
-    // Clicks the file-name label and picks the file in the open dialog.
-    bool LoadThroughLabel(const QString &path);
+    // Clicks the file-name label, or another opener (the list button), and picks the file in the
+    // open dialog.
+    bool LoadThroughLabel(const QString &path, QWidget *opener = nullptr);
     // Clicks a button; when `portDialog` is set, answers the port dialog with COM1 first.
     void Click(QWidget *button, bool portDialog = false);
     // How many times the port dialog was answered.

@@ -288,6 +288,39 @@ void StartLongRecording(RecorderHarness &harness)
     ASSERT_TRUE(harness.Device().WaitForCommand(QStringLiteral("REC1"), 1, 10000));
 }
 
+// A refused file leaves the window as able to load as before: a good file loads, through the
+// label and through the list button, and records after a file of no frames and after one of no
+// bytes.
+TEST_F(RecordingAtTheSink, AnEmptyWaveIsRefusedWhenLoadedAndTheNextFileLoads)
+{
+    const QString noFrames = harness.MakeToneWav(QStringLiteral("empty.wav"), 0, kRate);
+    const QString noBytes = harness.MakeToneWav(QStringLiteral("nothing.wav"), 0, kRate);
+    ASSERT_TRUE(QFile::resize(noBytes, 0));
+    const QString good = harness.MakeToneWav(QStringLiteral("good.wav"), 300, kRate);
+    const std::pair<QString, QString> refusals[] = {
+        {noFrames, QStringLiteral("The sound file is empty: ") + noFrames + QLatin1Char('.')},
+        {noBytes, QStringLiteral("The sound file is empty.")},
+    };
+    ASSERT_TRUE(harness.LoadThroughLabel(good));
+    // The port is chosen once, so that the list button's stop goes out without asking.
+    harness.Click(form().kwFlatBtn2, true);
+    for (const auto &[file, refusal] : refusals) {
+        SCOPED_TRACE(file.toStdString());
+        QString shown;
+        ExpectMessageBox(&shown, 20000);
+        EXPECT_FALSE(harness.LoadThroughLabel(file));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty(); }, 10000));
+        EXPECT_EQ(shown.toStdString(), refusal.toStdString());
+        EXPECT_EQ(form().Fname->Caption(), good);
+        ASSERT_TRUE(harness.LoadThroughLabel(good, form().kwFlatBtn4));
+        EXPECT_EQ(form().LabelLength->Caption(), QStringLiteral("0.300 sec."));
+    }
+    harness.Click(form().kwFlatBtn1);
+    ASSERT_TRUE(harness.Device().WaitForCommand(QStringLiteral("REC1"), 1, 10000));
+    ASSERT_TRUE(harness.Device().WaitForCommand(QStringLiteral("REC"), 4, 10000));
+    EXPECT_EQ(harness.Device().Commands().mid(3), (QStringList{QStringLiteral("REC1"), QStringLiteral("REC")}));
+}
+
 TEST_F(Recording, ClosingTheWindowDuringARecordingStopsTheDevice)
 {
     StartLongRecording(harness);
@@ -327,6 +360,11 @@ TEST_F(Recording, TerminationSignalsDuringARecordingStopTheDeviceAsTheCloseBoxDo
         ASSERT_TRUE(own.Device().WaitForCommand(QStringLiteral("REC"), 1, 10000)) << signalNumber;
         EXPECT_EQ(termination.Received(), signalNumber);
         EXPECT_FALSE(own.Window().isVisible());
+        // The history keeps the status the process ends with.
+        std::string reason;
+        const auto entries = RecordingHistory(RecordingHistory::DefaultPath()).Entries(&reason);
+        ASSERT_TRUE(entries && entries->size() == 1u) << reason;
+        EXPECT_EQ(entries->front().exitStatus, 128 + signalNumber);
         EndTheLoopsASignalEnded();
     }
 }
@@ -361,18 +399,6 @@ TEST_F(Recording, ASignalWhileAnErrorBoxIsOpenStopsTheDeviceAndEndsTheBox)
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_FALSE(harness.Window().isVisible());
     EndTheLoopsASignalEnded();
-}
-
-TEST_F(Recording, AnEmptyWaveIsRefusedWhenLoaded)
-{
-    const QString empty = harness.MakeToneWav(QStringLiteral("empty.wav"), 0, kRate);
-    ASSERT_FALSE(empty.isEmpty());
-    QString shown;
-    ExpectMessageBox(&shown, 20000);
-    EXPECT_FALSE(harness.LoadThroughLabel(empty));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty(); }, 10000));
-    EXPECT_EQ(shown, QStringLiteral("The sound file is empty: ") + empty + QLatin1Char('.'));
-    EXPECT_EQ(form().Fname->Caption(), QStringLiteral("---------"));
 }
 
 // The output named when the window starts: until it exists it is told at the start and at each

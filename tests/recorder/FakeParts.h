@@ -32,6 +32,7 @@ struct FakeSerial : SerialPortOps {
         if (failWith)
             throw Exception(*failWith);
         log.add("send " + text);
+        crashTextAtSend.push_back(crashText);
     }
     // Each wait takes the next scripted answer; none left means every command left.
     std::vector<LineTrouble> WaitSent(int) override
@@ -51,6 +52,8 @@ struct FakeSerial : SerialPortOps {
     std::vector<QString> lost;
     bool linesLeft = true;
     std::string crashText;
+    // What a crash would have written at each send.
+    std::vector<std::string> crashTextAtSend;
 };
 
 // A player whose position is scripted: each query takes the next value, the last one repeats.
@@ -66,7 +69,7 @@ struct FakePlayer : MediaPlayerOps {
     {
         log.add("OpenDevice");
         open = false;
-        if (openFails)
+        if (openFails || fileName == refusedFile)
             throw Exception("The file is not a sound file this system knows");
         open = true;
     }
@@ -95,7 +98,7 @@ struct FakePlayer : MediaPlayerOps {
         ++lengthQueries;
         if (faultFoundWithLength.kind != PlaybackFault::None)
             fault = faultFoundWithLength;
-        return length;
+        return fileName == emptyFile ? 0 : length;
     }
     void SeekTo(std::int32_t position) override
     {
@@ -119,6 +122,8 @@ struct FakePlayer : MediaPlayerOps {
     {
         requireOpen();
         log.add("StopPlayback");
+        if (stopFails)
+            throw Exception("The sound output does not answer");
     }
     std::int32_t CurrentPosition() override
     {
@@ -143,6 +148,9 @@ struct FakePlayer : MediaPlayerOps {
     bool notifyRequest = false;
     bool open = false;
     bool openFails = false;
+    bool stopFails = false;
+    std::string refusedFile; // a file that does not open
+    std::string emptyFile;   // a file that opens with no sound
     std::string cueFailure;  // what a cue raises
     std::string playFailure; // what a play command leaves as the last error
     PlaybackFault fault;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <tuple>
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -41,7 +42,9 @@ TEST_F(RecorderVerbs, RecordSendsCommandThenPlaysFromStart)
     // The sound is made ready before the device is told to record, and starts once REC1 has left.
     EXPECT_THAT(fakes.log.calls, ElementsAre("SeekTo 0", "Cue", "send REC1\r\n", "Timer on", "StartPlayback",
                                              "RecGSM1 colour " + kRed, "RecGSM2 colour " + kNormal));
+    // A crash is to stop the device from before REC1 leaves on.
     EXPECT_EQ(fakes.serial.crashText, "REC\r\n");
+    EXPECT_EQ(fakes.serial.crashTextAtSend, std::vector<std::string>{"REC\r\n"});
     // Just before REC1, the output's cycle is awaited for its 6 bytes at 9600 baud and the start.
     EXPECT_EQ(fakes.output.awaited, std::chrono::microseconds(6250 + 500));
     EXPECT_EQ(fakes.output.awaitedAfter, 2u);
@@ -103,27 +106,40 @@ TEST_F(RecorderVerbs, EraseRunsBothGaugesDownWithoutStoppingTheRecordFirst)
     EXPECT_TRUE(ActiveGSM1);
 }
 
-TEST_F(RecorderVerbs, FailedOpenKeepsLabelsAndTheRecordSendsNothing)
+// A refused file leaves the file before it loaded, as the labels still show it, and recordable;
+// with no file before, or one that no longer opens, nothing is loaded and the labels say so.
+TEST_F(RecorderVerbs, ARefusedFileLeavesTheFileBeforeLoadedOrNone)
 {
     load(4200);
-    fakes.player.openFails = true;
-    EXPECT_THROW(recorder.Load("/sounds/broken.wav"), Exception);
-    EXPECT_EQ(fakes.fname.caption, QStringLiteral("/sounds/tone.wav"));
-    EXPECT_EQ(fakes.labelLength.caption, QStringLiteral("4.200 sec."));
-    EXPECT_TRUE(fakes.player.notifyRequest);
-
-    // The old file is closed while NotifyRequest is still true: the seek raises before anything is
-    // sent or changed.
-    fakes.log.calls.clear();
-    try {
-        recorder.Record(2);
-        FAIL() << "the seek on a closed player must raise";
-    } catch (const Exception &error) {
-        EXPECT_EQ(error.Message(), "No MCI device open");
+    fakes.player.refusedFile = "/sounds/broken.wav";
+    fakes.player.emptyFile = "/sounds/empty.wav";
+    for (const char *refused : {"/sounds/broken.wav", "/sounds/empty.wav"}) {
+        SCOPED_TRACE(refused);
+        EXPECT_THROW(recorder.Load(refused), Exception);
+        EXPECT_EQ(fakes.player.fileName, "/sounds/tone.wav");
+        EXPECT_TRUE(fakes.player.open);
+        EXPECT_TRUE(fakes.player.notifyRequest);
+        EXPECT_EQ(fakes.fname.caption, QStringLiteral("/sounds/tone.wav"));
+        EXPECT_EQ(fakes.labelLength.caption, QStringLiteral("4.200 sec."));
     }
-    EXPECT_THAT(fakes.log.calls, IsEmpty());
-    EXPECT_FALSE(ActiveGSM2);
-    EXPECT_EQ(fakes.recGsm2.colour, clGradientActiveCaption);
+    fakes.log.calls.clear();
+    recorder.Record(2);
+    EXPECT_THAT(fakes.log.sends(), ElementsAre("REC2\r\n"));
+    EXPECT_THAT(fakes.log.calls, Contains("StartPlayback"));
+    recorder.Stop();
+
+    // The file before cannot be opened again (it was removed meanwhile).
+    fakes.player.openFails = true;
+    EXPECT_THROW(recorder.Load("/sounds/other.wav"), Exception);
+    EXPECT_FALSE(fakes.player.open);
+    EXPECT_FALSE(fakes.player.notifyRequest);
+    EXPECT_EQ(fakes.fname.caption, QString());
+    EXPECT_EQ(fakes.labelLength.caption, QStringLiteral("0.000 sec."));
+    // A later file loads as before.
+    fakes.player.openFails = false;
+    recorder.Load("/sounds/other.wav");
+    EXPECT_TRUE(fakes.player.notifyRequest);
+    EXPECT_EQ(fakes.fname.caption, QStringLiteral("/sounds/other.wav"));
 }
 
 TEST_F(RecorderVerbs, FailedSendEndsEachHandlerWhereItStands)
@@ -155,9 +171,7 @@ TEST_F(RecorderVerbs, StopAndEraseReachTheDeviceEvenWhenThePlayerFails)
 {
     load(4200);
     recorder.Record(1);
-    // A failed load closes the old file but leaves NotifyRequest set: the player refuses to stop.
-    fakes.player.openFails = true;
-    EXPECT_THROW(recorder.Load("/sounds/notasound.txt"), Exception);
+    fakes.player.stopFails = true;
     fakes.log.calls.clear();
 
     EXPECT_THROW(recorder.Stop(), Exception);
@@ -170,10 +184,10 @@ TEST_F(RecorderVerbs, StopAndEraseReachTheDeviceEvenWhenThePlayerFails)
         recorder.Erase();
         FAIL() << "the player's failure must still be shown";
     } catch (const Exception &error) {
-        EXPECT_EQ(error.Message(), "No MCI device open");
+        EXPECT_EQ(error.Message(), "The sound output does not answer");
     }
     EXPECT_THAT(fakes.log.sends(), ElementsAre("ERASE\r\n"));
-    EXPECT_EQ(fakes.log.calls.size(), 2u + 2 * 101 * 2); // the gauges still run down
+    EXPECT_EQ(fakes.log.calls.size(), 3u + 2 * 101 * 2); // the gauges still run down
 }
 
 TEST_F(RecorderVerbs, RecordWhosePlaybackCannotStartStopsTheDeviceAtOnce)
@@ -203,7 +217,6 @@ TEST_F(RecorderVerbs, RecordWhosePlaybackCannotStartStopsTheDeviceAtOnce)
 
 TEST_F(RecorderVerbs, AnEmptySoundFileIsRefusedWhenLoaded)
 {
-    load(4200);
     fakes.player.length = 0;
     try {
         recorder.Load("/sounds/empty.wav");
@@ -211,14 +224,8 @@ TEST_F(RecorderVerbs, AnEmptySoundFileIsRefusedWhenLoaded)
     } catch (const Exception &error) {
         EXPECT_EQ(error.Message(), "The sound file is empty: /sounds/empty.wav");
     }
-    EXPECT_EQ(fakes.log.calls.back(), "CloseDevice");
-    EXPECT_EQ(fakes.fname.caption, QStringLiteral("/sounds/tone.wav"));
-    EXPECT_EQ(fakes.labelLength.caption, QStringLiteral("4.200 sec."));
-
-    // Nothing is recorded from it: the device is not even started.
-    fakes.log.calls.clear();
-    EXPECT_THROW(recorder.Record(1), Exception);
-    EXPECT_THAT(fakes.log.sends(), IsEmpty());
+    EXPECT_FALSE(fakes.player.open);
+    EXPECT_FALSE(fakes.player.notifyRequest);
 }
 
 TEST_F(RecorderVerbs, TickReturnsEarlyUntilThereIsAPositionAndAFile)

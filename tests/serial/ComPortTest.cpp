@@ -884,6 +884,11 @@ TEST_F(ComPortTest, AFaultWritesTheCrashTextBeforeTheProgramDies)
         {SIGFPE, [] { dividend = dividend / zero; }},
         {SIGABRT, [] { std::abort(); }},
         {SIGBUS, [] { raise(SIGBUS); }},
+        {SIGILL, [] { __builtin_trap(); }},
+        {SIGTRAP, [] { raise(SIGTRAP); }},
+        {SIGSYS, [] { raise(SIGSYS); }},
+        {SIGXCPU, [] { raise(SIGXCPU); }},
+        {SIGXFSZ, [] { raise(SIGXFSZ); }},
     };
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     // A sanitizer takes the faults for its own report; an abort it leaves to the program.
