@@ -123,7 +123,7 @@ void MainWindow::EndBySignal(int signalNumber)
     // so nothing that follows can hold the exit up.
     QCoreApplication::exit(128 + signalNumber);
     RunAtBoundary([this] { recorder_->Leave(StopReason::Signal); });
-    keepHistory();
+    keepHistory(128 + signalNumber);
     close();
 }
 
@@ -168,13 +168,15 @@ void MainWindow::dispatch(void (TForm1::*handler)())
     });
 }
 
-void MainWindow::keepHistory()
+void MainWindow::keepHistory(std::optional<int> exitStatus)
 {
     const RecordingEnd &end = recorder_->LastEnd();
     if (end.number == kept_)
         return;
     kept_ = end.number;
     RecordingEntry entry = RecordingHistory::EntryOf(end);
+    if (exitStatus)
+        entry.exitStatus = *exitStatus;
     const std::string &path = comPort_->DevicePath();
     const PortDetails port = DescribeHeldPort(comPort_->ComNumber(), path);
     entry.port = path.empty() ? "COM" + std::to_string(comPort_->ComNumber()) : path;

@@ -11,6 +11,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace Ui {
 class TForm1;
@@ -51,8 +52,9 @@ private:
     void connectEvents();
     // Runs a handler; what it raises goes to the application's error box.
     void dispatch(void (TForm1::*handler)());
-    // Adds a recording that ended since the last call to the history.
-    void keepHistory();
+    // Adds a recording that ended since the last call to the history, with the status the process
+    // ends with where that is known.
+    void keepHistory(std::optional<int> exitStatus = std::nullopt);
 
     std::unique_ptr<Ui::TForm1> ui_;
     TOpenDialog openDialog_;

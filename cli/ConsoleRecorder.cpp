@@ -42,8 +42,22 @@ ConsoleRecorder::ConsoleRecorder(const QList<PortArgument> &ports, ProgressRepor
     timer_.setTimerType(Qt::PreciseTimer);
     ports_.OnFailure = [this](const QString &port, const QString &message) { report_.Error(message, port); };
     ports_.OnSent = [this](const QString &command, const QStringList &took) {
-        sentTo_ = took;
+        const auto is = [&command](DeviceCommand known) {
+            const std::string_view word = CommandWord(known);
+            return command == QLatin1String(word.data(), qsizetype(word.size()));
+        };
+        if (is(DeviceCommand::Record1) || is(DeviceCommand::Record2)) {
+            recordingOn_ = took;
+            recordedOn_.clear();
+        } else if (is(DeviceCommand::Stop)) {
+            for (const QString &port : std::as_const(recordingOn_))
+                if (took.contains(port) && !recordedOn_.contains(port))
+                    recordedOn_ << port;
+        }
         report_.Sent(command, took);
+    };
+    ports_.OnNotDelivered = [this](const QString &command, const QStringList &missed) {
+        report_.NotDelivered(command, missed);
     };
     recorder_.OnProblem = [this](const QString &problem) {
         failed_ = true;
@@ -157,10 +171,13 @@ int ConsoleRecorder::Record(int channel, const std::string &file, const OutputCh
 
     const RecordingEnd &end = recorder_.LastEnd();
     report_.Stopped(end.reason, end.playedMs, end.heard);
-    report_.Result(QStringLiteral("GSM") + QString::number(channel) + QStringLiteral(" on ")
-                   + sentTo_.join(QStringLiteral(", ")) + QStringLiteral(": recorded ") + DisplayName(file)
-                   + QStringLiteral(", ") + QString::number(end.playedMs) + QStringLiteral(" ms, ")
-                   + Recorder::ReasonText(end.reason));
+    // A recorder that REC did not reach may still be recording: it has said so, and is not
+    // counted among those that recorded the file.
+    if (!recordedOn_.isEmpty())
+        report_.Result(QStringLiteral("GSM") + QString::number(channel) + QStringLiteral(" on ")
+                       + recordedOn_.join(QStringLiteral(", ")) + QStringLiteral(": recorded ") + DisplayName(file)
+                       + QStringLiteral(", ") + QString::number(end.playedMs) + QStringLiteral(" ms, ")
+                       + Recorder::ReasonText(end.reason));
     reportHeard(end);
     keepHistory(end);
     return exitStatus();
@@ -201,7 +218,7 @@ void ConsoleRecorder::keepHistory(const RecordingEnd &end)
     entry.exitStatus = exitStatus();
     const RecordingHistory history;
     for (const PortArgument &port : portArguments_) {
-        if (!sentTo_.contains(port.name))
+        if (!recordingOn_.contains(port.name))
             continue;
         const PortDetails details = DescribeHeldPort(port.comNumber, QFile::encodeName(port.devicePath).toStdString());
         entry.port = port.name.toStdString();

@@ -70,6 +70,8 @@ private:
     QTimer timer_;
     TimerAdapter timerOps_;
     Recorder recorder_;
-    QStringList sentTo_;
+    // The ports the record command reached, and of those the ones that REC reached too.
+    QStringList recordingOn_;
+    QStringList recordedOn_;
     bool failed_ = false;
 };

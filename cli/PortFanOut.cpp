@@ -6,6 +6,7 @@
 #include <QFile>
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 PortFanOut::PortFanOut(const QList<PortArgument> &ports)
 {
@@ -64,8 +65,7 @@ void PortFanOut::SendText(const std::string &text)
     delivered_ = took;
     if (took.isEmpty())
         throw ENoPortTook("no port took " + command.toStdString());
-    if (OnSent)
-        OnSent(command, took);
+    pending_ = command;
 }
 
 std::vector<LineTrouble> PortFanOut::WaitSent(int timeoutMs)
@@ -73,6 +73,7 @@ std::vector<LineTrouble> PortFanOut::WaitSent(int timeoutMs)
     // The ports drain side by side: the wait is the slowest one's, not their sum.
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     std::vector<LineTrouble> troubles;
+    QStringList undelivered;
     for (Port &port : ports_) {
         if (!port.open)
             continue;
@@ -83,10 +84,17 @@ std::vector<LineTrouble> PortFanOut::WaitSent(int timeoutMs)
         if (state == TComPort::SendState::Delivered)
             continue;
         troubles.push_back({port.name, port.stalled ? LineTrouble::Stalled : LineTrouble::Gone});
-        delivered_.removeAll(port.name);
+        if (delivered_.removeAll(port.name) > 0)
+            undelivered << port.name;
     }
     if (!troubles.empty())
         failed_ = true;
+    // Each port that took the command hears of it once: its bytes left, or they did not.
+    const QString command = std::exchange(pending_, QString());
+    if (!command.isEmpty() && !delivered_.isEmpty() && OnSent)
+        OnSent(command, delivered_);
+    if (!command.isEmpty() && !undelivered.isEmpty() && OnNotDelivered)
+        OnNotDelivered(command, undelivered);
     return troubles;
 }
 

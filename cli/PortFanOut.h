@@ -30,7 +30,7 @@ public:
     // Opens every port, so that a command later reaches them all at once. A port that does not
     // open is reported and left out. False when none opened.
     bool Open();
-    // Queues the text on every open port.
+    // Queues the text on every open port; it is told as sent, or not, at the next wait.
     void SendText(const std::string &text) override;
     std::vector<LineTrouble> WaitSent(int timeoutMs) override;
     // A port whose line hung up is named once and takes no more commands.
@@ -45,8 +45,9 @@ public:
 
     // A port failed: its name and the error text.
     std::function<void(const QString &port, const QString &message)> OnFailure;
-    // A command went to these ports.
+    // Once waited for: a command left for these ports, or did not leave for those.
     std::function<void(const QString &command, const QStringList &ports)> OnSent;
+    std::function<void(const QString &command, const QStringList &ports)> OnNotDelivered;
 
 private:
     struct Port {
@@ -58,6 +59,8 @@ private:
     void fail(const Port &port, const std::exception &error);
 
     std::vector<Port> ports_;
+    // The latest command, until its wait has told what became of it.
+    QString pending_;
     QStringList delivered_;
     bool failed_ = false;
 };

@@ -73,6 +73,13 @@ void ProgressReport::Sent(const QString &command, const QStringList &ports)
                  {{QStringLiteral("command"), command}, {QStringLiteral("ports"), QJsonArray::fromStringList(ports)}});
 }
 
+void ProgressReport::NotDelivered(const QString &command, const QStringList &ports)
+{
+    if (mode_ == Json)
+        emitJson(QStringLiteral("not-delivered"),
+                 {{QStringLiteral("command"), command}, {QStringLiteral("ports"), QJsonArray::fromStringList(ports)}});
+}
+
 void ProgressReport::Playing(const std::string &file, int channel, int lengthMs, const QString &lengthText)
 {
     const std::size_t slash = file.rfind('/');

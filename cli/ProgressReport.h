@@ -21,8 +21,9 @@ public:
 
     ProgressReport(Mode mode, std::FILE *out, std::FILE *err);
 
-    // A command went out to these ports.
+    // A command left for these ports; it did not leave for those.
     void Sent(const QString &command, const QStringList &ports);
+    void NotDelivered(const QString &command, const QStringList &ports);
     // The sound plays onto the channel (the file's path byte for byte).
     void Playing(const std::string &file, int channel, int lengthMs, const QString &lengthText);
     // The gauge value, then the position, of one tick.

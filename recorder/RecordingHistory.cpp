@@ -12,6 +12,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -165,7 +166,7 @@ bool RecordingHistory::Append(const RecordingEntry &entry, std::string *error) c
         return false;
     }
     FileDescriptor file(
-        ::openat(directory.Get(), name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+        ::openat(directory.Get(), name.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (file.Get() < 0) {
         const int reason = errno;
         *error = reason == ELOOP
@@ -173,18 +174,30 @@ bool RecordingHistory::Append(const RecordingEntry &entry, std::string *error) c
                      : SystemError("The recording history cannot be opened:", path_, reason);
         return false;
     }
-    // One write per line: appends of several programs at once never interleave within a line.
-    const std::string line = ToJson(entry) + "\n";
+    // Several programs append at once: each holds the file while it looks at the end, writes its
+    // line, and cuts back what a failed write left, so that a line is whole or not there.
+    while (::flock(file.Get(), LOCK_EX) != 0 && errno == EINTR) {
+    }
+    std::string line = ToJson(entry) + "\n";
+    // A line cut short before (a crash) stays a line of its own, and this one starts afresh.
+    const off_t end = ::lseek(file.Get(), 0, SEEK_END);
+    char last = '\n';
+    if (end > 0 && ::pread(file.Get(), &last, 1, end - 1) == 1 && last != '\n')
+        line.insert(line.begin(), '\n');
     ssize_t written;
     do
         written = ::write(file.Get(), line.data(), line.size());
     while (written < 0 && errno == EINTR);
-    if (written != ssize_t(line.size())) {
-        *error = written < 0 ? SystemError("The recording history cannot be written:", path_, errno)
-                             : "The recording history " + path_ + " was not written whole (is the disk full?)";
+    if (written == ssize_t(line.size()))
+        return true;
+    if (written < 0) {
+        *error = SystemError("The recording history cannot be written:", path_, errno);
         return false;
     }
-    return true;
+    *error = "The recording history " + path_ + " was not written whole (is the disk full?)";
+    if (end < 0 || ::ftruncate(file.Get(), end) != 0)
+        *error += "; the part written is left in it";
+    return false;
 }
 
 std::optional<std::vector<std::string>> RecordingHistory::RawLines(std::string *error) const

@@ -52,7 +52,8 @@ public:
     explicit RecordingHistory(std::string path = DefaultPath());
     const std::string &Path() const { return path_; }
 
-    // Adds the entry as one line with one write, creating the folder (mode 0700) and the file
+    // Adds the entry as one whole line, written at once under the file's lock, or not at all: a
+    // write cut short (a full disk) is taken back. Creates the folder (mode 0700) and the file
     // (mode 0600) when they are missing; never through a symbolic link. False with the reason.
     bool Append(const RecordingEntry &entry, std::string *error) const;
 

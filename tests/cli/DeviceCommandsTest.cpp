@@ -79,6 +79,15 @@ TEST_F(DeviceCommands, ACommandTheLineDidNotTakeIsNotReportedAsSent)
     EXPECT_EQ(stop.out, QString());
     EXPECT_EQ(stop.err, QStringLiteral("tamblo: REC was not delivered to COM1 (the line stopped taking data); the "
                                        "recorder may still be recording\n"));
+    // For scripts too: one event for the command, and it says the bytes did not leave.
+    const std::vector<QJsonObject> events =
+        RunTamblo({QStringLiteral("stop"), QStringLiteral("--json")}, environment).Events();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events[0][QStringLiteral("event")], QStringLiteral("not-delivered"));
+    EXPECT_EQ(events[0][QStringLiteral("command")], QStringLiteral("REC"));
+    EXPECT_EQ(events[0][QStringLiteral("ports")].toArray(), QJsonArray{QStringLiteral("COM1")});
+    for (const QJsonObject &event : events)
+        EXPECT_NE(event[QStringLiteral("event")], QStringLiteral("sent"));
     ASSERT_TRUE(device.Signal(SIGUSR1, QStringLiteral("line started")));
 }
 

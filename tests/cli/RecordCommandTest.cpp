@@ -190,7 +190,7 @@ TEST_F(RecordCommand, CtrlCAndSigtermStopTheDeviceBeforeTheProgramEnds)
     const QString tone = Tone("tone.wav", 8000);
     int recordings = 0;
     const std::pair<int, int> endings[] = {
-        {SIGINT, 130}, {SIGTERM, 143}, {SIGQUIT, 131}, {SIGUSR1, 138}, {SIGUSR2, 140},
+        {SIGINT, 130}, {SIGTERM, 143}, {SIGQUIT, 131}, {SIGUSR1, 138}, {SIGUSR2, 140}, {SIGALRM, 142},
     };
     for (const auto &[signalNumber, status] : endings) {
         SCOPED_TRACE(signalNumber);
@@ -211,8 +211,8 @@ TEST_F(RecordCommand, CtrlCAndSigtermStopTheDeviceBeforeTheProgramEnds)
         EXPECT_EQ(events.back()[QStringLiteral("event")], QStringLiteral("stopped"));
         EXPECT_EQ(events.back()[QStringLiteral("reason")], QStringLiteral("interrupted"));
     }
-    EXPECT_EQ(device.Commands(),
-              kRecordThenStop + kRecordThenStop + kRecordThenStop + kRecordThenStop + kRecordThenStop);
+    EXPECT_EQ(device.Commands(), kRecordThenStop + kRecordThenStop + kRecordThenStop + kRecordThenStop + kRecordThenStop
+                                     + kRecordThenStop);
 }
 
 // While the program stands still the device records on: that gap is never reported as a good
@@ -533,6 +533,25 @@ TEST_F(SeveralRecorders, APortThatFailsIsNamedAndTheOthersStillGetTheirStop)
     ASSERT_TRUE(second.WaitForCommand(QStringLiteral("REC"), 1, 10000));
     EXPECT_EQ(device.Commands(), kRecordThenStop);
     EXPECT_EQ(second.Commands(), kRecordThenStop);
+}
+
+// A recorder that REC did not reach may still be recording: it is not among those that recorded.
+TEST_F(SeveralRecorders, APortThatDidNotTakeTheStopIsNotCountedAsRecorded)
+{
+    const QString tone = Tone("tone.wav", 1500);
+    TambloProcess run({QStringLiteral("record"), QStringLiteral("--channel"), QStringLiteral("1"),
+                       QStringLiteral("--port"), QStringLiteral("COM1"), QStringLiteral("--port"),
+                       QStringLiteral("COM2"), tone},
+                      environment);
+    ASSERT_TRUE(second.WaitForCommand(QStringLiteral("REC1"), 1, 10000));
+    ASSERT_TRUE(second.Signal(SIGUSR1, QStringLiteral("line stopped")));
+    const TambloResult result = run.Finish(20000);
+    ASSERT_TRUE(second.Signal(SIGUSR1, QStringLiteral("line started")));
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out,
+              QStringLiteral("GSM1 on COM1: recorded %1, 1500 ms, stopped at the end of the file\n").arg(tone));
+    EXPECT_TRUE(result.err.contains(QStringLiteral("REC was not delivered to COM2"))) << result.err.toStdString();
+    ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC"), 1, 10000));
 }
 
 // An unplugged line is noticed when it happens: the sound stops, and the operator is told that

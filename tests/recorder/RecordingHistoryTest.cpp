@@ -6,11 +6,13 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 
@@ -155,6 +157,44 @@ TEST(RecordingHistory, NeitherFollowsALinkNorLosesTheEntriesAroundADamagedLine)
     EXPECT_NE(error.find("symbolic link"), std::string::npos) << error;
     std::ifstream kept(elsewhere);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep\n");
+}
+
+// A write that the disk cuts short is taken back, and a line a crash left unended stays apart:
+// the lines after either read whole.
+TEST(RecordingHistory, ALineIsWrittenWholeOrNotAtAll)
+{
+    PrivateState state;
+    const RecordingHistory history;
+    std::string error;
+    ASSERT_TRUE(history.Append(Entry("one.wav"), &error)) << error;
+    struct stat before {};
+    ASSERT_EQ(::stat(history.Path().c_str(), &before), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        // The file may grow by 40 bytes only: a full disk, as a write sees it.
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{rlim_t(before.st_size + 40), rlim_t(before.st_size + 40)};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        std::string failure;
+        _exit(!history.Append(Entry("cut.wav"), &failure) && failure.find("not written whole") != std::string::npos
+                  ? 0
+                  : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    struct stat after {};
+    ASSERT_EQ(::stat(history.Path().c_str(), &after), 0);
+    EXPECT_EQ(after.st_size, before.st_size);
+
+    std::ofstream(history.Path(), std::ios::app) << R"({"time":"2026-12-07T10:00:00.000+01:00","fi)";
+    ASSERT_TRUE(history.Append(Entry("two.wav"), &error)) << error;
+    int damaged = 0;
+    const auto entries = history.Entries(&error, &damaged);
+    ASSERT_TRUE(entries) << error;
+    ASSERT_EQ(entries->size(), 2u);
+    EXPECT_EQ((*entries)[1].file, "two.wav");
+    EXPECT_EQ(damaged, 1);
 }
 
 TEST(RecordingHistory, ProgramsAppendingAtOnceNeverMixTheirLines)
