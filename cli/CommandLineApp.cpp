@@ -27,9 +27,6 @@
 
 namespace {
 
-constexpr int kExitDone = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 // What info measures of a file at most: a longer one is told by its first hour.
 constexpr std::int64_t kLongestMeasureMs = 3600 * 1000;
 
@@ -44,7 +41,7 @@ int UsageError(const QString &error)
 {
     Print(stderr, QStringLiteral("tamblo: ") + DisplayName(error.toLatin1().toStdString())
                       + QStringLiteral("\nTry 'tamblo --help' for more information.\n"));
-    return kExitUsage;
+    return Verdict::ExitUsage;
 }
 
 QString PortName(const PortDetails &port)
@@ -96,7 +93,7 @@ bool PortsDirectoryMissing()
 int ListThePorts(bool json)
 {
     if (PortsDirectoryMissing())
-        return kExitFailure;
+        return Verdict::ExitFailure;
     const std::vector<PortDetails> ports = ListPorts();
     for (const PortDetails &port : ports) {
         if (json)
@@ -107,7 +104,7 @@ int ListThePorts(bool json)
     }
     if (ports.empty() && !json)
         Print(stderr, QStringLiteral("tamblo: no serial port found\n"));
-    return kExitDone;
+    return Verdict::ExitDone;
 }
 
 QString Text(const std::string &text) { return QString::fromStdString(text); }
@@ -145,7 +142,7 @@ QJsonObject MeasuredJson(const SoundAnalysis &analysis)
 
 int DescribeFiles(const std::vector<std::string> &files, bool json)
 {
-    int status = kExitDone;
+    int status = Verdict::ExitDone;
     for (const std::string &file : files) {
         const QString name = DisplayName(file);
         SoundAnalysis analysis;
@@ -157,7 +154,7 @@ int DescribeFiles(const std::vector<std::string> &files, bool json)
         else if (info.lengthMs <= 0)
             error = QString::fromStdString(Recorder::EmptyFileMessage(name));
         if (!error.isEmpty()) {
-            status = kExitFailure;
+            status = Verdict::ExitFailure;
             if (json)
                 Print(stdout, QString::fromUtf8(ProgressReport::JsonLine(
                                   {{QStringLiteral("file"), name}, {QStringLiteral("error"), error}})));
@@ -230,11 +227,11 @@ int ListTheOutputs(bool json)
     if (!list.serverReached) {
         Print(stderr,
               QStringLiteral("tamblo: the sound outputs cannot be listed: ") + Text(list.error) + QLatin1Char('\n'));
-        return kExitFailure;
+        return Verdict::ExitFailure;
     }
     for (const SoundOutput &output : list.outputs)
         Print(stdout, json ? QString::fromUtf8(ProgressReport::JsonLine(OutputJson(output))) : OutputLines(output));
-    return kExitDone;
+    return Verdict::ExitDone;
 }
 
 int ShowHistory(bool json)
@@ -254,15 +251,15 @@ int ShowHistory(bool json)
                               + DisplayName(history.Path()) + QStringLiteral(" left out\n"));
     }
     if (error.empty())
-        return kExitDone;
+        return Verdict::ExitDone;
     Print(stderr, QStringLiteral("tamblo: ") + QString::fromLocal8Bit(error.c_str()) + QLatin1Char('\n'));
-    return kExitFailure;
+    return Verdict::ExitFailure;
 }
 
 int RunOnRecorders(const CommandLine &line)
 {
     if (line.ports.isEmpty() && qEnvironmentVariableIsEmpty("TAMBLO_PORT") && PortsDirectoryMissing())
-        return kExitFailure;
+        return Verdict::ExitFailure;
     const PortSelection selection = SelectPorts(line.ports, qEnvironmentVariable("TAMBLO_PORT"), ExistingPortNames);
     if (!selection.error.isEmpty())
         return UsageError(CommandName(line.command) + QStringLiteral(": ") + selection.error);
@@ -274,7 +271,7 @@ int RunOnRecorders(const CommandLine &line)
     ConsoleRecorder::OutputChoice output;
     output.name = line.output.empty() ? OutputWatch::ChoiceFromEnvironment() : line.output;
     output.force = line.force;
-    output.minimumDb = line.minimumVolumeDb.value_or(DefaultMinimumVolumeDb);
+    output.minimumDb = line.minimumVolumeDb.value_or(Verdict::DefaultMinimumVolumeDb);
     switch (line.command) {
     case CommandLine::Record: return recorder.Record(line.channel, line.files.front(), output);
     case CommandLine::Erase: return recorder.Erase();
@@ -305,8 +302,8 @@ int RunCommandLine(int argc, char **argv)
         return UsageError(parsed.error);
     const CommandLine &line = parsed.line;
     switch (line.command) {
-    case CommandLine::Help: Print(stdout, HelpText(line.helpTopic)); return kExitDone;
-    case CommandLine::Version: Print(stdout, QStringLiteral("tamblo " TAMBLO_VERSION "\n")); return kExitDone;
+    case CommandLine::Help: Print(stdout, HelpText(line.helpTopic)); return Verdict::ExitDone;
+    case CommandLine::Version: Print(stdout, QStringLiteral("tamblo " TAMBLO_VERSION "\n")); return Verdict::ExitDone;
     case CommandLine::Ports: return ListThePorts(line.json);
     case CommandLine::Info: return DescribeFiles(line.files, line.json);
     case CommandLine::Outputs: return ListTheOutputs(line.json);
@@ -315,5 +312,5 @@ int RunCommandLine(int argc, char **argv)
     case CommandLine::Erase:
     case CommandLine::Stop: return RunOnRecorders(line);
     }
-    return kExitUsage;
+    return Verdict::ExitUsage;
 }

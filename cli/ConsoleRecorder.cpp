@@ -15,11 +15,6 @@
 
 namespace {
 
-constexpr int kExitDone = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
-// A process ended by signal n reports 128 + n.
-constexpr int kSignalBase = 128;
 // A terminal needs no more than twenty looks a second, and a fault or an unplugged line is met
 // within that; each wake costs the machine more than the look itself.
 constexpr int kCalmTickMs = 50;
@@ -110,9 +105,7 @@ bool ConsoleRecorder::openPorts()
 
 int ConsoleRecorder::exitStatus() const
 {
-    if (termination_.Received() != 0)
-        return kSignalBase + termination_.Received();
-    return failed_ || ports_.AnyFailed() ? kExitFailure : kExitDone;
+    return Verdict::ExitStatus(failed_ || ports_.AnyFailed(), termination_.Received());
 }
 
 int ConsoleRecorder::Record(int channel, const std::string &file, const OutputChoice &output)
@@ -124,14 +117,14 @@ int ConsoleRecorder::Record(int channel, const std::string &file, const OutputCh
     const OutputWatch::Choice choice = watch_.Choose(&unchosen);
     if (choice != OutputWatch::Choice::Made) {
         report_.Error(QString::fromStdString(unchosen));
-        return choice == OutputWatch::Choice::Unknown ? kExitUsage : kExitFailure;
+        return choice == OutputWatch::Choice::Unknown ? Verdict::ExitUsage : Verdict::ExitFailure;
     }
     // The sound output and the file come first: a file that cannot play sends nothing.
     if (!run([this] { recorder_.Start(); }))
         return exitStatus();
     if (!platform_.Message().isEmpty()) {
         report_.Error(platform_.Message());
-        return kExitFailure;
+        return Verdict::ExitFailure;
     }
     if (!run([&] { recorder_.Load(file); }, DisplayName(file)))
         return exitStatus();
@@ -177,7 +170,7 @@ int ConsoleRecorder::Record(int channel, const std::string &file, const OutputCh
         report_.Result(QStringLiteral("GSM") + QString::number(channel) + QStringLiteral(" on ")
                        + recordedOn_.join(QStringLiteral(", ")) + QStringLiteral(": recorded ") + DisplayName(file)
                        + QStringLiteral(", ") + QString::number(end.playedMs) + QStringLiteral(" ms, ")
-                       + Recorder::ReasonText(end.reason));
+                       + QLatin1String(Verdict::EndingOf(end.reason).text));
     reportHeard(end);
     keepHistory(end);
     return exitStatus();

@@ -23,7 +23,7 @@ public:
     struct OutputChoice {
         std::string name;
         bool force = false;
-        double minimumDb = DefaultMinimumVolumeDb;
+        double minimumDb = Verdict::DefaultMinimumVolumeDb;
     };
 
     ConsoleRecorder(const QList<PortArgument> &ports, ProgressReport &report);

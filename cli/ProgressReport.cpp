@@ -39,8 +39,6 @@ QByteArray ProgressReport::JsonLine(const QJsonObject &object)
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
 
-const char *ProgressReport::ReasonName(StopReason reason) { return Recorder::ReasonWord(reason); }
-
 QJsonValue ProgressReport::LevelJson(double db)
 {
     return std::isfinite(db) ? QJsonValue(std::round(db * 10) / 10) : QJsonValue();
@@ -129,7 +127,7 @@ void ProgressReport::drawLine(int positionMs)
 void ProgressReport::Stopped(StopReason reason, int positionMs, const OutputHearing &heard)
 {
     if (mode_ == Json) {
-        QJsonObject fields{{QStringLiteral("reason"), QLatin1String(ReasonName(reason))},
+        QJsonObject fields{{QStringLiteral("reason"), QLatin1String(Verdict::EndingOf(reason).word)},
                            {QStringLiteral("ms"), positionMs}};
         if (heard.listened)
             fields.insert(QStringLiteral("heard"), QJsonObject{{QStringLiteral("output"), heard.output},

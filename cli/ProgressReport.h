@@ -49,7 +49,6 @@ public:
                                 std::optional<double> levelDb = std::nullopt);
     // The object as one line of compact JSON, with its line end.
     static QByteArray JsonLine(const QJsonObject &object);
-    static const char *ReasonName(StopReason reason);
     // A level in JSON: a number, or null for nothing heard at all.
     static QJsonValue LevelJson(double db);
 

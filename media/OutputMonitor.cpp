@@ -349,7 +349,7 @@ SilenceAtOutput FindSilenceAtOutput(const std::vector<float> &fileEnvelopeDb, co
     std::vector<std::int64_t> quietBefore(std::size_t(blocks) + 1, 0);
     for (std::int64_t k = 0; k < blocks; ++k)
         quietBefore[std::size_t(k) + 1] =
-            quietBefore[std::size_t(k)] + (fileEnvelopeDb[std::size_t(k)] + gainDb < SilenceDb);
+            quietBefore[std::size_t(k)] + Verdict::IsSilent(fileEnvelopeDb[std::size_t(k)] + gainDb);
 
     SilenceAtOutput result;
     std::chrono::milliseconds run{0};
@@ -366,7 +366,7 @@ SilenceAtOutput FindSilenceAtOutput(const std::vector<float> &fileEnvelopeDb, co
             ++next;
         bool outputSounds = false;
         for (std::size_t i = next; i < heard.size() && heard[i].start < slotEnd && !outputSounds; ++i)
-            outputSounds = heard[i].level.peakDb >= SilenceDb;
+            outputSounds = !Verdict::IsSilent(heard[i].level.peakDb);
         if (!fileSounds || outputSounds) {
             run = std::chrono::milliseconds(0);
             continue;

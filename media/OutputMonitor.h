@@ -109,12 +109,12 @@ struct SilenceAtOutput {
 
 // Lays the file's envelope (peak dBFS per LevelBlock, from its start) on the output's timeline,
 // beginning at soundStart, the moment the file's first frame left the output, and finds the
-// blocks during which the file had sound but the output was silent (below SilenceDb), or heard
+// blocks during which the file had sound but the output was silent, or heard
 // nothing at all (a gap, or after the monitor was lost). The output may run up to `latency`
 // early or late: only a block whose file sound lasts that long on either side counts. Nothing
 // after `until` counts (the recording stopped, or what the monitor has not delivered yet). The
 // output plays the file turned by gainDb (its volume): a passage that it turns down below
-// SilenceDb is no sound to miss.
+// silence is no sound to miss.
 SilenceAtOutput FindSilenceAtOutput(const std::vector<float> &fileEnvelopeDb, const std::vector<HeardBlock> &heard,
                                     std::chrono::steady_clock::time_point soundStart, std::chrono::milliseconds latency,
                                     std::chrono::steady_clock::time_point until, double gainDb = 0);

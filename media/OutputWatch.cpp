@@ -126,7 +126,7 @@ OutputWatch::Hearing OutputWatch::Finish(std::int32_t playedMs)
     Clock::time_point start = played;
     const auto lead = std::chrono::milliseconds(file_->leadingSilenceMs);
     const auto first = std::find_if(blocks.begin(), blocks.end(), [&](const HeardBlock &block) {
-        return block.level.peakDb >= SilenceDb && block.start >= played - Latency;
+        return !Verdict::IsSilent(block.level.peakDb) && block.start >= played - Latency;
     });
     if (first != blocks.end() && first->start - lead <= played + StartAllowance)
         start = std::max(played, first->start - lead);

@@ -78,7 +78,7 @@ public:
 
 private:
     std::string choice_;
-    double minimumDb_ = DefaultMinimumVolumeDb;
+    double minimumDb_ = Verdict::DefaultMinimumVolumeDb;
     std::string sink_; // the chosen output's name; empty: the default
     // The output as last checked: what to call it, and its volume.
     std::string description_;

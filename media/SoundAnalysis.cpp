@@ -37,7 +37,7 @@ MCIERROR AnalyseSound(const std::string &path, SoundAnalysis &analysis, std::int
     if (channels == 1)
         ebur128_set_channel(loudness.get(), 0, EBUR128_DUAL_MONO);
 
-    const float silence = float(std::pow(10.0, SilenceDb / 20.0));
+    const float silence = float(std::pow(10.0, Verdict::SilenceDb / 20.0));
     const float fullScale = float(std::pow(10.0, ClipDb / 20.0));
     std::vector<float> buffer(std::size_t(chunkFrames) * std::size_t(channels));
     std::vector<int> clipRun(std::size_t(channels), 0);

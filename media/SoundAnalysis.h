@@ -33,7 +33,7 @@ struct SoundAnalysis {
     // Integrated loudness (EBU R 128), in LUFS; -inf when the file is too short (under 0.4 s)
     // or too quiet to measure.
     double loudnessLufs = 0;
-    // The silence (every channel below SilenceDb) before the first sound and after the last, in
+    // The silence (every channel silent) before the first sound and after the last, in
     // milliseconds of what was measured; both all of it for a silent file.
     std::int64_t leadingSilenceMs = 0;
     std::int64_t trailingSilenceMs = 0;

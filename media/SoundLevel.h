@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <string>
 
-// Below this a sound counts as silence, at the output and in a file alike.
-constexpr double SilenceDb = -60.0;
+#include "recorder/Verdict.h"
+
 // The length of a block of level measurements.
 constexpr std::chrono::milliseconds LevelBlock{10};
 

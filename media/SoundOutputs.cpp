@@ -174,9 +174,7 @@ OutputVerdict CheckOutput(const SoundOutput &output, double minimumDb)
     const std::string name = "The output " + Quoted(output.description);
     if (output.muted)
         return {OutputProblem::Muted, name + " is muted"};
-    // The server keeps volumes in steps of a few thousandths of a dB: an output set to the limit
-    // itself is not below it.
-    if (output.volumeDb < minimumDb - 0.01) {
+    if (Verdict::TurnedDown(output.volumeDb, minimumDb)) {
         return {OutputProblem::TooQuiet,
                 name + " is turned down to " + FormatVolume(output) + ", below " + DecibelText(minimumDb) + " dB"};
     }

@@ -5,6 +5,8 @@
 // of the sound server over a short-lived connection; where no server answers (plain ALSA) there
 // is nothing to list or check.
 
+#include "recorder/Verdict.h"
+
 #include <chrono>
 #include <optional>
 #include <string>
@@ -35,8 +37,6 @@ struct SoundOutput {
     bool unplugged = false;
 };
 
-// Below this volume an output is taken to be too quiet to record from.
-constexpr double DefaultMinimumVolumeDb = -20.0;
 // How long the sound server may take to answer before it counts as absent.
 constexpr std::chrono::milliseconds DefaultServerTimeout{3000};
 
@@ -72,7 +72,7 @@ struct OutputVerdict {
 
 // Whether sound played into the output would be heard: not muted, not below minimumDb, not
 // suspended with nothing plugged into its port.
-OutputVerdict CheckOutput(const SoundOutput &output, double minimumDb = DefaultMinimumVolumeDb);
+OutputVerdict CheckOutput(const SoundOutput &output, double minimumDb = Verdict::DefaultMinimumVolumeDb);
 
 enum class OutputReadiness {
     Ready,
@@ -96,5 +96,5 @@ struct ChosenOutput {
 
 // All of it before a recording: asks the server, resolves the choice (empty: the default output)
 // and checks the output.
-ChosenOutput CheckChosenOutput(const std::string &choice, double minimumDb = DefaultMinimumVolumeDb,
+ChosenOutput CheckChosenOutput(const std::string &choice, double minimumDb = Verdict::DefaultMinimumVolumeDb,
                                std::chrono::milliseconds timeout = DefaultServerTimeout);

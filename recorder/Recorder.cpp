@@ -63,50 +63,6 @@ std::string Recorder::EmptyFileMessage(const QString &fileName)
     return "The sound file is empty: " + fileName.toStdString();
 }
 
-QString Recorder::ReasonText(StopReason reason)
-{
-    switch (reason) {
-    case StopReason::FileEnd: return QStringLiteral("stopped at the end of the file");
-    case StopReason::Limit: return QStringLiteral("stopped at the 10 s limit");
-    case StopReason::Operator: return QStringLiteral("stopped");
-    case StopReason::Exit: return QStringLiteral("stopped as the program ended");
-    case StopReason::Signal: return QStringLiteral("interrupted");
-    case StopReason::Suspend: return QStringLiteral("stopped as the program was suspended");
-    case StopReason::OutputLost: return QStringLiteral("the sound output was lost");
-    case StopReason::FileDamaged: return QStringLiteral("the sound file is damaged");
-    case StopReason::LineLost: return QStringLiteral("the recorder was disconnected");
-    case StopReason::Paused: return QStringLiteral("interrupted by a pause");
-    case StopReason::SilentOutput: return QStringLiteral("the output was silent");
-    case StopReason::PlayFailed: return QStringLiteral("the sound did not start");
-    }
-    return {};
-}
-
-const char *Recorder::ReasonWord(StopReason reason)
-{
-    switch (reason) {
-    case StopReason::FileEnd: return "end";
-    case StopReason::Limit: return "limit";
-    case StopReason::Operator: return "stopped";
-    case StopReason::Exit:
-    case StopReason::Signal: return "interrupted";
-    case StopReason::Suspend: return "suspended";
-    case StopReason::OutputLost: return "output-lost";
-    case StopReason::FileDamaged: return "damaged-file";
-    case StopReason::LineLost: return "disconnected";
-    case StopReason::Paused: return "paused";
-    case StopReason::SilentOutput: return "silent-output";
-    case StopReason::PlayFailed: return "play-failed";
-    }
-    return "";
-}
-
-// The ends after which a recording is whole, unless something else is found wrong.
-bool Recorder::endsWhole(StopReason reason)
-{
-    return reason == StopReason::FileEnd || reason == StopReason::Limit || reason == StopReason::Operator;
-}
-
 QString Recorder::channelName() const { return QStringLiteral("GSM") + QString::number(channel_); }
 
 // The length is read three times, as the label's text is built from separate queries.
@@ -301,7 +257,7 @@ QString Recorder::pauseProblem(std::int32_t positionMs)
     if (!playing_ || !soundSince_)
         return {};
     const auto onWire = std::chrono::duration_cast<std::chrono::milliseconds>(parts_.Platform.Now() - *soundSince_);
-    if (onWire.count() - positionMs <= GapToleranceMs)
+    if (!Verdict::Paused(onWire.count(), positionMs))
         return {};
     return QStringLiteral("The recording on ") + channelName()
            + QStringLiteral(" was interrupted: the device recorded ") + QString::number(onWire.count())
@@ -325,7 +281,7 @@ void Recorder::endRecording(StopReason reason, const QString &problem)
         lastEnd_.problem = QStringLiteral("The recording on ") + channelName() + QStringLiteral(" was stopped at ")
                            + QString::number(lastPosition_)
                            + QStringLiteral(" ms: the program was suspended (Ctrl-Z); record it again");
-    if (problem.isEmpty() && endsWhole(reason)) {
+    if (problem.isEmpty() && Verdict::EndingOf(reason).whole) {
         const QString paused = pauseProblem(lastPosition_);
         if (!paused.isEmpty()) {
             lastEnd_.reason = StopReason::Paused;
@@ -343,7 +299,8 @@ void Recorder::hearOutput()
     listening_ = false;
     lastEnd_.heard = parts_.Output.Finish(lastEnd_.playedMs);
     const OutputHearing &heard = lastEnd_.heard;
-    if (!lastEnd_.problem.isEmpty() || !endsWhole(lastEnd_.reason) || heard.silentMs <= SilentOutputLimitMs)
+    if (!lastEnd_.problem.isEmpty() || !Verdict::EndingOf(lastEnd_.reason).whole
+        || !Verdict::SilentTooLong(heard.silentMs))
         return;
     lastEnd_.reason = StopReason::SilentOutput;
     lastEnd_.problem = QStringLiteral("The recording on GSM") + QString::number(lastEnd_.channel)

@@ -2,6 +2,7 @@
 
 #include "recorder/DeviceCommands.h"
 #include "recorder/RecorderParts.h"
+#include "recorder/Verdict.h"
 
 #include <QString>
 #include <chrono>
@@ -15,22 +16,6 @@
 // clears the other; nothing else writes them.
 extern bool ActiveGSM1;
 extern bool ActiveGSM2;
-
-// Why a recording ended. The controller knows it; nobody guesses it from the position.
-enum class StopReason {
-    FileEnd,      // the file's last sound has been played
-    Limit,        // 10 s have been played
-    Operator,     // the stop button, the list button, `tamblo stop`
-    Exit,         // the program is left
-    Signal,       // a termination signal
-    Suspend,      // Ctrl-Z: the program is about to stop
-    OutputLost,   // the sound output went away
-    FileDamaged,  // the file cannot be decoded on
-    LineLost,     // the recorder's line hung up
-    Paused,       // the program stood still while the device recorded
-    SilentOutput, // the output was silent while the file had sound
-    PlayFailed,   // the sound did not start
-};
 
 // How the latest recording ended.
 struct RecordingEnd {
@@ -65,10 +50,6 @@ public:
     static constexpr int TimerIntervalMs = 10;
     // How long a command may take to leave before its line counts as stalled.
     static constexpr int SendTimeoutMs = 500;
-    // How much longer than its sound a recording may take on the device before it has a gap.
-    static constexpr std::int64_t GapToleranceMs = 100;
-    // How long the output may stay silent while the file has sound before the recording fails.
-    static constexpr std::int32_t SilentOutputLimitMs = 200;
 
     explicit Recorder(const RecorderParts &parts) : parts_(parts) {}
 
@@ -106,10 +87,6 @@ public:
     static int GaugeValue(std::int32_t positionMs);
     // Why a sound file that opened is refused: it has no length, so it would never end a recording.
     static std::string EmptyFileMessage(const QString &fileName);
-    // "stopped at the end of the file", "stopped at the 10 s limit", ...
-    static QString ReasonText(StopReason reason);
-    // "end", "limit", "stopped", ...: one word, for scripts and the recording history.
-    static const char *ReasonWord(StopReason reason);
 
 private:
     void open(const std::string &path);
@@ -121,7 +98,6 @@ private:
     void endRecording(StopReason reason, const QString &problem);
     void hearOutput();
     void stopListening();
-    static bool endsWhole(StopReason reason);
     void checkLines();
     QString faultProblem(const PlaybackFault &fault);
     void stopForFault(PlaybackFault fault);

@@ -128,7 +128,7 @@ RecordingEntry RecordingHistory::EntryOf(const RecordingEnd &end)
     entry.heardPeakDb = end.heard.peakDb;
     entry.heardRmsDb = end.heard.rmsDb;
     entry.silentMs = end.heard.silentMs;
-    entry.ended = Recorder::ReasonWord(end.reason);
+    entry.ended = Verdict::EndingOf(end.reason).word;
     entry.exitStatus = end.problem.isEmpty() ? 0 : 1;
     return entry;
 }

@@ -262,10 +262,6 @@ TEST(ProgressOutput, JsonEventsAreOneCompactObjectALine)
                             {QStringLiteral("ms"), 1200},
                             {QStringLiteral("gauge"), 12}};
     EXPECT_EQ(ProgressReport::JsonLine(event).toStdString(), "{\"event\":\"position\",\"gauge\":12,\"ms\":1200}\n");
-    EXPECT_STREQ(ProgressReport::ReasonName(StopReason::FileEnd), "end");
-    EXPECT_STREQ(ProgressReport::ReasonName(StopReason::Limit), "limit");
-    EXPECT_STREQ(ProgressReport::ReasonName(StopReason::Signal), "interrupted");
-    EXPECT_STREQ(ProgressReport::ReasonName(StopReason::SilentOutput), "silent-output");
 }
 
 // The manual page documents every command and option that --help knows.
@@ -285,6 +281,11 @@ TEST(ManualPage, NamesEveryCommandAndOptionOfTheHelp)
     for (const char *name : {"record", "erase", "stop", "ports", "info", "outputs", "history", "TAMBLO_PORTS",
                              "TAMBLO_PORT", "TAMBLO_OUTPUT", "XDG_STATE_HOME", "130", "143"})
         EXPECT_TRUE(text.contains(QLatin1String(name))) << name;
+    // Every way a recording ends, by its word and its words.
+    for (const Verdict::Ending &ending : Verdict::Endings()) {
+        EXPECT_TRUE(text.contains(QStringLiteral(".B ") + QLatin1String(ending.word))) << ending.word;
+        EXPECT_TRUE(text.contains(QLatin1String(ending.text))) << ending.text;
+    }
 }
 
 } // namespace

@@ -104,7 +104,8 @@ TEST(SoundAnalysis, EnvelopeLiesOnTheFilesOwnTimeline)
     ASSERT_EQ(analysis.envelopeDb.size(), 66u); // 660 ms
     for (std::size_t block = 0; block < analysis.envelopeDb.size(); ++block) {
         const bool sound = (block >= 25 && block <= 35) || block == 65;
-        EXPECT_EQ(analysis.envelopeDb[block] >= SilenceDb, sound) << block << ": " << analysis.envelopeDb[block];
+        EXPECT_EQ(analysis.envelopeDb[block] >= Verdict::SilenceDb, sound)
+            << block << ": " << analysis.envelopeDb[block];
     }
     EXPECT_NEAR(analysis.envelopeDb[30], -6, 0.05);
 }
@@ -122,7 +123,7 @@ TEST(SoundAnalysis, MidiIsMeasuredAsPlayedAndBrokenFilesAreErrors)
     EXPECT_EQ(analysis.envelopeDb.size(), 125u);
     // The note starts after an eighth at 120 beats a minute.
     EXPECT_NEAR(analysis.leadingSilenceMs, 250, 10);
-    EXPECT_GT(analysis.peakDb, SilenceDb);
+    EXPECT_GT(analysis.peakDb, Verdict::SilenceDb);
     EXPECT_FLOAT_EQ(float(analysis.peakDb), *std::max_element(analysis.envelopeDb.begin(), analysis.envelopeDb.end()));
     EXPECT_TRUE(std::isfinite(analysis.loudnessLufs));
 

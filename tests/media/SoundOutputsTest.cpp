@@ -190,7 +190,7 @@ TEST(SoundOutputs, NoServerOrOneThatNeverAnswersGivesNoVerdictInTime)
     for (const std::string &server : {"unix:" + dir.Path("no-such-socket"), "unix:" + path}) {
         ScopedServer scoped(server);
         const Clock::time_point before = Clock::now();
-        const ChosenOutput chosen = CheckChosenOutput("", DefaultMinimumVolumeDb, 300ms);
+        const ChosenOutput chosen = CheckChosenOutput("", Verdict::DefaultMinimumVolumeDb, 300ms);
         EXPECT_EQ(chosen.readiness, OutputReadiness::NoServer) << server;
         EXPECT_EQ(chosen.message.rfind("The sound outputs cannot be checked: ", 0), 0u) << chosen.message;
         OutputMonitor monitor;
@@ -314,7 +314,7 @@ TEST(OutputsAtTheSink, MonitorHearsTheToneAndTheSilenceWhenItNoLongerReachesTheO
         };
         ASSERT_TRUE(run(row.action)) << row.action;
         // A server still placing a new stream may pass over a move: asked again until it is silent.
-        for (int i = 0; i < 10 && !WaitFor([&] { return monitor.Live().peakDb < SilenceDb; }, 1000); ++i) {
+        for (int i = 0; i < 10 && !WaitFor([&] { return monitor.Live().peakDb < Verdict::SilenceDb; }, 1000); ++i) {
             if (!row.lost)
                 run(row.action);
         }
@@ -328,8 +328,9 @@ TEST(OutputsAtTheSink, MonitorHearsTheToneAndTheSilenceWhenItNoLongerReachesTheO
         Terminate(player);
 
         const std::vector<HeardBlock> heard = monitor.Blocks();
-        const auto first = std::find_if(heard.begin(), heard.end(),
-                                        [](const HeardBlock &block) { return block.level.peakDb >= SilenceDb; });
+        const auto first = std::find_if(heard.begin(), heard.end(), [](const HeardBlock &block) {
+            return block.level.peakDb >= Verdict::SilenceDb;
+        });
         ASSERT_NE(first, heard.end());
         const SoundLevel level = monitor.Overall(first->start);
         EXPECT_NEAR(level.peakDb, -12.3, 0.5);

@@ -4,12 +4,31 @@
 #include "tests/serial/SerialTestSupport.h"
 
 #include <QScopeGuard>
+#include <dlfcn.h>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <optional>
 #include <sys/sysmacros.h>
+
+namespace {
+
+// Called once, with the descriptor, before the next flock(2) of this program.
+std::function<void(int)> beforeFlock;
+
+} // namespace
+
+// Another program may act between the moment a lock file is opened and the moment it is locked:
+// the test steps in there, through the program's own calls.
+extern "C" int flock(int descriptor, int operation)
+{
+    static const auto real = reinterpret_cast<int (*)(int, int)>(dlsym(RTLD_NEXT, "flock"));
+    if (beforeFlock)
+        std::exchange(beforeFlock, nullptr)(descriptor);
+    return real(descriptor, operation);
+}
 
 namespace {
 
@@ -302,6 +321,49 @@ TEST_F(DeviceLayerTest, AStaleLockThatAnotherIsTakingOverIsNotTakenTwice)
     EXPECT_EQ(device.Holder(), "held by process " + std::to_string(other.Pid()) + " (" + lock + ")");
     EXPECT_EQ(takeOver.get(), 0);
     EXPECT_EQ(ReadText(lock), running);
+}
+
+// A stale lock replaced by another program's between the look at it and the lock on it is not
+// taken over: the file locked is no longer the one at the lock's name.
+TEST_F(DeviceLayerTest, AStaleLockReplacedWhileItIsLockedIsNotTakenOver)
+{
+    const std::string lock = LockFileFor(ports, pty.SlaveName);
+    WriteText(lock, FormatText("%10d\n", static_cast<int>(EndedProcess())));
+    struct stat stale {};
+    ASSERT_EQ(stat(lock.c_str(), &stale), 0);
+    RunningProcess other;
+    const std::string running = FormatText("%10d\n", static_cast<int>(other.Pid()));
+    const std::string aside = ports.LockPath() + "/LTMP.other";
+    bool replaced = false;
+    std::function<void(int)> replaceOnce = [&](int descriptor) {
+        struct stat locked {};
+        if (fstat(descriptor, &locked) != 0 || locked.st_ino != stale.st_ino) {
+            beforeFlock = replaceOnce; // not the lock file yet
+            return;
+        }
+        WriteText(aside, running);
+        replaced = rename(aside.c_str(), lock.c_str()) == 0;
+    };
+    beforeFlock = replaceOnce;
+    EXPECT_EQ(device.Open("\\\\.\\COM5"), SystemError::AccessDenied);
+    beforeFlock = nullptr;
+    EXPECT_TRUE(replaced);
+    EXPECT_EQ(ReadText(lock), running);
+}
+
+// A lock that another program took over while the port was open (it found ours stale) is its
+// own: closing the port leaves it where it is.
+TEST_F(DeviceLayerTest, ALockTakenOverMeanwhileIsLeftToItsNewOwner)
+{
+    const std::string lock = LockFileFor(ports, pty.SlaveName);
+    ASSERT_EQ(device.Open("\\\\.\\COM5"), 0);
+    RunningProcess other;
+    const std::string theirs = FormatText("%10d\n", static_cast<int>(other.Pid()));
+    const std::string aside = ports.LockPath() + "/LTMP.other";
+    WriteText(aside, theirs);
+    ASSERT_EQ(rename(aside.c_str(), lock.c_str()), 0);
+    ASSERT_EQ(device.Close(), 0);
+    EXPECT_EQ(ReadText(lock), theirs);
 }
 
 // A link planted at the name of the file the lock is written into first must not be followed.

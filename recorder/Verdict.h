@@ -1,0 +1,75 @@
+#pragma once
+
+// Whether a recording is good, decided in one place: the limits that decide it, and what each
+// way a recording ends is called, for the operator, for scripts and the history, and in the exit
+// status. Pure: no clock, no device, no sound server.
+
+#include <cstdint>
+#include <span>
+
+// Why a recording ended. The controller knows it; nobody guesses it from the position.
+enum class StopReason {
+    FileEnd,      // the file's last sound has been played
+    Limit,        // 10 s have been played
+    Operator,     // the stop button, the list button, `tamblo stop`
+    Exit,         // the program is left
+    Signal,       // a termination signal
+    Suspend,      // Ctrl-Z: the program is about to stop
+    OutputLost,   // the sound output went away
+    FileDamaged,  // the file cannot be decoded on
+    LineLost,     // the recorder's line hung up
+    Paused,       // the program stood still while the device recorded
+    SilentOutput, // the output was silent while the file had sound
+    PlayFailed,   // the sound did not start
+};
+
+namespace Verdict {
+
+// Below this a sound counts as silence, at the output and in a file alike.
+inline constexpr double SilenceDb = -60.0;
+// How much longer than its sound a recording may take on the device before it has a gap.
+inline constexpr std::int64_t PauseToleranceMs = 100;
+// How long the output may stay silent while the file has sound before the recording fails.
+inline constexpr std::int32_t SilentOutputLimitMs = 200;
+// Below this volume an output is too quiet to record from, unless the operator sets another limit.
+inline constexpr double DefaultMinimumVolumeDb = -20.0;
+// The server keeps volumes in steps of a few thousandths of a dB: an output set to the limit
+// itself is not below it.
+inline constexpr double VolumeSlackDb = 0.01;
+
+// A level in dBFS that counts as silence.
+bool IsSilent(double db);
+// Whether the device, recording for onDeviceMs, got a gap beside the playedMs of sound it was given.
+bool Paused(std::int64_t onDeviceMs, std::int64_t playedMs);
+// Whether the output stayed silent too long while the file had sound.
+bool SilentTooLong(std::int64_t silentMs);
+// Whether an output's volume is below the limit.
+bool TurnedDown(double volumeDb, double minimumDb);
+
+// Exit statuses of a command.
+inline constexpr int ExitDone = 0;
+inline constexpr int ExitFailure = 1;
+inline constexpr int ExitUsage = 2;
+// A process ended by signal n reports 128 + n.
+inline constexpr int ExitBySignal = 128;
+
+// One way a recording ends.
+struct Ending {
+    StopReason reason;
+    // One word, for scripts (the "reason" of --json) and the history ("ended").
+    const char *word;
+    // The result line's words: "stopped at the end of the file".
+    const char *text;
+    // Whether the recording is whole, unless something else is found wrong with it.
+    bool whole;
+    // The exit status it leaves; ExitBySignal: 128 + the signal's number.
+    int exitStatus;
+};
+
+// Every way, in the order of StopReason.
+std::span<const Ending> Endings();
+const Ending &EndingOf(StopReason reason);
+// The status a command ends with: 128 + n after signal n, else 1 after any failure, else 0.
+int ExitStatus(bool failed, int signalNumber = 0);
+
+} // namespace Verdict
