@@ -189,9 +189,15 @@ void Recorder::Load(const std::string &path)
         player.CloseDevice();
         throw Exception(EmptyFileMessage(DisplayName(path)));
     }
+    // A damaged file is not loaded: nothing would tell that its recording lacks a part.
+    try {
+        parts_.Output.Measure(path);
+    } catch (const std::exception &) {
+        player.CloseDevice();
+        throw;
+    }
     parts_.LabelLength.setCaption(text);
     parts_.Fname.setCaption(DisplayName(player.FileName()));
-    parts_.Output.Measure(path);
 }
 
 void Recorder::Record(int channel)

@@ -236,7 +236,12 @@ struct FakeOutput : SoundOutputOps {
         if (!unknown.empty())
             throw Exception(unknown);
     }
-    void Measure(const std::string &path) override { measured = path; }
+    void Measure(const std::string &path) override
+    {
+        measured = path;
+        if (!damage.empty())
+            throw Exception(damage);
+    }
     void Check() override
     {
         if (!refusal.empty())
@@ -257,6 +262,7 @@ struct FakeOutput : SoundOutputOps {
     }
     std::string unknown; // what choosing raises
     std::string refusal; // what the check raises
+    std::string damage;  // what measuring raises
     std::string measured;
     bool listening = false;
     int plays = 0;

@@ -201,24 +201,31 @@ TEST_F(RecorderVerbs, RecordWhosePlaybackCannotStartStopsTheDeviceAtOnce)
     EXPECT_EQ(fakes.recGsm1.colour, clGradientActiveCaption);
 }
 
-TEST_F(RecorderVerbs, AnEmptySoundFileIsRefusedWhenLoaded)
+TEST_F(RecorderVerbs, AnEmptyOrDamagedSoundFileIsRefusedWhenLoaded)
 {
-    load(4200);
-    fakes.player.length = 0;
-    try {
-        recorder.Load("/sounds/empty.wav");
-        FAIL() << "a file of 0 ms must be refused";
-    } catch (const Exception &error) {
-        EXPECT_EQ(error.Message(), "The sound file is empty: /sounds/empty.wav");
-    }
-    EXPECT_EQ(fakes.log.calls.back(), "CloseDevice");
-    EXPECT_EQ(fakes.fname.caption, QStringLiteral("/sounds/tone.wav"));
-    EXPECT_EQ(fakes.labelLength.caption, QStringLiteral("4.200 sec."));
+    const std::string damaged = "The sound file is damaged at 2481 ms: 20480 bytes there are not sound";
+    for (const auto &[file, message] :
+         {std::pair<std::string, std::string>{"/sounds/empty.wav", "The sound file is empty: /sounds/empty.wav"},
+          {"/sounds/damaged.mp3", damaged}}) {
+        load(4200);
+        fakes.player.length = message == damaged ? 6000 : 0;
+        fakes.output.damage = message == damaged ? damaged : "";
+        try {
+            recorder.Load(file);
+            FAIL() << file << " must be refused";
+        } catch (const Exception &error) {
+            EXPECT_EQ(error.Message(), message);
+        }
+        EXPECT_EQ(fakes.log.calls.back(), "CloseDevice");
+        EXPECT_EQ(fakes.fname.caption, QStringLiteral("/sounds/tone.wav"));
+        EXPECT_EQ(fakes.labelLength.caption, QStringLiteral("4.200 sec."));
 
-    // Nothing is recorded from it: the device is not even started.
-    fakes.log.calls.clear();
-    EXPECT_THROW(recorder.Record(1), Exception);
-    EXPECT_THAT(fakes.log.sends(), IsEmpty());
+        // Nothing is recorded from it: the device is not even started.
+        fakes.log.calls.clear();
+        EXPECT_THROW(recorder.Record(1), Exception);
+        EXPECT_THAT(fakes.log.sends(), IsEmpty());
+        fakes.output.damage.clear();
+    }
 }
 
 TEST_F(RecorderVerbs, TickReturnsEarlyUntilThereIsAPositionAndAFile)
