@@ -182,7 +182,7 @@ Mp3Frames Mp3Frames::Walk(int fd, std::int64_t start)
         return walk;
     }
     const auto note = [&walk](std::int64_t frame, std::string what) {
-        if (walk.damagedFrame >= 0)
+        if (++walk.damagedPlaces > 1)
             return;
         walk.damagedFrame = std::max<std::int64_t>(frame, 0);
         walk.damage = std::move(what);
@@ -215,7 +215,6 @@ Mp3Frames Mp3Frames::Walk(int fd, std::int64_t start)
         if (next >= 0) {
             note(walk.frames - 1, std::to_string(next - pos) + " bytes there are not sound");
             walk.spans.push_back({spanStart, pos - spanStart});
-            ++walk.breaks;
             spanStart = pos = next;
             continue;
         }
@@ -236,9 +235,12 @@ Mp3Frames Mp3Frames::Walk(int fd, std::int64_t start)
             return std::to_string(*walk.promisedBytes - pos) + " bytes";
         return {};
     }();
-    if (!shortBy.empty() && (walk.damagedFrame < 0 || walk.damagedFrame == walk.frames)) {
-        walk.damagedFrame = -1;
-        note(walk.frames, "the file ends there, " + shortBy + " before its header says it does");
-    }
+    if (!shortBy.empty() && walk.damagedFrame < 0)
+        note(walk.frames, "");
+    if (!shortBy.empty() && walk.damagedFrame == walk.frames)
+        walk.damage = "the file ends there, " + shortBy + " before its header says it does";
+    if (walk.damagedPlaces > 1)
+        walk.damage += ", and " + std::to_string(walk.damagedPlaces - 1) + " more damaged place"
+                       + (walk.damagedPlaces > 2 ? "s" : "") + " after it";
     return walk;
 }

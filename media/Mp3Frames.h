@@ -52,6 +52,6 @@ struct Mp3Frames {
     // The first damage: the frame of sound it lies in (counted from 0), and what is wrong there.
     std::int64_t damagedFrame = -1;
     std::string damage;
-    // How many stretches of the file lie between chains.
-    int breaks = 0;
+    // How many places are damaged: stretches between chains, and the end of the file.
+    int damagedPlaces = 0;
 };

@@ -188,6 +188,9 @@ TEST(SoundAnalysis, DamageIsToldWhereItLiesAndGoodFilesHaveNone)
         {"cut.mp3", copy("3s.mp3", Damage::CutShort, mp3.size() / 2), "the file ends there, \\d+ ms before its header says it does", 1450, 1550},
         {"cutbare.mp3", copy("bare.mp3", Damage::CutShort, mp3.size() / 2 + 100), "the file ends inside a frame, cut short", 1450, 1550},
         {"lost.mp3", bytes(lost), notSound, 1450, 1550},
+        {"twice.mp3", [&](const std::string &to) { WriteDamagedCopy(path("bare.mp3"), to, Damage::ZerosOverMiddle, 8192);
+                                                   WriteDamagedCopy(to, to, Damage::CutShort, mp3.size() - 900); },
+         notSound + ", and 1 more damaged place after it", 1200, 1300},
         {"mono.mp3", [](const std::string &to) { WriteStereoThenMonoMp3(to, 1000); }, "the sound does not decode on from there", 1000, 1060},
         {"cut.wav", copy("3s.wav", Damage::CutShort, 44 + (waveBytes - 44) / 2), "the file ends there, 1500 ms before its header says it does", 1500, 1500},
         // Past 10.5 s: told, and no refusal.
