@@ -279,7 +279,8 @@ QString HelpText(CommandLine::Command topic)
                + QStringLiteral("  --output NAME  the sound output to play into: its name or a part of its\n"
                                 "                 description that fits no other ('tamblo outputs'). Without it:\n"
                                 "                 $TAMBLO_OUTPUT, else the sound server's default output.\n"
-                                "  --force        record even onto an output that would not be heard\n"
+                                "  --force        record even onto an output that would not be heard, or what\n"
+                                "                 decodes of a damaged file\n"
                                 "  --min-volume DB\n"
                                 "                 the lowest volume of the output that is recorded onto (-20)\n")
                + jsonOption + helpOption;

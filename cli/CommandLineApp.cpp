@@ -129,6 +129,8 @@ QString MeasuredLines(const SoundAnalysis &analysis)
 QJsonObject MeasuredJson(const SoundAnalysis &analysis)
 {
     QJsonArray warnings;
+    if (const std::string damage = DamageText(analysis); !damage.empty())
+        warnings.append(Text(damage));
     for (const std::string &warning : SoundWarnings(analysis))
         warnings.append(Text(warning));
     return {{QStringLiteral("peak_dbfs"), ProgressReport::LevelJson(analysis.peakDb)},
@@ -180,6 +182,12 @@ int DescribeFiles(const std::vector<std::string> &files, bool json)
                               + QStringLiteral(" ms (") + lengthText + QStringLiteral("), ")
                               + QString::number(info.channels) + channels + QString::number(info.rate)
                               + QStringLiteral(" Hz\n") + MeasuredLines(analysis));
+        }
+        // Damage anywhere in the file is told, where the record command looks only at what the
+        // device keeps.
+        if (const std::string damage = DamageText(analysis); !damage.empty()) {
+            status = Verdict::ExitFailure;
+            Print(stderr, QStringLiteral("tamblo: ") + name + QStringLiteral(": ") + Text(damage) + QLatin1Char('\n'));
         }
     }
     return status;

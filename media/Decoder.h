@@ -2,6 +2,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+
+// Where a sound file is damaged, as its own structure shows when it opens or its decoding shows
+// later: the first place, in milliseconds of the sound as it decodes, and what is wrong there.
+struct SoundDamage {
+    std::int64_t atMs = -1; // -1: none found
+    std::string what;       // "20480 bytes there are not sound", ...
+    bool Found() const { return atMs >= 0; }
+};
 
 // A sound file opened for reading as interleaved 32-bit float frames. Opening a decoder learns the
 // exact length without decoding the whole file. Read and Seek run on the output thread while a
@@ -19,4 +28,7 @@ public:
     virtual std::int64_t Read(float *out, std::int64_t frames) = 0;
     // Positions the next Read at frame (0 <= frame <= Frames()); false on failure.
     virtual bool Seek(std::int64_t frame) = 0;
+    // What opening found damaged in the file: where its frames break, or that it ends before
+    // its header says. The sound that decodes is what Read gives.
+    virtual SoundDamage Damage() const { return {}; }
 };

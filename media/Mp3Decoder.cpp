@@ -1,7 +1,8 @@
 #include "media/Mp3Decoder.h"
 
+#include "media/Mp3Frames.h"
+
 #include <mpg123.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,68 +13,8 @@
 
 namespace {
 
-struct FrameHeader {
-    int version = 0; // 1 = MPEG-1, 2 = MPEG-2, 25 = MPEG-2.5
-    int layer = 0;
-    int rate = 0;
-    std::size_t length = 0; // bytes, header included
-};
-
-bool ParseHeader(const std::uint8_t *p, FrameHeader &header)
-{
-    if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0)
-        return false;
-    const int versionBits = (p[1] >> 3) & 3;
-    const int layerBits = (p[1] >> 1) & 3;
-    const int bitrateIndex = p[2] >> 4;
-    const int rateIndex = (p[2] >> 2) & 3;
-    const int padding = (p[2] >> 1) & 1;
-    if (versionBits == 1 || layerBits == 0 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3)
-        return false; // reserved values; free-format streams are not accepted either
-    static constexpr int bitrates[5][15] = {
-        {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448}, // MPEG-1 layer I
-        {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},    // MPEG-1 layer II
-        {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},     // MPEG-1 layer III
-        {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},    // MPEG-2 layer I
-        {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},         // MPEG-2 layers II, III
-    };
-    static constexpr int rates[3] = {44100, 48000, 32000};
-    header.version = versionBits == 3 ? 1 : versionBits == 2 ? 2 : 25;
-    header.layer = 4 - layerBits;
-    header.rate = rates[rateIndex] / (header.version == 1 ? 1 : header.version == 2 ? 2 : 4);
-    const int table = header.version == 1 ? header.layer - 1 : header.layer == 1 ? 3 : 4;
-    const long bitrate = bitrates[table][bitrateIndex] * 1000L;
-    if (header.layer == 1)
-        header.length = std::size_t((12 * bitrate / header.rate + padding) * 4);
-    else if (header.layer == 3 && header.version != 1)
-        header.length = std::size_t(72 * bitrate / header.rate + padding);
-    else
-        header.length = std::size_t(144 * bitrate / header.rate + padding);
-    return header.length > 4;
-}
-
-// Three frames in a row with the same version, layer and rate, or fewer that end the file.
-bool ChainAt(const std::vector<std::uint8_t> &data, std::size_t at, bool windowIsWholeRest)
-{
-    FrameHeader first;
-    std::size_t pos = at;
-    for (int count = 0; count < 3; ++count) {
-        if (pos + 4 > data.size()) {
-            const bool endsFile = windowIsWholeRest && pos == data.size();
-            const bool tagFollows = pos + 3 <= data.size() && std::memcmp(data.data() + pos, "TAG", 3) == 0;
-            return count > 0 && (endsFile || tagFollows);
-        }
-        FrameHeader header;
-        if (!ParseHeader(data.data() + pos, header))
-            return count > 0 && pos + 3 <= data.size() && std::memcmp(data.data() + pos, "TAG", 3) == 0;
-        if (count == 0)
-            first = header;
-        else if (header.version != first.version || header.layer != first.layer || header.rate != first.rate)
-            return false;
-        pos += header.length;
-    }
-    return true;
-}
+// The samples libmpg123 drops at the start of a layer III stream beyond the encoder's delay.
+constexpr std::int64_t decoderDelay = 529;
 
 void InitLibrary()
 {
@@ -83,13 +24,15 @@ void InitLibrary()
 
 } // namespace
 
-Mp3Decoder::Probe Mp3Decoder::Examine(int fd, bool searchAhead)
+// The offset of the first chain of frames: at the start of the file (after an ID3v2 tag), or
+// anywhere near the start when searchAhead is set; -1 when there is none.
+std::int64_t Mp3Decoder::FirstChain(int fd, bool searchAhead, bool *tagged)
 {
     constexpr std::size_t window = 64 * 1024;
     std::uint8_t tag[10];
     off_t start = 0;
-    const bool tagged = ::pread(fd, tag, sizeof tag, 0) == sizeof tag && std::memcmp(tag, "ID3", 3) == 0;
-    if (tagged) {
+    *tagged = ::pread(fd, tag, sizeof tag, 0) == sizeof tag && std::memcmp(tag, "ID3", 3) == 0;
+    if (*tagged) {
         // ID3v2: a 28-bit size in four 7-bit bytes, plus a footer when flagged.
         start = 10
                 + (off_t(tag[6] & 0x7F) << 21 | off_t(tag[7] & 0x7F) << 14 | off_t(tag[8] & 0x7F) << 7
@@ -100,14 +43,22 @@ Mp3Decoder::Probe Mp3Decoder::Examine(int fd, bool searchAhead)
     std::vector<std::uint8_t> data(window);
     const ssize_t got = ::pread(fd, data.data(), data.size(), start);
     if (got < 0)
-        return tagged ? Probe::Damaged : Probe::NotMpeg;
+        return -1;
     data.resize(std::size_t(got));
     const bool wholeRest = data.size() < window;
-    const std::size_t last = (tagged || searchAhead) && data.size() >= 4 ? data.size() - 4 : 0;
+    const std::size_t last = (*tagged || searchAhead) && data.size() >= 4 ? data.size() - 4 : 0;
     for (std::size_t at = 0; at <= last && at < data.size(); ++at) {
-        if (ChainAt(data, at, wholeRest))
-            return Probe::Mpeg;
+        if (Mp3Frames::ChainAt(data.data(), data.size(), at, wholeRest))
+            return start + std::int64_t(at);
     }
+    return -1;
+}
+
+Mp3Decoder::Probe Mp3Decoder::Examine(int fd, bool searchAhead)
+{
+    bool tagged = false;
+    if (FirstChain(fd, searchAhead, &tagged) >= 0)
+        return Probe::Mpeg;
     return tagged ? Probe::Damaged : Probe::NotMpeg;
 }
 
@@ -130,8 +81,16 @@ MCIERROR Mp3Decoder::Open(FileDescriptor file, std::unique_ptr<Decoder> &decoder
     for (std::size_t i = 0; i < count; ++i)
         mpg123_format(handle, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_FLOAT_32);
 
+    // libmpg123 reads the chains of frames only: past a damaged stretch it would search for
+    // the next frame itself and decode noise out of what looks like one.
+    bool tagged = false;
+    const Mp3Frames walk = Mp3Frames::Walk(mp3->file_.Get(), FirstChain(mp3->file_.Get(), true, &tagged));
     mp3->reader_.fd = mp3->file_.Get();
     mp3->reader_.buffer.resize(64 * 1024);
+    for (const Mp3Frames::Span &span : walk.spans) {
+        mp3->reader_.spans.push_back({span.offset, mp3->reader_.size, span.bytes});
+        mp3->reader_.size += span.bytes;
+    }
     if (mpg123_replace_reader_handle(handle, &Reader::Read, &Reader::Seek, nullptr) != MPG123_OK
         || mpg123_open_handle(handle, &mp3->reader_) != MPG123_OK)
         return MCIERR_DAMAGED_FILE;
@@ -146,6 +105,15 @@ MCIERROR Mp3Decoder::Open(FileDescriptor file, std::unique_ptr<Decoder> &decoder
     if (length <= 0)
         return MCIERR_DAMAGED_FILE;
     mp3->frames_ = length;
+    if (walk.damagedFrame >= 0) {
+        // Where the damage lies in the sound as it decodes: less what libmpg123 drops at the
+        // start, which it drops only while the file holds all the frames its Info frame counts.
+        const std::int64_t whole = walk.frames * walk.first.samples;
+        const std::int64_t dropped =
+            walk.encoderDelay >= 0 && length < whole ? std::min(whole - length, walk.encoderDelay + decoderDelay) : 0;
+        const std::int64_t sample = std::max<std::int64_t>(walk.damagedFrame * walk.first.samples - dropped, 0);
+        mp3->damage_ = {sample * 1000 / mp3->rate_, walk.damage};
+    }
     decoder = std::move(mp3);
     return MMSYSERR_NOERROR;
 }
@@ -158,8 +126,16 @@ ssize_t Mp3Decoder::Reader::Read(void *handle, void *out, std::size_t bytes)
         if (reader.used == reader.filled) {
             reader.bufferStart += std::int64_t(reader.filled);
             reader.used = reader.filled = 0;
-            const ssize_t got =
-                ::pread(reader.fd, reader.buffer.data(), reader.buffer.size(), off_t(reader.bufferStart));
+            // The buffer is filled from the one span it starts in.
+            const auto span = std::find_if(reader.spans.begin(), reader.spans.end(), [&](const Span &s) {
+                return reader.bufferStart >= s.start && reader.bufferStart < s.start + s.bytes;
+            });
+            if (span == reader.spans.end())
+                break;
+            const std::int64_t inSpan = reader.bufferStart - span->start;
+            const std::size_t wanted =
+                std::size_t(std::min<std::int64_t>(std::int64_t(reader.buffer.size()), span->bytes - inSpan));
+            const ssize_t got = ::pread(reader.fd, reader.buffer.data(), wanted, off_t(span->offset + inSpan));
             if (got < 0 && errno == EINTR)
                 continue;
             if (got < 0)
@@ -180,16 +156,12 @@ off_t Mp3Decoder::Reader::Seek(void *handle, off_t offset, int whence)
 {
     auto &reader = *static_cast<Reader *>(handle);
     std::int64_t target = offset;
-    if (whence == SEEK_CUR) {
+    if (whence == SEEK_CUR)
         target += reader.bufferStart + std::int64_t(reader.used);
-    } else if (whence == SEEK_END) {
-        struct stat info {};
-        if (::fstat(reader.fd, &info) != 0)
-            return -1;
-        target += info.st_size;
-    } else if (whence != SEEK_SET) {
+    else if (whence == SEEK_END)
+        target += reader.size;
+    else if (whence != SEEK_SET)
         return -1;
-    }
     if (target < 0)
         return -1;
     // Within the buffer only the read point moves; elsewhere the buffer starts again there.
@@ -212,6 +184,8 @@ Mp3Decoder::~Mp3Decoder()
 
 std::int64_t Mp3Decoder::Read(float *out, std::int64_t frames)
 {
+    if (formatChanged_)
+        return -1;
     frames = std::min(frames, frames_ - next_);
     const std::size_t frameBytes = sizeof(float) * std::size_t(channels_);
     std::size_t filled = 0;
@@ -227,8 +201,14 @@ std::int64_t Mp3Decoder::Read(float *out, std::int64_t frames)
             long rate = 0;
             int channels = 0, encoding = 0;
             mpg123_getformat(handle_, &rate, &channels, &encoding);
-            if (rate != rate_ || channels != channels_)
-                return -1; // a stream that changes its format midway cannot go on through one output
+            // A stream that changes its format midway cannot go on through one output: what
+            // came before the change is handed out, and the next call fails.
+            if (rate != rate_ || channels != channels_) {
+                formatChanged_ = true;
+                if (filled == 0)
+                    return -1;
+                break;
+            }
             continue;
         }
         if (result != MPG123_OK) {
@@ -247,5 +227,6 @@ bool Mp3Decoder::Seek(std::int64_t frame)
     if (mpg123_seek(handle_, off_t(frame), SEEK_SET) < 0)
         return false;
     next_ = frame;
+    formatChanged_ = false;
     return true;
 }

@@ -29,16 +29,27 @@ public:
     std::int64_t Frames() const override { return frames_; }
     std::int64_t Read(float *out, std::int64_t frames) override;
     bool Seek(std::int64_t frame) override;
+    SoundDamage Damage() const override { return damage_; }
 
 private:
+    static std::int64_t FirstChain(int fd, bool searchAhead, bool *tagged);
+
     // The file read through a buffer of its own: the scan touches every frame header, and a
-    // system call per header would make opening a long file slow.
+    // system call per header would make opening a long file slow. libmpg123 sees the spans of
+    // the file that hold frames one after the other, as if nothing lay between them.
+    struct Span {
+        std::int64_t offset = 0; // in the file
+        std::int64_t start = 0;  // in what libmpg123 reads
+        std::int64_t bytes = 0;
+    };
     struct Reader {
         int fd = -1;
+        std::vector<Span> spans;
+        std::int64_t size = 0;
         std::vector<unsigned char> buffer;
         std::size_t used = 0;         // bytes of buffer handed out
         std::size_t filled = 0;       // bytes of buffer holding file data
-        std::int64_t bufferStart = 0; // file offset of buffer[0]
+        std::int64_t bufferStart = 0; // offset of buffer[0] in what libmpg123 reads
         static ssize_t Read(void *reader, void *out, std::size_t bytes);
         static off_t Seek(void *reader, off_t offset, int whence);
     };
@@ -51,5 +62,7 @@ private:
     long rate_ = 0;
     int channels_ = 0;
     std::int64_t frames_ = 0;
-    std::int64_t next_ = 0; // the frame the next Read starts at
+    std::int64_t next_ = 0;      // the frame the next Read starts at
+    bool formatChanged_ = false; // met since the last seek
+    SoundDamage damage_;
 };

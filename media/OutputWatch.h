@@ -59,6 +59,8 @@ public:
     // cannot be decoded.
     void Measure(const std::string &path);
     const std::optional<SoundAnalysis> &Measured() const { return file_; }
+    // Where what the device keeps of the measured file is damaged: empty when it is whole.
+    std::string Damage() const { return file_ ? DamageText(*file_, RecordingMeasureMs) : std::string(); }
     // What is wrong with the output the sound will go to (muted, turned down, nothing plugged
     // in, gone): empty when it will be heard or when the server cannot tell.
     std::string Refusal();

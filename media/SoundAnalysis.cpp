@@ -27,7 +27,7 @@ MCIERROR AnalyseSound(const std::string &path, SoundAnalysis &analysis, std::int
         return result;
     const int channels = decoder->Channels();
     const std::int64_t rate = decoder->SampleRate();
-    const std::int64_t frames = limitMs < 0 ? decoder->Frames() : std::min(decoder->Frames(), limitMs * rate / 1000);
+    const std::int64_t wanted = limitMs < 0 ? decoder->Frames() : std::min(decoder->Frames(), limitMs * rate / 1000);
 
     std::unique_ptr<ebur128_state, LoudnessDeleter> loudness(
         ebur128_init(unsigned(channels), unsigned(rate), EBUR128_MODE_I));
@@ -47,12 +47,20 @@ MCIERROR AnalyseSound(const std::string &path, SoundAnalysis &analysis, std::int
     std::int64_t firstSound = -1, lastSound = -1;
     analysis.clips = 0;
     analysis.envelopeDb.clear();
-    analysis.envelopeDb.reserve(std::size_t(frames * 100 / std::max<std::int64_t>(rate, 1) + 1));
+    analysis.envelopeDb.reserve(std::size_t(wanted * 100 / std::max<std::int64_t>(rate, 1) + 1));
 
+    std::int64_t frames = wanted;
     for (std::int64_t done = 0; done < frames;) {
         const std::int64_t got = decoder->Read(buffer.data(), std::min(chunkFrames, frames - done));
-        if (got <= 0)
-            return MCIERR_DAMAGED_FILE; // it decoded at the start but not to the end
+        if (got <= 0) {
+            // It decoded up to here and no further: what decoded is measured.
+            const std::int64_t atMs = done * 1000 / rate;
+            SoundDamage &damage = analysis.info.damage;
+            if (!damage.Found() || damage.atMs > atMs)
+                damage = {atMs, "the sound does not decode on from there"};
+            frames = done;
+            break;
+        }
         ebur128_add_frames_float(loudness.get(), buffer.data(), std::size_t(got));
         const float *sample = buffer.data();
         for (std::int64_t frame = done; frame < done + got; ++frame) {
@@ -93,6 +101,14 @@ MCIERROR AnalyseSound(const std::string &path, SoundAnalysis &analysis, std::int
     analysis.leadingSilenceMs = firstSound < 0 ? lengthMs : firstSound * 1000 / rate;
     analysis.trailingSilenceMs = lastSound < 0 ? lengthMs : (frames - 1 - lastSound) * 1000 / rate;
     return MMSYSERR_NOERROR;
+}
+
+std::string DamageText(const SoundAnalysis &analysis, std::int64_t withinMs)
+{
+    const SoundDamage &damage = analysis.info.damage;
+    if (!damage.Found() || (withinMs >= 0 && damage.atMs >= withinMs))
+        return {};
+    return "The sound file is damaged at " + std::to_string(damage.atMs) + " ms: " + damage.what;
 }
 
 std::vector<std::string> SoundWarnings(const SoundAnalysis &analysis)

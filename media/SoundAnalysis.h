@@ -25,6 +25,7 @@ constexpr std::int64_t DeviceMemoryMs = 10000;
 constexpr std::int64_t RecordingMeasureMs = DeviceMemoryMs + 500;
 
 struct SoundAnalysis {
+    // What the file is; its damage is the first that opening or decoding found.
     SoundInfo info;
     // How much of the file was measured, from its start: all of it unless a limit was given.
     std::int64_t measuredMs = 0;
@@ -44,8 +45,13 @@ struct SoundAnalysis {
 };
 
 // Decodes the file, or its first limitMs (negative: the whole file), and measures it: 0, or the
-// result code (with its text from mciGetErrorString) that says why the file cannot be read.
+// result code (with its text from mciGetErrorString) that says why the file cannot be read. A
+// file that stops decoding partway is measured up to there and told as damaged there.
 MCIERROR AnalyseSound(const std::string &path, SoundAnalysis &analysis, std::int64_t limitMs = -1);
+
+// "The sound file is damaged at 2481 ms: 20480 bytes there are not sound", when the damage lies
+// before withinMs (negative: anywhere); empty when there is none.
+std::string DamageText(const SoundAnalysis &analysis, std::int64_t withinMs = -1);
 
 // What an operator should hear about the file before recording it, one sentence each: longer
 // than the device keeps (by the whole file's length), clipping, very quiet (in what was measured).

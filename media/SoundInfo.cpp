@@ -26,6 +26,7 @@ MCIERROR ReadSoundInfo(const std::string &path, SoundInfo &info)
     info.frames = decoder->Frames();
     // Positions and lengths in milliseconds are whole milliseconds of frames, truncated.
     info.lengthMs = info.rate > 0 ? info.frames * 1000 / info.rate : 0;
+    info.damage = decoder->Damage();
     return MMSYSERR_NOERROR;
 }
 

@@ -16,6 +16,8 @@ struct SoundInfo {
     int channels = 0;
     std::int64_t frames = 0;
     std::int64_t lengthMs = 0;
+    // What opening found damaged in the file.
+    SoundDamage damage;
 };
 
 // Reads the file's description without opening a sound output: 0, or the result code (with its

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace {
@@ -110,6 +111,11 @@ MCIERROR WaveDecoder::Open(FileDescriptor file, std::unique_ptr<Decoder> &decode
     wave->channels_ = info.channels;
     wave->frames_ = SoundFrames(info.frames, info.format, header);
     wave->seekable_ = info.seekable != 0;
+    // A file cut short (a download that stopped) holds less than its header says.
+    const std::int64_t missingMs = header ? header->MissingMs() : 0;
+    if (missingMs > 0)
+        wave->damage_ = {wave->frames_ * 1000 / wave->rate_,
+                         "the file ends there, " + std::to_string(missingMs) + " ms before its header says it does"};
     decoder = std::move(wave);
     return MMSYSERR_NOERROR;
 }

@@ -21,6 +21,7 @@ public:
     std::int64_t Frames() const override { return frames_; }
     std::int64_t Read(float *out, std::int64_t frames) override;
     bool Seek(std::int64_t frame) override;
+    SoundDamage Damage() const override { return damage_; }
 
     // libsndfile reads the file through this, never through the descriptor itself: it closes a
     // descriptor it was handed once it refuses the file, even when told to leave it open.
@@ -46,4 +47,5 @@ private:
     bool seekable_ = false;
     std::int64_t next_ = 0;     // the frame the next Read gives
     std::int64_t streamAt_ = 0; // the frame libsndfile reads next
+    SoundDamage damage_;
 };

@@ -53,6 +53,7 @@ std::optional<WaveHeader> WaveHeader::Read(int fd)
                 break;
             header.hasFormat = true;
             header.formatTag = LittleEndian16(format);
+            header.bytesPerSecond = LittleEndian32(format + 8);
             header.blockAlign = LittleEndian16(format + 12);
             const std::uint16_t extraBytes = available >= 18 ? LittleEndian16(format + 16) : 0;
             if (available >= 20 && extraBytes >= 2)
@@ -67,10 +68,19 @@ std::optional<WaveHeader> WaveHeader::Read(int fd)
         } else if (std::memcmp(chunk, "data", 4) == 0 && !header.hasData) {
             header.hasData = true;
             header.dataBytes = std::max<std::int64_t>(available, 0);
+            header.declaredDataBytes = std::uint32_t(size);
         }
         pos = body + size + (size & 1);
     }
     return header;
+}
+
+std::int64_t WaveHeader::MissingMs() const
+{
+    constexpr std::uint32_t unknownSize = 0xFFFFFFFF;
+    if (!hasData || bytesPerSecond == 0 || declaredDataBytes == 0 || declaredDataBytes == unknownSize)
+        return 0;
+    return std::max<std::int64_t>(std::int64_t(declaredDataBytes) - dataBytes, 0) * 1000 / bytesPerSecond;
 }
 
 bool WaveHeader::KnownEncoding() const

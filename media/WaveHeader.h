@@ -23,11 +23,17 @@ struct WaveHeader {
 
     bool hasFormat = false;
     std::uint16_t formatTag = 0; // for an extensible format, its subformat's tag
+    std::uint32_t bytesPerSecond = 0;
     std::uint16_t blockAlign = 0;
     std::uint16_t samplesPerBlock = 0; // 0 when the format chunk does not say
     std::optional<std::uint32_t> factFrames;
     bool hasData = false;
-    std::int64_t dataBytes = 0; // at most what the file holds after the chunk's header
+    std::int64_t dataBytes = 0;          // at most what the file holds after the chunk's header
+    std::uint32_t declaredDataBytes = 0; // what the chunk's header says it holds
+
+    // How much less sound the data chunk holds than its header says, in milliseconds; 0 when it
+    // holds all of it, or the header's size is a placeholder that a streaming writer left.
+    std::int64_t MissingMs() const;
 
     // Nothing for a file that is not a RIFF wave file.
     static std::optional<WaveHeader> Read(int fd);

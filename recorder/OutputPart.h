@@ -13,7 +13,8 @@ class OutputPart : public SoundOutputOps {
 public:
     explicit OutputPart(OutputWatch &watch) : watch_(watch) {}
 
-    // Record even onto an output that would not be heard; what is wrong with it goes to OnForced.
+    // Record even onto an output that would not be heard, or what decodes of a damaged file;
+    // what is wrong goes to OnForced.
     bool force = false;
     std::function<void(const std::string &)> OnForced;
 
@@ -23,17 +24,12 @@ public:
         if (watch_.Choose(&error) != OutputWatch::Choice::Made)
             throw Exception(error);
     }
-    void Measure(const std::string &path) override { watch_.Measure(path); }
-    void Check() override
+    void Measure(const std::string &path) override
     {
-        const std::string refusal = watch_.Refusal();
-        if (refusal.empty())
-            return;
-        if (!force)
-            throw Exception(refusal);
-        if (OnForced)
-            OnForced(refusal);
+        watch_.Measure(path);
+        refuse(watch_.Damage());
     }
+    void Check() override { refuse(watch_.Refusal()); }
     void Listen() override { watch_.Listen(); }
     void AwaitCycle(std::chrono::microseconds commandTime) override { watch_.AwaitCycle(commandTime); }
     void Playing() override { watch_.Playing(); }
@@ -51,5 +47,15 @@ public:
     }
 
 private:
+    void refuse(const std::string &refusal)
+    {
+        if (refusal.empty())
+            return;
+        if (!force)
+            throw Exception(refusal);
+        if (OnForced)
+            OnForced(refusal);
+    }
+
     OutputWatch &watch_;
 };

@@ -170,7 +170,13 @@ void Recorder::open(const std::string &path)
         player.CloseDevice();
         throw Exception(EmptyFileMessage(DisplayName(path)));
     }
-    parts_.Output.Measure(path);
+    // A damaged file is not loaded: nothing would tell that its recording lacks a part.
+    try {
+        parts_.Output.Measure(path);
+    } catch (const std::exception &) {
+        player.CloseDevice();
+        throw;
+    }
     parts_.LabelLength.setCaption(text);
     parts_.Fname.setCaption(DisplayName(player.FileName()));
     loaded_ = path;

@@ -58,7 +58,8 @@ public:
     // Whether a sound file can be loaded at all: false without a sound output.
     bool CanLoad();
     // Opens the sound file (its path byte for byte) on the chosen sound output and shows its name
-    // and length; raises when it cannot be played, or the output cannot be found.
+    // and length; raises when it cannot be played, the output cannot be found, or what the device
+    // would keep of it is damaged (then nothing is loaded).
     void Load(const std::string &path);
     // Checks the sound output, makes the sound ready, sends REC1 (channel 1) or REC2 (channel 2)
     // and, once it has left the port, plays the loaded file from its start while listening to the

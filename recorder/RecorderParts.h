@@ -97,7 +97,9 @@ public:
     // Finds the chosen output, so that the file is opened on it; raises, listing the outputs
     // there are, when the choice fits none or several, or cannot be made.
     virtual void Choose() = 0;
-    // Measures the file just loaded (its path byte for byte), to know what the output should play.
+    // Measures the file just loaded (its path byte for byte), to know what the output should play;
+    // raises, saying where, when what the device keeps of it is damaged, unless the operator said
+    // to record what decodes.
     virtual void Measure(const std::string &path) = 0;
     // Raises, saying what is wrong, when the output would not be heard (muted, turned down,
     // nothing plugged in), unless the operator said to record anyway. Says nothing where the

@@ -141,6 +141,27 @@ TEST_F(InfoCommand, BadFilesGetTheErrorLoadingWouldGive)
     const std::vector<QJsonObject> described = json.Events();
     ASSERT_EQ(described.size(), 1u);
     EXPECT_EQ(described[0][QStringLiteral("error")], QStringLiteral("The sound file was not found"));
+
+    // A damaged file is described as it decodes, and where it is damaged is told.
+    WriteWave(files.Path("3s.wav"), 44100, 2, 44100 * 3, SF_FORMAT_PCM_16);
+    EncodeMp3(files.Path("3s.wav"), files.Path("3s.mp3"), true);
+    WriteDamagedCopy(files.Path("3s.mp3"), files.Path("zeros.mp3"), Damage::ZerosOverMiddle, 8192);
+    WriteDamagedCopy(files.Path("3s.wav"), files.Path("cut.wav"), Damage::CutShort, 44 + 44100 * 4 * 3 / 2);
+    const TambloResult damaged = Info({Path("zeros.mp3"), Path("cut.wav")});
+    EXPECT_EQ(damaged.exitCode, 1);
+    EXPECT_TRUE(damaged.out.contains(Path("cut.wav") + QStringLiteral(": WAV, 1500 ms (1.500 sec.)")));
+    EXPECT_TRUE(damaged.err.contains(QRegularExpression(
+        QStringLiteral("^tamblo: %1: The sound file is damaged at \\d+ ms: \\d+ bytes there are not sound\n"
+                       "tamblo: %2: The sound file is damaged at 1500 ms: the file ends there, 1500 ms before its "
+                       "header says it does\n$")
+            .arg(QRegularExpression::escape(Path("zeros.mp3")), QRegularExpression::escape(Path("cut.wav"))))))
+        << damaged.err.toStdString();
+    const std::vector<QJsonObject> warned = Info({QStringLiteral("--json"), Path("cut.wav")}).Events();
+    ASSERT_EQ(warned.size(), 1u);
+    EXPECT_EQ(
+        warned[0][QStringLiteral("warnings")].toArray().first(),
+        QStringLiteral("The sound file is damaged at 1500 ms: the file ends there, 1500 ms before its header says "
+                       "it does"));
 }
 
 } // namespace

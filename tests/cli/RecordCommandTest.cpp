@@ -1,4 +1,5 @@
 #include "cli/ConsoleRecorder.h"
+#include "media/SoundAnalysis.h"
 #include "serial/PortLock.h"
 #include "tests/cli/TambloProcess.h"
 #include "tests/common/DeviceSimulator.h"
@@ -297,8 +298,30 @@ TEST_F(RecordCommand, AFileOrSoundOutputThatCannotPlaySendsNothing)
         QString error;
     };
     const QString missing = QString::fromStdString(files.Path("missing.wav"));
+    // Damaged where the device would keep it: told as the media system's analysis tells it.
+    const std::string wave = files.Path("3s.wav"), mp3 = files.Path("3s.mp3");
+    WriteWave(wave, 44100, 2, 44100 * 3, SF_FORMAT_PCM_16);
+    EncodeMp3(wave, mp3, true);
+    const std::pair<const char *, std::function<void(const std::string &)>> damages[] = {
+        {"random.mp3", [&](const std::string &to) { WriteDamagedCopy(mp3, to, Damage::RandomOverMiddle, 20480); }},
+        {"zeros.mp3", [&](const std::string &to) { WriteDamagedCopy(mp3, to, Damage::ZerosOverMiddle, 8192); }},
+        {"cut.mp3", [&](const std::string &to) { WriteDamagedCopy(mp3, to, Damage::CutShort, 24000); }},
+        {"cut.wav", [&](const std::string &to) { WriteDamagedCopy(wave, to, Damage::CutShort, 44 + 44100 * 6); }}};
+    std::vector<Case> damaged;
+    for (const auto &[name, make] : damages) {
+        make(files.Path(name));
+        SoundAnalysis analysis;
+        ASSERT_EQ(AnalyseSound(files.Path(name), analysis, RecordingMeasureMs), 0u);
+        ASSERT_NE(DamageText(analysis), "") << name;
+        const QString file = QString::fromStdString(files.Path(name));
+        damaged.push_back({file, "dummy", file + QStringLiteral(": ") + QString::fromStdString(DamageText(analysis))});
+    }
     // A file's error names the file.
     const Case cases[] = {
+        damaged[0],
+        damaged[1],
+        damaged[2],
+        damaged[3],
         {QString::fromStdString(text), "dummy",
          QString::fromStdString(text)
              + QStringLiteral(": The file is not a sound file the media system knows (wave, MIDI, MP3 or RMI)")},
@@ -318,6 +341,17 @@ TEST_F(RecordCommand, AFileOrSoundOutputThatCannotPlaySendsNothing)
         EXPECT_EQ(result.out, QString());
     }
     EXPECT_EQ(CommandsUpToAStop(), QStringList{QStringLiteral("REC")});
+
+    // With --force, what decodes is recorded, and the operator is told it is damaged.
+    const TambloResult forced = RunTamblo({QStringLiteral("record"), QStringLiteral("--channel"), QStringLiteral("1"),
+                                           QStringLiteral("--force"), damaged[1].file},
+                                          environment);
+    EXPECT_EQ(forced.exitCode, 0) << forced.err.toStdString();
+    EXPECT_EQ(forced.warnings, QStringLiteral("tamblo: warning: ") + damaged[1].error.mid(damaged[1].file.size() + 2)
+                                   + QStringLiteral("; recording anyway (--force)\n"));
+    EXPECT_TRUE(forced.out.contains(QStringLiteral("stopped at the end of the file"))) << forced.out.toStdString();
+    EXPECT_EQ(CommandsUpToAStop(), (QStringList{QStringLiteral("REC"), QStringLiteral("REC1"), QStringLiteral("REC"),
+                                                QStringLiteral("REC")}));
 }
 
 TEST_F(RecordCommand, APortHeldByAnotherProgramIsNamedAndNothingIsSent)
@@ -446,22 +480,14 @@ TEST_F(RecordingAtTheSink, ALostSoundOutputStopsTheDeviceAndIsTold)
     EXPECT_LT(*device.Arrival(QStringLiteral("REC"), 1) - lost, std::chrono::milliseconds(1500));
 }
 
-// A file that turns out damaged stops the recording where its sound ends, and says so.
+// A damaged file recorded with --force stops the recording where its sound ends, and says so.
 TEST_F(RecordCommand, ADamagedFileIsToldWhereItsSoundEnds)
 {
-    const std::string wave = files.Path("source.wav");
-    WriteWave(wave, 44100, 2, 44100 * 2, SF_FORMAT_PCM_16);
     const std::string mp3 = files.Path("damaged.mp3");
-    EncodeMp3(wave, mp3, true);
-    QFile file(QString::fromStdString(mp3));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    QByteArray bytes = file.readAll();
-    file.close();
-    bytes.remove(bytes.size() / 2, 2);
-    WriteBytes(mp3, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
-    const TambloResult result = RunTamblo(
-        {QStringLiteral("record"), QStringLiteral("--channel"), QStringLiteral("2"), QString::fromStdString(mp3)},
-        environment);
+    WriteStereoThenMonoMp3(mp3, 1000);
+    const TambloResult result = RunTamblo({QStringLiteral("record"), QStringLiteral("--channel"), QStringLiteral("2"),
+                                           QStringLiteral("--force"), QString::fromStdString(mp3)},
+                                          environment);
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_TRUE(result.err.startsWith(
         QStringLiteral("tamblo: The recording on GSM2 is incomplete: the sound file is damaged after ")))

@@ -7,6 +7,7 @@
 #include <mpg123.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -164,6 +165,47 @@ void WriteBytes(const std::string &path, const std::vector<std::uint8_t> &bytes)
 {
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+std::vector<std::uint8_t> ReadBytes(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteDamagedCopy(const std::string &from, const std::string &to, Damage damage, std::size_t count)
+{
+    std::vector<std::uint8_t> bytes = ReadBytes(from);
+    if (count > bytes.size())
+        throw std::runtime_error("a damaged copy of " + from + " needs more bytes");
+    const std::size_t start = (bytes.size() - count) / 2;
+    std::uint32_t seed = 12345;
+    switch (damage) {
+    case Damage::RandomOverMiddle:
+        for (std::size_t i = start; i < start + count; ++i) {
+            seed = seed * 1103515245 + 12345;
+            bytes[i] = std::uint8_t(seed >> 16);
+        }
+        break;
+    case Damage::ZerosOverMiddle: std::fill_n(bytes.begin() + std::ptrdiff_t(start), count, 0); break;
+    case Damage::CutShort: bytes.resize(count); break;
+    }
+    WriteBytes(to, bytes);
+}
+
+void WriteStereoThenMonoMp3(const std::string &path, int msEach)
+{
+    std::vector<std::uint8_t> joined;
+    for (int channels : {2, 1}) {
+        const std::string part = path + ".part";
+        WriteWave(part + ".wav", 44100, channels, std::int64_t(44100) * msEach / 1000, SF_FORMAT_PCM_16);
+        EncodeMp3(part + ".wav", part, false);
+        const std::vector<std::uint8_t> bytes = ReadBytes(part);
+        joined.insert(joined.end(), bytes.begin(), bytes.end());
+        std::remove((part + ".wav").c_str());
+        std::remove(part.c_str());
+    }
+    WriteBytes(path, joined);
 }
 
 DiskCapture::DiskCapture(std::string path) : path_(std::move(path))

@@ -38,7 +38,16 @@ void EncodeMp3(const std::string &wavePath, const std::string &mp3Path, bool wit
 // Decodes an MP3 file whole with libmpg123 (gapless) and counts its frames.
 std::int64_t DecodedMp3Frames(const std::string &path);
 
+// Writes an MP3 of the test pattern whose stream turns from stereo to mono halfway (two encodings
+// joined, msEach each): its frames chain, and it decodes up to the change and no further.
+void WriteStereoThenMonoMp3(const std::string &path, int msEach);
+
 void WriteBytes(const std::string &path, const std::vector<std::uint8_t> &bytes);
+std::vector<std::uint8_t> ReadBytes(const std::string &path);
+// Copies a file damaged as copies are: `count` bytes from its middle overwritten with random bytes
+// (the same ones every time) or zeros; or only its first `count` bytes, as a download cut short.
+enum class Damage { RandomOverMiddle, ZerosOverMiddle, CutShort };
+void WriteDamagedCopy(const std::string &from, const std::string &to, Damage damage, std::size_t count);
 
 // Switches SDL to the disk driver writing the exact output to a file while alive (no output
 // device may be open when it is made or destroyed); restores the dummy driver afterwards.

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 namespace {
 
@@ -131,6 +133,97 @@ TEST(SoundAnalysis, MidiIsMeasuredAsPlayedAndBrokenFilesAreErrors)
     WriteBytes(broken, {'R', 'I', 'F', 'F', 0x24, 0, 0, 0, 'W', 'A', 'V', 'E'});
     EXPECT_NE(AnalyseSound(broken, analysis), 0u);
     EXPECT_EQ(AnalyseSound(dir.Path("missing.wav"), analysis), MCIERR_FILE_NOT_FOUND);
+}
+
+// Damage is told where it lies in the sound as it decodes; past what the device keeps it is told
+// but refuses no recording. Good files of every kind, tags and leading junk included, have none.
+TEST(SoundAnalysis, DamageIsToldWhereItLiesAndGoodFilesHaveNone)
+{
+    FixtureDir dir;
+    const auto path = [&](const std::string &name) { return dir.Path(name); };
+    WriteWave(path("3s.wav"), 44100, 2, 44100 * 3, SF_FORMAT_PCM_16);
+    EncodeMp3(path("3s.wav"), path("3s.mp3"), true);
+    EncodeMp3(path("3s.wav"), path("bare.mp3"), false);
+    WriteWave(path("12s.wav"), 22050, 1, 22050 * 12, SF_FORMAT_PCM_16);
+    EncodeMp3(path("12s.wav"), path("12s.mp3"), true);
+    const std::vector<std::uint8_t> mp3 = ReadBytes(path("3s.mp3"));
+    const std::size_t waveBytes = ReadBytes(path("3s.wav")).size();
+    const auto joined = [&](std::vector<std::uint8_t> head, const std::vector<std::uint8_t> &tail) {
+        head.insert(head.end(), tail.begin(), tail.end());
+        return head;
+    };
+    const std::vector<std::uint8_t> id3v2{'I', 'D', '3', 3, 0, 0, 0, 0, 1, 0}; // 128 bytes follow
+    // An APEv2 tag without items: a header, then a footer that says there is one.
+    std::vector<std::uint8_t> ape{'A', 'P', 'E', 'T', 'A', 'G', 'E', 'X', 0xD0, 7, 0, 0, 32, 0, 0, 0};
+    ape.resize(32, 0);
+    ape[23] = 0xA0;
+    ape = joined(ape, ape);
+    ape[55] = 0x80;
+    std::vector<std::uint8_t> id3v1(128, ' ');
+    std::copy_n("TAG", 3, id3v1.begin());
+
+    struct Row {
+        std::string file;
+        std::function<void(const std::string &)> make;
+        std::string damage; // after "The sound file is damaged at N ms: "; empty: none
+        std::int64_t fromMs = 0, toMs = 0;
+    };
+    const auto copy = [&](const char *from, Damage damage, std::size_t count) {
+        return [=](const std::string &to) { WriteDamagedCopy(path(from), to, damage, count); };
+    };
+    const auto bytes = [](std::vector<std::uint8_t> content) {
+        return [=](const std::string &to) { WriteBytes(to, content); };
+    };
+    const auto existing = [](const std::string &) {};
+    const auto wave = [&](int subtype) {
+        return [=](const std::string &to) { WriteWave(to, 8000, 1, 8000 * 3, subtype); };
+    };
+    const std::string notSound = "\\d+ bytes there are not sound";
+    std::vector<std::uint8_t> lost = mp3;
+    lost.erase(lost.begin() + std::ptrdiff_t(lost.size() / 2), lost.begin() + std::ptrdiff_t(lost.size() / 2 + 2));
+    const auto song = MidiFileBytes(0, 480, {MidiTrack({{0, {0x90, 60, 100}}, {960, {0x80, 60, 0}}, EndOfTrack(0)})});
+    // clang-format off
+    const Row rows[] = {
+        {"random.mp3", copy("3s.mp3", Damage::RandomOverMiddle, 20480), notSound, 800, 900},
+        {"zeros.mp3", copy("3s.mp3", Damage::ZerosOverMiddle, 8192), notSound, 1200, 1300},
+        {"cut.mp3", copy("3s.mp3", Damage::CutShort, mp3.size() / 2), "the file ends there, \\d+ ms before its header says it does", 1450, 1550},
+        {"cutbare.mp3", copy("bare.mp3", Damage::CutShort, mp3.size() / 2 + 100), "the file ends inside a frame, cut short", 1450, 1550},
+        {"lost.mp3", bytes(lost), notSound, 1450, 1550},
+        {"twice.mp3", [&](const std::string &to) { WriteDamagedCopy(path("bare.mp3"), to, Damage::ZerosOverMiddle, 8192);
+                                                   WriteDamagedCopy(to, to, Damage::CutShort, mp3.size() - 900); },
+         notSound + ", and 1 more damaged place after it", 1200, 1300},
+        {"mono.mp3", [](const std::string &to) { WriteStereoThenMonoMp3(to, 1000); }, "the sound does not decode on from there", 1000, 1060},
+        {"cut.wav", copy("3s.wav", Damage::CutShort, 44 + (waveBytes - 44) / 2), "the file ends there, 1500 ms before its header says it does", 1500, 1500},
+        // Past 10.5 s: told, and no refusal.
+        {"12s-cut.mp3", copy("12s.mp3", Damage::CutShort, ReadBytes(path("12s.mp3")).size() * 23 / 24), "the file ends there, \\d+ ms before its header says it does", 11400, 11600},
+        {"3s.mp3", existing, ""}, {"bare.mp3", existing, ""}, {"12s.mp3", existing, ""}, {"3s.wav", existing, ""},
+        {"id3v2.mp3", bytes(joined(joined(id3v2, std::vector<std::uint8_t>(128, 0)), mp3)), ""},
+        {"id3v1.mp3", bytes(joined(mp3, id3v1)), ""}, {"ape.mp3", bytes(joined(joined(mp3, ape), id3v1)), ""},
+        {"junk.mp3", bytes(joined(std::vector<std::uint8_t>(700, 'j'), mp3)), ""},
+        {"float.wav", wave(SF_FORMAT_FLOAT), ""}, {"gsm.wav", wave(SF_FORMAT_GSM610), ""}, {"ima.wav", wave(SF_FORMAT_IMA_ADPCM), ""},
+        {"ms.wav", wave(SF_FORMAT_MS_ADPCM), ""}, {"ulaw.wav", wave(SF_FORMAT_ULAW), ""}, {"g721.wav", wave(SF_FORMAT_G721_32), ""},
+        {"song.mid", bytes(song), ""}, {"song.rmi", bytes(RmiBytes(song)), ""},
+    };
+    // clang-format on
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.file);
+        row.make(path(row.file));
+        SoundAnalysis analysis;
+        ASSERT_EQ(AnalyseSound(path(row.file), analysis, RecordingMeasureMs), 0u);
+        const std::string told = DamageText(analysis);
+        const QRegularExpressionMatch match =
+            QRegularExpression(
+                QStringLiteral("^The sound file is damaged at (\\d+) ms: %1$").arg(QString::fromStdString(row.damage)))
+                .match(QString::fromStdString(told));
+        if (row.damage.empty()) {
+            EXPECT_EQ(told, "");
+            continue;
+        }
+        ASSERT_TRUE(match.hasMatch()) << told;
+        EXPECT_GE(match.captured(1).toLongLong(), row.fromMs) << told;
+        EXPECT_LE(match.captured(1).toLongLong(), row.toMs) << told;
+        EXPECT_EQ(DamageText(analysis, RecordingMeasureMs), row.fromMs < RecordingMeasureMs ? told : "");
+    }
 }
 
 } // namespace

@@ -244,7 +244,12 @@ struct FakeOutput : SoundOutputOps {
         if (!unknown.empty())
             throw Exception(unknown);
     }
-    void Measure(const std::string &path) override { measured = path; }
+    void Measure(const std::string &path) override
+    {
+        measured = path;
+        if (path == damagedFile)
+            throw Exception(damage);
+    }
     void Check() override
     {
         if (!refusal.empty())
@@ -265,6 +270,8 @@ struct FakeOutput : SoundOutputOps {
     }
     std::string unknown; // what choosing raises
     std::string refusal; // what the check raises
+    std::string damagedFile; // a file whose measuring raises
+    std::string damage;      // what it raises
     std::string measured;
     bool listening = false;
     int plays = 0;

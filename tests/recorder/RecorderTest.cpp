@@ -113,7 +113,9 @@ TEST_F(RecorderVerbs, ARefusedFileLeavesTheFileBeforeLoadedOrNone)
     load(4200);
     fakes.player.refusedFile = "/sounds/broken.wav";
     fakes.player.emptyFile = "/sounds/empty.wav";
-    for (const char *refused : {"/sounds/broken.wav", "/sounds/empty.wav"}) {
+    fakes.output.damagedFile = "/sounds/damaged.mp3";
+    fakes.output.damage = "The sound file is damaged at 2481 ms: 20480 bytes there are not sound";
+    for (const char *refused : {"/sounds/broken.wav", "/sounds/empty.wav", "/sounds/damaged.mp3"}) {
         SCOPED_TRACE(refused);
         EXPECT_THROW(recorder.Load(refused), Exception);
         EXPECT_EQ(fakes.player.fileName, "/sounds/tone.wav");
@@ -215,17 +217,26 @@ TEST_F(RecorderVerbs, RecordWhosePlaybackCannotStartStopsTheDeviceAtOnce)
     EXPECT_EQ(fakes.recGsm1.colour, clGradientActiveCaption);
 }
 
-TEST_F(RecorderVerbs, AnEmptySoundFileIsRefusedWhenLoaded)
+TEST_F(RecorderVerbs, AnEmptyOrDamagedSoundFileIsRefusedWhenLoaded)
 {
-    fakes.player.length = 0;
-    try {
-        recorder.Load("/sounds/empty.wav");
-        FAIL() << "a file of 0 ms must be refused";
-    } catch (const Exception &error) {
-        EXPECT_EQ(error.Message(), "The sound file is empty: /sounds/empty.wav");
+    fakes.player.length = 6000;
+    fakes.player.emptyFile = "/sounds/empty.wav";
+    fakes.output.damagedFile = "/sounds/damaged.mp3";
+    fakes.output.damage = "The sound file is damaged at 2481 ms: 20480 bytes there are not sound";
+    const std::pair<std::string, std::string> refusals[] = {
+        {"/sounds/empty.wav", "The sound file is empty: /sounds/empty.wav"},
+        {"/sounds/damaged.mp3", fakes.output.damage},
+    };
+    for (const auto &[file, message] : refusals) {
+        try {
+            recorder.Load(file);
+            FAIL() << file << " must be refused";
+        } catch (const Exception &error) {
+            EXPECT_EQ(error.Message(), message);
+        }
+        EXPECT_FALSE(fakes.player.open) << file;
+        EXPECT_FALSE(fakes.player.notifyRequest) << file;
     }
-    EXPECT_FALSE(fakes.player.open);
-    EXPECT_FALSE(fakes.player.notifyRequest);
 }
 
 TEST_F(RecorderVerbs, TickReturnsEarlyUntilThereIsAPositionAndAFile)
