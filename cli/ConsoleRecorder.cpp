@@ -172,6 +172,8 @@ int ConsoleRecorder::Record(int channel, const std::string &file, const OutputCh
                        + QStringLiteral(", ") + QString::number(end.playedMs) + QStringLiteral(" ms, ")
                        + QLatin1String(Verdict::EndingOf(end.reason).text));
     reportHeard(end);
+    if (!end.note.isEmpty())
+        report_.Warning(end.note);
     keepHistory(end);
     return exitStatus();
 }

@@ -16,6 +16,11 @@ constexpr auto liveStale = std::chrono::milliseconds(200);
 // The monitor is read in batches this far apart (see Start).
 constexpr auto batchInterval = std::chrono::milliseconds(20);
 
+Clock::duration FramesTime(std::int64_t frames, int rate)
+{
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(double(frames) / rate));
+}
+
 SoundLevel LevelOf(float peak, double meanSquare)
 {
     return {AmplitudeToDb(peak), meanSquare > 0 ? 10.0 * std::log10(meanSquare) : -INFINITY};
@@ -107,6 +112,8 @@ bool OutputMonitor::Start(const std::string &sink, std::string *error, std::chro
         blockSquares_ = 0;
         blockFill_ = 0;
         blocks_.clear();
+        silentRuns_.clear();
+        silentFrom_ = -1;
         chunks_.clear();
         lostAt_.reset();
     }
@@ -236,17 +243,30 @@ void OutputMonitor::onRead()
 
 void OutputMonitor::addFrames(const float *samples, std::size_t frames, Clock::time_point arrival)
 {
+    const float silence = float(std::pow(10.0, Verdict::SilenceDb / 20.0));
+    const std::int64_t shortestRun = std::max<std::int64_t>(1, rate_ * SilentRunMin.count() / 1000);
     for (std::size_t frame = 0; frame < frames; ++frame) {
+        float loudest = 0;
         if (samples) {
             for (int channel = 0; channel < channels_; ++channel) {
                 const float sample = samples[frame * std::size_t(channels_) + std::size_t(channel)];
-                blockPeak_ = std::max(blockPeak_, std::fabs(sample));
+                loudest = std::max(loudest, std::fabs(sample));
                 blockSquares_ += double(sample) * sample;
             }
+            blockPeak_ = std::max(blockPeak_, loudest);
+        }
+        // A stretch is silent to the frame: a hole in a sound shows whatever 10 ms it straddles.
+        const std::int64_t at = frames_ + std::int64_t(frame);
+        if (loudest < silence) {
+            if (silentFrom_ < 0)
+                silentFrom_ = at;
+        } else if (silentFrom_ >= 0) {
+            if (at - silentFrom_ >= shortestRun)
+                silentRuns_.emplace_back(silentFrom_, at);
+            silentFrom_ = -1;
         }
         if (++blockFill_ == blockFrames_) {
-            blocks_.push_back(
-                {frames_ + std::int64_t(frame) + 1, blockPeak_, blockSquares_ / double(blockFrames_ * channels_)});
+            blocks_.push_back({at + 1, blockPeak_, blockSquares_ / double(blockFrames_ * channels_)});
             blockPeak_ = 0;
             blockSquares_ = 0;
             blockFill_ = 0;
@@ -263,31 +283,89 @@ void OutputMonitor::addFrames(const float *samples, std::size_t frames, Clock::t
 // chunks soon after a frame would let neighbouring blocks be placed by different chunks, apart by
 // as much as a chunk was late: a gap between them that reads as silence. The output's clock runs
 // a little off ours, by a few milliseconds over a recording at most.
-std::vector<HeardBlock> OutputMonitor::Blocks() const
+std::vector<Clock::time_point> FrameOrigins(const MonitorChunks &chunks, int rate)
 {
-    std::lock_guard<std::mutex> guard(mutex_);
+    std::vector<Clock::time_point> origin(chunks.size());
+    if (chunks.empty() || rate <= 0)
+        return origin;
+    origin.back() = chunks.back().second - FramesTime(chunks.back().first, rate);
+    for (std::size_t i = chunks.size() - 1; i-- > 0;)
+        origin[i] = std::min(origin[i + 1], chunks[i].second - FramesTime(chunks[i].first, rate));
+    return origin;
+}
+
+namespace {
+
+// Places frames on the clock by the chunk each lies in.
+class FramePlacement {
+public:
+    FramePlacement(const MonitorChunks &chunks, int rate)
+        : chunks_(chunks),
+          origin_(FrameOrigins(chunks, rate)),
+          rate_(rate)
+    {}
+    Clock::time_point At(std::int64_t frame) const
+    {
+        // The chunk that holds the frame: the first that ends beyond it.
+        auto chunk = std::upper_bound(chunks_.begin(), chunks_.end(), frame,
+                                      [](std::int64_t f, const auto &c) { return f < c.first; });
+        if (chunk == chunks_.end())
+            --chunk;
+        return origin_[std::size_t(chunk - chunks_.begin())] + FramesTime(frame, rate_);
+    }
+
+private:
+    const MonitorChunks &chunks_;
+    std::vector<Clock::time_point> origin_;
+    int rate_;
+};
+
+} // namespace
+
+std::vector<HeardBlock> OutputMonitor::blocks() const
+{
     std::vector<HeardBlock> heard;
     if (chunks_.empty())
         return heard;
-    const auto framesTime = [this](std::int64_t frames) {
-        return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(double(frames) / rate_));
-    };
-    // When frame 0 left the output at the latest, by the chunks from each one on.
-    std::vector<Clock::time_point> origin(chunks_.size());
-    origin.back() = chunks_.back().second - framesTime(chunks_.back().first);
-    for (std::size_t i = chunks_.size() - 1; i-- > 0;)
-        origin[i] = std::min(origin[i + 1], chunks_[i].second - framesTime(chunks_[i].first));
+    const FramePlacement place(chunks_, rate_);
+    const Clock::duration length = FramesTime(blockFrames_, rate_);
     heard.reserve(blocks_.size());
-    const auto length = framesTime(blockFrames_);
-    std::size_t chunk = 0;
     for (const Block &block : blocks_) {
-        const std::int64_t first = block.end - blockFrames_;
-        while (chunk + 1 < chunks_.size() && chunks_[chunk].first <= first)
-            ++chunk;
-        const Clock::time_point start = origin[chunk] + framesTime(first);
+        const Clock::time_point start = place.At(block.end - blockFrames_);
         heard.push_back({start, start + length, LevelOf(block.peak, block.meanSquare)});
     }
     return heard;
+}
+
+// A silent stretch ends where its last frame ends; one going on, where the frames read end.
+std::vector<HeardSpan> OutputMonitor::silences() const
+{
+    std::vector<HeardSpan> spans;
+    if (chunks_.empty())
+        return spans;
+    const FramePlacement place(chunks_, rate_);
+    const Clock::duration frame = FramesTime(1, rate_);
+    const auto add = [&](std::int64_t first, std::int64_t end) {
+        const Clock::time_point start = place.At(first);
+        spans.push_back({start, std::max(start, place.At(end - 1) + frame)});
+    };
+    for (const auto &[first, end] : silentRuns_)
+        add(first, end);
+    if (silentFrom_ >= 0 && frames_ > silentFrom_)
+        add(silentFrom_, frames_);
+    return spans;
+}
+
+std::vector<HeardBlock> OutputMonitor::Blocks() const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    return blocks();
+}
+
+HeardTimeline OutputMonitor::Timeline() const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    return {blocks(), silences(), lostAt_};
 }
 
 SoundLevel OutputMonitor::Live() const
@@ -339,43 +417,73 @@ int OutputMonitor::Channels() const
     return channels_;
 }
 
-SilenceAtOutput FindSilenceAtOutput(const std::vector<float> &fileEnvelopeDb, const std::vector<HeardBlock> &heard,
+SilenceAtOutput FindSilenceAtOutput(const std::vector<float> &fileEnvelopeDb, const HeardTimeline &heard,
                                     Clock::time_point soundStart, std::chrono::milliseconds latency,
                                     Clock::time_point until, double gainDb)
 {
-    const std::int64_t blocks = std::int64_t(fileEnvelopeDb.size());
+    SilenceAtOutput result;
+    const std::vector<HeardBlock> &blocks = heard.blocks;
+    if (blocks.empty())
+        return result;
+    // Where the output was silent or heard nothing, in order and joined.
+    std::vector<HeardSpan> quiet = heard.silences;
+    // A gap between blocks longer than a placement's wobble is sound that never arrived.
+    constexpr auto wobble = std::chrono::milliseconds(5);
+    if (blocks.front().start > soundStart + wobble)
+        quiet.push_back({soundStart, blocks.front().start});
+    for (std::size_t i = 1; i < blocks.size(); ++i) {
+        if (blocks[i].start > blocks[i - 1].end + wobble)
+            quiet.push_back({blocks[i - 1].end, blocks[i].start});
+    }
+    // What the monitor has not delivered yet is not silence; after it was lost, nothing was heard.
+    if (heard.lostAt)
+        quiet.push_back({std::min(blocks.back().end, *heard.lostAt), until});
+    std::sort(quiet.begin(), quiet.end(), [](const HeardSpan &a, const HeardSpan &b) { return a.start < b.start; });
+    std::vector<HeardSpan> joined;
+    for (const HeardSpan &span : quiet) {
+        if (span.end <= span.start)
+            continue;
+        if (!joined.empty() && span.start <= joined.back().end)
+            joined.back().end = std::max(joined.back().end, span.end);
+        else
+            joined.push_back(span);
+    }
+
+    // Where the file sounds, with `latency` of its sound on either side, in stretches of blocks.
+    const std::int64_t count = std::int64_t(fileEnvelopeDb.size());
     const std::int64_t margin = (latency.count() + LevelBlock.count() - 1) / LevelBlock.count();
     // quietBefore[k]: the file's silent blocks before block k, so that a window is checked at once.
-    std::vector<std::int64_t> quietBefore(std::size_t(blocks) + 1, 0);
-    for (std::int64_t k = 0; k < blocks; ++k)
+    std::vector<std::int64_t> quietBefore(std::size_t(count) + 1, 0);
+    for (std::int64_t k = 0; k < count; ++k)
         quietBefore[std::size_t(k) + 1] =
             quietBefore[std::size_t(k)] + Verdict::IsSilent(fileEnvelopeDb[std::size_t(k)] + gainDb);
-
-    SilenceAtOutput result;
-    std::chrono::milliseconds run{0};
-    std::size_t next = 0;
-    for (std::int64_t k = 0; k < blocks; ++k) {
-        const Clock::time_point slotStart = soundStart + k * LevelBlock;
-        const Clock::time_point slotEnd = slotStart + LevelBlock;
-        if (slotEnd > until)
-            break;
-        // Before the file's start and after its end there is no sound to miss.
-        const bool fileSounds = k >= margin && k + margin < blocks
-                                && quietBefore[std::size_t(k + margin + 1)] == quietBefore[std::size_t(k - margin)];
-        while (next < heard.size() && heard[next].end <= slotStart)
-            ++next;
-        bool outputSounds = false;
-        for (std::size_t i = next; i < heard.size() && heard[i].start < slotEnd && !outputSounds; ++i)
-            outputSounds = !Verdict::IsSilent(heard[i].level.peakDb);
-        if (!fileSounds || outputSounds) {
-            run = std::chrono::milliseconds(0);
+    std::vector<HeardSpan> sounding;
+    for (std::int64_t k = margin; k + margin < count; ++k) {
+        if (quietBefore[std::size_t(k + margin + 1)] != quietBefore[std::size_t(k - margin)])
             continue;
-        }
-        run += LevelBlock;
-        result.total += LevelBlock;
-        if (run > result.longest) {
-            result.longest = run;
-            result.longestFrom = (k + 1) * LevelBlock - run;
+        const Clock::time_point start = soundStart + k * LevelBlock;
+        if (!sounding.empty() && sounding.back().end == start)
+            sounding.back().end = start + LevelBlock;
+        else
+            sounding.push_back({start, start + LevelBlock});
+    }
+
+    // Both lists are in order: walk them side by side.
+    std::size_t s = 0;
+    for (const HeardSpan &gap : joined) {
+        while (s < sounding.size() && sounding[s].end <= gap.start)
+            ++s;
+        for (std::size_t t = s; t < sounding.size() && sounding[t].start < gap.end; ++t) {
+            const Clock::time_point from = std::max(gap.start, sounding[t].start);
+            const Clock::time_point to = std::min({gap.end, sounding[t].end, until});
+            if (to <= from)
+                continue;
+            const auto length = std::chrono::round<std::chrono::milliseconds>(to - from);
+            result.total += length;
+            if (length > result.longest) {
+                result.longest = length;
+                result.longestFrom = std::chrono::round<std::chrono::milliseconds>(from - soundStart);
+            }
         }
     }
     return result;

@@ -23,6 +23,31 @@ struct HeardBlock {
     SoundLevel level;
 };
 
+// A stretch of the output's sound, from its first moment to the moment after its last.
+struct HeardSpan {
+    std::chrono::steady_clock::time_point start;
+    std::chrono::steady_clock::time_point end;
+};
+
+// What the output played while it was listened to, on the steady clock.
+struct HeardTimeline {
+    // Every block heard, in order: where something was heard at all, and how loud.
+    std::vector<HeardBlock> blocks;
+    // Where the output was silent, to the frame, in stretches of SilentRunMin or more.
+    std::vector<HeardSpan> silences;
+    // When the monitor was lost: from then on nothing was heard. Until then, what it has not
+    // delivered yet is not known, and not silence.
+    std::optional<std::chrono::steady_clock::time_point> lostAt;
+};
+
+// The shortest silence at the output that is kept, to the frame: shorter ones are a sound's own.
+constexpr std::chrono::milliseconds SilentRunMin{5};
+
+// Chunks as the monitor read them: the frames up to a chunk's end, and when it arrived.
+using MonitorChunks = std::vector<std::pair<std::int64_t, std::chrono::steady_clock::time_point>>;
+// When frame 0 left the output, by each chunk and every chunk after it (see OutputMonitor::Blocks).
+std::vector<std::chrono::steady_clock::time_point> FrameOrigins(const MonitorChunks &chunks, int rate);
+
 class OutputMonitor {
 public:
     using Clock = std::chrono::steady_clock;
@@ -59,6 +84,8 @@ public:
                        Clock::time_point to = Clock::time_point::max()) const;
     // Every block heard so far, in order, placed on the steady clock.
     std::vector<HeardBlock> Blocks() const;
+    // The blocks, the silences to the frame, and whether the monitor was lost, in one look.
+    HeardTimeline Timeline() const;
     // When the stream or the server was lost while listening (the sound server ended, the output
     // was removed), else nothing: from then on nothing was heard.
     std::optional<Clock::time_point> LostAt() const;
@@ -70,6 +97,9 @@ private:
     void onRead();
     void onStateChange();
     void addFrames(const float *samples, std::size_t frames, Clock::time_point arrival);
+    // Under the lock.
+    std::vector<HeardBlock> blocks() const;
+    std::vector<HeardSpan> silences() const;
 
     std::unique_ptr<PulseConnection> connection_;
     pa_stream *stream_ = nullptr;
@@ -93,8 +123,12 @@ private:
         double meanSquare;
     };
     std::vector<Block> blocks_;
+    // Silent stretches of SilentRunMin or more, in frames [first, end), and the start of the one
+    // going on (-1: none).
+    std::vector<std::pair<std::int64_t, std::int64_t>> silentRuns_;
+    std::int64_t silentFrom_ = -1;
     // For every chunk read: the frames up to its end, and when it arrived.
-    std::vector<std::pair<std::int64_t, Clock::time_point>> chunks_;
+    MonitorChunks chunks_;
     std::optional<Clock::time_point> lostAt_;
 };
 
@@ -109,12 +143,12 @@ struct SilenceAtOutput {
 
 // Lays the file's envelope (peak dBFS per LevelBlock, from its start) on the output's timeline,
 // beginning at soundStart, the moment the file's first frame left the output, and finds the
-// blocks during which the file had sound but the output was silent, or heard
-// nothing at all (a gap, or after the monitor was lost). The output may run up to `latency`
-// early or late: only a block whose file sound lasts that long on either side counts. Nothing
-// after `until` counts (the recording stopped, or what the monitor has not delivered yet). The
-// output plays the file turned by gainDb (its volume): a passage that it turns down below
-// silence is no sound to miss.
-SilenceAtOutput FindSilenceAtOutput(const std::vector<float> &fileEnvelopeDb, const std::vector<HeardBlock> &heard,
+// stretches during which the file had sound but the output was silent, or heard nothing at all
+// (a gap between blocks, or after the monitor was lost). The output may run up to `latency`
+// early or late: only where the file's sound lasts that long on either side counts. Nothing
+// after `until` counts (the recording stopped), nor what the monitor has not delivered yet. The
+// output plays the file turned by gainDb (its volume): a passage that it turns down to silence
+// is no sound to miss.
+SilenceAtOutput FindSilenceAtOutput(const std::vector<float> &fileEnvelopeDb, const HeardTimeline &heard,
                                     std::chrono::steady_clock::time_point soundStart, std::chrono::milliseconds latency,
                                     std::chrono::steady_clock::time_point until, double gainDb = 0);

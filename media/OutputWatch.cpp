@@ -9,9 +9,6 @@
 
 namespace {
 
-// A passage of the file this close to the silence floor may fall below it at the output (the
-// server's resampling, the stream's own volume): it is no sound to miss.
-constexpr double headroomDb = 10;
 // The monitor answers at once when the output check just reached the server.
 constexpr std::chrono::milliseconds monitorTimeout{1000};
 // Three deliveries of the monitor come well within this at the largest cycles.
@@ -111,7 +108,8 @@ OutputWatch::Hearing OutputWatch::Finish(std::int32_t playedMs)
     listening_ = false;
     monitor_.Settle(std::chrono::milliseconds(200));
     monitor_.Stop();
-    const std::vector<HeardBlock> blocks = monitor_.Blocks();
+    const HeardTimeline heard = monitor_.Timeline();
+    const std::vector<HeardBlock> &blocks = heard.blocks;
     if (blocks.empty() || !playingSince_)
         return hearing;
     hearing.listened = true;
@@ -130,10 +128,8 @@ OutputWatch::Hearing OutputWatch::Finish(std::int32_t playedMs)
     });
     if (first != blocks.end() && first->start - lead <= played + StartAllowance)
         start = std::max(played, first->start - lead);
-    // What the monitor has not delivered yet is not silence; after it was lost, nothing was heard.
-    Clock::time_point until = start + std::chrono::milliseconds(playedMs);
-    if (!monitor_.LostAt())
-        until = std::min(until, blocks.back().end);
-    hearing.silence = FindSilenceAtOutput(file_->envelopeDb, blocks, start, Latency, until, gainDb_ - headroomDb);
+    hearing.silence =
+        FindSilenceAtOutput(file_->envelopeDb, heard, start, Latency, start + std::chrono::milliseconds(playedMs),
+                            gainDb_ - Verdict::SilenceHeadroomDb);
     return hearing;
 }

@@ -21,8 +21,8 @@ public:
 
     // How late the output may play the file's start and still be placed by what it played, and
     // how far either way a block of the file may lie from where it is expected.
-    static constexpr std::chrono::milliseconds StartAllowance{1000};
-    static constexpr std::chrono::milliseconds Latency{60};
+    static constexpr std::chrono::milliseconds StartAllowance{Verdict::LateStartMs};
+    static constexpr std::chrono::milliseconds Latency{Verdict::OutputLatencyMs};
     // How long before a cycle of the output begins a sound's start must reach the server.
     static constexpr std::chrono::milliseconds CycleMargin{3};
 

@@ -33,6 +33,7 @@ public:
     void Listen() override { watch_.Listen(); }
     void AwaitCycle(std::chrono::microseconds commandTime) override { watch_.AwaitCycle(commandTime); }
     void Playing() override { watch_.Playing(); }
+    bool Hears() const override { return watch_.Listening(); }
     OutputHearing Finish(std::int32_t playedMs) override
     {
         const OutputWatch::Hearing heard = watch_.Finish(playedMs);

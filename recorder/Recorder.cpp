@@ -223,6 +223,8 @@ void Recorder::Record(int channel)
         onWireSince_ = parts_.Platform.Now();
         soundSince_.reset();
         startedAt_ = std::chrono::system_clock::now();
+        lastTickAt_ = onWireSince_;
+        stoodStill_ = {};
         if (withSound) {
             player.StartPlayback();
             const std::string failure = player.LastError();
@@ -253,22 +255,55 @@ void Recorder::Record(int channel)
     }
 }
 
-// The time the device recorded against the sound it was given: more means a gap in the recording
-// (the program, or the whole machine, stood still while the device went on).
+// Counts the time this program stood still, by its own clock: a tick that comes far later than
+// the one before.
+void Recorder::followOwnClock()
+{
+    const auto now = parts_.Platform.Now();
+    if (lastTickAt_) {
+        const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(now - *lastTickAt_);
+        if (gap.count() > Verdict::PauseToleranceMs)
+            stoodStill_ += gap;
+    }
+    lastTickAt_ = now;
+}
+
+QString Recorder::stoodStillText() const
+{
+    return QStringLiteral("the program stood still for ") + QString::number(stoodStill_.count())
+           + QStringLiteral(" ms");
+}
+
+// The time the device recorded against the sound it was given: more means a gap in the recording.
+// This program made it when it stood still as long; else the sound server stopped playing. With
+// the output listened to, a gap of the program's own is judged by what the output played: a hole
+// there, or only a REC that came late.
 //
 // Counted from the sound's start at the output, not from REC1: an output whose sound comes out
 // late (a sink that renders far ahead, Bluetooth) starts late, and then keeps time.
-QString Recorder::pauseProblem(std::int32_t positionMs)
+std::optional<Recorder::Gap> Recorder::gapIn(std::int32_t positionMs)
 {
     if (!playing_ || !soundSince_)
-        return {};
-    const auto onWire = std::chrono::duration_cast<std::chrono::milliseconds>(parts_.Platform.Now() - *soundSince_);
-    if (!Verdict::Paused(onWire.count(), positionMs))
-        return {};
-    return QStringLiteral("The recording on ") + channelName()
-           + QStringLiteral(" was interrupted: the device recorded ") + QString::number(onWire.count())
-           + QStringLiteral(" ms while only ") + QString::number(positionMs)
-           + QStringLiteral(" ms of sound were played (the program stood still)");
+        return std::nullopt;
+    const auto onDevice =
+        std::chrono::duration_cast<std::chrono::milliseconds>(parts_.Platform.Now() - *soundSince_).count();
+    const QString recorded = QString::number(onDevice) + QStringLiteral(" ms while only ") + QString::number(positionMs)
+                             + QStringLiteral(" ms of sound were played");
+    switch (Verdict::CauseOfPause(onDevice, positionMs, stoodStill_.count())) {
+    case Verdict::PauseCause::None: return std::nullopt;
+    case Verdict::PauseCause::Server:
+        return Gap{StopReason::ServerStalled, QStringLiteral("The recording on ") + channelName()
+                                                  + QStringLiteral(" failed: the sound server stopped playing at ")
+                                                  + QString::number(positionMs)
+                                                  + QStringLiteral(" ms; the device recorded ") + recorded};
+    case Verdict::PauseCause::Program:
+        if (parts_.Output.Hears())
+            return std::nullopt;
+        return Gap{StopReason::Paused, QStringLiteral("The recording on ") + channelName()
+                                           + QStringLiteral(" was interrupted: the device recorded ") + recorded
+                                           + QStringLiteral(" (") + stoodStillText() + QLatin1Char(')')};
+    }
+    return std::nullopt;
 }
 
 void Recorder::endRecording(StopReason reason, const QString &problem)
@@ -287,13 +322,25 @@ void Recorder::endRecording(StopReason reason, const QString &problem)
         lastEnd_.problem = QStringLiteral("The recording on ") + channelName() + QStringLiteral(" was stopped at ")
                            + QString::number(lastPosition_)
                            + QStringLiteral(" ms: the program was suspended (Ctrl-Z); record it again");
-    if (problem.isEmpty() && Verdict::EndingOf(reason).whole) {
-        const QString paused = pauseProblem(lastPosition_);
-        if (!paused.isEmpty()) {
-            lastEnd_.reason = StopReason::Paused;
-            lastEnd_.problem = paused;
-        }
+    lastEnd_.note.clear();
+    if (!problem.isEmpty() || !Verdict::EndingOf(reason).whole)
+        return;
+    if (const std::optional<Gap> gap = gapIn(lastPosition_)) {
+        lastEnd_.reason = gap->reason;
+        lastEnd_.problem = gap->problem;
+        return;
     }
+    // A REC that left late after the whole sound adds silence at the end, which harms nothing.
+    if (!soundSince_)
+        return;
+    const auto soundFrom = std::chrono::duration_cast<std::chrono::milliseconds>(*soundSince_ - onWireSince_).count();
+    const std::int64_t trailing = lastEnd_.onWireMs - soundFrom - lastPosition_;
+    if (trailing > Verdict::PauseToleranceMs)
+        lastEnd_.note =
+            QStringLiteral("REC left ") + QString::number(trailing) + QStringLiteral(" ms after the sound ended")
+            + (stoodStill_.count() > 0 ? QStringLiteral(" (") + stoodStillText() + QLatin1Char(')') : QString())
+            + QStringLiteral(": the recording on ") + channelName() + QStringLiteral(" ends with ")
+            + QString::number(trailing) + QStringLiteral(" ms of silence");
 }
 
 // Ends the listening of a recording that ended, and judges by it whether the recording, whole
@@ -305,14 +352,17 @@ void Recorder::hearOutput()
     listening_ = false;
     lastEnd_.heard = parts_.Output.Finish(lastEnd_.playedMs);
     const OutputHearing &heard = lastEnd_.heard;
-    if (!lastEnd_.problem.isEmpty() || !Verdict::EndingOf(lastEnd_.reason).whole
-        || !Verdict::SilentTooLong(heard.silentMs))
+    if (!lastEnd_.problem.isEmpty() || !Verdict::EndingOf(lastEnd_.reason).whole || !Verdict::Hole(heard.silentMs))
         return;
     lastEnd_.reason = StopReason::SilentOutput;
+    lastEnd_.note.clear();
     lastEnd_.problem = QStringLiteral("The recording on GSM") + QString::number(lastEnd_.channel)
                        + QStringLiteral(" failed: the output '") + heard.output + QStringLiteral("' was silent for ")
                        + QString::number(heard.silentMs) + QStringLiteral(" ms, from ")
                        + QString::number(heard.silentFromMs) + QStringLiteral(" ms into the file, where it has sound");
+    // The cause, where this program's own clock shows it.
+    if (stoodStill_.count() > 0)
+        lastEnd_.problem += QStringLiteral(" (") + stoodStillText() + QLatin1Char(')');
 }
 
 void Recorder::stopListening()
@@ -446,6 +496,7 @@ void Recorder::Tick()
     // recording stops when the sound up to there has been played, as at the end of a file.
     PlaybackFault fault;
     if (playing_) {
+        followOwnClock();
         fault = player.Fault();
         if (fault.kind == PlaybackFault::OutputLost) {
             stopForFault(fault);
@@ -466,9 +517,8 @@ void Recorder::Tick()
         lastPosition_ = std::max(lastPosition_, shown);
         if (!soundSince_)
             soundSince_ = parts_.Platform.Now() - std::chrono::milliseconds(shown);
-        const QString paused = pauseProblem(shown);
-        if (!paused.isEmpty()) {
-            stopRecording(StopReason::Paused, paused);
+        if (const std::optional<Gap> gap = gapIn(shown)) {
+            stopRecording(gap->reason, gap->problem);
             return;
         }
     }

@@ -27,6 +27,8 @@ struct RecordingEnd {
     std::int64_t onWireMs = 0;
     // What is wrong with the recording, for the operator; empty when it is whole.
     QString problem;
+    // What the operator should know of a whole recording (a REC that came late).
+    QString note;
     // Which recording of this run it was, from 1.
     std::uint32_t number = 0;
     // The sound file, byte for byte; when the record command reached the device.
@@ -102,7 +104,13 @@ private:
     void checkLines();
     QString faultProblem(const PlaybackFault &fault);
     void stopForFault(PlaybackFault fault);
-    QString pauseProblem(std::int32_t positionMs);
+    struct Gap {
+        StopReason reason;
+        QString problem;
+    };
+    void followOwnClock();
+    QString stoodStillText() const;
+    std::optional<Gap> gapIn(std::int32_t positionMs);
     void report(const QString &problem);
     QString lengthText(std::int32_t &length);
     QString channelName() const;
@@ -112,6 +120,10 @@ private:
     std::chrono::steady_clock::time_point onWireSince_{};
     // When the sound started at the output, as the first position after it tells.
     std::optional<std::chrono::steady_clock::time_point> soundSince_;
+    // By this program's own clock: when the last tick of the recording ran, and how long in all
+    // the program stood still between ticks.
+    std::optional<std::chrono::steady_clock::time_point> lastTickAt_;
+    std::chrono::milliseconds stoodStill_{0};
     std::int32_t lastPosition_ = 0;
     bool playing_ = false;   // a sound was started for the recording
     bool listening_ = false; // to the output, for the recording

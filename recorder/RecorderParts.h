@@ -113,6 +113,8 @@ public:
     // plays from that cycle on). Returns at once elsewhere.
     virtual void AwaitCycle(std::chrono::microseconds commandTime) { (void)commandTime; }
     virtual void Playing() = 0;
+    // Whether what leaves the output is heard (its monitor recorded) while listening.
+    virtual bool Hears() const = 0;
     virtual OutputHearing Finish(std::int32_t playedMs) = 0;
 };
 

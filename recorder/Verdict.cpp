@@ -20,6 +20,7 @@ constexpr Ending endings[] = {
     {StopReason::Paused, "paused", "interrupted by a pause", false, ExitFailure},
     {StopReason::SilentOutput, "silent-output", "the output was silent", false, ExitFailure},
     {StopReason::PlayFailed, "play-failed", "the sound did not start", false, ExitFailure},
+    {StopReason::ServerStalled, "server-stalled", "the sound server stopped playing", false, ExitFailure},
 };
 
 } // namespace
@@ -28,7 +29,15 @@ bool IsSilent(double db) { return db < SilenceDb; }
 
 bool Paused(std::int64_t onDeviceMs, std::int64_t playedMs) { return onDeviceMs - playedMs > PauseToleranceMs; }
 
-bool SilentTooLong(std::int64_t silentMs) { return silentMs > SilentOutputLimitMs; }
+PauseCause CauseOfPause(std::int64_t onDeviceMs, std::int64_t playedMs, std::int64_t stoodStillMs)
+{
+    if (!Paused(onDeviceMs, playedMs))
+        return PauseCause::None;
+    // What the program's standing still explains, within the tolerance, is the program's.
+    return Paused(onDeviceMs, playedMs + stoodStillMs) ? PauseCause::Server : PauseCause::Program;
+}
+
+bool Hole(std::int64_t silentMs) { return silentMs >= HoleLimitMs; }
 
 bool TurnedDown(double volumeDb, double minimumDb) { return volumeDb < minimumDb - VolumeSlackDb; }
 

@@ -9,18 +9,19 @@
 
 // Why a recording ended. The controller knows it; nobody guesses it from the position.
 enum class StopReason {
-    FileEnd,      // the file's last sound has been played
-    Limit,        // 10 s have been played
-    Operator,     // the stop button, the list button, `tamblo stop`
-    Exit,         // the program is left
-    Signal,       // a termination signal
-    Suspend,      // Ctrl-Z: the program is about to stop
-    OutputLost,   // the sound output went away
-    FileDamaged,  // the file cannot be decoded on
-    LineLost,     // the recorder's line hung up
-    Paused,       // the program stood still while the device recorded
-    SilentOutput, // the output was silent while the file had sound
-    PlayFailed,   // the sound did not start
+    FileEnd,       // the file's last sound has been played
+    Limit,         // 10 s have been played
+    Operator,      // the stop button, the list button, `tamblo stop`
+    Exit,          // the program is left
+    Signal,        // a termination signal
+    Suspend,       // Ctrl-Z: the program is about to stop
+    OutputLost,    // the sound output went away
+    FileDamaged,   // the file cannot be decoded on
+    LineLost,      // the recorder's line hung up
+    Paused,        // the program stood still while the device recorded
+    SilentOutput,  // the output was silent while the file had sound
+    PlayFailed,    // the sound did not start
+    ServerStalled, // the sound server stopped playing while this program ran on
 };
 
 namespace Verdict {
@@ -29,8 +30,17 @@ namespace Verdict {
 inline constexpr double SilenceDb = -60.0;
 // How much longer than its sound a recording may take on the device before it has a gap.
 inline constexpr std::int64_t PauseToleranceMs = 100;
-// How long the output may stay silent while the file has sound before the recording fails.
-inline constexpr std::int32_t SilentOutputLimitMs = 200;
+// With the output listened to: a hole this long in the output's sound, where the file has sound,
+// fails the recording.
+inline constexpr std::int64_t HoleLimitMs = 20;
+// The output may play the file this much early or late (its buffers, the monitor's placing): a
+// hole counts only where the file sounds this long on either side of it.
+inline constexpr std::int64_t OutputLatencyMs = 60;
+// A start at the output later than this after the sound was started is a hole, not a late start.
+inline constexpr std::int64_t LateStartMs = 1000;
+// A passage of the file this close to the silence floor may fall below it at the output (the
+// server's resampling, the stream's own volume): it is no sound to miss.
+inline constexpr double SilenceHeadroomDb = 10.0;
 // Below this volume an output is too quiet to record from, unless the operator sets another limit.
 inline constexpr double DefaultMinimumVolumeDb = -20.0;
 // The server keeps volumes in steps of a few thousandths of a dB: an output set to the limit
@@ -41,8 +51,12 @@ inline constexpr double VolumeSlackDb = 0.01;
 bool IsSilent(double db);
 // Whether the device, recording for onDeviceMs, got a gap beside the playedMs of sound it was given.
 bool Paused(std::int64_t onDeviceMs, std::int64_t playedMs);
-// Whether the output stayed silent too long while the file had sound.
-bool SilentTooLong(std::int64_t silentMs);
+// Who made such a gap: this program, when it stood still at least as long (its own clock tells,
+// stoodStillMs), else the sound server, which stopped playing while the program ran on.
+enum class PauseCause { None, Program, Server };
+PauseCause CauseOfPause(std::int64_t onDeviceMs, std::int64_t playedMs, std::int64_t stoodStillMs);
+// Whether a silence at the output, where the file has sound, is a hole that fails the recording.
+bool Hole(std::int64_t silentMs);
 // Whether an output's volume is below the limit.
 bool TurnedDown(double volumeDb, double minimumDb);
 

@@ -120,16 +120,25 @@ std::vector<float> Envelope(const std::string &shape)
     return envelope;
 }
 
-std::vector<HeardBlock> Heard(Clock::time_point start, const std::string &shape)
+// The output's blocks, its silences (each run of '.'), and the moment the monitor was lost.
+HeardTimeline Heard(Clock::time_point start, const std::string &shape, bool lost = false)
 {
-    std::vector<HeardBlock> blocks;
+    HeardTimeline heard;
     for (std::size_t i = 0; i < shape.size(); ++i) {
         if (shape[i] == ' ')
             continue;
         const Clock::time_point at = start + i * LevelBlock;
-        blocks.push_back({at, at + LevelBlock, shape[i] == 's' ? SoundLevel{-12, -15} : SoundLevel{}});
+        heard.blocks.push_back({at, at + LevelBlock, shape[i] == 's' ? SoundLevel{-12, -15} : SoundLevel{}});
+        if (shape[i] != '.')
+            continue;
+        if (i > 0 && shape[i - 1] == '.')
+            heard.silences.back().end = at + LevelBlock;
+        else
+            heard.silences.push_back({at, at + LevelBlock});
     }
-    return blocks;
+    if (lost && !heard.blocks.empty())
+        heard.lostAt = heard.blocks.back().end;
+    return heard;
 }
 
 TEST(SoundOutputs, SilenceAtTheOutputCountsOnlyWhileTheFileSounds)
@@ -142,6 +151,9 @@ TEST(SoundOutputs, SilenceAtTheOutputCountsOnlyWhileTheFileSounds)
         int latencyMs;
         int untilBlocks;
         int longest, from, total;
+        bool lost = false;
+        // A silence of its own, to the millisecond: where it begins and how long it lasts.
+        int holeFromMs = 0, holeMs = 0;
     };
     const Row rows[] = {
         {"heard as played", file, 0, 80, 0, 0, 0},
@@ -150,14 +162,23 @@ TEST(SoundOutputs, SilenceAtTheOutputCountsOnlyWhileTheFileSounds)
         {"nothing heard mid-way", s10 + s10 + g10 + q10 + g10 + s10 + s10 + s10, 0, 80, 100, 200, 200},
         {"late within the latency", "...." + file, 50, 80, 0, 0, 0},
         {"late past the latency", q10 + file, 50, 80, 50, 50, 100}, // at each onset
-        {"after the recording stopped", s10 + s10, 0, 35, 100, 200, 100},
+        {"after the recording stopped", s10 + s10, 0, 35, 100, 200, 100, true},
+        {"not delivered yet", s10 + s10, 0, 35, 0, 0, 0},
         {"two stretches", s10 + q10 + s10 + q10 + s10 + ".........." + q10 + s10, 0, 80, 200, 500, 300},
+        {"a hole of 20 ms between blocks", file, 60, 80, 20, 505, 20, false, 505, 20},
+        {"a hole of 19 ms", file, 60, 80, 19, 603, 19, false, 603, 19},
+        {"a hole beside the file's own pause", file, 60, 80, 0, 0, 0, false, 260, 30},
     };
     const Clock::time_point start = Clock::now();
     for (const Row &row : rows) {
+        HeardTimeline heard = Heard(start, row.heard, row.lost);
+        if (row.holeMs > 0) {
+            const Clock::time_point at = start + std::chrono::milliseconds(row.holeFromMs);
+            heard.silences.push_back({at, at + std::chrono::milliseconds(row.holeMs)});
+        }
         const SilenceAtOutput silence =
-            FindSilenceAtOutput(Envelope(file), Heard(start, row.heard), start,
-                                std::chrono::milliseconds(row.latencyMs), start + row.untilBlocks * LevelBlock);
+            FindSilenceAtOutput(Envelope(file), heard, start, std::chrono::milliseconds(row.latencyMs),
+                                start + row.untilBlocks * LevelBlock);
         EXPECT_EQ(silence.longest.count(), row.longest) << row.what;
         EXPECT_EQ(silence.longestFrom.count(), row.from) << row.what;
         EXPECT_EQ(silence.total.count(), row.total) << row.what;
@@ -165,9 +186,24 @@ TEST(SoundOutputs, SilenceAtTheOutputCountsOnlyWhileTheFileSounds)
     // A passage at -50 dBFS on an output turned down by 15 dB is below the silence floor there.
     std::vector<float> quiet = Envelope(file);
     std::fill(quiet.begin() + 10, quiet.begin() + 20, -50.0f);
-    const std::vector<HeardBlock> heard = Heard(start, s10 + q10 + s10 + q10 + s10 + s10 + s10 + s10);
+    const HeardTimeline heard = Heard(start, s10 + q10 + s10 + q10 + s10 + s10 + s10 + s10);
     EXPECT_EQ(FindSilenceAtOutput(quiet, heard, start, 0ms, start + 1s).total, 100ms);
     EXPECT_EQ(FindSilenceAtOutput(quiet, heard, start, 0ms, start + 1s, -15).total, 0ms);
+}
+
+// The monitor's chunks place its frames by the tightest bound of all the chunks from each on:
+// a chunk that came late places nothing later than the chunks after it show.
+TEST(SoundOutputs, FramesArePlacedByTheTightestBoundOfTheChunksAfterThem)
+{
+    const Clock::time_point t = Clock::now();
+    // 10 ms chunks at 48 kHz; the second lay in the socket for 20 ms.
+    const MonitorChunks chunks = {{480, t + 10ms}, {960, t + 40ms}, {1440, t + 30ms}, {1920, t + 45ms}};
+    const std::vector<Clock::time_point> origins = FrameOrigins(chunks, 48000);
+    ASSERT_EQ(origins.size(), chunks.size());
+    for (std::size_t i = 0; i + 1 < origins.size(); ++i)
+        EXPECT_EQ(std::chrono::round<std::chrono::microseconds>(origins[i] - t).count(), 0) << i;
+    // The last chunk came 5 ms late, and nothing after it tells otherwise.
+    EXPECT_EQ(std::chrono::round<std::chrono::microseconds>(origins.back() - t).count(), 5000);
 }
 
 class ScopedServer {
@@ -327,11 +363,11 @@ TEST(OutputsAtTheSink, MonitorHearsTheToneAndTheSilenceWhenItNoLongerReachesTheO
         EXPECT_TRUE(run(row.undo));
         Terminate(player);
 
-        const std::vector<HeardBlock> heard = monitor.Blocks();
-        const auto first = std::find_if(heard.begin(), heard.end(), [](const HeardBlock &block) {
+        const HeardTimeline heard = monitor.Timeline();
+        const auto first = std::find_if(heard.blocks.begin(), heard.blocks.end(), [](const HeardBlock &block) {
             return block.level.peakDb >= Verdict::SilenceDb;
         });
-        ASSERT_NE(first, heard.end());
+        ASSERT_NE(first, heard.blocks.end());
         const SoundLevel level = monitor.Overall(first->start);
         EXPECT_NEAR(level.peakDb, -12.3, 0.5);
         EXPECT_LT(level.rmsDb, level.peakDb);

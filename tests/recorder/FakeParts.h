@@ -262,14 +262,16 @@ struct FakeOutput : SoundOutputOps {
         awaitedAfter = log.calls.size();
     }
     void Playing() override { ++plays; }
+    bool Hears() const override { return hears; }
     OutputHearing Finish(std::int32_t playedMs) override
     {
         listening = false;
         finishedAt = playedMs;
         return heard;
     }
-    std::string unknown; // what choosing raises
-    std::string refusal; // what the check raises
+    std::string unknown;     // what choosing raises
+    std::string refusal;     // what the check raises
+    bool hears = false;      // the output's monitor is recorded
     std::string damagedFile; // a file whose measuring raises
     std::string damage;      // what it raises
     std::string measured;

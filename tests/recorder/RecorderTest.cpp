@@ -361,7 +361,7 @@ TEST_F(RecorderVerbs, FaultsStopTheRecordingAndSayWhatIsWrong)
          "The recording on GSM1 is incomplete: the sound file is damaged after 1671 ms"},
         {"paused", [](FakeParts &f) { f.platform.now += 3500ms; }, StopReason::Paused, {"REC\r\n"},
          "The recording on GSM1 was interrupted: the device recorded 3900 ms while only 500 ms of sound were played "
-         "(the program stood still)"},
+         "(the program stood still for 3500 ms)"},
         {"line lost", [](FakeParts &f) { f.serial.lost = {QStringLiteral("COM1")}; f.serial.linesLeft = false; },
          StopReason::LineLost, {},
          "The recorder on COM1 was disconnected during the recording of GSM1 and may still be recording"},
@@ -404,6 +404,84 @@ TEST_F(RecorderVerbs, FaultsStopTheRecordingAndSayWhatIsWrong)
     }
 }
 
+// A gap in a recording is told by whoever made it, as this program's own clock shows: a sound
+// server that stopped playing while the ticks came on time stops the recording at once; this
+// program standing still does too where the output is not heard, and where it is, what the
+// output played decides (a hole fails the recording, a REC that only came late is a note).
+TEST_F(RecorderVerbs, AGapIsToldByWhoMadeIt)
+{
+    using namespace std::chrono_literals;
+    struct Row {
+        const char *what;
+        bool heard;         // the output's monitor is recorded
+        int serverStallMs;  // the position stands while the ticks come every 50 ms
+        int programStallMs; // one tick comes this late, the sound having played on as far as
+        int playedDuringMs; // the output's buffer held
+        int holeMs;         // what the monitor heard missing
+        StopReason reason;
+        const char *problem; // empty: whole
+        const char *note;
+    };
+    const Row rows[] = {
+        {"the server stalls", false, 400, 0, 0, 0, StopReason::ServerStalled,
+         "The recording on GSM1 failed: the sound server stopped playing at 1000 ms; the device recorded 1150 ms "
+         "while only 1000 ms of sound were played",
+         ""},
+        {"the server stalls, heard", true, 400, 0, 0, 0, StopReason::ServerStalled,
+         "The recording on GSM1 failed: the sound server stopped playing at 1000 ms; the device recorded 1150 ms "
+         "while only 1000 ms of sound were played",
+         ""},
+        {"the program stands still", false, 0, 1500, 240, 0, StopReason::Paused,
+         "The recording on GSM1 was interrupted: the device recorded 2500 ms while only 1240 ms of sound were "
+         "played (the program stood still for 1500 ms)",
+         ""},
+        {"the program stands still, heard: a hole", true, 0, 1500, 240, 1260, StopReason::SilentOutput,
+         "The recording on GSM1 failed: the output 'Out' was silent for 1260 ms, from 1240 ms into the file, where "
+         "it has sound (the program stood still for 1500 ms)",
+         ""},
+        {"the program stands still at the end, heard: REC late", true, 0, 400, 200, 0, StopReason::FileEnd, "",
+         "REC left 200 ms after the sound ended (the program stood still for 400 ms): the recording on GSM1 ends "
+         "with 200 ms of silence"},
+        {"the same unheard", false, 0, 400, 200, 0, StopReason::Paused,
+         "The recording on GSM1 was interrupted: the device recorded 1400 ms while only 1200 ms of sound were "
+         "played (the program stood still for 400 ms)",
+         ""},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        FakeParts own;
+        Recorder controller(own.parts());
+        own.player.length = row.programStallMs == 400 ? 1200 : 4200;
+        own.output.hears = row.heard;
+        own.output.heard = {row.heard, QStringLiteral("Out"), -3, -6, row.holeMs, 1240};
+        controller.Load("/sounds/tone.wav");
+        controller.Record(1);
+        QString problem;
+        std::int32_t position = 0;
+        const auto tick = [&](std::chrono::milliseconds later, std::int32_t played) {
+            own.platform.now += later;
+            position += played;
+            own.player.positions = {position};
+            try {
+                controller.Tick();
+            } catch (const Exception &error) {
+                problem = QString::fromStdString(error.Message());
+            }
+        };
+        for (int i = 0; i < 20; ++i)
+            tick(50ms, 50);
+        for (int waited = 0; waited < row.serverStallMs && controller.Recording(); waited += 50)
+            tick(50ms, 0);
+        if (row.programStallMs > 0)
+            tick(std::chrono::milliseconds(row.programStallMs), row.playedDuringMs);
+        while (controller.Recording())
+            tick(50ms, 50);
+        EXPECT_EQ(controller.LastEnd().reason, row.reason);
+        EXPECT_EQ(problem.toStdString(), row.problem);
+        EXPECT_EQ(controller.LastEnd().note.toStdString(), row.note);
+    }
+}
+
 // The output is found before the file is opened on it, checked before anything is sent, and
 // listened to from before REC1 goes out until the recording ends.
 TEST_F(RecorderVerbs, TheOutputIsFoundCheckedAndHeardAroundTheRecording)
@@ -429,8 +507,8 @@ TEST_F(RecorderVerbs, TheOutputIsFoundCheckedAndHeardAroundTheRecording)
     recorder.Record(1);
     EXPECT_TRUE(fakes.output.listening);
     EXPECT_EQ(fakes.output.plays, 1);
-    // 200 ms of silence at the output still make a whole recording.
-    fakes.output.heard = {true, QStringLiteral("USB"), -3.1, -6, 200, 1000};
+    // A silence of 19 ms at the output is no hole: the recording is whole.
+    fakes.output.heard = {true, QStringLiteral("USB"), -3.1, -6, 19, 1000};
     fakes.player.positions = {4200};
     recorder.Tick();
     EXPECT_FALSE(fakes.output.listening);

@@ -24,8 +24,15 @@ TEST(Verdict, EachLimitHoldsFromBothSides)
         {"a gap of 100 ms is within the tolerance", [] { return Verdict::Paused(3100, 3000); }, false},
         {"a gap of 101 ms is a pause", [] { return Verdict::Paused(3101, 3000); }, true},
         {"a device ahead of the sound is no pause", [] { return Verdict::Paused(2900, 3000); }, false},
-        {"200 ms of silence at the output pass", [] { return Verdict::SilentTooLong(200); }, false},
-        {"201 ms of silence at the output fail", [] { return Verdict::SilentTooLong(201); }, true},
+        {"a gap the program's own standing still explains is the program's",
+         [] { return Verdict::CauseOfPause(4000, 3000, 900) == Verdict::PauseCause::Program; }, true},
+        {"a gap 101 ms longer than the program stood still is the server's",
+         [] { return Verdict::CauseOfPause(4000, 3000, 899) == Verdict::PauseCause::Server; }, true},
+        {"a gap while the program ran on is the server's",
+         [] { return Verdict::CauseOfPause(3500, 3000, 0) == Verdict::PauseCause::Server; }, true},
+        {"no gap has no cause", [] { return Verdict::CauseOfPause(3100, 3000, 0) == Verdict::PauseCause::None; }, true},
+        {"a silence of 19 ms at the output is no hole", [] { return Verdict::Hole(19); }, false},
+        {"a silence of 20 ms at the output is a hole", [] { return Verdict::Hole(20); }, true},
         {"an output at the limit is not turned down", [] { return Verdict::TurnedDown(-20.0, -20.0); }, false},
         {"an output a rounding below the limit is not turned down", [] { return Verdict::TurnedDown(-20.009, -20.0); },
          false},
@@ -62,6 +69,7 @@ TEST(Verdict, EveryEndingHasItsWordTextAndStatus)
         {StopReason::Paused, "paused", "interrupted by a pause", false, 1},
         {StopReason::SilentOutput, "silent-output", "the output was silent", false, 1},
         {StopReason::PlayFailed, "play-failed", "the sound did not start", false, 1},
+        {StopReason::ServerStalled, "server-stalled", "the sound server stopped playing", false, 1},
     };
     ASSERT_EQ(Verdict::Endings().size(), std::size(rows));
     for (const Row &row : rows) {
