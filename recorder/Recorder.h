@@ -101,6 +101,7 @@ private:
     void checkLines();
     QString faultProblem(const PlaybackFault &fault);
     void stopForFault(PlaybackFault fault);
+    void stopForChange(const OutputChange &change);
     QString pauseProblem(std::int32_t positionMs);
     void report(const QString &problem);
     QString lengthText(std::int32_t &length);
