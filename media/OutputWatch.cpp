@@ -78,6 +78,8 @@ void OutputWatch::Listen()
     playingSince_.reset();
     std::string error;
     listening_ = AtSoundServer() && monitor_.Start(sink_, &error, monitorTimeout);
+    if (AtSoundServer())
+        changes_.Start(sink_, minimumDb_, &error, monitorTimeout);
 }
 
 // A sound started at a moment of the cycle plays from the next cycle on: started just before one
@@ -102,6 +104,7 @@ SoundLevel OutputWatch::Live() const { return listening_ ? monitor_.Live() : Sou
 
 OutputWatch::Hearing OutputWatch::Finish(std::int32_t playedMs)
 {
+    changes_.Stop();
     Hearing hearing;
     if (!listening_)
         return hearing;

@@ -6,6 +6,7 @@
 // holds. Where the sound goes to no sound server, or none answers, there is nothing to choose,
 // check or hear, and nothing is said.
 
+#include "media/OutputChanges.h"
 #include "media/OutputMonitor.h"
 #include "media/SoundAnalysis.h"
 #include "media/SoundOutputs.h"
@@ -65,7 +66,8 @@ public:
     // in, gone): empty when it will be heard or when the server cannot tell.
     std::string Refusal();
 
-    // Starts listening to the output's monitor, where it has one.
+    // Starts listening to the output's monitor, where it has one, and following what becomes of
+    // the output.
     void Listen();
     // Waits until a command that takes `commandTime`, sent now, ends just before the output's
     // next cycle, where the monitor shows its cycles (PipeWire); at once elsewhere.
@@ -75,6 +77,9 @@ public:
     bool Listening() const { return listening_; }
     // The level of the last moment heard.
     SoundLevel Live() const;
+    // The first change to the output since Listen (muted, turned down, removed, the sound moved
+    // elsewhere); None while there was none, and where the server cannot tell.
+    OutputChanges::Change Change() const { return changes_.First(); }
     // Stops listening and tells what was heard while the file played its first playedMs.
     Hearing Finish(std::int32_t playedMs);
 
@@ -87,6 +92,7 @@ private:
     double gainDb_ = 0;
     std::optional<SoundAnalysis> file_;
     OutputMonitor monitor_;
+    OutputChanges changes_;
     bool listening_ = false;
     std::optional<Clock::time_point> playingSince_;
 };

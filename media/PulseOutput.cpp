@@ -173,9 +173,9 @@ bool PulseOutput::Connect(const std::string &sink)
         return false;
     Properties properties;
     properties.Set(PA_PROP_MEDIA_ROLE, "production");
-    properties.Set(PA_PROP_MEDIA_NAME, "Sound file");
+    properties.Set(PA_PROP_MEDIA_NAME, StreamName);
     properties.Set(PA_PROP_APPLICATION_ICON_NAME, applicationId);
-    stream_ = pa_stream_new_with_proplist(context_, "Sound file", &layout, &map, properties.list);
+    stream_ = pa_stream_new_with_proplist(context_, StreamName, &layout, &map, properties.list);
     if (stream_ == nullptr)
         return false;
     pa_stream_set_state_callback(stream_, &PulseOutput::StreamChanged, this);

@@ -23,6 +23,8 @@ public:
     // for more.
     static constexpr int latencyMs = 240;
     static constexpr int requestMs = 40;
+    // The stream's name at the server, where the output watch finds it among the others.
+    static constexpr const char *StreamName = "Sound file";
 
     // Whether the sound server is the output to try first (SDL_AUDIODRIVER names no other driver).
     static bool Wanted();

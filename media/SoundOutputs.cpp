@@ -26,28 +26,6 @@ OutputState StateOf(pa_sink_state_t state)
     }
 }
 
-SoundOutput OutputOf(const pa_sink_info &sink)
-{
-    SoundOutput output;
-    output.name = sink.name ? sink.name : "";
-    output.description = sink.description ? sink.description : output.name;
-    output.bus = Property(sink.proplist, PA_PROP_DEVICE_BUS);
-    output.card = Property(sink.proplist, "alsa.card_name");
-    if (output.card.empty())
-        output.card = Property(sink.proplist, PA_PROP_DEVICE_PRODUCT_NAME);
-    output.monitor = sink.monitor_source_name ? sink.monitor_source_name : "";
-    output.muted = sink.mute != 0;
-    const pa_volume_t volume = pa_cvolume_max(&sink.volume);
-    output.volumePercent = int(std::lround(100.0 * double(volume) / PA_VOLUME_NORM));
-    output.volumeDb = pa_sw_volume_to_dB(volume);
-    output.state = StateOf(sink.state);
-    if (sink.active_port) {
-        output.activePort = sink.active_port->description ? sink.active_port->description : sink.active_port->name;
-        output.unplugged = sink.active_port->available == PA_PORT_AVAILABLE_NO;
-    }
-    return output;
-}
-
 struct Listing {
     PulseConnection *connection = nullptr;
     std::string defaultSink;
@@ -70,6 +48,28 @@ std::string OutputLines(const std::vector<SoundOutput> &outputs)
 }
 
 } // namespace
+
+SoundOutput SoundOutputOf(const pa_sink_info &sink)
+{
+    SoundOutput output;
+    output.name = sink.name ? sink.name : "";
+    output.description = sink.description ? sink.description : output.name;
+    output.bus = Property(sink.proplist, PA_PROP_DEVICE_BUS);
+    output.card = Property(sink.proplist, "alsa.card_name");
+    if (output.card.empty())
+        output.card = Property(sink.proplist, PA_PROP_DEVICE_PRODUCT_NAME);
+    output.monitor = sink.monitor_source_name ? sink.monitor_source_name : "";
+    output.muted = sink.mute != 0;
+    const pa_volume_t volume = pa_cvolume_max(&sink.volume);
+    output.volumePercent = int(std::lround(100.0 * double(volume) / PA_VOLUME_NORM));
+    output.volumeDb = pa_sw_volume_to_dB(volume);
+    output.state = StateOf(sink.state);
+    if (sink.active_port) {
+        output.activePort = sink.active_port->description ? sink.active_port->description : sink.active_port->name;
+        output.unplugged = sink.active_port->available == PA_PORT_AVAILABLE_NO;
+    }
+    return output;
+}
 
 SoundOutputList ListSoundOutputs(std::chrono::milliseconds timeout)
 {
@@ -100,7 +100,7 @@ SoundOutputList ListSoundOutputs(std::chrono::milliseconds timeout)
             if (last != 0)
                 listing.sinksDone = true;
             else if (sink)
-                listing.outputs.push_back(OutputOf(*sink));
+                listing.outputs.push_back(SoundOutputOf(*sink));
             listing.connection->Signal();
         },
         &listing);

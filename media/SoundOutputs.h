@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+struct pa_sink_info;
+
 enum class OutputState { Running, Idle, Suspended, Unknown };
 
 struct SoundOutput {
@@ -46,6 +48,9 @@ struct SoundOutputList {
     std::string error;
     std::vector<SoundOutput> outputs;
 };
+
+// An output as the server describes its sink.
+SoundOutput SoundOutputOf(const pa_sink_info &sink);
 
 // The outputs in the server's order; monitors, which are sources, are not among them.
 SoundOutputList ListSoundOutputs(std::chrono::milliseconds timeout = DefaultServerTimeout);

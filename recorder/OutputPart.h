@@ -34,6 +34,24 @@ public:
     void AwaitCycle(std::chrono::microseconds commandTime) override { watch_.AwaitCycle(commandTime); }
     void Playing() override { watch_.Playing(); }
     bool Hears() const override { return watch_.Listening(); }
+    OutputChange Change() override
+    {
+        const OutputChanges::Change change = watch_.Change();
+        OutputChange told;
+        switch (change.kind) {
+        case OutputChanges::Change::None: return told;
+        case OutputChanges::Change::Moved: told.kind = OutputChange::Moved; break;
+        case OutputChanges::Change::Muted: told.kind = OutputChange::Muted; break;
+        case OutputChanges::Change::TurnedDown: told.kind = OutputChange::TurnedDown; break;
+        case OutputChanges::Change::Removed: told.kind = OutputChange::Removed; break;
+        }
+        told.at = change.at;
+        told.output = QString::fromStdString(change.output);
+        told.movedTo = QString::fromStdString(change.movedTo);
+        told.volume = QString::fromStdString(change.volume);
+        told.limit = QString::fromStdString(DecibelText(change.minimumDb) + " dB");
+        return told;
+    }
     OutputHearing Finish(std::int32_t playedMs) override
     {
         const OutputWatch::Hearing heard = watch_.Finish(playedMs);

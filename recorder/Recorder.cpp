@@ -486,6 +486,39 @@ void Recorder::stopForFault(PlaybackFault fault)
     stopRecording(lost ? StopReason::OutputLost : StopReason::FileDamaged, faultProblem(fault));
 }
 
+// Told at the millisecond of the file that the output was playing when it changed.
+void Recorder::stopForChange(const OutputChange &change)
+{
+    const auto since = soundSince_ ? std::chrono::duration_cast<std::chrono::milliseconds>(change.at - *soundSince_)
+                                   : std::chrono::milliseconds(0);
+    const QString at =
+        QStringLiteral(" at ") + QString::number(std::max<std::int64_t>(0, since.count())) + QStringLiteral(" ms");
+    const QString output = QStringLiteral("the output '") + change.output + QLatin1Char('\'');
+    StopReason reason = StopReason::OutputLost;
+    QString what;
+    switch (change.kind) {
+    case OutputChange::None: return;
+    case OutputChange::Moved:
+        reason = StopReason::OutputMoved;
+        what = QStringLiteral("the sound was moved from ") + output + QStringLiteral(" to ")
+               + (change.movedTo.isEmpty() ? QStringLiteral("another output")
+                                           : QLatin1Char('\'') + change.movedTo + QLatin1Char('\''))
+               + at;
+        break;
+    case OutputChange::Muted:
+        reason = StopReason::OutputMuted;
+        what = output + QStringLiteral(" was muted") + at;
+        break;
+    case OutputChange::TurnedDown:
+        reason = StopReason::OutputTurnedDown;
+        what = output + QStringLiteral(" was turned down to ") + change.volume + QStringLiteral(", below ")
+               + change.limit + QLatin1Char(',') + at;
+        break;
+    case OutputChange::Removed: what = output + QStringLiteral(" was removed") + at; break;
+    }
+    stopRecording(reason, QStringLiteral("The recording on ") + channelName() + QStringLiteral(" failed: ") + what);
+}
+
 // Each CurrentPosition() below is its own query of the player: the sound moves on between them.
 void Recorder::Tick()
 {
@@ -497,6 +530,12 @@ void Recorder::Tick()
     PlaybackFault fault;
     if (playing_) {
         followOwnClock();
+        // So does a changed one, told first: a removed output loses the sound too.
+        const OutputChange change = parts_.Output.Change();
+        if (change.kind != OutputChange::None) {
+            stopForChange(change);
+            return;
+        }
         fault = player.Fault();
         if (fault.kind == PlaybackFault::OutputLost) {
             stopForFault(fault);

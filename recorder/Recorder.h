@@ -111,6 +111,7 @@ private:
     void followOwnClock();
     QString stoodStillText() const;
     std::optional<Gap> gapIn(std::int32_t positionMs);
+    void stopForChange(const OutputChange &change);
     void report(const QString &problem);
     QString lengthText(std::int32_t &length);
     QString channelName() const;

@@ -89,6 +89,21 @@ struct OutputHearing {
     std::int32_t silentFromMs = 0;
 };
 
+// What became of the sound output while it recorded, as the sound server told it.
+struct OutputChange {
+    enum Kind { None, Moved, Muted, TurnedDown, Removed };
+    Kind kind = None;
+    // When the server told of it.
+    std::chrono::steady_clock::time_point at{};
+    // The output, as the desktop calls it; where the sound went (Moved; empty when that output
+    // went too); the volume it was turned down to and the limit it is below (TurnedDown):
+    // "20 % (−41.9 dB)", "−20.0 dB".
+    QString output;
+    QString movedTo;
+    QString volume;
+    QString limit;
+};
+
 // The sound output the file plays into: the operator's choice, checked before the device is
 // told to record, and listened to while it records.
 class SoundOutputOps {
@@ -115,6 +130,8 @@ public:
     virtual void Playing() = 0;
     // Whether what leaves the output is heard (its monitor recorded) while listening.
     virtual bool Hears() const = 0;
+    // While listening: the first change to the output since Listen; None while there was none.
+    virtual OutputChange Change() = 0;
     virtual OutputHearing Finish(std::int32_t playedMs) = 0;
 };
 

@@ -20,6 +20,9 @@ constexpr Ending endings[] = {
     {StopReason::Paused, "paused", "interrupted by a pause", false, ExitFailure},
     {StopReason::SilentOutput, "silent-output", "the output was silent", false, ExitFailure},
     {StopReason::PlayFailed, "play-failed", "the sound did not start", false, ExitFailure},
+    {StopReason::OutputMoved, "output-moved", "the sound was moved to another output", false, ExitFailure},
+    {StopReason::OutputMuted, "output-muted", "the output was muted", false, ExitFailure},
+    {StopReason::OutputTurnedDown, "output-turned-down", "the output was turned down", false, ExitFailure},
     {StopReason::ServerStalled, "server-stalled", "the sound server stopped playing", false, ExitFailure},
 };
 

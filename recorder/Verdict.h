@@ -9,19 +9,22 @@
 
 // Why a recording ended. The controller knows it; nobody guesses it from the position.
 enum class StopReason {
-    FileEnd,       // the file's last sound has been played
-    Limit,         // 10 s have been played
-    Operator,      // the stop button, the list button, `tamblo stop`
-    Exit,          // the program is left
-    Signal,        // a termination signal
-    Suspend,       // Ctrl-Z: the program is about to stop
-    OutputLost,    // the sound output went away
-    FileDamaged,   // the file cannot be decoded on
-    LineLost,      // the recorder's line hung up
-    Paused,        // the program stood still while the device recorded
-    SilentOutput,  // the output was silent while the file had sound
-    PlayFailed,    // the sound did not start
-    ServerStalled, // the sound server stopped playing while this program ran on
+    FileEnd,          // the file's last sound has been played
+    Limit,            // 10 s have been played
+    Operator,         // the stop button, the list button, `tamblo stop`
+    Exit,             // the program is left
+    Signal,           // a termination signal
+    Suspend,          // Ctrl-Z: the program is about to stop
+    OutputLost,       // the sound output went away
+    FileDamaged,      // the file cannot be decoded on
+    LineLost,         // the recorder's line hung up
+    Paused,           // the program stood still while the device recorded
+    SilentOutput,     // the output was silent while the file had sound
+    PlayFailed,       // the sound did not start
+    OutputMoved,      // the sound was moved to another output
+    OutputMuted,      // the output was muted
+    OutputTurnedDown, // the output was turned down below the limit
+    ServerStalled,    // the sound server stopped playing while this program ran on
 };
 
 namespace Verdict {

@@ -5,10 +5,14 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTest>
+#include <cstdio>
 #include <gtest/gtest.h>
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 // The real program at a private sound server with the outputs to choose among, recording onto
 // the simulator; its history in a folder of the test's own.
@@ -185,6 +189,82 @@ TEST_F(OutputsAtTheSink, AnOutputThatFallsSilentFailsTheRecordingAndTheHistoryTe
     EXPECT_NEAR(entry[QStringLiteral("heard")].toObject()[QStringLiteral("peak_dbfs")].toDouble(), -12.3, 0.3);
     EXPECT_EQ(entries[1][QStringLiteral("ended")], QStringLiteral("silent-output"));
     EXPECT_EQ(entries[1][QStringLiteral("exit_status")], 1);
+}
+
+// What the server tells of the output while the device records ends the recording at once, and
+// the text says what became of which output, at which millisecond of the file. Changes that
+// leave the output heard end nothing. The removal comes last: it takes "chosen" away.
+TEST_F(OutputsAtTheSink, AChangedOutputStopsTheRecordingAtOnceAndIsTold)
+{
+    struct Row {
+        const char *change; // pactl's arguments; %s: the stream
+        const char *undo;
+        const char *error; // after "tamblo: The recording on GSM1 failed: "; null: none
+        const char *reason;
+    };
+    // clang-format off
+    const Row rows[] = {
+        {"set-sink-mute chosen 1", "set-sink-mute chosen 0", "the output 'Chosen Output' was muted at ", "output-muted"},
+        {"set-sink-volume chosen 20%", "set-sink-volume chosen 100%",
+         "the output 'Chosen Output' was turned down to 20 % (−41.9 dB), below −20.0 dB, at ", "output-turned-down"},
+        {"move-sink-input %s quiet", nullptr, "the sound was moved from the output 'Chosen Output' to 'Quiet Output' at ",
+         "output-moved"},
+        // Still above the limit, and another output's.
+        {"set-sink-volume chosen 50%", "set-sink-volume chosen 100%", nullptr, "end"},
+        {"set-sink-mute rec 1", "set-sink-mute rec 0", nullptr, "end"},
+        {"unload-module %m", nullptr, "the output 'Chosen Output' was removed at ", "output-lost"},
+    };
+    // clang-format on
+    WriteToneWave(files.Path("long.wav"), 48000, 48000 * 4);
+    int recordings = 0;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.change);
+        TambloProcess run(Record({QStringLiteral("--output"), QStringLiteral("chosen")}, "long.wav"), environment);
+        ++recordings;
+        ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC1"), recordings, 10000));
+        QTest::qWait(1000);
+        QString change = QString::fromLatin1(row.change);
+        change.replace(QStringLiteral("%m"), QString::fromStdString(outputs.ChosenModule()));
+        // A server still placing a new stream may pass over the change: it is asked again.
+        Clock::time_point changed;
+        bool made = false;
+        for (int i = 0; i < 10 && !made; ++i) {
+            QString arguments = change;
+            arguments.replace(QStringLiteral("%s"), QString::fromStdString(outputs.FirstStream()));
+            made = !outputs.Pactl(arguments.toStdString()).empty();
+            changed = Clock::now();
+            if (!made)
+                QTest::qWait(50);
+        }
+        EXPECT_TRUE(made);
+        const TambloResult result = run.Finish();
+        if (row.undo)
+            outputs.Pactl(row.undo);
+        const QJsonObject stopped = Last(result, "stopped");
+        EXPECT_EQ(stopped[QStringLiteral("reason")], QLatin1String(row.reason));
+        ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC"), recordings, 10000));
+        const auto start = device.Arrival(QStringLiteral("REC1"), recordings);
+        const auto stop = device.Arrival(QStringLiteral("REC"), recordings);
+        ASSERT_TRUE(start && stop);
+        if (!row.error) {
+            EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+            EXPECT_GT(*stop - *start, std::chrono::milliseconds(3900));
+            continue;
+        }
+        // Well before the file's end, also with both cores busy.
+        const auto delay = std::chrono::duration_cast<std::chrono::milliseconds>(*stop - changed);
+        EXPECT_LT(delay, std::chrono::milliseconds(1500));
+        std::printf("[ figure ] %s at %s: REC %lld ms after the change\n", SoundSink::Name(sink.Kind()), row.reason,
+                    static_cast<long long>(delay.count()));
+        EXPECT_EQ(result.exitCode, 1);
+        const QString told = QStringLiteral("tamblo: The recording on GSM1 failed: ") + QString::fromUtf8(row.error);
+        EXPECT_EQ(result.err.left(told.size()), told) << result.err.toStdString();
+        // The change lies between the wait and REC, on the file's clock.
+        const QRegularExpressionMatch at = QRegularExpression(QStringLiteral(" at (\\d+) ms\n$")).match(result.err);
+        EXPECT_TRUE(at.hasMatch()) << result.err.toStdString();
+        EXPECT_GE(at.captured(1).toInt(), 500);
+        EXPECT_LE(std::chrono::milliseconds(at.captured(1).toInt()), *stop - *start);
+    }
 }
 
 } // namespace

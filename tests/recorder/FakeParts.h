@@ -263,6 +263,7 @@ struct FakeOutput : SoundOutputOps {
     }
     void Playing() override { ++plays; }
     bool Hears() const override { return hears; }
+    OutputChange Change() override { return change; }
     OutputHearing Finish(std::int32_t playedMs) override
     {
         listening = false;
@@ -279,6 +280,7 @@ struct FakeOutput : SoundOutputOps {
     int plays = 0;
     std::int32_t finishedAt = -1;
     OutputHearing heard;
+    OutputChange change;
     // The command time it last waited for a cycle with, and how many calls were logged then.
     std::chrono::microseconds awaited{-1};
     std::size_t awaitedAfter = 0;

@@ -350,6 +350,23 @@ TEST_F(RecorderVerbs, FaultsStopTheRecordingAndSayWhatIsWrong)
         {"output lost", [](FakeParts &f) { f.player.fault = {PlaybackFault::OutputLost, 1000}; },
          StopReason::OutputLost, {"REC\r\n"},
          "The recording on GSM1 is incomplete: the sound output was lost at 1000 ms"},
+        // Told at the file's millisecond when the server told of it, the sound having started 400 ms before.
+        {"output muted", [](FakeParts &f) { f.output.change = {OutputChange::Muted, f.platform.now + 60ms, QStringLiteral("Rec"), {}, {}, {}}; },
+         StopReason::OutputMuted, {"REC\r\n"}, "The recording on GSM1 failed: the output 'Rec' was muted at 460 ms"},
+        {"output turned down", [](FakeParts &f) {
+             f.output.change = {OutputChange::TurnedDown, f.platform.now, QStringLiteral("Rec"), {},
+                                QStringLiteral("20 % (−41.9 dB)"), QStringLiteral("−20.0 dB")}; },
+         StopReason::OutputTurnedDown, {"REC\r\n"},
+         "The recording on GSM1 failed: the output 'Rec' was turned down to 20 % (−41.9 dB), below −20.0 dB, at 400 ms"},
+        {"sound moved", [](FakeParts &f) {
+             f.output.change = {OutputChange::Moved, f.platform.now, QStringLiteral("Rec"), QStringLiteral("Other"), {}, {}}; },
+         StopReason::OutputMoved, {"REC\r\n"},
+         "The recording on GSM1 failed: the sound was moved from the output 'Rec' to 'Other' at 400 ms"},
+        // The server moves the sound of a removed output elsewhere, and the sound may be lost too.
+        {"output removed", [](FakeParts &f) {
+             f.output.change = {OutputChange::Removed, f.platform.now, QStringLiteral("Rec"), {}, {}, {}};
+             f.player.fault = {PlaybackFault::OutputLost, 500}; },
+         StopReason::OutputLost, {"REC\r\n"}, "The recording on GSM1 failed: the output 'Rec' was removed at 400 ms"},
         // The sound up to where the data ends has been played.
         {"damaged file", [](FakeParts &f) {
              f.player.fault = {PlaybackFault::FileDamaged, 1500}; f.player.length = 1671; f.player.positions = {1671}; },

@@ -69,6 +69,9 @@ TEST(Verdict, EveryEndingHasItsWordTextAndStatus)
         {StopReason::Paused, "paused", "interrupted by a pause", false, 1},
         {StopReason::SilentOutput, "silent-output", "the output was silent", false, 1},
         {StopReason::PlayFailed, "play-failed", "the sound did not start", false, 1},
+        {StopReason::OutputMoved, "output-moved", "the sound was moved to another output", false, 1},
+        {StopReason::OutputMuted, "output-muted", "the output was muted", false, 1},
+        {StopReason::OutputTurnedDown, "output-turned-down", "the output was turned down", false, 1},
         {StopReason::ServerStalled, "server-stalled", "the sound server stopped playing", false, 1},
     };
     ASSERT_EQ(Verdict::Endings().size(), std::size(rows));
