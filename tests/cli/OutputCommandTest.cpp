@@ -267,4 +267,25 @@ TEST_F(OutputsAtTheSink, AChangedOutputStopsTheRecordingAtOnceAndIsTold)
     }
 }
 
+// A hole in what the output played fails the recording, with where it was, how long, and who
+// made it: the program stood still for 600 ms, and its stream ran dry.
+TEST_F(OutputsAtTheSink, AHoleAtTheOutputFailsTheRecordingWithWhereAndHowLong)
+{
+    WriteToneWave(files.Path("long.wav"), 48000, 48000 * 3);
+    TambloProcess run(Record({}, "long.wav"), environment);
+    ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC1"), 1, 10000));
+    QTest::qWait(1000);
+    run.Signal(SIGSTOP);
+    QTest::qWait(600);
+    run.Signal(SIGCONT);
+    const TambloResult result = run.Finish(20000);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(Last(result, "stopped")[QStringLiteral("reason")], QStringLiteral("silent-output"))
+        << result.err.toStdString();
+    for (const char *told : {"tamblo: The recording on GSM1 failed: the output '", "' was silent for ",
+                             " ms into the file, where it has sound (the program stood still for "})
+        EXPECT_TRUE(result.err.contains(QLatin1String(told))) << told << result.err.toStdString();
+    ASSERT_TRUE(device.WaitForCommand(QStringLiteral("REC"), 1, 10000));
+}
+
 } // namespace
