@@ -399,6 +399,12 @@ SoundLevel OutputMonitor::Overall(Clock::time_point from, Clock::time_point to) 
     return {peak, count && energy > 0 ? 10.0 * std::log10(energy / double(count)) : -INFINITY};
 }
 
+std::optional<Clock::time_point> OutputMonitor::LastArrival() const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    return chunks_.empty() ? std::nullopt : std::optional<Clock::time_point>(chunks_.back().second);
+}
+
 std::optional<Clock::time_point> OutputMonitor::LostAt() const
 {
     std::lock_guard<std::mutex> guard(mutex_);
@@ -427,8 +433,10 @@ SilenceAtOutput FindSilenceAtOutput(const std::vector<float> &fileEnvelopeDb, co
         return result;
     // Where the output was silent or heard nothing, in order and joined.
     std::vector<HeardSpan> quiet = heard.silences;
-    // A gap between blocks longer than a placement's wobble is sound that never arrived.
-    constexpr auto wobble = std::chrono::milliseconds(5);
+    // A gap between blocks is sound that never arrived, where it is longer than the placing can be
+    // off: frames that a sink rendered ahead of time come early, and those after them on time.
+    // (A stream that ran dry is no gap: the output plays silence, and the monitor hears it.)
+    constexpr auto wobble = std::chrono::milliseconds(100);
     if (blocks.front().start > soundStart + wobble)
         quiet.push_back({soundStart, blocks.front().start});
     for (std::size_t i = 1; i < blocks.size(); ++i) {

@@ -86,6 +86,8 @@ public:
     std::vector<HeardBlock> Blocks() const;
     // The blocks, the silences to the frame, and whether the monitor was lost, in one look.
     HeardTimeline Timeline() const;
+    // When the last chunk of sound arrived, if any did.
+    std::optional<Clock::time_point> LastArrival() const;
     // When the stream or the server was lost while listening (the sound server ended, the output
     // was removed), else nothing: from then on nothing was heard.
     std::optional<Clock::time_point> LostAt() const;

@@ -118,21 +118,44 @@ OutputWatch::Hearing OutputWatch::Finish(std::int32_t playedMs)
     hearing.listened = true;
     hearing.output = description_.empty() ? sink_ : description_;
     hearing.level = monitor_.Overall(*playingSince_ - Latency);
-    if (!file_)
-        return hearing;
+    if (file_)
+        hearing.silence = silenceIn(heard, playedMs, true).value_or(SilenceAtOutput{});
+    return hearing;
+}
 
-    // Where the file's first frame left the output: placed by the first sound heard, which
-    // follows the file's leading silence; where nothing came in time, at the start of the play.
+OutputWatch::Hearing OutputWatch::SoFar(std::int32_t playedMs) const
+{
+    Hearing hearing;
+    if (!listening_ || !playingSince_ || !file_)
+        return hearing;
+    const std::optional<SilenceAtOutput> silence = silenceIn(monitor_.Timeline(), playedMs, false);
+    hearing.listened = silence.has_value();
+    hearing.output = description_.empty() ? sink_ : description_;
+    hearing.silence = silence.value_or(SilenceAtOutput{});
+    return hearing;
+}
+
+std::optional<OutputWatch::Clock::time_point> OutputWatch::LastHeard() const
+{
+    return listening_ ? monitor_.LastArrival() : std::nullopt;
+}
+
+// Where the file's first frame left the output: placed by the first sound heard, which follows
+// the file's leading silence; where nothing came in time, at the start of the play. While the
+// recording goes on, nothing is judged before the start is known.
+std::optional<SilenceAtOutput> OutputWatch::silenceIn(const HeardTimeline &heard, std::int32_t playedMs,
+                                                      bool ended) const
+{
     const Clock::time_point played = *playingSince_;
     Clock::time_point start = played;
     const auto lead = std::chrono::milliseconds(file_->leadingSilenceMs);
-    const auto first = std::find_if(blocks.begin(), blocks.end(), [&](const HeardBlock &block) {
+    const auto first = std::find_if(heard.blocks.begin(), heard.blocks.end(), [&](const HeardBlock &block) {
         return !Verdict::IsSilent(block.level.peakDb) && block.start >= played - Latency;
     });
-    if (first != blocks.end() && first->start - lead <= played + StartAllowance)
+    if (first != heard.blocks.end() && first->start - lead <= played + StartAllowance)
         start = std::max(played, first->start - lead);
-    hearing.silence =
-        FindSilenceAtOutput(file_->envelopeDb, heard, start, Latency, start + std::chrono::milliseconds(playedMs),
-                            gainDb_ - Verdict::SilenceHeadroomDb);
-    return hearing;
+    else if (!ended && Clock::now() < played + lead + StartAllowance)
+        return std::nullopt;
+    return FindSilenceAtOutput(file_->envelopeDb, heard, start, Latency, start + std::chrono::milliseconds(playedMs),
+                               gainDb_ - Verdict::SilenceHeadroomDb);
 }

@@ -82,8 +82,14 @@ public:
     OutputChanges::Change Change() const { return changes_.First(); }
     // Stops listening and tells what was heard while the file played its first playedMs.
     Hearing Finish(std::int32_t playedMs);
+    // While listening: the silences heard so far, against the file's first playedMs; nothing
+    // listened to before the sound's start at the output is known.
+    Hearing SoFar(std::int32_t playedMs) const;
+    // While listening: when the monitor last delivered sound.
+    std::optional<Clock::time_point> LastHeard() const;
 
 private:
+    std::optional<SilenceAtOutput> silenceIn(const HeardTimeline &heard, std::int32_t playedMs, bool ended) const;
     std::string choice_;
     double minimumDb_ = Verdict::DefaultMinimumVolumeDb;
     std::string sink_; // the chosen output's name; empty: the default

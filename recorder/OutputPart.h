@@ -52,9 +52,13 @@ public:
         told.limit = QString::fromStdString(DecibelText(change.minimumDb) + " dB");
         return told;
     }
-    OutputHearing Finish(std::int32_t playedMs) override
+    OutputHearing Finish(std::int32_t playedMs) override { return told(watch_.Finish(playedMs)); }
+    OutputHearing SoFar(std::int32_t playedMs) override { return told(watch_.SoFar(playedMs)); }
+    std::optional<std::chrono::steady_clock::time_point> LastHeard() const override { return watch_.LastHeard(); }
+
+private:
+    static OutputHearing told(const OutputWatch::Hearing &heard)
     {
-        const OutputWatch::Hearing heard = watch_.Finish(playedMs);
         OutputHearing hearing;
         hearing.listened = heard.listened;
         hearing.output = QString::fromStdString(heard.output);
@@ -65,7 +69,6 @@ public:
         return hearing;
     }
 
-private:
     void refuse(const std::string &refusal)
     {
         if (refusal.empty())

@@ -224,6 +224,7 @@ void Recorder::Record(int channel)
         soundSince_.reset();
         startedAt_ = std::chrono::system_clock::now();
         lastTickAt_ = onWireSince_;
+        resumedAt_ = onWireSince_;
         stoodStill_ = {};
         if (withSound) {
             player.StartPlayback();
@@ -262,8 +263,10 @@ void Recorder::followOwnClock()
     const auto now = parts_.Platform.Now();
     if (lastTickAt_) {
         const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(now - *lastTickAt_);
-        if (gap.count() > Verdict::PauseToleranceMs)
+        if (gap.count() > Verdict::PauseToleranceMs) {
             stoodStill_ += gap;
+            resumedAt_ = now;
+        }
     }
     lastTickAt_ = now;
 }
@@ -356,13 +359,42 @@ void Recorder::hearOutput()
         return;
     lastEnd_.reason = StopReason::SilentOutput;
     lastEnd_.note.clear();
-    lastEnd_.problem = QStringLiteral("The recording on GSM") + QString::number(lastEnd_.channel)
-                       + QStringLiteral(" failed: the output '") + heard.output + QStringLiteral("' was silent for ")
-                       + QString::number(heard.silentMs) + QStringLiteral(" ms, from ")
-                       + QString::number(heard.silentFromMs) + QStringLiteral(" ms into the file, where it has sound");
+    lastEnd_.problem = holeProblem(lastEnd_.channel, heard);
+}
+
+QString Recorder::holeProblem(int channel, const OutputHearing &heard) const
+{
+    QString problem = QStringLiteral("The recording on GSM") + QString::number(channel)
+                      + QStringLiteral(" failed: the output '") + heard.output + QStringLiteral("' was silent for ")
+                      + QString::number(heard.silentMs) + QStringLiteral(" ms, from ")
+                      + QString::number(heard.silentFromMs) + QStringLiteral(" ms into the file, where it has sound");
     // The cause, where this program's own clock shows it.
     if (stoodStill_.count() > 0)
-        lastEnd_.problem += QStringLiteral(" (") + stoodStillText() + QLatin1Char(')');
+        problem += QStringLiteral(" (") + stoodStillText() + QLatin1Char(')');
+    return problem;
+}
+
+// While the output is heard: a hole in what it played, or a monitor that delivers nothing while
+// this program runs on (the server stalled), ends the recording at once.
+std::optional<Recorder::Gap> Recorder::faultHeard(std::int32_t positionMs)
+{
+    if (!listening_ || !parts_.Output.Hears())
+        return std::nullopt;
+    const OutputHearing sofar = parts_.Output.SoFar(positionMs);
+    if (sofar.listened && Verdict::Hole(sofar.silentMs))
+        return Gap{StopReason::SilentOutput, holeProblem(channel_, sofar)};
+    const std::optional<std::chrono::steady_clock::time_point> heard = parts_.Output.LastHeard();
+    if (!heard)
+        return std::nullopt;
+    const auto unheard =
+        std::chrono::duration_cast<std::chrono::milliseconds>(parts_.Platform.Now() - std::max(*heard, resumedAt_));
+    if (!Verdict::ServerSilent(unheard.count()))
+        return std::nullopt;
+    return Gap{StopReason::ServerStalled, QStringLiteral("The recording on ") + channelName()
+                                              + QStringLiteral(" failed: the sound server stopped playing at ")
+                                              + QString::number(positionMs)
+                                              + QStringLiteral(" ms; nothing was heard from the output for ")
+                                              + QString::number(unheard.count()) + QStringLiteral(" ms")};
 }
 
 void Recorder::stopListening()
@@ -375,6 +407,10 @@ void Recorder::stopListening()
 
 void Recorder::stopRecording(StopReason reason, const QString &problem)
 {
+    // A recording that failed gets REC at once; one that ends well, once its sound has faded out.
+    const bool failed = Verdict::EndingOf(reason).exitStatus == Verdict::ExitFailure && channel_ != 0;
+    if (failed)
+        send(DeviceCommand::Stop);
     const std::exception_ptr failure = stopPlayback();
     parts_.Timer1.setEnabled(false);
     const bool recorded = channel_ != 0;
@@ -384,7 +420,8 @@ void Recorder::stopRecording(StopReason reason, const QString &problem)
     if (recorded)
         endRecording(reason, problem);
     try {
-        send(DeviceCommand::Stop);
+        if (!failed)
+            send(DeviceCommand::Stop);
     } catch (const std::exception &) {
         hearOutput();
         throw;
@@ -556,7 +593,10 @@ void Recorder::Tick()
         lastPosition_ = std::max(lastPosition_, shown);
         if (!soundSince_)
             soundSince_ = parts_.Platform.Now() - std::chrono::milliseconds(shown);
-        if (const std::optional<Gap> gap = gapIn(shown)) {
+        std::optional<Gap> gap = gapIn(shown);
+        if (!gap)
+            gap = faultHeard(shown);
+        if (gap) {
             stopRecording(gap->reason, gap->problem);
             return;
         }

@@ -111,6 +111,8 @@ private:
     void followOwnClock();
     QString stoodStillText() const;
     std::optional<Gap> gapIn(std::int32_t positionMs);
+    std::optional<Gap> faultHeard(std::int32_t positionMs);
+    QString holeProblem(int channel, const OutputHearing &heard) const;
     void stopForChange(const OutputChange &change);
     void report(const QString &problem);
     QString lengthText(std::int32_t &length);
@@ -125,6 +127,8 @@ private:
     // the program stood still between ticks.
     std::optional<std::chrono::steady_clock::time_point> lastTickAt_;
     std::chrono::milliseconds stoodStill_{0};
+    // When it last went on after standing still: what its threads did not read meanwhile is late.
+    std::chrono::steady_clock::time_point resumedAt_{};
     std::int32_t lastPosition_ = 0;
     bool playing_ = false;   // a sound was started for the recording
     bool listening_ = false; // to the output, for the recording

@@ -130,6 +130,10 @@ public:
     virtual void Playing() = 0;
     // Whether what leaves the output is heard (its monitor recorded) while listening.
     virtual bool Hears() const = 0;
+    // While hearing: the silences heard so far against the file's first playedMs (not listened
+    // before the sound's start at the output is known), and when the monitor last delivered sound.
+    virtual OutputHearing SoFar(std::int32_t playedMs) = 0;
+    virtual std::optional<std::chrono::steady_clock::time_point> LastHeard() const = 0;
     // While listening: the first change to the output since Listen; None while there was none.
     virtual OutputChange Change() = 0;
     virtual OutputHearing Finish(std::int32_t playedMs) = 0;

@@ -42,6 +42,8 @@ PauseCause CauseOfPause(std::int64_t onDeviceMs, std::int64_t playedMs, std::int
 
 bool Hole(std::int64_t silentMs) { return silentMs >= HoleLimitMs; }
 
+bool ServerSilent(std::int64_t unheardMs) { return unheardMs > ServerSilenceMs; }
+
 bool TurnedDown(double volumeDb, double minimumDb) { return volumeDb < minimumDb - VolumeSlackDb; }
 
 std::span<const Ending> Endings() { return endings; }

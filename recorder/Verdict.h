@@ -41,6 +41,9 @@ inline constexpr std::int64_t HoleLimitMs = 20;
 inline constexpr std::int64_t OutputLatencyMs = 60;
 // A start at the output later than this after the sound was started is a hole, not a late start.
 inline constexpr std::int64_t LateStartMs = 1000;
+// A monitor delivers its sound every few tens of milliseconds; nothing for this long, while this
+// program ran on, is a server that stopped.
+inline constexpr std::int64_t ServerSilenceMs = 250;
 // A passage of the file this close to the silence floor may fall below it at the output (the
 // server's resampling, the stream's own volume): it is no sound to miss.
 inline constexpr double SilenceHeadroomDb = 10.0;
@@ -60,6 +63,9 @@ enum class PauseCause { None, Program, Server };
 PauseCause CauseOfPause(std::int64_t onDeviceMs, std::int64_t playedMs, std::int64_t stoodStillMs);
 // Whether a silence at the output, where the file has sound, is a hole that fails the recording.
 bool Hole(std::int64_t silentMs);
+// Whether an output's monitor that delivered nothing for unheardMs, while this program ran on,
+// shows a sound server that stopped playing.
+bool ServerSilent(std::int64_t unheardMs);
 // Whether an output's volume is below the limit.
 bool TurnedDown(double volumeDb, double minimumDb);
 

@@ -218,6 +218,14 @@ void SoundSink::KillServer()
         ::kill(pid, SIGKILL);
 }
 
+void SoundSink::FreezeServer(bool frozen)
+{
+    // PipeWire's own process comes after its session bus.
+    const std::size_t server = server_ == ServerKind::PipeWire ? 1 : 0;
+    if (daemons_.size() > server)
+        ::kill(daemons_[server], frozen ? SIGSTOP : SIGCONT);
+}
+
 void SoundSink::readCapture(int fd)
 {
     clockid_t cpu{};

@@ -59,6 +59,9 @@ public:
     bool ForceQuantum(int frames);
     // Kills the server at once, as a crash would; the capture ends with it.
     void KillServer();
+    // Stops the server's process (SIGSTOP), or continues it: a server that stalls on a busy
+    // machine, or under a debugger.
+    void FreezeServer(bool frozen);
     // Removes the null sink, the server's only one.
     bool RemoveSink();
     // The environment its client programs run in: ours, pointed at the server.

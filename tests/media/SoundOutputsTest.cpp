@@ -143,7 +143,7 @@ HeardTimeline Heard(Clock::time_point start, const std::string &shape, bool lost
 
 TEST(SoundOutputs, SilenceAtTheOutputCountsOnlyWhileTheFileSounds)
 {
-    const std::string s10(10, 's'), q10(10, '.'), g10(10, ' ');
+    const std::string s10(10, 's'), q10(10, '.'), g10(10, ' '), g15(15, ' ');
     const std::string file = s10 + s10 + s10 + q10 + s10 + s10 + s10 + s10;
     struct Row {
         const char *what;
@@ -159,7 +159,8 @@ TEST(SoundOutputs, SilenceAtTheOutputCountsOnlyWhileTheFileSounds)
         {"heard as played", file, 0, 80, 0, 0, 0},
         {"the file's own pause", s10 + s10 + s10 + q10 + q10 + s10 + s10 + s10, 0, 80, 100, 400, 100},
         {"silent mid-way", s10 + q10 + q10 + q10 + s10 + s10 + s10 + s10, 0, 80, 200, 100, 200},
-        {"nothing heard mid-way", s10 + s10 + g10 + q10 + g10 + s10 + s10 + s10, 0, 80, 100, 200, 200},
+        {"nothing heard mid-way", s10 + s10 + g15 + "....." + g15 + s10 + s10 + "sssss", 0, 80, 150, 400, 250},
+        {"a gap no longer than the placing may be off", s10 + s10 + g10 + s10 + s10 + s10 + s10 + s10, 0, 80, 0, 0, 0},
         {"late within the latency", "...." + file, 50, 80, 0, 0, 0},
         {"late past the latency", q10 + file, 50, 80, 50, 50, 100}, // at each onset
         {"after the recording stopped", s10 + s10, 0, 35, 100, 200, 100, true},

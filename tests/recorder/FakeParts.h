@@ -263,6 +263,8 @@ struct FakeOutput : SoundOutputOps {
     }
     void Playing() override { ++plays; }
     bool Hears() const override { return hears; }
+    OutputHearing SoFar(std::int32_t) override { return sofar; }
+    std::optional<std::chrono::steady_clock::time_point> LastHeard() const override { return lastHeard; }
     OutputChange Change() override { return change; }
     OutputHearing Finish(std::int32_t playedMs) override
     {
@@ -270,11 +272,13 @@ struct FakeOutput : SoundOutputOps {
         finishedAt = playedMs;
         return heard;
     }
-    std::string unknown;     // what choosing raises
-    std::string refusal;     // what the check raises
-    bool hears = false;      // the output's monitor is recorded
-    std::string damagedFile; // a file whose measuring raises
-    std::string damage;      // what it raises
+    std::string unknown;                                            // what choosing raises
+    std::string refusal;                                            // what the check raises
+    OutputHearing sofar;                                            // what was heard so far
+    std::optional<std::chrono::steady_clock::time_point> lastHeard; // when the monitor last delivered
+    bool hears = false;                                             // the output's monitor is recorded
+    std::string damagedFile;                                        // a file whose measuring raises
+    std::string damage;                                             // what it raises
     std::string measured;
     bool listening = false;
     int plays = 0;

@@ -431,10 +431,11 @@ TEST_F(RecorderVerbs, AGapIsToldByWhoMadeIt)
     struct Row {
         const char *what;
         bool heard;         // the output's monitor is recorded
-        int serverStallMs;  // the position stands while the ticks come every 50 ms
+        int serverStallMs;  // the position stands while the ticks come every 50 ms; negative: the monitor
+                            // delivers nothing from 1000 ms on while the position runs
         int programStallMs; // one tick comes this late, the sound having played on as far as
         int playedDuringMs; // the output's buffer held
-        int holeMs;         // what the monitor heard missing
+        int holeMs;         // what the monitor heard missing; negative: heard at 1000 ms
         StopReason reason;
         const char *problem; // empty: whole
         const char *note;
@@ -463,6 +464,15 @@ TEST_F(RecorderVerbs, AGapIsToldByWhoMadeIt)
          "The recording on GSM1 was interrupted: the device recorded 1400 ms while only 1200 ms of sound were "
          "played (the program stood still for 400 ms)",
          ""},
+        // Heard while it happens: a hole, or a monitor that falls quiet while the position runs on.
+        {"a hole heard at once", true, 0, 0, 0, -30, StopReason::SilentOutput,
+         "The recording on GSM1 failed: the output 'Out' was silent for 30 ms, from 900 ms into the file, where it "
+         "has sound",
+         ""},
+        {"a monitor quiet for 300 ms", true, -300, 0, 0, 0, StopReason::ServerStalled,
+         "The recording on GSM1 failed: the sound server stopped playing at 1300 ms; nothing was heard from the "
+         "output for 300 ms",
+         ""},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
@@ -470,7 +480,7 @@ TEST_F(RecorderVerbs, AGapIsToldByWhoMadeIt)
         Recorder controller(own.parts());
         own.player.length = row.programStallMs == 400 ? 1200 : 4200;
         own.output.hears = row.heard;
-        own.output.heard = {row.heard, QStringLiteral("Out"), -3, -6, row.holeMs, 1240};
+        own.output.heard = {row.heard, QStringLiteral("Out"), -3, -6, std::max(row.holeMs, 0), 1240};
         controller.Load("/sounds/tone.wav");
         controller.Record(1);
         QString problem;
@@ -479,6 +489,10 @@ TEST_F(RecorderVerbs, AGapIsToldByWhoMadeIt)
             own.platform.now += later;
             position += played;
             own.player.positions = {position};
+            if (row.heard && (row.serverStallMs >= 0 || position <= 1000))
+                own.output.lastHeard = own.platform.now;
+            if (row.holeMs < 0 && position >= 1000)
+                own.output.sofar = {true, QStringLiteral("Out"), -3, -6, -row.holeMs, 900};
             try {
                 controller.Tick();
             } catch (const Exception &error) {

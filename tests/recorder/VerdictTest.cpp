@@ -33,6 +33,8 @@ TEST(Verdict, EachLimitHoldsFromBothSides)
         {"no gap has no cause", [] { return Verdict::CauseOfPause(3100, 3000, 0) == Verdict::PauseCause::None; }, true},
         {"a silence of 19 ms at the output is no hole", [] { return Verdict::Hole(19); }, false},
         {"a silence of 20 ms at the output is a hole", [] { return Verdict::Hole(20); }, true},
+        {"a monitor quiet for 250 ms is no stalled server", [] { return Verdict::ServerSilent(250); }, false},
+        {"a monitor quiet for 251 ms is a stalled server", [] { return Verdict::ServerSilent(251); }, true},
         {"an output at the limit is not turned down", [] { return Verdict::TurnedDown(-20.0, -20.0); }, false},
         {"an output a rounding below the limit is not turned down", [] { return Verdict::TurnedDown(-20.009, -20.0); },
          false},
