@@ -130,6 +130,7 @@ RecordingEntry RecordingHistory::EntryOf(const RecordingEnd &end)
     entry.silentMs = end.heard.silentMs;
     entry.ended = Verdict::EndingOf(end.reason).word;
     entry.exitStatus = end.problem.isEmpty() ? 0 : 1;
+    entry.note = end.note.toStdString();
     return entry;
 }
 
@@ -265,6 +266,8 @@ std::string RecordingHistory::ToJson(const RecordingEntry &entry)
     }
     object.insert("ended", QString::fromStdString(entry.ended));
     object.insert("exit_status", entry.exitStatus);
+    if (!entry.note.empty())
+        object.insert("note", QString::fromStdString(entry.note));
     return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
 }
 
@@ -295,6 +298,7 @@ std::optional<RecordingEntry> RecordingHistory::FromJson(const std::string &line
     }
     entry.ended = object.value("ended").toString().toStdString();
     entry.exitStatus = object.value("exit_status").toInt();
+    entry.note = object.value("note").toString().toStdString();
     return entry;
 }
 
@@ -314,5 +318,7 @@ std::string RecordingHistory::Describe(const RecordingEntry &entry)
     else
         text += "not listened to";
     text += "  " + entry.ended + ", exit " + std::to_string(entry.exitStatus);
+    if (!entry.note.empty())
+        text += "  (" + entry.note + ")";
     return text;
 }

@@ -36,6 +36,8 @@ struct RecordingEntry {
     // program's exit status.
     std::string ended;
     int exitStatus = 0;
+    // What the operator should know of a whole recording (a REC that came late); often empty.
+    std::string note;
 };
 
 class RecordingHistory {

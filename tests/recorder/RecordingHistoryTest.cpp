@@ -65,6 +65,7 @@ RecordingEntry Entry(std::string file)
     entry.silentMs = 250;
     entry.ended = "silent-output";
     entry.exitStatus = 1;
+    entry.note = "REC left 200 ms after the sound ended";
     return entry;
 }
 
@@ -116,7 +117,8 @@ TEST(RecordingHistory, EntriesComeBackAsWrittenInPrivateFilesAndNamesKeepTheirBy
     EXPECT_EQ(RecordingHistory::Describe(back), back.time + "  COM3 (/dev/ttyUSB0, serial A50285BI) channel 2  "
                                                     + latin1.file
                                                     + "  3.000 s  heard peak −3.1 dBFS, RMS −inf dBFS, silent 250 ms"
-                                                      "  silent-output, exit 1");
+                                                      "  silent-output, exit 1  (REC left 200 ms after the sound "
+                                                      "ended)");
 }
 
 TEST(RecordingHistory, PlaceFollowsTheStateFolderOnlyWhenItIsAbsolute)
