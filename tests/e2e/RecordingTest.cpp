@@ -288,9 +288,7 @@ void StartLongRecording(RecorderHarness &harness)
     ASSERT_TRUE(harness.Device().WaitForCommand(QStringLiteral("REC1"), 1, 10000));
 }
 
-// A refused file leaves the window as able to load as before: a good file loads, through the
-// label and through the list button, and records after a file of no frames and after one of no
-// bytes.
+// A refused file (no frames, no bytes) leaves the window as able to load and record as before.
 TEST_F(RecordingAtTheSink, AnEmptyWaveIsRefusedWhenLoadedAndTheNextFileLoads)
 {
     const QString noFrames = harness.MakeToneWav(QStringLiteral("empty.wav"), 0, kRate);

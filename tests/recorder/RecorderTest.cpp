@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <tuple>
 
-using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -115,9 +114,19 @@ TEST_F(RecorderVerbs, ARefusedFileLeavesTheFileBeforeLoadedOrNone)
     fakes.player.emptyFile = "/sounds/empty.wav";
     fakes.output.damagedFile = "/sounds/damaged.mp3";
     fakes.output.damage = "The sound file is damaged at 2481 ms: 20480 bytes there are not sound";
-    for (const char *refused : {"/sounds/broken.wav", "/sounds/empty.wav", "/sounds/damaged.mp3"}) {
+    const std::pair<const char *, std::string> refusals[] = {
+        {"/sounds/broken.wav", "The file is not a sound file this system knows"},
+        {"/sounds/empty.wav", "The sound file is empty: /sounds/empty.wav"},
+        {"/sounds/damaged.mp3", fakes.output.damage},
+    };
+    for (const auto &[refused, message] : refusals) {
         SCOPED_TRACE(refused);
-        EXPECT_THROW(recorder.Load(refused), Exception);
+        try {
+            recorder.Load(refused);
+            ADD_FAILURE() << "not refused";
+        } catch (const Exception &error) {
+            EXPECT_EQ(error.Message(), message);
+        }
         EXPECT_EQ(fakes.player.fileName, "/sounds/tone.wav");
         EXPECT_TRUE(fakes.player.open);
         EXPECT_TRUE(fakes.player.notifyRequest);
@@ -127,7 +136,6 @@ TEST_F(RecorderVerbs, ARefusedFileLeavesTheFileBeforeLoadedOrNone)
     fakes.log.calls.clear();
     recorder.Record(2);
     EXPECT_THAT(fakes.log.sends(), ElementsAre("REC2\r\n"));
-    EXPECT_THAT(fakes.log.calls, Contains("StartPlayback"));
     recorder.Stop();
 
     // The file before cannot be opened again (it was removed meanwhile).
@@ -215,28 +223,6 @@ TEST_F(RecorderVerbs, RecordWhosePlaybackCannotStartStopsTheDeviceAtOnce)
                             "send REC\r\n", "RecGSM1 colour " + kNormal, "RecGSM2 colour " + kNormal));
     EXPECT_FALSE(ActiveGSM1);
     EXPECT_EQ(fakes.recGsm1.colour, clGradientActiveCaption);
-}
-
-TEST_F(RecorderVerbs, AnEmptyOrDamagedSoundFileIsRefusedWhenLoaded)
-{
-    fakes.player.length = 6000;
-    fakes.player.emptyFile = "/sounds/empty.wav";
-    fakes.output.damagedFile = "/sounds/damaged.mp3";
-    fakes.output.damage = "The sound file is damaged at 2481 ms: 20480 bytes there are not sound";
-    const std::pair<std::string, std::string> refusals[] = {
-        {"/sounds/empty.wav", "The sound file is empty: /sounds/empty.wav"},
-        {"/sounds/damaged.mp3", fakes.output.damage},
-    };
-    for (const auto &[file, message] : refusals) {
-        try {
-            recorder.Load(file);
-            FAIL() << file << " must be refused";
-        } catch (const Exception &error) {
-            EXPECT_EQ(error.Message(), message);
-        }
-        EXPECT_FALSE(fakes.player.open) << file;
-        EXPECT_FALSE(fakes.player.notifyRequest) << file;
-    }
 }
 
 TEST_F(RecorderVerbs, TickReturnsEarlyUntilThereIsAPositionAndAFile)

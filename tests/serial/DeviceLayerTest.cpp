@@ -15,7 +15,7 @@
 
 namespace {
 
-// Called once, with the descriptor, before the next flock(2) of this program.
+// Called with the descriptor before each flock(2) of this program.
 std::function<void(int)> beforeFlock;
 
 } // namespace
@@ -26,7 +26,7 @@ extern "C" int flock(int descriptor, int operation)
 {
     static const auto real = reinterpret_cast<int (*)(int, int)>(dlsym(RTLD_NEXT, "flock"));
     if (beforeFlock)
-        std::exchange(beforeFlock, nullptr)(descriptor);
+        beforeFlock(descriptor);
     return real(descriptor, operation);
 }
 
@@ -323,43 +323,33 @@ TEST_F(DeviceLayerTest, AStaleLockThatAnotherIsTakingOverIsNotTakenTwice)
     EXPECT_EQ(ReadText(lock), running);
 }
 
-// A stale lock replaced by another program's between the look at it and the lock on it is not
-// taken over: the file locked is no longer the one at the lock's name.
-TEST_F(DeviceLayerTest, AStaleLockReplacedWhileItIsLockedIsNotTakenOver)
+// Another program's lock is never taken: not when it replaced a stale one between the look at
+// that and the lock on it (the file locked is no longer the one at the lock's name), nor when it
+// took ours over while the port was open (closing the port leaves it).
+TEST_F(DeviceLayerTest, AnotherProgramsLockIsNeverTakenNorRemoved)
 {
     const std::string lock = LockFileFor(ports, pty.SlaveName);
     WriteText(lock, FormatText("%10d\n", static_cast<int>(EndedProcess())));
     struct stat stale {};
     ASSERT_EQ(stat(lock.c_str(), &stale), 0);
     RunningProcess other;
-    const std::string running = FormatText("%10d\n", static_cast<int>(other.Pid()));
+    const std::string theirs = FormatText("%10d\n", static_cast<int>(other.Pid()));
     const std::string aside = ports.LockPath() + "/LTMP.other";
     bool replaced = false;
-    std::function<void(int)> replaceOnce = [&](int descriptor) {
+    beforeFlock = [&](int descriptor) {
         struct stat locked {};
-        if (fstat(descriptor, &locked) != 0 || locked.st_ino != stale.st_ino) {
-            beforeFlock = replaceOnce; // not the lock file yet
-            return;
+        if (!replaced && fstat(descriptor, &locked) == 0 && locked.st_ino == stale.st_ino) {
+            WriteText(aside, theirs);
+            replaced = rename(aside.c_str(), lock.c_str()) == 0;
         }
-        WriteText(aside, running);
-        replaced = rename(aside.c_str(), lock.c_str()) == 0;
     };
-    beforeFlock = replaceOnce;
     EXPECT_EQ(device.Open("\\\\.\\COM5"), SystemError::AccessDenied);
     beforeFlock = nullptr;
     EXPECT_TRUE(replaced);
-    EXPECT_EQ(ReadText(lock), running);
-}
+    EXPECT_EQ(ReadText(lock), theirs);
 
-// A lock that another program took over while the port was open (it found ours stale) is its
-// own: closing the port leaves it where it is.
-TEST_F(DeviceLayerTest, ALockTakenOverMeanwhileIsLeftToItsNewOwner)
-{
-    const std::string lock = LockFileFor(ports, pty.SlaveName);
+    ASSERT_EQ(unlink(lock.c_str()), 0);
     ASSERT_EQ(device.Open("\\\\.\\COM5"), 0);
-    RunningProcess other;
-    const std::string theirs = FormatText("%10d\n", static_cast<int>(other.Pid()));
-    const std::string aside = ports.LockPath() + "/LTMP.other";
     WriteText(aside, theirs);
     ASSERT_EQ(rename(aside.c_str(), lock.c_str()), 0);
     ASSERT_EQ(device.Close(), 0);

@@ -2,7 +2,6 @@
 #include "tests/serial/SerialTestSupport.h"
 
 #include <QSignalSpy>
-#include <QTest>
 #include <gtest/gtest.h>
 
 namespace {
@@ -21,25 +20,6 @@ TEST(TerminationSignals, QuitAndTheUserSignalsArriveLikeTheOthers)
         EXPECT_EQ(arrived.at(0).at(0).toInt(), signalNumber);
     }
     EXPECT_EQ(termination.Received(), SIGINT);
-}
-
-// A signal that another part of the program ignores or handles is left to it.
-TEST(TerminationSignals, ASignalIgnoredOrHandledElsewhereIsLeftAsItWas)
-{
-    struct sigaction ignore = {};
-    ignore.sa_handler = SIG_IGN;
-    struct sigaction before = {};
-    ASSERT_EQ(::sigaction(SIGPIPE, &ignore, &before), 0);
-    {
-        TerminationSignals termination;
-        QSignalSpy arrived(&termination, &TerminationSignals::Arrived);
-        ::raise(SIGPIPE);
-        QTest::qWait(50);
-        EXPECT_EQ(arrived.count(), 0);
-    }
-    struct sigaction after = {};
-    ::sigaction(SIGPIPE, &before, &after);
-    EXPECT_EQ(after.sa_handler, SIG_IGN);
 }
 
 // Ctrl-Z in a child: with a receiver it hears of it first and stops the process itself; without
