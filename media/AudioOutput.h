@@ -24,6 +24,9 @@ public:
     // with them falling silent from `from` on and returns true, or returns false to leave them.
     // Called with the output's lock held.
     virtual bool TakeBack(std::int64_t from, std::int64_t to, float *out) = 0;
+    // The frames of sound still to hand; after them the source renders silence. Called with the
+    // output's lock held.
+    virtual std::int64_t SoundLeft() = 0;
 };
 
 // One sound output fed with interleaved float frames at the source's rate and channel count. At a
@@ -40,6 +43,10 @@ public:
     static constexpr int maxChannels = 8;
     static constexpr int minRate = 1000;
     static constexpr int maxRate = 384000;
+    // The most sound an output holds ahead: a whole prompt (what the device keeps, and a little
+    // more) and its own latency. Handed all at once before it starts, it plays whole however
+    // long this process is kept from running.
+    static constexpr int holdsAtMostMs = 11000;
 
     // 0 when the output can play sound of this rate and channel count, else the code that says
     // which of them it cannot.

@@ -31,7 +31,8 @@ MCIERROR MediaDevice::Open(MCIDEVICEID id, const std::string &path, std::optiona
     opened->end_ = opened->playTo_ = opened->frames_;
     opened->fadeFrames_ = std::max<std::int64_t>(1, std::int64_t(opened->rate_) * fadeMilliseconds / 1000);
     // Half a second: more than any output holds.
-    opened->historyFrames_ = std::max(1, opened->rate_ / 2);
+    // What an output may still hold when the sound is cut short: all of it can be taken back.
+    opened->historyFrames_ = std::max<std::int64_t>(1, std::int64_t(opened->rate_) * AudioOutput::holdsAtMostMs / 1000);
     opened->history_.assign(std::size_t(opened->historyFrames_) * std::size_t(opened->channels_), 0.0f);
     result = opened->OpenOutput();
     if (result != MMSYSERR_NOERROR)
@@ -110,7 +111,9 @@ void MediaDevice::Shutdown()
 
 void MediaDevice::EndFadingOut()
 {
-    if (output_ && handing_ && mode_ == MCI_MODE_PLAY)
+    // The output may hold the whole rest of the sound, handed ahead: it falls silent now, not
+    // once all of that has played.
+    if (output_ && mode_ == MCI_MODE_PLAY)
         output_->FadeHeldSound();
     {
         OutputLock lock(*this);
@@ -625,6 +628,12 @@ void MediaDevice::OutputLost(std::int64_t played)
 
 // The sound the output still holds falls silent from `from` on: the frames handed there fade out
 // over the fade's length, silence follows, and the sound now ends where the fade does.
+std::int64_t MediaDevice::SoundLeft()
+{
+    std::lock_guard<std::mutex> progress(progressMutex_);
+    return handing_ ? std::max<std::int64_t>(0, end_ - handed_) : 0;
+}
+
 bool MediaDevice::TakeBack(std::int64_t from, std::int64_t to, float *out)
 {
     if (to - from > historyFrames_)

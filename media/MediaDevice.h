@@ -61,6 +61,7 @@ public:
     void Render(float *out, int frames, std::int64_t first, std::chrono::steady_clock::time_point when) override;
     void OutputLost(std::int64_t played) override;
     bool TakeBack(std::int64_t from, std::int64_t to, float *out) override;
+    std::int64_t SoundLeft() override;
 
 private:
     MediaDevice() = default;

@@ -15,6 +15,8 @@ constexpr int liveBlocks = 10;
 constexpr auto liveStale = std::chrono::milliseconds(200);
 // The monitor is read in batches this far apart (see Start).
 constexpr auto batchInterval = std::chrono::milliseconds(20);
+// How much of what the output played the server keeps for the monitor until it is read.
+constexpr int holdsMs = 11000;
 
 Clock::duration FramesTime(std::int64_t frames, int rate)
 {
@@ -127,8 +129,10 @@ bool OutputMonitor::Start(const std::string &sink, std::string *error, std::chro
 
     // 40 ms fragments: the level is known well within the 200 ms a silence may last, and a
     // smaller fragment would ask PipeWire for a smaller quantum, which a busy machine cannot keep.
+    // The server keeps what the output played, unread, for as long as a prompt lasts: a process
+    // kept from running reads it late, and never finds it missing.
     pa_buffer_attr attributes{};
-    attributes.maxlength = std::uint32_t(-1);
+    attributes.maxlength = std::uint32_t(pa_usec_to_bytes(pa_usec_t(holdsMs) * PA_USEC_PER_MSEC, &layout));
     attributes.fragsize = std::uint32_t(pa_usec_to_bytes(40000, &layout));
     attributes.tlength = attributes.prebuf = attributes.minreq = std::uint32_t(-1);
     // Stays on this output: should it go away, the stream ends instead of hearing another one.
@@ -256,8 +260,9 @@ void OutputMonitor::addFrames(const float *samples, std::size_t frames, Clock::t
             blockPeak_ = std::max(blockPeak_, loudest);
         }
         // A stretch is silent to the frame: a hole in a sound shows whatever 10 ms it straddles.
+        // What the server did not deliver is not known to be silent.
         const std::int64_t at = frames_ + std::int64_t(frame);
-        if (loudest < silence) {
+        if (samples && loudest < silence) {
             if (silentFrom_ < 0)
                 silentFrom_ = at;
         } else if (silentFrom_ >= 0) {
@@ -365,7 +370,7 @@ std::vector<HeardBlock> OutputMonitor::Blocks() const
 HeardTimeline OutputMonitor::Timeline() const
 {
     std::lock_guard<std::mutex> guard(mutex_);
-    return {blocks(), silences(), lostAt_};
+    return {blocks(), silences(), lostAt_, false};
 }
 
 SoundLevel OutputMonitor::Live() const
@@ -439,7 +444,7 @@ SilenceAtOutput FindSilenceAtOutput(const std::vector<float> &fileEnvelopeDb, co
     constexpr auto wobble = std::chrono::milliseconds(100);
     if (blocks.front().start > soundStart + wobble)
         quiet.push_back({soundStart, blocks.front().start});
-    for (std::size_t i = 1; i < blocks.size(); ++i) {
+    for (std::size_t i = 1; i < blocks.size() && heard.settled; ++i) {
         if (blocks[i].start > blocks[i - 1].end + wobble)
             quiet.push_back({blocks[i - 1].end, blocks[i].start});
     }

@@ -38,6 +38,10 @@ struct HeardTimeline {
     // When the monitor was lost: from then on nothing was heard. Until then, what it has not
     // delivered yet is not known, and not silence.
     std::optional<std::chrono::steady_clock::time_point> lostAt;
+    // Whether the blocks' places are settled (the last sound was read as it came). Until then a
+    // gap between blocks may be the placing's own: sound read late, in a burst, is placed by the
+    // chunks after it once they have come.
+    bool settled = true;
 };
 
 // The shortest silence at the output that is kept, to the frame: shorter ones are a sound's own.

@@ -111,7 +111,8 @@ OutputWatch::Hearing OutputWatch::Finish(std::int32_t playedMs)
     listening_ = false;
     monitor_.Settle(std::chrono::milliseconds(200));
     monitor_.Stop();
-    const HeardTimeline heard = monitor_.Timeline();
+    HeardTimeline heard = monitor_.Timeline();
+    heard.settled = true;
     const std::vector<HeardBlock> &blocks = heard.blocks;
     if (blocks.empty() || !playingSince_)
         return hearing;

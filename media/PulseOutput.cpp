@@ -186,7 +186,7 @@ bool PulseOutput::Connect(const std::string &sink)
     // The latency is the whole of what the stream and the server hold: the server lowers its own
     // buffering to fit (a sink that renders far ahead would otherwise play a new stream late).
     pa_buffer_attr attr{};
-    attr.maxlength = std::uint32_t(-1);
+    attr.maxlength = std::uint32_t(pa_usec_to_bytes(pa_usec_t(holdsAtMostMs) * PA_USEC_PER_MSEC, &layout));
     attr.tlength = std::uint32_t(pa_usec_to_bytes(latencyMs * PA_USEC_PER_MSEC, &layout));
     attr.minreq = std::uint32_t(pa_usec_to_bytes(requestMs * PA_USEC_PER_MSEC, &layout));
     attr.prebuf = std::uint32_t(-1);
@@ -198,7 +198,12 @@ bool PulseOutput::Connect(const std::string &sink)
         const pa_stream_state_t state = pa_stream_get_state(stream_);
         return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
     };
-    return WaitUntil(loop_, context_, settled) && pa_stream_get_state(stream_) == PA_STREAM_READY;
+    if (!WaitUntil(loop_, context_, settled) || pa_stream_get_state(stream_) != PA_STREAM_READY)
+        return false;
+    // A server may hold less than asked (PulseAudio and PipeWire: 4 MiB a stream).
+    const pa_buffer_attr *granted = pa_stream_get_buffer_attr(stream_);
+    heldMost_ = granted != nullptr ? std::int64_t(granted->maxlength / frameBytes_) : 0;
+    return true;
 }
 
 PulseOutput::~PulseOutput()
@@ -207,8 +212,8 @@ PulseOutput::~PulseOutput()
         return;
     pa_threaded_mainloop_lock(loop_);
     closing_ = true;
-    if (extraReport_ != nullptr)
-        pa_threaded_mainloop_get_api(loop_)->time_free(extraReport_);
+    if (report_ != nullptr)
+        pa_threaded_mainloop_get_api(loop_)->time_free(report_);
     if (stream_ != nullptr) {
         pa_stream_disconnect(stream_);
         pa_stream_unref(stream_);
@@ -228,6 +233,7 @@ void PulseOutput::Prime()
     if (!primed_ && !lost_) {
         primed_ = true;
         FillLocked();
+        HandAheadLocked();
         AwaitSinkLocked();
     }
     pa_threaded_mainloop_unlock(loop_);
@@ -269,6 +275,7 @@ void PulseOutput::Start()
         started_ = true;
         if (pa_operation *op = pa_stream_cork(stream_, 0, &PulseOutput::Corked, this))
             pa_operation_unref(op);
+        ArmReportLocked();
     }
     pa_threaded_mainloop_unlock(loop_);
 }
@@ -411,17 +418,50 @@ void PulseOutput::FillLocked()
         clock_.Written(written_);
     }
     RequestTimingLocked();
-    if (pipeWire_ && started_) {
-        const pa_usec_t at = pa_rtclock_now() + pa_usec_t(phase_() % (requestMs * 1000));
-        if (extraReport_ == nullptr)
-            extraReport_ = pa_context_rttime_new(
-                context_, at,
-                [](pa_mainloop_api *, pa_time_event *, const struct timeval *, void *self) {
-                    static_cast<PulseOutput *>(self)->RequestTimingLocked();
-                },
-                this);
-        else
-            pa_context_rttime_restart(context_, extraReport_, at);
+}
+
+// The server reports what it played when it asks for sound; with the whole prompt handed ahead it
+// asks for none, so a report is asked for every request period, at a random phase: at PipeWire
+// some pair of reports then lies across a single cycle, and shows its length.
+void PulseOutput::ArmReportLocked()
+{
+    const pa_usec_t at = pa_rtclock_now() + pa_usec_t(requestMs * 1000 / 2 + phase_() % (requestMs * 1000));
+    if (report_ != nullptr) {
+        pa_context_rttime_restart(context_, report_, at);
+        return;
+    }
+    report_ = pa_context_rttime_new(
+        context_, at,
+        [](pa_mainloop_api *, pa_time_event *, const struct timeval *, void *self) {
+            auto *output = static_cast<PulseOutput *>(self);
+            output->RequestTimingLocked();
+            if (!output->lost_ && !output->closing_)
+                output->ArmReportLocked();
+        },
+        this);
+}
+
+// Before the start, the stream takes the rest of the sound too, as much as the server holds: it
+// then plays the whole prompt from its own buffer, and nothing this process does or fails to do
+// (a busy machine, a stall) can leave a hole in it.
+void PulseOutput::HandAheadLocked()
+{
+    constexpr std::int64_t chunkMs = 100;
+    std::vector<float> chunk(std::size_t(rate_ * chunkMs / 1000) * std::size_t(channels_));
+    while (!lost_ && !closing_) {
+        std::int64_t frames = std::min<std::int64_t>(heldMost_ - written_, rate_ * chunkMs / 1000);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            frames = std::min(frames, source_->SoundLeft());
+            if (frames <= 0)
+                break;
+            source_->Render(chunk.data(), int(frames), written_, Clock::now());
+        }
+        if (pa_stream_write(stream_, chunk.data(), std::size_t(frames) * frameBytes_, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+            break;
+        written_ += frames;
+        std::lock_guard<std::mutex> guard(clockMutex_);
+        clock_.Written(written_);
     }
 }
 

@@ -55,6 +55,8 @@ private:
     static void Corked(pa_stream *stream, int success, void *self);
     static void TimingArrived(pa_stream *stream, int success, void *self);
     void FillLocked();
+    void HandAheadLocked();
+    void ArmReportLocked();
     void AwaitSinkLocked();
     void RequestTimingLocked();
     void LoseLocked();
@@ -76,15 +78,17 @@ private:
     std::uint64_t sinkUsec_ = 0;
     int sinkReports_ = 0;
     std::int64_t written_ = 0;
+    // The most frames the server holds for the stream, as it granted.
+    std::int64_t heldMost_ = 0;
     bool serverKnown_ = false;
     bool pipeWire_ = false;     // the server is PipeWire's PulseAudio side
     std::int64_t lastRead_ = 0; // its read index at the latest report
     std::int64_t quantum_ = 0;  // the frames it takes at each cycle, as far as seen
-    // PipeWire: the latest steps of its read index, and a report asked for at a random moment
-    // between two requests for sound, so that some pair of reports lies across a single cycle.
+    // PipeWire: the latest steps of its read index. Reports are asked for at random moments
+    // between two requests for sound, so that some pair of them lies across a single cycle.
     std::array<std::int64_t, 8> steps_{};
     std::size_t stepCount_ = 0;
-    pa_time_event *extraReport_ = nullptr;
+    pa_time_event *report_ = nullptr;
     std::minstd_rand phase_;
     // The latest report: when it came, the server's read index then, and whether it played.
     bool reported_ = false;

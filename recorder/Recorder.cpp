@@ -380,8 +380,11 @@ std::optional<Recorder::Gap> Recorder::faultHeard(std::int32_t positionMs)
 {
     if (!listening_ || !parts_.Output.Hears())
         return std::nullopt;
+    // What the monitor heard while this program stood still is read late, in a burst, and has its
+    // place on the clock once the sound after it has come: until then it is not judged.
+    constexpr std::chrono::milliseconds placing{500};
     const OutputHearing sofar = parts_.Output.SoFar(positionMs);
-    if (sofar.listened && Verdict::Hole(sofar.silentMs))
+    if (sofar.listened && Verdict::Hole(sofar.silentMs) && parts_.Platform.Now() - resumedAt_ > placing)
         return Gap{StopReason::SilentOutput, holeProblem(channel_, sofar)};
     const std::optional<std::chrono::steady_clock::time_point> heard = parts_.Output.LastHeard();
     if (!heard)
